@@ -1,0 +1,236 @@
+/* Tavolin: real-time video and voice chat for the players of one game room.
+ *
+ * Everything a host needs: load libtavolin.so, find DllGetClassObjectEx,
+ * obtain the engine, set an event sink, Create, pump the engine thread's
+ * messages with the Tavolin*Message* functions, Destroy, Release.
+ *
+ * Interfaces are tables of virtual operations in a fixed slot order
+ * (COM style, no virtual destructors). Do not reorder anything here. */
+#ifndef TAVOLIN_TAVOLIN_H
+#define TAVOLIN_TAVOLIN_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Platform types a host sees ------------------------------------- */
+
+typedef int32_t HRESULT;
+typedef uint32_t ULONG;
+
+typedef struct TavolinGuid {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+} GUID;
+typedef GUID IID;
+typedef GUID CLSID;
+
+/* Opaque handles. A module instance is any non-null value the host picks
+ * (for instance the handle dlopen returned); window handles are the engine's. */
+typedef struct HWND__* HWND;
+typedef struct HINSTANCE__* HINSTANCE;
+
+#define S_OK ((HRESULT)0)
+#define S_FALSE ((HRESULT)1)
+#define E_NOINTERFACE ((HRESULT)0x80004002u)
+#define E_POINTER ((HRESULT)0x80004003u)
+#define E_FAIL ((HRESULT)0x80004005u)
+#define E_INVALIDARG ((HRESULT)0x80070057u)
+#define E_OUTOFMEMORY ((HRESULT)0x8007000Eu)
+#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+#define FAILED(hr) (((HRESULT)(hr)) < 0)
+
+#define BI_RGB 0u
+
+/* The 40-byte header that describes every picture handed to a view:
+ * 160 x 120, 24 bits, blue-green-red, bottom row first. */
+typedef struct TavolinBitmapInfoHeader {
+    uint32_t biSize;
+    int32_t biWidth;
+    int32_t biHeight;
+    uint16_t biPlanes;
+    uint16_t biBitCount;
+    uint32_t biCompression;
+    uint32_t biSizeImage;
+    int32_t biXPelsPerMeter;
+    int32_t biYPelsPerMeter;
+    uint32_t biClrUsed;
+    uint32_t biClrImportant;
+} BITMAPINFOHEADER;
+
+/* ---- Identifiers ------------------------------------------------------ */
+
+/* Class identifiers handed to DllGetClassObjectEx. */
+static const CLSID CLSID_TavolinEngine = {
+    0x6f1d2a41, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb4, 0x11}};
+static const CLSID CLSID_TavolinDeviceEnum = {
+    0x6f1d2a42, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb4, 0x12}};
+/* Class identifier of the external audio engine component (voice). */
+static const CLSID CLSID_TavolinAudioEngine = {
+    0x6f1d2a43, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb4, 0x13}};
+
+static const IID IID_IUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+static const IID IID_ITavolinEngine = {
+    0x6f1d2b01, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb5, 0x01}};
+static const IID IID_ITavolinVideoDevice = {
+    0x6f1d2b02, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb5, 0x02}};
+static const IID IID_ITavolinDeviceEnum = {
+    0x6f1d2b03, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb5, 0x03}};
+static const IID IID_ITavolinLogSink = {
+    0x6f1d2b04, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb5, 0x04}};
+static const IID IID_ITavolinAudioEngine = {
+    0x6f1d2b05, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb5, 0x05}};
+
+#ifdef __cplusplus
+} /* extern "C" */
+
+/* ---- Interfaces --------------------------------------------------------- */
+
+struct ITavolinUnknown {
+    virtual HRESULT QueryInterface(const IID& iid, void** out) = 0;
+    virtual ULONG AddRef() = 0;
+    virtual ULONG Release() = 0;
+};
+
+/* Implemented by the host: one per user, receives that user's pictures. */
+struct ITavolinUserView : ITavolinUnknown {
+    virtual int DrawFrame(const BITMAPINFOHEADER* header, const uint8_t* bytes, int length) = 0;
+    virtual int SetLevel(int level) = 0;
+    virtual int Reserved() = 0; /* never called */
+    virtual int OnVideoEnabled(int on) = 0;
+    virtual int OnAudioEnabled(int on) = 0;
+};
+
+/* Implemented by the host; obtained from the event sink with IID_ITavolinLogSink.
+ * Texts are GBK byte strings without line ends, given as printf formats. */
+struct ITavolinLogSink {
+    virtual HRESULT QueryInterface(const IID& iid, void** out) = 0; /* never called */
+    virtual ULONG AddRef() = 0;                                     /* never called */
+    virtual void Log(const char* format, ...) = 0;
+};
+
+/* Implemented by the host: the public address and ports of the local sessions. */
+struct ITavolinEventSink : ITavolinUnknown {
+    virtual int OnAudioAddress(uint32_t publicAddress, uint32_t localAddress, int publicPort, int localPort) = 0;
+    virtual int OnVideoAddress(uint32_t publicAddress, uint32_t localAddress, int publicPort, int localPort) = 0;
+};
+
+/* Implemented by the host: receives one camera name per call. */
+struct ITavolinDeviceNameSink {
+    virtual void OnDeviceName(const char* name) = 0;
+};
+
+/* One user record, handed out by ITavolinEngine::GetUser. Not reference-counted. */
+struct ITavolinUser : ITavolinUnknown {
+    virtual int SetValue(int value) = 0;
+    virtual int GetValue() = 0;
+    virtual int Reserved1(int, int) = 0;
+    virtual int Reserved2(int, int) = 0;
+    virtual int EnableVideo(int on) = 0;
+    virtual int EnableAudio(int on) = 0;
+    virtual int IsVideoEnabled() = 0;
+    virtual int IsAudioEnabled() = 0;
+};
+
+struct ITavolinEngine : ITavolinUnknown {
+    virtual int Create(HINSTANCE instance, uint32_t serverAddress, int serverPort, int localUserId,
+                       int codecFlag, int receiveOnly) = 0;
+    virtual int Destroy() = 0;
+    virtual int AddUser(int userId, uint32_t publicAddress, uint32_t localAddress) = 0;
+    virtual int SetUserAudioPort(int userId, int publicPort, int localPort) = 0;
+    virtual int SetUserVideoPort(int userId, int publicPort, int localPort) = 0;
+    virtual int SetUserView(int userId, ITavolinUserView* view) = 0;
+    virtual int HasUser(int userId) = 0;
+    virtual int RemoveUser(int userId) = 0;
+    virtual int GetUser(int userId, ITavolinUser** out) = 0;
+    virtual uint32_t GetLocalAddress() = 0;
+    virtual uint16_t GetLocalAudioPort() = 0;
+    virtual uint16_t GetLocalVideoPort() = 0;
+    virtual int SetEventSink(ITavolinEventSink* host) = 0;
+};
+
+/* The engine's camera interface; shares the engine's reference count. */
+struct ITavolinVideoDevice : ITavolinUnknown {
+    virtual const char* GetDeviceName() = 0;
+    virtual int SelectDevice(const char* name) = 0;
+    virtual int EnumDevices(int kind, ITavolinDeviceNameSink* sink) = 0; /* kind 1: video */
+    virtual int ShowPropertyPage(HWND parent, int dialog) = 0;
+    virtual int HasPropertyPage(int dialog) = 0;
+};
+
+/* Stand-alone camera lister, CLSID_TavolinDeviceEnum. */
+struct ITavolinDeviceEnum : ITavolinUnknown {
+    virtual int GetDeviceCount() = 0;
+    virtual int HasDevice() = 0;
+    virtual int EnumDevices(int kind, ITavolinDeviceNameSink* sink) = 0;
+};
+
+/* Implemented by the engine: the audio component hands it 50-byte voice frames. */
+struct ITavolinAudioSink {
+    virtual void OnEncodedAudio(const uint8_t* data, int length) = 0;
+};
+
+/* Implemented by a voice component that the host registers under
+ * CLSID_TavolinAudioEngine (see TavolinRegisterAudioComponent). */
+struct ITavolinAudioEngine : ITavolinUnknown {
+    virtual int Init(HWND window, HWND window2, ITavolinAudioSink* sink) = 0;
+    virtual int PlayAudio(int userId, const uint8_t* data, int length) = 0;
+    virtual int RemoveUser(int userId) = 0;
+    virtual int SetEngine(ITavolinEngine* engine) = 0;
+    virtual int Destroy() = 0;
+    virtual int StartSend() = 0;
+    virtual int StopSend() = 0;
+    virtual int Reserved() = 0; /* never called */
+    virtual int GetLevel(int userId, int scale) = 0;
+};
+
+extern "C" {
+#endif /* __cplusplus */
+
+/* ---- Exported functions ------------------------------------------------- */
+
+/* Creates a new engine or device enumerator and returns the asked interface. */
+HRESULT DllGetClassObjectEx(const CLSID* classId, const IID* interfaceId, void** out);
+
+/* The engine does all its work on the thread that called Create; that thread
+ * must pump its messages with one of these. Each acts on the calling thread. */
+
+/* Waits up to timeoutMs for messages or due timers, then dispatches all that
+ * are due. Returns the number dispatched. */
+int TavolinPumpMessages(uint32_t timeoutMs);
+/* Dispatches what is due now without waiting. Returns the number dispatched. */
+int TavolinDispatchMessages(void);
+/* A descriptor that is readable whenever messages or timers of the calling
+ * thread are due; for hosts with their own poll or GLib loop. Owned by the
+ * library; valid for the life of the thread. -1 on failure. */
+int TavolinMessageFd(void);
+
+/* The counterpart of COM class registration for the voice component: the
+ * engine creates an instance through `factory` when a component is registered
+ * under CLSID_TavolinAudioEngine. A null factory removes the registration. */
+typedef HRESULT (*TavolinComponentFactory)(const IID* interfaceId, void** out);
+HRESULT TavolinRegisterComponent(const CLSID* classId, TavolinComponentFactory factory);
+
+/* Synthetic cameras for machines without one. None exist by default.
+ * pattern: 0..24, a moving test picture; width x height at fps frames per
+ * second. With TAVOLIN_CAMERA_STAMP_FRAME_NUMBER in flags the top eighth of
+ * every picture shows the frame number (counted from 0 when the camera
+ * starts), low 16 bits, as 16 equal-width blocks from left to right, most
+ * significant bit first, white for 1 and black for 0: a form that survives
+ * scaling and coding, so a viewer can tell which source frame it shows.
+ * Returns 1 when added, 0 when the name exists or arguments are bad. */
+#define TAVOLIN_CAMERA_STAMP_FRAME_NUMBER 1
+int TavolinAddSyntheticCamera(const char* name, int pattern, int width, int height, int fps, int flags);
+/* Removes every synthetic camera added so far. */
+void TavolinRemoveSyntheticCameras(void);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* TAVOLIN_TAVOLIN_H */
