@@ -1,0 +1,124 @@
+#include "transport/address_server.h"
+
+#include "transport/address_datagram.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+constexpr size_t kMaxDatagramBytes = 65535;
+// Datagrams answered per PollStep before the caller gets control back, so a
+// flood cannot keep Stop from being noticed.
+constexpr int kMaxDatagramsPerStep = 1024;
+}  // namespace
+
+CAddressServer::~CAddressServer() { Close(); }
+
+bool CAddressServer::Open(uint32_t bindAddress, uint16_t port) {
+    Close();
+    socket_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (socket_ < 0 || wakeFd_ < 0) {
+        Close();
+        return false;
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(bindAddress);
+    local.sin_port = htons(port);
+    if (bind(socket_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        Close();
+        return false;
+    }
+    socklen_t length = sizeof local;
+    getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &length);
+    port_ = ntohs(local.sin_port);
+    buffer_.resize(kMaxDatagramBytes);
+    return true;
+}
+
+void CAddressServer::Close() {
+    if (socket_ >= 0) close(socket_);
+    if (wakeFd_ >= 0) close(wakeFd_);
+    socket_ = wakeFd_ = -1;
+    port_ = 0;
+}
+
+void CAddressServer::Wake() {
+    if (wakeFd_ < 0) return;
+    const uint64_t one = 1;
+    // A full counter still wakes the poll; nothing to handle.
+    [[maybe_unused]] ssize_t written = write(wakeFd_, &one, sizeof one);
+}
+
+bool CAddressServer::PollStep(int timeoutMs) {
+    if (socket_ < 0) return false;
+    pollfd fds[2] = {{socket_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    if (poll(fds, 2, timeoutMs) < 0) return errno == EINTR;
+    if (fds[1].revents & POLLIN) {
+        uint64_t count;
+        [[maybe_unused]] ssize_t got = read(wakeFd_, &count, sizeof count);
+    }
+    for (int i = 0; i < kMaxDatagramsPerStep; ++i) {
+        sockaddr_in sender{};
+        socklen_t senderLength = sizeof sender;
+        const ssize_t received = recvfrom(socket_, buffer_.data(), buffer_.size(), 0,
+                                          reinterpret_cast<sockaddr*>(&sender), &senderLength);
+        if (received < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+        if (senderLength != sizeof sender || sender.sin_family != AF_INET) {
+            rejects_.fetch_add(1, std::memory_order_relaxed);
+            continue;
+        }
+        HandleDatagram(buffer_.data(), static_cast<size_t>(received), sender);
+    }
+    return true;
+}
+
+void CAddressServer::HandleDatagram(uint8_t* data, size_t length, const sockaddr_in& sender) {
+    address_exchange::Datagram datagram;
+    if (!address_exchange::ParseDatagram(data, length, &datagram) || !address_exchange::IsAddressRequest(datagram)) {
+        rejects_.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    requests_.fetch_add(1, std::memory_order_relaxed);
+    const std::vector<uint8_t> reply =
+        address_exchange::BuildAddressReply({ntohl(sender.sin_addr.s_addr), ntohs(sender.sin_port)});
+    if (sendto(socket_, reply.data(), reply.size(), 0, reinterpret_cast<const sockaddr*>(&sender), sizeof sender) ==
+        static_cast<ssize_t>(reply.size())) {
+        replies_.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+AddressServerCounters CAddressServer::Counters() const {
+    AddressServerCounters counters;
+    counters.requests = requests_.load(std::memory_order_relaxed);
+    counters.replies = replies_.load(std::memory_order_relaxed);
+    counters.rejects = rejects_.load(std::memory_order_relaxed);
+    return counters;
+}
+
+CAddressServerThread::~CAddressServerThread() { Stop(); }
+
+bool CAddressServerThread::Start(uint32_t bindAddress, uint16_t port) {
+    Stop();
+    if (!server_.Open(bindAddress, port)) return false;
+    stopping_ = false;
+    thread_ = std::thread([this] {
+        while (!stopping_.load() && server_.PollStep(-1)) {
+        }
+    });
+    return true;
+}
+
+void CAddressServerThread::Stop() {
+    if (!thread_.joinable()) return;
+    stopping_ = true;
+    server_.Wake();
+    thread_.join();
+    server_.Close();
+}
