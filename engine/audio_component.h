@@ -1,0 +1,10 @@
+// The in-process component registry, the counterpart of COM class
+// registration: the engine finds the voice component here. Empty by default.
+#pragma once
+
+#include <tavolin/tavolin.h>
+
+// Creates the component registered under classId and asks it for iid.
+// Reports 1 and leaves *out null when nothing is registered; reports 0 when
+// the registered factory fails.
+int CreateRegisteredComponent(const CLSID& classId, const IID& iid, void** out);

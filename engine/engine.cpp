@@ -1,0 +1,204 @@
+#include "engine/engine.h"
+
+#include "engine/audio_component.h"
+#include "engine/guid.h"
+#include "engine/log.h"
+#include "engine/log_texts.h"
+
+#include <cstdlib>
+
+namespace {
+constexpr int kRequestedWidth = kVideoWidth;
+constexpr int kRequestedHeight = kVideoHeight;
+constexpr int kVoicePayloadTag = 1;
+// The public-address request carries the 32-bit value 1.
+constexpr uint32_t kPublicAddressRequestPayload = 1;
+constexpr UINT kDestroySettleMs = 100;
+
+struct TimerSpec {
+    UINT_PTR id;
+    UINT periodMs;
+};
+// Started in this order by Create.
+constexpr TimerSpec kTimers[] = {
+    {2, 4000},   // public-address request until both sessions know their address
+    {1, 100},    // voice level poll
+    {3, 1000},   // greeting of peers
+    {4, 30000},  // "TRANS" to keep address mappings alive
+};
+}  // namespace
+
+CTavolinEngineImpl::CTavolinEngineImpl() {
+    for (CTavolinUser& user : m_UserArray) user.SetEngine(this);
+    for (int i = 0; i < kClassNameLength; ++i) m_szClassName[i] = static_cast<char>('A' + std::rand() % 26);
+    m_szClassName[kClassNameLength] = '\0';
+}
+
+CTavolinEngineImpl::~CTavolinEngineImpl() {
+    Destroy();
+    // The user records go first (member order), but their held packets must
+    // reach the transmission while it still exists: release them now.
+    for (CTavolinUser& user : m_UserArray) user.ReleaseHeldPackets();
+    if (m_AudioEngine) {
+        m_AudioEngine->Release();
+        m_AudioEngine = nullptr;
+    }
+}
+
+HRESULT CTavolinEngineImpl::QueryInterface(const IID& iid, void** out) {
+    if (!out) return E_INVALIDARG;
+    if (SameGuid(iid, IID_ITavolinEngine)) {
+        *out = static_cast<ITavolinEngine*>(this);
+    } else if (SameGuid(iid, IID_ITavolinVideoDevice)) {
+        *out = static_cast<ITavolinVideoDevice*>(this);
+    } else {
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+ULONG CTavolinEngineImpl::AddRef() { return static_cast<ULONG>(++m_nRefCount); }
+
+ULONG CTavolinEngineImpl::Release() {
+    if (--m_nRefCount == 0) {
+        delete this;
+        return 0;
+    }
+    return static_cast<ULONG>(m_nRefCount);
+}
+
+int CTavolinEngineImpl::Create(HINSTANCE instance, uint32_t serverAddress, int serverPort, int localUserId, int,
+                               int receiveOnly) {
+    try {
+        LogTo(m_pLog, engine_log::kCreateStart, LogIdentity(static_cast<ITavolinEngine*>(this)));
+
+        WNDCLASSEXA wc{};
+        wc.cbSize = sizeof wc;
+        wc.style = CS_HREDRAW | CS_VREDRAW;
+        wc.lpfnWndProc = &CTavolinEngineImpl::WindowProc;
+        wc.hInstance = instance;
+        wc.lpszClassName = m_szClassName;
+        if (!RegisterClassExA(&wc)) {
+            LogTo(m_pLog, engine_log::kWindowFailed);
+            return 0;
+        }
+        HWND window = CreateWindowExA(0, m_szClassName, "MsgWnd", 0, 0, 0, 1, 1, nullptr, nullptr, instance, nullptr);
+        if (!window) {
+            // Mend: without a window nothing would ever unregister the class,
+            // and every later Create would fail on the name.
+            UnregisterClassA(m_szClassName, instance);
+            LogTo(m_pLog, engine_log::kWindowFailed);
+            return 0;
+        }
+        m_hWnd = window;
+        m_hInstance = instance;
+
+        m_Transmission.SetEventContext(this);
+        if (!m_Transmission.Create(m_hWnd)) {
+            LogTo(m_pLog, engine_log::kRtpCreateFailed);
+            return 0;
+        }
+
+        CreateRegisteredComponent(CLSID_TavolinAudioEngine, IID_ITavolinAudioEngine,
+                                  reinterpret_cast<void**>(&m_AudioEngine));
+        if (m_AudioEngine) m_AudioEngine->Init(m_hWnd, m_hWnd, static_cast<ITavolinAudioSink*>(this));
+        if (m_AudioEngine) m_AudioEngine->SetEngine(static_cast<ITavolinEngine*>(this));
+        m_nVoicePayloadTag = kVoicePayloadTag;
+
+        if (receiveOnly == 0) {
+            m_CapZephra.SetLogSink(m_pLog);
+            m_CapZephra.SetEngine(this);
+            m_CapZephra.Create(m_hWnd, kRequestedWidth, kRequestedHeight);
+            m_VideoEnc.Open(kRequestedWidth, kRequestedHeight, static_cast<ITavolinVideoSink*>(this));
+            InitCodecLibrary();
+            m_VideoEnc.CreateEncoder();
+        }
+
+        CTavolinUser& local = m_UserArray[0];
+        local.m_uAudioPort = m_Transmission.GetLocalAudioPort();
+        local.m_uVideoPort = m_Transmission.GetLocalVideoPort();
+        local.m_nUserId = localUserId;
+        m_nLocalUserId = localUserId;
+        m_pLocalUser = &local;
+
+        const uint32_t request = kPublicAddressRequestPayload;
+        m_Transmission.RequestPublicAddress(serverAddress, static_cast<uint16_t>(serverPort), &request,
+                                            sizeof request);
+
+        m_nReceiveOnly = receiveOnly;
+        m_uServerAddress = serverAddress;
+        m_uServerPort = static_cast<uint16_t>(serverPort);
+        SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        for (const TimerSpec& timer : kTimers) SetTimer(m_hWnd, timer.id, timer.periodMs, nullptr);
+        return 1;
+    } catch (...) {
+        LogTo(m_pLog, engine_log::kCreateException);
+        return 0;
+    }
+}
+
+void CTavolinEngineImpl::ReleaseAudioEngine() {
+    if (!m_AudioEngine) return;
+    m_AudioEngine->Destroy();
+    m_AudioEngine->Release();
+    m_AudioEngine = nullptr;
+}
+
+int CTavolinEngineImpl::Destroy() {
+    if (!m_hWnd) return 1;
+    try {
+        LogTo(m_pLog, engine_log::kDestroyAudioEngine);
+        ReleaseAudioEngine();
+        LogTo(m_pLog, engine_log::kDestroyTransmission);
+        // Fragments still in reassembly belong to the sessions about to close:
+        // give them back first so none is left pointing into a dead session.
+        for (CTavolinUser& user : m_UserArray) user.ReleaseHeldPackets();
+        m_Transmission.Destroy();
+        LogTo(m_pLog, engine_log::kDestroyStopCapture);
+        m_CapZephra.StopCapture();
+        LogTo(m_pLog, engine_log::kDestroyAudioCodec);
+        LogTo(m_pLog, engine_log::kDestroyVideoCodec);
+        LogTo(m_pLog, engine_log::kDestroyVideoEnc);
+        m_VideoEnc.Close();
+        DestroyWindow(m_hWnd);
+        if (m_hInstance) UnregisterClassA(m_szClassName, m_hInstance);
+        m_hWnd = nullptr;
+        m_hInstance = nullptr;
+    } catch (...) {
+        LogTo(m_pLog, engine_log::kDestroyException, LogIdentity(static_cast<ITavolinEngine*>(this)));
+        return 0;
+    }
+    LogTo(m_pLog, engine_log::kDestroyed, LogIdentity(static_cast<ITavolinEngine*>(this)));
+    Sleep(kDestroySettleMs);
+    return 1;
+}
+
+int CTavolinEngineImpl::SetEventSink(ITavolinEventSink* host) {
+    m_pEventSink = host;
+    if (host) {
+        host->QueryInterface(IID_ITavolinLogSink, reinterpret_cast<void**>(&m_pLog));
+        m_Transmission.SetLogSink(m_pLog);
+    }
+    return 1;
+}
+
+const char* CTavolinEngineImpl::GetDeviceName() { return m_CapZephra.GetDeviceName(); }
+
+int CTavolinEngineImpl::SelectDevice(const char* name) {
+    const int result = m_CapZephra.SelectDevice(name);
+    if (result && m_pLocalUser) m_pLocalUser->EnableVideoUnconditionally();
+    return result;
+}
+
+int CTavolinEngineImpl::EnumDevices(int kind, ITavolinDeviceNameSink* sink) {
+    constexpr int kVideoDevices = 1;
+    if (kind != kVideoDevices) return 0;
+    return m_CapZephra.EnumDevices(sink);
+}
+
+int CTavolinEngineImpl::ShowPropertyPage(HWND parent, int dialog) {
+    return m_CapZephra.ShowPropertyPage(parent, dialog);
+}
+
+int CTavolinEngineImpl::HasPropertyPage(int dialog) { return m_CapZephra.HasPropertyPage(dialog); }

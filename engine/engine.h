@@ -1,0 +1,102 @@
+// The engine object the host drives: owns the encoder, the capture engine,
+// the transmission, the optional voice component, the 16 user records and the
+// hidden message window with its timers. All work runs on the thread that
+// called Create.
+#pragma once
+
+#include "capture/cap_zephra.h"
+#include "codec/video_enc.h"
+#include "engine/internal_interfaces.h"
+#include "engine/user.h"
+#include "platform/win32.h"
+#include "transport/transmission.h"
+
+#include <cstdint>
+
+class CTavolinEngineImpl : public ITavolinEngine,
+                           public ITavolinVideoSink,
+                           public ITavolinAudioSink,
+                           public ITavolinVideoDevice {
+public:
+    static constexpr int kUserCount = 16;
+    static constexpr int kClassNameLength = 31;
+
+    CTavolinEngineImpl();
+    ~CTavolinEngineImpl();
+    CTavolinEngineImpl(const CTavolinEngineImpl&) = delete;
+    CTavolinEngineImpl& operator=(const CTavolinEngineImpl&) = delete;
+
+    // IUnknown, shared by both host interfaces (one object, one count).
+    HRESULT QueryInterface(const IID& iid, void** out) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+
+    // ITavolinEngine
+    int Create(HINSTANCE instance, uint32_t serverAddress, int serverPort, int localUserId, int codecFlag,
+               int receiveOnly) override;
+    int Destroy() override;
+    int AddUser(int userId, uint32_t publicAddress, uint32_t localAddress) override;
+    int SetUserAudioPort(int userId, int publicPort, int localPort) override;
+    int SetUserVideoPort(int userId, int publicPort, int localPort) override;
+    int SetUserView(int userId, ITavolinUserView* view) override;
+    int HasUser(int userId) override;
+    int RemoveUser(int userId) override;
+    int GetUser(int userId, ITavolinUser** out) override;
+    uint32_t GetLocalAddress() override;
+    uint16_t GetLocalAudioPort() override;
+    uint16_t GetLocalVideoPort() override;
+    int SetEventSink(ITavolinEventSink* host) override;
+
+    // ITavolinVideoDevice
+    const char* GetDeviceName() override;
+    int SelectDevice(const char* name) override;
+    int EnumDevices(int kind, ITavolinDeviceNameSink* sink) override;
+    int ShowPropertyPage(HWND parent, int dialog) override;
+    int HasPropertyPage(int dialog) override;
+
+    // ITavolinVideoSink: cuts a coded frame into numbered fragments.
+    void OnEncodedVideo(const uint8_t* data, int keyFrame, int length) override;
+    // ITavolinAudioSink: frames a 50-byte voice frame as a tagged payload.
+    void OnEncodedAudio(const uint8_t* data, int length) override;
+
+    // Reached through the user records.
+    void SwitchLocalCamera(int userId, int on);
+    void SwitchLocalVoice(int userId, int on);
+    void OnReceivedVoice(int userId, const uint8_t* payload, size_t length);
+
+    // The message window's procedure.
+    static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+private:
+    // Message window work (window_proc.cpp).
+    void OnTimer(UINT_PTR id);
+    void PollAudioLevels();
+    void RequestPublicAddressAgain();
+    void OnPublicAddress(UINT message, const PublicAddressRecord& record);
+    void OnFrameCaptured();
+    void LookUpLocalAddress();
+
+    CTavolinUser* FindUser(int userId);
+    int SetUserPort(int userId, int publicPort, int localPort, bool video);
+    void ReleaseAudioEngine();
+
+    uint32_t m_uLocalAddress = 0;
+    char m_szClassName[kClassNameLength + 1] = {};
+    int m_nReceiveOnly = 0;
+    int m_nFramesSinceKeyFrame = 0;
+    int m_nRefCount = 1;
+    int m_nVoicePayloadTag = 0;
+    HINSTANCE m_hInstance = nullptr;
+    uint32_t m_uServerAddress = 0;
+    uint16_t m_uServerPort = 0;
+    CVideoEnc m_VideoEnc;
+    CCapZephra m_CapZephra;
+    CTavolinTransmission m_Transmission;
+    ITavolinAudioEngine* m_AudioEngine = nullptr;
+    int m_nLocalUserId = CTavolinUser::kFreeUserId;
+    HWND m_hWnd = nullptr;
+    CTavolinUser m_UserArray[kUserCount];
+    CTavolinUser* m_pLocalUser = nullptr;
+    ITavolinEventSink* m_pEventSink = nullptr;
+    ITavolinLogSink* m_pLog = nullptr;
+};

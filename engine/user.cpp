@@ -1,0 +1,92 @@
+#include "engine/user.h"
+
+#include "engine/engine.h"
+
+CTavolinUser::CTavolinUser() {
+    Clear();
+    m_VideoDec.Open(kVideoWidth, kVideoHeight, this);
+    m_FrameAssembler.SetDecoder(&m_VideoDec);
+}
+
+// Mend: a user still in the table when the engine goes away would otherwise
+// keep its codec instance allocated for good.
+CTavolinUser::~CTavolinUser() { m_VideoDec.Close(); }
+
+void CTavolinUser::Clear() {
+    m_nAudio = 0;
+    m_nVideo = 0;
+    m_pView = nullptr;
+    m_nSetting = kDefaultSetting;
+    m_nUserId = kFreeUserId;
+    m_uPublicAddress = kNoAddress;
+    m_uVideoPort = 0;
+    m_uAudioPort = 0;
+    m_bmih = BITMAPINFOHEADER{};
+    m_bmih.biSize = sizeof(BITMAPINFOHEADER);
+    m_bmih.biWidth = kVideoWidth;
+    m_bmih.biHeight = kVideoHeight;
+    m_bmih.biPlanes = 1;
+    m_bmih.biBitCount = 24;
+    m_bmih.biCompression = BI_RGB;
+    m_VideoDec.Close();
+    m_FrameAssembler.ReleaseAll();
+}
+
+void CTavolinUser::PrepareDecoder() {
+    InitCodecLibrary();
+    m_VideoDec.CreateDecoder();
+}
+
+void CTavolinUser::OnVideoPacket(int userId, rtp::RTPPacket* packet) {
+    if (m_nVideo && userId == m_nUserId) {
+        m_FrameAssembler.AddPacket(packet);
+    } else if (m_pTransmission) {
+        m_pTransmission->DeleteVideoPacket(packet);
+    }
+}
+
+void CTavolinUser::OnAudioPacket(int userId, const uint8_t* payload, size_t length) {
+    if (m_pEngine && userId == m_nUserId) m_pEngine->OnReceivedVoice(userId, payload, length);
+}
+
+void CTavolinUser::SetTransmission(ITavolinPacketReleaser* transmission) {
+    m_pTransmission = transmission;
+    m_FrameAssembler.SetReleaser(transmission);
+}
+
+HRESULT CTavolinUser::QueryInterface(const IID&, void**) { return E_FAIL; }
+
+int CTavolinUser::SetValue(int value) {
+    m_nSetting = value;
+    return 1;
+}
+
+int CTavolinUser::EnableVideo(int on) {
+    if (on == m_nVideo) return 1;
+    m_nVideo = on;
+    if (m_pEngine) m_pEngine->SwitchLocalCamera(m_nUserId, on);
+    if (m_pView) m_pView->OnVideoEnabled(on);
+    return 1;
+}
+
+int CTavolinUser::EnableAudio(int on) {
+    if (on == m_nAudio) return 1;
+    m_nAudio = on;
+    if (m_pEngine) m_pEngine->SwitchLocalVoice(m_nUserId, on);
+    if (m_pView) m_pView->OnAudioEnabled(on);
+    return 1;
+}
+
+void CTavolinUser::EnableVideoUnconditionally() {
+    m_nVideo = 1;
+    if (m_pEngine) m_pEngine->SwitchLocalCamera(m_nUserId, 1);
+    if (m_pView) m_pView->OnVideoEnabled(1);
+}
+
+void CTavolinUser::DrawPreview(const uint8_t* frame, int length) {
+    if (m_pView && m_nVideo) m_pView->DrawFrame(&m_bmih, frame, length);
+}
+
+void CTavolinUser::OnDecodedFrame(const uint8_t* picture, int consumed) {
+    if (m_pView) m_pView->DrawFrame(&m_bmih, picture, consumed);
+}

@@ -1,0 +1,72 @@
+// One player of the room: ids, addresses and ports, the host's view, the
+// audio and video switches, and the player's video decoder and reassembler.
+#pragma once
+
+#include "codec/frame_assembler.h"
+#include "codec/video_dec.h"
+#include "engine/internal_interfaces.h"
+
+#include <cstdint>
+
+class CTavolinEngineImpl;
+
+class CTavolinUser : public ITavolinPacketSink, public ITavolinUser, public ITavolinFrameSink {
+public:
+    static constexpr int kFreeUserId = -1;
+    static constexpr uint32_t kNoAddress = 0xFFFFFFFF;
+    static constexpr int kDefaultSetting = 100;
+
+    CTavolinUser();
+    ~CTavolinUser();
+    CTavolinUser(const CTavolinUser&) = delete;
+    CTavolinUser& operator=(const CTavolinUser&) = delete;
+
+    void SetEngine(CTavolinEngineImpl* engine) { m_pEngine = engine; }
+    // Frees the record: flags off, no view, no decoder instance, no packets held.
+    void Clear();
+    // A new user took this record: give it a decoder instance.
+    void PrepareDecoder();
+    // The host selected a camera: local video on without comparing flags.
+    void EnableVideoUnconditionally();
+    // Local preview of a captured frame, when the view is set and video is on.
+    void DrawPreview(const uint8_t* frame, int length);
+    // Received video fragments still held are given back to their session.
+    void ReleaseHeldPackets() { m_FrameAssembler.ReleaseAll(); }
+
+    // ITavolinPacketSink
+    void OnVideoPacket(int userId, rtp::RTPPacket* packet) override;
+    void OnAudioPacket(int userId, const uint8_t* payload, size_t length) override;
+    void SetTransmission(ITavolinPacketReleaser* transmission) override;
+
+    // ITavolinUser
+    HRESULT QueryInterface(const IID& iid, void** out) override;
+    ULONG AddRef() override { return 1; }
+    ULONG Release() override { return 0; }
+    int SetValue(int value) override;
+    int GetValue() override { return m_nSetting; }
+    int Reserved1(int, int) override { return 0; }
+    int Reserved2(int, int) override { return 0; }
+    int EnableVideo(int on) override;
+    int EnableAudio(int on) override;
+    int IsVideoEnabled() override { return m_nVideo; }
+    int IsAudioEnabled() override { return m_nAudio; }
+
+    // ITavolinFrameSink
+    void OnDecodedFrame(const uint8_t* picture, int consumed) override;
+
+    int m_nUserId = kFreeUserId;
+    uint32_t m_uPublicAddress = kNoAddress;
+    uint16_t m_uVideoPort = 0;
+    uint16_t m_uAudioPort = 0;
+    ITavolinUserView* m_pView = nullptr;
+
+private:
+    CTavolinEngineImpl* m_pEngine = nullptr;
+    BITMAPINFOHEADER m_bmih{};
+    int m_nAudio = 0;
+    int m_nVideo = 0;
+    CVideoDec m_VideoDec;
+    CVideoFrameAssembler m_FrameAssembler;
+    ITavolinPacketReleaser* m_pTransmission = nullptr;
+    int m_nSetting = kDefaultSetting;
+};

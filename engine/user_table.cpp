@@ -1,0 +1,142 @@
+// The engine's user operations: the table of 16 records, record 0 the local
+// user after Create.
+#include "engine/engine.h"
+#include "engine/log.h"
+#include "engine/log_texts.h"
+
+namespace {
+constexpr uint32_t kNoAddressAlternative = 0;
+constexpr int kCameraOn = 1;
+
+bool IsNoAddress(uint32_t address) {
+    return address == CTavolinUser::kNoAddress || address == kNoAddressAlternative;
+}
+}  // namespace
+
+CTavolinUser* CTavolinEngineImpl::FindUser(int userId) {
+    for (CTavolinUser& user : m_UserArray)
+        if (user.m_nUserId == userId) return &user;
+    return nullptr;
+}
+
+int CTavolinEngineImpl::AddUser(int userId, uint32_t publicAddress, uint32_t localAddress) {
+    if (userId == m_nLocalUserId) return 0;
+    try {
+        if (CTavolinUser* known = FindUser(userId)) {
+            if (IsNoAddress(publicAddress)) return 0;
+            known->m_uPublicAddress = publicAddress;
+            if (m_Transmission.AddUser(userId, publicAddress, localAddress, known)) return 1;
+            LogTo(m_pLog, engine_log::kTransmissionAddUserFailed, userId);
+            return 0;
+        }
+        CTavolinUser* user = FindUser(CTavolinUser::kFreeUserId);
+        if (!user) return 0;
+        user->Clear();
+        user->m_uPublicAddress = publicAddress;
+        user->m_nUserId = userId;
+        user->PrepareDecoder();
+        if (!m_Transmission.AddUser(userId, publicAddress, localAddress, user))
+            LogTo(m_pLog, engine_log::kTransmissionAddUserFailed, userId);
+        return 1;
+    } catch (...) {
+        LogTo(m_pLog, engine_log::kAddUserException);
+        return 0;
+    }
+}
+
+int CTavolinEngineImpl::SetUserAudioPort(int userId, int publicPort, int localPort) {
+    return SetUserPort(userId, publicPort, localPort, false);
+}
+
+int CTavolinEngineImpl::SetUserVideoPort(int userId, int publicPort, int localPort) {
+    return SetUserPort(userId, publicPort, localPort, true);
+}
+
+int CTavolinEngineImpl::SetUserPort(int userId, int publicPort, int localPort, bool video) {
+    if (userId == m_nLocalUserId) return 0;
+    CTavolinUser* user = FindUser(userId);
+    if (!user) {
+        LogTo(m_pLog, video ? engine_log::kVideoPortUnknownUser : engine_log::kAudioPortUnknownUser, userId);
+        return 0;
+    }
+    uint16_t& port = video ? user->m_uVideoPort : user->m_uAudioPort;
+    if (port != 0) {
+        LogTo(m_pLog, video ? engine_log::kVideoPortTaken : engine_log::kAudioPortTaken, userId);
+        return 0;
+    }
+    port = static_cast<uint16_t>(publicPort);
+    const auto publicPort16 = static_cast<uint16_t>(publicPort);
+    const auto localPort16 = static_cast<uint16_t>(localPort);
+    const int accepted = video ? m_Transmission.SetUserVideoPort(userId, publicPort16, localPort16)
+                               : m_Transmission.SetUserAudioPort(userId, publicPort16, localPort16);
+    if (!accepted)
+        LogTo(m_pLog, video ? engine_log::kTransmissionVideoPortFailed : engine_log::kTransmissionAudioPortFailed,
+              userId);
+    return 1;
+}
+
+int CTavolinEngineImpl::SetUserView(int userId, ITavolinUserView* view) {
+    CTavolinUser* user = FindUser(userId);
+    if (!user) return 0;
+    user->m_pView = view;
+    return 1;
+}
+
+int CTavolinEngineImpl::HasUser(int userId) { return FindUser(userId) ? 1 : 0; }
+
+int CTavolinEngineImpl::RemoveUser(int userId) {
+    if (userId == m_nLocalUserId) return 0;
+    if (!static_cast<ITavolinEngine*>(this)->HasUser(userId)) return 0;
+    try {
+        CTavolinUser* user = FindUser(userId);
+        LogTo(m_pLog, engine_log::kRemoveClear);
+        user->Clear();
+        LogTo(m_pLog, engine_log::kRemoveTransmission);
+        m_Transmission.RemoveUser(userId);
+        LogTo(m_pLog, engine_log::kRemoveAudioEngine);
+        if (m_AudioEngine) m_AudioEngine->RemoveUser(userId);
+        return 1;
+    } catch (...) {
+        LogTo(m_pLog, engine_log::kRemoveUserException);
+        return 0;
+    }
+}
+
+int CTavolinEngineImpl::GetUser(int userId, ITavolinUser** out) {
+    if (!out) return 0;
+    CTavolinUser* user = FindUser(userId);
+    if (!user) return 0;
+    *out = user;
+    return 1;
+}
+
+uint32_t CTavolinEngineImpl::GetLocalAddress() {
+    CTavolinUser* local = FindUser(m_nLocalUserId);
+    return local ? local->m_uPublicAddress : 0;
+}
+
+uint16_t CTavolinEngineImpl::GetLocalAudioPort() {
+    CTavolinUser* local = FindUser(m_nLocalUserId);
+    return local ? local->m_uAudioPort : 0;
+}
+
+uint16_t CTavolinEngineImpl::GetLocalVideoPort() {
+    CTavolinUser* local = FindUser(m_nLocalUserId);
+    return local ? local->m_uVideoPort : 0;
+}
+
+void CTavolinEngineImpl::SwitchLocalCamera(int userId, int on) {
+    if (userId != m_nLocalUserId || m_nReceiveOnly) return;
+    if (on == kCameraOn)
+        m_CapZephra.StartCapture();
+    else
+        m_CapZephra.StopCapture();
+}
+
+void CTavolinEngineImpl::SwitchLocalVoice(int userId, int on) {
+    if (userId != m_nLocalUserId || m_nReceiveOnly || !m_AudioEngine) return;
+    if (on == kCameraOn)
+        m_AudioEngine->StartSend();
+    else
+        m_AudioEngine->StopSend();
+}
