@@ -9,6 +9,8 @@
 
 namespace rtp {
 
+class RTPPacketPool;
+
 class RTPPacket {
 public:
     RTPPacket() = default;
@@ -45,6 +47,12 @@ public:
     RTPPacket* next = nullptr;
 
 private:
+    friend class RTPPacketPool;
+    // Which pool made it and whether it sits there now: a packet returned
+    // twice, or to the wrong session, is refused instead of corrupting a list.
+    const RTPPacketPool* pool_ = nullptr;
+    bool inPool_ = false;
+
     std::vector<uint8_t> buffer_;
     size_t packetLength_ = 0;
     size_t payloadOffset_ = 0;

@@ -1,0 +1,199 @@
+// An RTP/RTCP session (RFC 3550) over UDP/IPv4: sends media to a list of
+// destinations with its own SSRC, sequence numbers and timestamps; keeps a
+// table of the other participants with their statistics; sends RTCP reports
+// (SR or RR, SDES CNAME) on the interval of RFC 3550 A.7 and a BYE when it
+// ends; and, by default, runs its own poll thread that receives, processes,
+// reports and checks time-outs, calling OnPollThreadStep after every round.
+//
+// Additions for address discovery behind translators: SendPacketTo sends one
+// packet to one address outside the destination list; SendRawData sends
+// non-RTP bytes from either socket; and while hasPublicAddress is false
+// every datagram arriving on the RTP socket goes to OnRawPacket and is then
+// dropped, before any RTP parsing or source bookkeeping (RTCP still flows).
+//
+// Threads: sends and destination changes may come from any thread. The
+// source table and received packets are read between BeginDataAccess and
+// EndDataAccess (a recursive lock the poll thread also holds while it
+// processes datagrams and calls the callbacks below, except OnPollThreadStep
+// and OnPollThreadError, which run without it).
+//
+// Received packets: GetNextPacket hands out packets from a pool the session
+// owns; each must be given back exactly once with DeletePacket (a second
+// return, or a packet of another session, is ignored). Packets handed out
+// stay valid across Destroy and BYEDestroy, and DeletePacket still takes
+// them back then, but every packet must be given back before the session
+// object itself is destroyed: its destructor frees the pool's storage.
+#pragma once
+
+#include "transport/rtp/rtp_ipv4_address.h"
+#include "transport/rtp/rtp_packet.h"
+#include "transport/rtp/rtp_raw_packet.h"
+#include "transport/rtp/rtp_session_params.h"
+#include "transport/rtp/rtp_source_data.h"
+#include "transport/rtp/rtp_udpv4_transmission_params.h"
+#include "transport/rtp/rtcp_packet.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace rtp {
+
+class RTPUDPv4Transmitter;
+class RTPPacketBuilder;
+class RTPPacketPool;
+class RTPSources;
+class RTCPScheduler;
+
+class RTPSession {
+public:
+    RTPSession();
+    virtual ~RTPSession();
+    RTPSession(const RTPSession&) = delete;
+    RTPSession& operator=(const RTPSession&) = delete;
+
+    // Opens the sockets (null transmission parameters: the defaults), draws
+    // SSRC, first sequence number and timestamp, and starts the poll thread
+    // when the parameters ask for it. A busy port gives
+    // kErrorCannotBindRTPSocket or kErrorCannotBindRTCPSocket.
+    int Create(const RTPSessionParams& sessionParams, const RTPUDPv4TransmissionParams* transmissionParams = nullptr);
+    // Stops the poll thread and closes the sockets without a BYE. The source
+    // table and its waiting packets go back to the pool.
+    void Destroy();
+    // As Destroy, after sending an RTCP BYE with the reason (at most 255
+    // bytes) to every destination. The BYE goes at once in small sessions
+    // with immediate BYE (the default); otherwise it waits for its reconsidered
+    // time, giving up after maxWaitSeconds.
+    void BYEDestroy(double maxWaitSeconds, const void* reason, size_t reasonLength);
+    bool IsActive() const { return created_.load(); }
+
+    uint32_t GetLocalSSRC();
+
+    int AddDestination(const RTPIPv4Address& address);
+    int DeleteDestination(const RTPIPv4Address& address);
+    void ClearDestinations();
+
+    // One RTP packet to every destination with the default payload type,
+    // marker and timestamp increment.
+    int SendPacket(const void* data, size_t length);
+    // The same with explicit values; the timestamp advances by
+    // timestampIncrement after the packet is built.
+    int SendPacket(const void* data, size_t length, uint8_t payloadType, bool marker, uint32_t timestampIncrement);
+    // One RTP packet to one address: takes a sequence number, leaves the
+    // timestamp where it is, and is not counted in sender reports.
+    int SendPacketTo(const void* data, size_t length, uint8_t payloadType, bool marker, const RTPIPv4Address& destination);
+    // Bytes that are not RTP from the RTP socket (rtpChannel) or the RTCP
+    // socket to a host-order address and port; refused above the maximum
+    // packet size with kErrorPacketTooBig.
+    int SendRawData(bool rtpChannel, const void* data, size_t length, uint32_t address, uint16_t port);
+
+    int SetDefaultPayloadType(uint8_t payloadType);
+    int SetDefaultMark(bool marker);
+    int SetDefaultTimestampIncrement(uint32_t increment);
+    int IncrementTimestamp(uint32_t increment);
+    int IncrementTimestampDefault();
+    int SetMaximumPacketSize(size_t bytes);
+
+    // Without the poll thread: receive what is waiting, process it, send
+    // RTCP when due and check time-outs (kErrorPollThreadRunning with it).
+    int Poll();
+    int WaitForIncomingData(double seconds, bool* dataAvailable = nullptr);
+    int AbortWait();
+
+    // The data-access lock (recursive): hold it for everything below.
+    int BeginDataAccess();
+    int EndDataAccess();
+    bool GotoFirstSource();
+    bool GotoNextSource();
+    bool GotoFirstSourceWithData();
+    bool GotoNextSourceWithData();
+    RTPSourceData* GetCurrentSourceInfo();
+    RTPSourceData* GetSourceInfo(uint32_t ssrc);
+    // The next waiting packet of the current source, oldest first; null when none.
+    RTPPacket* GetNextPacket();
+    // Gives a packet from GetNextPacket back to the pool; any thread, no lock needed.
+    void DeletePacket(RTPPacket* packet);
+
+    // Packets ever created by the pool and how many of them are handed out:
+    // the pool grows only while more packets are in use than ever before.
+    size_t GetPacketPoolSize() const;
+    size_t GetPacketsInUse() const;
+    // Clock time at which the next RTCP compound is due (0 when not created).
+    double GetNextRTCPTime();
+
+    // Address discovery state. The poll thread (OnRawPacket) writes it, the
+    // owner's thread reads it; each field is atomic.
+    std::atomic<uint32_t> publicAddress{0};
+    std::atomic<uint16_t> publicPort{0};
+    std::atomic<uint32_t> serverAddress{0};
+    std::atomic<uint16_t> serverPort{0};
+    std::atomic<bool> hasPublicAddress{false};
+
+protected:
+    // Callbacks, empty by default. All but the last two run on the thread
+    // that polls, with the data-access lock held: they must not wait for
+    // another thread that takes it.
+    virtual void OnRTPPacket(RTPPacket* packet, double receiveTime, const RTPIPv4Address* sender);
+    virtual void OnRTCPCompoundPacket(RTCPCompoundPacket* packet, double receiveTime, const RTPIPv4Address* sender);
+    // source: the table entry whose SSRC arrived from another address, or null
+    // when the SSRC is our own (the session then takes a new one).
+    virtual void OnSSRCCollision(RTPSourceData* source, const RTPIPv4Address* sender, bool isRTP);
+    virtual void OnCNAMECollision(RTPSourceData* source, const RTPIPv4Address* sender, const uint8_t* cname, size_t cnameLength);
+    virtual void OnNewSource(RTPSourceData* source);
+    virtual void OnRemoveSource(RTPSourceData* source);
+    virtual void OnTimeout(RTPSourceData* source);
+    virtual void OnBYETimeout(RTPSourceData* source);
+    virtual void OnAPPPacket(RTCPAPPPacket* packet, double receiveTime, const RTPIPv4Address* sender);
+    virtual void OnUnknownPacketType(RTCPPacket* packet, double receiveTime, const RTPIPv4Address* sender);
+    virtual void OnUnknownPacketFormat(RTCPPacket* packet, double receiveTime, const RTPIPv4Address* sender);
+    virtual void OnNoteTimeout(RTPSourceData* source);
+    virtual void OnBYEPacket(RTPSourceData* source);
+    virtual void OnSendRTCPCompoundPacket(RTCPCompoundPacket* packet);
+    // Every RTP-socket datagram while hasPublicAddress is false; the session
+    // drops the datagram when this returns. The packet may be changed in place.
+    virtual void OnRawPacket(RTPRawPacket* packet);
+    virtual void OnPollThreadError(int error);
+    // After every round of the poll thread, without the data-access lock.
+    virtual void OnPollThreadStep();
+
+private:
+    friend class RTPSources;  // calls the source callbacks above
+
+    void PollThreadMain();
+    int PollOnce();
+    void ProcessDatagram(RTPRawPacket* raw);
+    void ProcessRTP(RTPRawPacket* raw);
+    void ProcessRTCP(RTPRawPacket* raw);
+    void ProcessSDES(const RTCPPacket& packet, const RTPIPv4Address& sender, double now);
+    void ProcessBYE(const RTCPPacket& packet, const RTPIPv4Address& sender, double now);
+    void ProcessReport(const RTCPPacket& packet, const RTPIPv4Address& sender, double now);
+    // Own-SSRC handling of RFC 3550 8.2; returns false when the datagram is dropped.
+    bool CheckOwnSSRC(uint32_t ssrc, const RTPIPv4Address& sender, bool isRTP, double now);
+    void SendRTCPIfDue(double now);
+    int SendRTCPCompound(double now, const uint8_t* byeReason, size_t byeReasonLength, uint32_t byeSSRC);
+    void CheckTimeouts(double now);
+    void StopPollThread();
+    void CloseAll();
+
+    std::atomic<bool> created_{false};
+    std::atomic<bool> stopRequested_{false};
+    RTPSessionParams params_;
+    RTPClock* clock_ = nullptr;
+    RTPRandom* random_ = nullptr;
+    std::string cname_;
+
+    std::unique_ptr<RTPUDPv4Transmitter> transmitter_;
+    std::unique_ptr<RTPPacketBuilder> builder_;  // guarded by builderMutex_
+    std::unique_ptr<RTPPacketPool> pool_;        // own lock
+    std::unique_ptr<RTPSources> sources_;        // guarded by dataMutex_
+    std::unique_ptr<RTCPScheduler> scheduler_;   // guarded by dataMutex_
+    std::mutex builderMutex_;
+    std::recursive_mutex dataMutex_;
+    RTPRawPacket rawPacket_;  // the polling thread's receive buffer
+    std::thread pollThread_;
+};
+
+}  // namespace rtp

@@ -1,0 +1,81 @@
+// The UDP/IPv4 sockets of one session: RTP on the even port base, RTCP on
+// the next port, the destination list every media and control packet goes
+// to, and a wake-up descriptor that ends a wait early. Sends may come from
+// any thread; the destination list and packet size are under one lock.
+#pragma once
+
+#include "transport/rtp/rtp_ipv4_address.h"
+#include "transport/rtp/rtp_raw_packet.h"
+#include "transport/rtp/rtp_udpv4_transmission_params.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace rtp {
+
+class RTPUDPv4Transmitter {
+public:
+    RTPUDPv4Transmitter() = default;
+    ~RTPUDPv4Transmitter();
+    RTPUDPv4Transmitter(const RTPUDPv4Transmitter&) = delete;
+    RTPUDPv4Transmitter& operator=(const RTPUDPv4Transmitter&) = delete;
+
+    // Opens and binds both sockets (no address reuse, so a busy port fails
+    // with kErrorCannotBindRTPSocket or kErrorCannotBindRTCPSocket).
+    int Create(size_t maximumPacketSize, const RTPUDPv4TransmissionParams& params);
+    // Closes the sockets and forgets the destinations. Harmless when not created.
+    void Destroy();
+    bool IsCreated() const { return rtpSocket_ >= 0; }
+
+    uint16_t GetPortbase() const { return portBase_; }
+    // Whether (address, port) is one of this transmitter's own sockets as
+    // seen on one of this host's interface addresses.
+    bool IsOwnAddress(const RTPIPv4Address& address, bool rtpChannel) const;
+
+    // To every destination (RTP to its port, RTCP to its port + 1).
+    int SendRTPData(const void* data, size_t length);
+    // One RTP packet to one address, from the RTP socket.
+    int SendRTPDataTo(const void* data, size_t length, const RTPIPv4Address& destination);
+    int SendRTCPData(const void* data, size_t length);
+
+    int AddDestination(const RTPIPv4Address& address);
+    int DeleteDestination(const RTPIPv4Address& address);
+    void ClearDestinations();
+    size_t GetDestinationCount() const;
+
+    int SetMaximumPacketSize(size_t bytes);
+    size_t GetMaximumPacketSize() const;
+
+    // Waits up to `seconds` for a datagram on either socket or a wake-up.
+    // Sets *dataAvailable when a datagram is waiting.
+    int WaitForIncomingData(double seconds, bool* dataAvailable);
+    // Ends the current or next wait at once (any thread).
+    void AbortWait();
+    // Takes one waiting datagram without blocking, RTCP socket first.
+    // Returns false when none is waiting.
+    bool GetNextPacket(RTPRawPacket* into, double receiveTime);
+
+    // Bytes that are not RTP, from the RTP socket (rtpChannel) or the RTCP
+    // socket, to a host-order address and port.
+    int SendRawData(bool rtpChannel, const void* data, size_t length, uint32_t address, uint16_t port);
+
+private:
+    int SendTo(int socket, const void* data, size_t length, uint32_t address, uint16_t port) const;
+    int SendToAll(bool rtpChannel, const void* data, size_t length);
+    bool ReceiveFrom(int socket, bool isRTP, RTPRawPacket* into, double receiveTime);
+    void CloseAll();
+
+    int rtpSocket_ = -1;
+    int rtcpSocket_ = -1;
+    int wakeupFd_ = -1;
+    uint16_t portBase_ = 0;
+    std::vector<uint32_t> localAddresses_;
+
+    mutable std::mutex mutex_;  // destinations_ and maximumPacketSize_
+    std::vector<RTPIPv4Address> destinations_;
+    size_t maximumPacketSize_ = 0;
+};
+
+}  // namespace rtp
