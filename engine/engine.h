@@ -64,6 +64,7 @@ public:
     void SwitchLocalVoice(int userId, int on);
     void OnReceivedVoice(int userId, const uint8_t* payload, size_t length);
 
+    HWND Window() const { return m_hWnd; }
     // The message window's procedure.
     static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -1,0 +1,128 @@
+// Create, Destroy, SetEventSink and the last Release.
+#include "engine/log.h"
+#include "engine/log_texts.h"
+#include "tests/engine/engine_fixture.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+using namespace testing_support;
+using Texts = std::vector<std::string>;
+
+std::string Format(const char* format, int value) {
+    char text[256];
+    snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+Texts DestroyTexts(int identity) {
+    return {engine_log::kDestroyAudioEngine, engine_log::kDestroyTransmission, engine_log::kDestroyStopCapture,
+            engine_log::kDestroyAudioCodec,  engine_log::kDestroyVideoCodec,   engine_log::kDestroyVideoEnc,
+            Format(engine_log::kDestroyed, identity)};
+}
+
+class Lifecycle : public EngineTest {
+protected:
+    int Identity() const { return LogIdentity(static_cast<ITavolinEngine*>(impl)); }
+};
+
+TEST_F(Lifecycle, CreateAndDestroyLogTheirTextsInOrder) {
+    ASSERT_EQ(1, CreateEngine());
+    EXPECT_EQ(Texts{Format(engine_log::kCreateStart, Identity())}, host.log.Texts());
+    host.log.Clear();
+    EXPECT_EQ(1, engine->Destroy());
+    EXPECT_EQ(DestroyTexts(Identity()), host.log.Texts());
+    host.log.Clear();
+    EXPECT_EQ(1, engine->Destroy());
+    EXPECT_TRUE(host.log.Texts().empty());
+}
+
+TEST_F(Lifecycle, CreateWithoutCameraLogsTheCaptureAttempt) {
+    TavolinRemoveSyntheticCameras();
+    ASSERT_EQ(1, CreateEngine(/*receiveOnly=*/0));
+    const Texts expected{Format(engine_log::kCreateStart, Identity()),
+                         "Loop 1",
+                         "InitCaptureGraphBuilder",
+                         "InitCaptureGraphBuilder",
+                         "CoCreateInstance",
+                         "SetFiltergraph",
+                         "EnumDevice"};
+    EXPECT_EQ(expected, host.log.Texts());
+}
+
+TEST_F(Lifecycle, DestroyBeforeCreateDoesNothing) {
+    engine->SetEventSink(&host);
+    EXPECT_EQ(1, engine->Destroy());
+    EXPECT_TRUE(host.log.Texts().empty());
+}
+
+TEST_F(Lifecycle, SecondCreateFailsAndLeavesTheEngineRunning) {
+    ASSERT_EQ(1, CreateEngine());
+    const uint16_t audioPort = engine->GetLocalAudioPort();
+    host.log.Clear();
+    EXPECT_EQ(0, engine->Create(TestInstance(), kLoopback, server.Port(), kLocalId, 0, 1));
+    EXPECT_EQ((Texts{Format(engine_log::kCreateStart, Identity()), engine_log::kWindowFailed}), host.log.Texts());
+    EXPECT_EQ(audioPort, engine->GetLocalAudioPort());
+    EXPECT_EQ(1, engine->HasUser(kLocalId));
+}
+
+TEST_F(Lifecycle, CreateAgainAfterDestroy) {
+    ASSERT_EQ(1, CreateEngine());
+    ASSERT_EQ(1, engine->Destroy());
+    EXPECT_EQ(1, CreateEngine());
+}
+
+TEST_F(Lifecycle, CreateSetsUpTheLocalUserAndAsksForThePublicAddress) {
+    ASSERT_EQ(1, CreateEngine());
+    EXPECT_EQ(1, engine->HasUser(kLocalId));
+    EXPECT_EQ(0xFFFFFFFFu, engine->GetLocalAddress());
+    const uint16_t audio = engine->GetLocalAudioPort(), video = engine->GetLocalVideoPort();
+    for (uint16_t port : {audio, video}) {
+        EXPECT_EQ(0, port % 2);
+        EXPECT_GE(port, 11000);
+        EXPECT_LE(port, 13998);
+    }
+    EXPECT_NE(audio, video);
+    // One request from each session's RTP socket.
+    const auto requests = server.ReceiveAll(500, 2);
+    ASSERT_EQ(2u, requests.size());
+    std::vector<uint16_t> from{requests[0].fromPort, requests[1].fromPort};
+    EXPECT_NE(from.end(), std::find(from.begin(), from.end(), audio));
+    EXPECT_NE(from.end(), std::find(from.begin(), from.end(), video));
+}
+
+TEST_F(Lifecycle, ANullEventSinkKeepsTheOldLogSink) {
+    ASSERT_EQ(1, CreateEngine());
+    EXPECT_EQ(1, engine->SetEventSink(nullptr));
+    host.log.Clear();
+    auto* record = new PublicAddressRecord{0x0A000001, 5000};
+    Send(MSG_AUDIO_PUBLIC_ADDRESS, reinterpret_cast<WPARAM>(record), EngineParam());
+    EXPECT_TRUE(host.addresses.empty());
+    EXPECT_EQ(0xFFFFFFFFu, engine->GetLocalAddress());
+    engine->Destroy();
+    EXPECT_EQ(DestroyTexts(Identity()), host.log.Texts());
+}
+
+TEST_F(Lifecycle, LastReleaseOfARunningEngineDestroysIt) {
+    ASSERT_EQ(1, CreateEngine());
+    const int identity = Identity();
+    host.log.Clear();
+    EXPECT_EQ(0u, engine->Release());
+    engine = nullptr;
+    EXPECT_EQ(DestroyTexts(identity), host.log.Texts());
+}
+
+TEST_F(Lifecycle, ReceiveOnlyEngineNeverStartsTheCamera) {
+    ASSERT_EQ(1, CreateEngine(/*receiveOnly=*/1));
+    ITavolinUser* local = nullptr;
+    ASSERT_EQ(1, engine->GetUser(kLocalId, &local));
+    TestView view;
+    engine->SetUserView(kLocalId, &view);
+    EXPECT_EQ(1, local->EnableVideo(1));
+    EXPECT_EQ(1, local->IsVideoEnabled());
+    EXPECT_EQ(std::vector<int>{1}, view.videoSwitches);
+    for (const std::string& text : host.log.Texts()) EXPECT_EQ(std::string::npos, text.find("Loop")) << text;
+}
+}  // namespace
