@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the video chat room demo on this
+# machine with synthetic cameras. Arguments go to tavolin-room.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+bash scripts/build.sh build
+./build/tools/room/tavolin-room "$@"

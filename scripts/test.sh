@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test three ways: a plain
+# build (with the interoperability checks), AddressSanitizer with
+# UndefinedBehaviorSanitizer (also LeakSanitizer), and ThreadSanitizer for the
+# tests that run several threads.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+status=0
+run() { # run NAME BUILD-DIR CTEST-ARGS...
+  local name=$1 dir=$2
+  shift 2
+  echo "== $name"
+  ctest --test-dir "$dir" --output-on-failure --timeout 300 "$@" || status=1
+}
+
+bash scripts/build.sh build
+run "plain build" build -j2
+
+bash scripts/build.sh build-asan -DTAVOLIN_SANITIZE=address
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run "AddressSanitizer + UndefinedBehaviorSanitizer" build-asan -j2 -LE no_sanitizer
+
+bash scripts/build.sh build-tsan -DTAVOLIN_SANITIZE=thread
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  run "ThreadSanitizer (threaded tests)" build-tsan -j2 -L threaded
+
+exit $status
