@@ -1,6 +1,9 @@
 // The message window's procedure: private messages and timers.
 #include "engine/log_texts.h"
 #include "tests/engine/engine_fixture.h"
+#include "transport/address_server.h"
+
+#include <chrono>
 
 namespace {
 using namespace testing_support;
@@ -76,5 +79,36 @@ TEST_F(WindowProc, UnknownTimersAndMessagesFallThrough) {
     EXPECT_EQ(1, CTavolinEngineImpl::WindowProc(impl->Window(), WM_TIMER, 9, 0));
     EXPECT_EQ(0, CTavolinEngineImpl::WindowProc(impl->Window(), 7000, 0, 0));
     EXPECT_TRUE(server.ReceiveAll(100).empty());
+}
+}  // namespace
+
+namespace {
+using namespace testing_support;
+
+// With a real address server both sessions learn their public address; the
+// next tick of the request timer then ends the timer without asking again.
+TEST(WindowProcWithServer, RequestTimerEndsOnceBothAddressesAreKnown) {
+    CAddressServerThread server;
+    ASSERT_TRUE(server.Start(kLoopback, 0));
+    ITavolinEngine* engine = nullptr;
+    ASSERT_EQ(S_OK, DllGetClassObjectEx(&CLSID_TavolinEngine, &IID_ITavolinEngine, reinterpret_cast<void**>(&engine)));
+    auto* impl = static_cast<CTavolinEngineImpl*>(engine);
+    TestEventSink host;
+    engine->SetEventSink(&host);
+    ASSERT_EQ(1, engine->Create(TestInstance(), kLoopback, server.Port(), 1, 0, 1));
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (host.addresses.size() < 2 && std::chrono::steady_clock::now() < deadline) TavolinPumpMessages(50);
+    ASSERT_EQ(2u, host.addresses.size());
+    EXPECT_EQ(kLoopback, engine->GetLocalAddress());
+    for (const AddressReport& report : host.addresses) EXPECT_EQ(kLoopback, report.publicAddress);
+
+    const uint64_t requests = server.Counters().requests;
+    EXPECT_EQ(1, CTavolinEngineImpl::WindowProc(impl->Window(), WM_TIMER, 2, 0));
+    EXPECT_FALSE(KillTimer(impl->Window(), 2));  // already ended by the tick
+    EXPECT_TRUE(KillTimer(impl->Window(), 3));
+    TavolinPumpMessages(50);
+    EXPECT_EQ(requests, server.Counters().requests);
+    engine->Release();
 }
 }  // namespace
