@@ -2,13 +2,19 @@
 // (bottom row first) out to the frame sink.
 #pragma once
 
+#include "codec/guard_paged_buffer.h"
 #include "engine/internal_interfaces.h"
 
 #include <cstdint>
 
 class CVideoDec {
 public:
+    // The library reads the coded frame in whole words and may look up to
+    // this many bytes past its end: callers keep them readable.
+    static constexpr int kInputPaddingBytes = 16;
+
     CVideoDec();
+    // Destroys an instance still open, so nothing of the library leaks.
     ~CVideoDec();
     CVideoDec(const CVideoDec&) = delete;
     CVideoDec& operator=(const CVideoDec&) = delete;
@@ -18,4 +24,18 @@ public:
     void Decode(const uint8_t* frame, int length);
     bool Close();
     const uint8_t* Picture() const;
+
+private:
+    // One library call; a stream header (VOL) ends the call early and is
+    // reported in `stats`, so its picture size can be checked first.
+    int DecodeFrame(const uint8_t* frame, int length, void* stats);
+    bool HasSystemPictureSize() const;
+
+    ITavolinFrameSink* m_Sink = nullptr;
+    void* m_Handle = nullptr;
+    // Ends at an inaccessible page: a picture written too large faults
+    // instead of overwriting other memory.
+    codec::GuardPagedBuffer m_Picture;
+    int m_Width = 0;
+    int m_Height = 0;
 };

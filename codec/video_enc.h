@@ -2,8 +2,10 @@
 // Part 2 frame out per picture, handed synchronously to the sink.
 #pragma once
 
+#include "codec/coded_frame_bound.h"
 #include "engine/internal_interfaces.h"
 
+#include <algorithm>
 #include <cstdint>
 
 // The codec library's global initialisation; run before creating the encoder
@@ -15,6 +17,8 @@ public:
     static constexpr int kBitstreamBytes = 102400;
 
     CVideoEnc();
+    // Destroys an instance still open, so nothing of the library leaks.
+    ~CVideoEnc();
     CVideoEnc(const CVideoEnc&) = delete;
     CVideoEnc& operator=(const CVideoEnc&) = delete;
 
@@ -24,4 +28,23 @@ public:
     bool Close();
     // 2 (XVID_KEYFRAME) when the last frame produced was a key frame, else 0.
     int KeyFrameFlag() const;
+
+private:
+    // No frame longer than kBitstreamBytes is handed on; the buffer itself is
+    // as large as the longest frame the library can write at the system's
+    // picture size, because the library takes no output limit.
+    static constexpr int kBitstreamCapacityBytes = static_cast<int>(
+        std::max<int64_t>(kBitstreamBytes, codec::MaxCodedFrameBytes(kVideoWidth, kVideoHeight)));
+
+    int EncodeFrame(const uint8_t* picture, bool forceKeyFrame);
+
+    ITavolinVideoSink* m_Sink = nullptr;
+    void* m_Handle = nullptr;
+    // The library writes whole words from the word holding the first byte:
+    // aligned, it touches nothing before the buffer.
+    alignas(16) uint8_t m_Bitstream[kBitstreamCapacityBytes] = {};
+    bool m_Stopped = true;
+    int m_KeyFrameFlag = 0;
+    int m_Width = 0;
+    int m_Height = 0;
 };

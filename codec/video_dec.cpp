@@ -1,0 +1,81 @@
+#include "codec/video_dec.h"
+
+#include "codec/codec_library.h"
+
+#include <xvid.h>
+
+CVideoDec::CVideoDec() = default;
+
+CVideoDec::~CVideoDec() { Close(); }
+
+void CVideoDec::Open(int width, int height, ITavolinFrameSink* sink) {
+    m_Width = width;
+    m_Height = height;
+    m_Sink = sink;
+    if (width > 0 && height > 0)
+        m_Picture = codec::GuardPagedBuffer(static_cast<size_t>(width) * height * codec::kBytesPerPixel);
+}
+
+bool CVideoDec::HasSystemPictureSize() const {
+    return m_Picture.data() && m_Width == kVideoWidth && m_Height == kVideoHeight;
+}
+
+bool CVideoDec::CreateDecoder() {
+    if (!m_Sink) return false;
+    // The library decodes at whatever size a stream header announces unless
+    // it is created with a fixed size; only the system's size fits the picture.
+    if (!HasSystemPictureSize()) return false;
+    Close();  // a second creation must not leak the first instance
+
+    xvid_dec_create_t create{};
+    create.version = codec::kLibraryVersion;
+    create.width = kVideoWidth;
+    create.height = kVideoHeight;
+    xvid_decore(nullptr, XVID_DEC_CREATE, &create, nullptr);
+    m_Handle = create.handle;
+    return m_Handle != nullptr;
+}
+
+int CVideoDec::DecodeFrame(const uint8_t* frame, int length, void* stats) {
+    xvid_dec_frame_t decode{};
+    decode.version = codec::kLibraryVersion;
+    decode.general = 0;
+    decode.bitstream = const_cast<uint8_t*>(frame);
+    decode.length = length;
+    decode.output.csp = codec::kPictureColourSpace;
+    decode.output.plane[0] = m_Picture.data();
+    decode.output.stride[0] = kVideoWidth * codec::kBytesPerPixel;
+    decode.brightness = 0;
+    return xvid_decore(m_Handle, XVID_DEC_DECODE, &decode, stats);
+}
+
+void CVideoDec::Decode(const uint8_t* frame, int length) {
+    // Opened again at another size since creation: the picture would not fit.
+    if (!m_Handle || !HasSystemPictureSize() || !frame || length <= 0) return;
+    int consumed = 0;
+    xvid_dec_stats_t stats{};
+    // Stream headers come back one call each; the picture follows them.
+    do {
+        stats = {};
+        stats.version = codec::kLibraryVersion;
+        const int n = DecodeFrame(frame + consumed, length - consumed, &stats);
+        if (n <= 0) return;
+        consumed += n;
+        if (stats.type == XVID_TYPE_VOL &&
+            (stats.data.vol.width != kVideoWidth || stats.data.vol.height != kVideoHeight))
+            return;
+    } while (stats.type == XVID_TYPE_VOL && consumed < length);
+
+    // Shown only when a picture came out and every byte was consumed: the
+    // library reports nothing else about a damaged frame.
+    if (stats.type > XVID_TYPE_NOTHING && consumed >= length) m_Sink->OnDecodedFrame(m_Picture.data(), consumed);
+}
+
+bool CVideoDec::Close() {
+    if (!m_Handle) return true;
+    const int result = xvid_decore(m_Handle, XVID_DEC_DESTROY, nullptr, nullptr);
+    m_Handle = nullptr;
+    return result == 0;
+}
+
+const uint8_t* CVideoDec::Picture() const { return m_Picture.data(); }
