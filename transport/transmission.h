@@ -6,9 +6,44 @@
 
 #include "engine/internal_interfaces.h"
 #include "platform/win32.h"
+#include "transport/transmission_constants.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+namespace rtp {
+class RTPSourceData;
+}
+class CTavolinRTPSession;
+
+// One remote player: two candidate address pairs per medium, the pair in
+// force, and the state of the hello exchange.
+struct PeerEntry {
+    int32_t userId;
+    uint32_t publicAddress;
+    uint16_t publicVideoPort;
+    uint16_t publicAudioPort;
+    uint32_t localAddress;
+    uint16_t localVideoPort;
+    uint16_t localAudioPort;
+    int32_t usePublic;  // 1: the public pair is in force, 0: the local pair
+    int32_t audioSettled;
+    int32_t videoSettled;
+    uint32_t videoHelloTime;  // GetTickCount of the first "HI", 0 = none yet
+    uint32_t audioHelloTime;
+    ITavolinPacketSink* sink;
+};
+
+// A received packet waiting for the window thread, with its sender.
+struct QueuedPacket {
+    uint32_t address;
+    uint16_t port;
+    rtp::RTPPacket* packet;
+};
 
 class CTavolinTransmission : public ITavolinPacketReleaser {
 public:
@@ -48,4 +83,54 @@ public:
 
     uint16_t GetLocalAudioPort() const;
     uint16_t GetLocalVideoPort() const;
+
+    // Poll threads. A packet beyond the queue bound is given back at once.
+    void QueueAudioPacket(rtp::RTPSourceData* source, rtp::RTPPacket* packet);
+    void QueueVideoPacket(rtp::RTPSourceData* source, rtp::RTPPacket* packet);
+    // Poll thread: a session has learned its public address (kind 0 voice, 1 video).
+    void OnPublicAddress(uint32_t address, uint16_t port, int kind);
+
+    // Window thread: "HI" (hello) or "REHI" to the peer's current pair.
+    void SendHello(PeerEntry& peer, bool hello, bool video);
+    void SwitchToLocalAddress(PeerEntry& peer);
+
+    // Observation points for tests.
+    int PeerCountForTesting() const { return peerCount; }
+    const PeerEntry* PeerAtForTesting(int index) const;
+    uint64_t DroppedAudioPacketsForTesting() const { return droppedAudioPackets.load(); }
+    uint64_t DroppedVideoPacketsForTesting() const { return droppedVideoPackets.load(); }
+    CTavolinRTPSession* AudioSessionForTesting() const { return audioSession.get(); }
+    CTavolinRTPSession* VideoSessionForTesting() const { return videoSession.get(); }
+
+private:
+    PeerEntry* FindPeer(int userId);
+    PeerEntry* FindPeerBySender(uint32_t address, uint16_t port, bool video);
+    int SetUserPort(int userId, uint16_t publicPort, uint16_t localPort, bool video);
+    int OpenSession(CTavolinRTPSession& session, double timestampUnit, uint16_t avoidPort, uint16_t* port);
+    void QueuePacket(rtp::RTPSourceData* source, rtp::RTPPacket* packet, bool video);
+    void OnPacketReceived(bool video);
+    void CloseSession(std::unique_ptr<CTavolinRTPSession>& session, std::deque<QueuedPacket>& queue,
+                      CRITICAL_SECTION& lock);
+    void ReleaseToRetired(rtp::RTPPacket* packet);
+
+    ITavolinLogSink* logSink = nullptr;
+    PeerEntry peers[transmission::kMaxPeers];
+    int32_t peerCount = 0;
+    uint16_t audioPort = 0;
+    uint16_t videoPort = 0;
+    std::deque<QueuedPacket> audioQueue;
+    std::deque<QueuedPacket> videoQueue;
+    CRITICAL_SECTION audioLock;
+    CRITICAL_SECTION videoLock;
+    HWND window = nullptr;
+    std::unique_ptr<CTavolinRTPSession> audioSession;
+    std::unique_ptr<CTavolinRTPSession> videoSession;
+    void* eventContext = nullptr;
+    std::atomic<uint32_t> ownPublicAddress{transmission::kBroadcastAddress};
+
+    std::atomic<uint64_t> droppedAudioPackets{0};
+    std::atomic<uint64_t> droppedVideoPackets{0};
+    // Sessions closed by Destroy while packet sinks still hold packets they
+    // handed out; each is deleted once the last of them has come back.
+    std::vector<std::unique_ptr<CTavolinRTPSession>> retiredSessions;
 };

@@ -1,0 +1,47 @@
+#include "transport/tavolin_rtp_session.h"
+
+#include "transport/address_datagram.h"
+#include "transport/transmission.h"
+
+#include <vector>
+
+void CTavolinRTPSession::RequestPublicAddress(uint32_t address, uint16_t port, const void* data, size_t length) {
+    if (hasPublicAddress.load()) return;
+    serverAddress = address;
+    serverPort = port;
+    std::vector<uint8_t> request;
+    if (!address_exchange::BuildDatagram(address_exchange::kTypePublicAddress, static_cast<const uint8_t*>(data),
+                                         length, &request)) {
+        return;
+    }
+    SendRawData(true, request.data(), request.size(), address, port);
+}
+
+// Poll thread, data-access lock held: must not call session operations.
+void CTavolinRTPSession::OnRawPacket(rtp::RTPRawPacket* packet) {
+    if (hasPublicAddress.load() || !packet->IsRTP()) return;
+    const rtp::RTPIPv4Address& sender = packet->GetSenderAddress();
+    if (sender.GetIP() != serverAddress.load() || sender.GetPort() != serverPort.load()) return;
+    address_exchange::PublicAddress answer;
+    if (!address_exchange::ParseAddressReply(packet->GetData(), packet->GetDataLength(), &answer)) return;
+    publicAddress = answer.address;
+    publicPort = answer.port;
+    hasPublicAddress = true;
+    if (owner) owner->OnPublicAddress(answer.address, answer.port, kind);
+}
+
+void CTavolinRTPSession::OnPollThreadStep() {
+    BeginDataAccess();
+    for (bool found = GotoFirstSourceWithData(); found; found = GotoNextSourceWithData()) {
+        rtp::RTPSourceData* source = GetCurrentSourceInfo();
+        while (rtp::RTPPacket* packet = GetNextPacket()) {
+            if (!owner)
+                DeletePacket(packet);
+            else if (kind == kVideo)
+                owner->QueueVideoPacket(source, packet);
+            else
+                owner->QueueAudioPacket(source, packet);
+        }
+    }
+    EndDataAccess();
+}

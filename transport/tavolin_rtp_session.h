@@ -1,0 +1,27 @@
+// The transmission's RTP session: learns its public address from the address
+// server before it accepts any RTP, and hands received packets to its owner.
+#pragma once
+
+#include "transport/rtp/rtp_session.h"
+
+#include <cstddef>
+#include <cstdint>
+
+class CTavolinTransmission;
+
+class CTavolinRTPSession : public rtp::RTPSession {
+public:
+    static constexpr int32_t kVoice = 0;
+    static constexpr int32_t kVideo = 1;
+
+    // Sends the scrambled request with `data` as payload from the RTP socket,
+    // unless the public address is known already.
+    void RequestPublicAddress(uint32_t serverAddress, uint16_t serverPort, const void* data, size_t length);
+
+    CTavolinTransmission* owner = nullptr;  // not owned
+    int32_t kind = kVoice;
+
+protected:
+    void OnRawPacket(rtp::RTPRawPacket* packet) override;
+    void OnPollThreadStep() override;
+};

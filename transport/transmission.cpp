@@ -1,0 +1,417 @@
+#include "transport/transmission.h"
+
+#include "engine/log.h"
+#include "transport/log_texts.h"
+#include "transport/rtp/rtp_errors.h"
+#include "transport/tavolin_rtp_session.h"
+
+#include <cstdlib>
+#include <cstring>
+
+using namespace transmission;
+
+namespace {
+
+// Draws per session before Create gives up: ten times the number of port
+// bases, so a free port is all but certain to be found when one exists, and a
+// machine with every port taken cannot hang the engine thread.
+constexpr int kMaxPortDraws = 10 * kPortBaseChoices;
+
+bool IsAddress(uint32_t address) { return address != kNoAddress && address != kBroadcastAddress; }
+
+// The pair of one medium that is in force for the peer.
+rtp::RTPIPv4Address CurrentPair(const PeerEntry& peer, bool video) {
+    if (peer.usePublic == 1) return {peer.publicAddress, video ? peer.publicVideoPort : peer.publicAudioPort};
+    return {peer.localAddress, video ? peer.localVideoPort : peer.localAudioPort};
+}
+
+// Only pairs that name a host and a port become destinations: media sent to
+// "no address" would go to this host (0) or to broadcast (0xFFFFFFFF).
+bool IsReachable(const rtp::RTPIPv4Address& pair) { return IsAddress(pair.GetIP()) && pair.GetPort() != 0; }
+
+void AddDestinationIfReachable(CTavolinRTPSession* session, const rtp::RTPIPv4Address& pair) {
+    if (session && IsReachable(pair)) session->AddDestination(pair);
+}
+
+void DeleteDestinationIfPresent(CTavolinRTPSession* session, const rtp::RTPIPv4Address& pair) {
+    if (session) session->DeleteDestination(pair);
+}
+
+bool BeginsWith(const rtp::RTPPacket* packet, const char* prefix) {
+    return packet->GetPayloadLength() >= kControlPrefixBytes &&
+           std::memcmp(packet->GetPayloadData(), prefix, kControlPrefixBytes) == 0;
+}
+
+}  // namespace
+
+CTavolinTransmission::CTavolinTransmission() {
+    for (PeerEntry& peer : peers) peer = PeerEntry{};
+    InitializeCriticalSection(&audioLock);
+    InitializeCriticalSection(&videoLock);
+}
+
+CTavolinTransmission::~CTavolinTransmission() {
+    Destroy();
+    retiredSessions.clear();
+    DeleteCriticalSection(&audioLock);
+    DeleteCriticalSection(&videoLock);
+}
+
+void CTavolinTransmission::SetLogSink(ITavolinLogSink* sink) { logSink = sink; }
+
+void CTavolinTransmission::SetEventContext(void* context) { eventContext = context; }
+
+uint16_t CTavolinTransmission::GetLocalAudioPort() const { return audioPort; }
+
+uint16_t CTavolinTransmission::GetLocalVideoPort() const { return videoPort; }
+
+const PeerEntry* CTavolinTransmission::PeerAtForTesting(int index) const {
+    return index >= 0 && index < peerCount ? &peers[index] : nullptr;
+}
+
+// ---- Sessions -------------------------------------------------------------
+
+int CTavolinTransmission::Create(HWND messageWindow) {
+    if (audioSession && audioSession->IsActive()) return 1;
+    if (!audioSession) audioSession = std::make_unique<CTavolinRTPSession>();
+    if (videoSession && videoSession->IsActive()) return 1;
+    if (!videoSession) videoSession = std::make_unique<CTavolinRTPSession>();
+    audioSession->owner = this;
+    audioSession->kind = CTavolinRTPSession::kVoice;
+    videoSession->owner = this;
+    videoSession->kind = CTavolinRTPSession::kVideo;
+    // Known before the poll threads start, which post to it.
+    window = messageWindow;
+
+    if (OpenSession(*audioSession, kVoiceTimestampUnitSeconds, 0, &audioPort) != 0) return 0;
+    if (OpenSession(*videoSession, kVideoTimestampUnitSeconds, audioPort, &videoPort) != 0) return 0;
+
+    audioSession->SetDefaultMark(false);
+    audioSession->SetDefaultPayloadType(kVoicePayloadType);
+    audioSession->SetDefaultTimestampIncrement(kVoiceTimestampIncrement);
+    videoSession->SetDefaultMark(false);
+    videoSession->SetDefaultPayloadType(kVideoPayloadType);
+    videoSession->SetDefaultTimestampIncrement(kVideoTimestampIncrement);
+    videoSession->SetMaximumPacketSize(kVideoMaximumPacketBytes);
+    return 1;
+}
+
+// Draws port bases until one binds; only a busy port leads to another draw.
+int CTavolinTransmission::OpenSession(CTavolinRTPSession& session, double timestampUnit, uint16_t avoidPort,
+                                      uint16_t* port) {
+    rtp::RTPSessionParams params;
+    params.SetOwnTimestampUnit(timestampUnit);
+    params.SetAcceptOwnPackets(false);
+    rtp::RTPUDPv4TransmissionParams transmissionParams;
+    int status = rtp::kErrorCannotBindRTPSocket;
+    for (int draw = 0; draw < kMaxPortDraws; ++draw) {
+        const auto base = static_cast<uint16_t>(kFirstPortBase + 2 * (std::rand() % kPortBaseChoices));
+        if (base == avoidPort) continue;
+        *port = base;
+        transmissionParams.SetPortbase(base);
+        status = session.Create(params, &transmissionParams);
+        if (status != rtp::kErrorCannotBindRTPSocket && status != rtp::kErrorCannotBindRTCPSocket) return status;
+    }
+    return status;
+}
+
+int CTavolinTransmission::Destroy() {
+    CloseSession(audioSession, audioQueue, audioLock);
+    CloseSession(videoSession, videoQueue, videoLock);
+    return 1;
+}
+
+// The poll thread is stopped first, so that no packet can be queued after the
+// queue has been emptied.
+void CTavolinTransmission::CloseSession(std::unique_ptr<CTavolinRTPSession>& session,
+                                        std::deque<QueuedPacket>& queue, CRITICAL_SECTION& lock) {
+    if (!session) return;
+    session->BYEDestroy(0, kByeReason, std::strlen(kByeReason));
+    EnterCriticalSection(&lock);
+    std::deque<QueuedPacket> waiting;
+    waiting.swap(queue);
+    LeaveCriticalSection(&lock);
+    for (const QueuedPacket& item : waiting) session->DeletePacket(item.packet);
+    if (session->GetPacketsInUse() != 0) retiredSessions.push_back(std::move(session));
+    session.reset();
+}
+
+void CTavolinTransmission::DeleteVideoPacket(rtp::RTPPacket* packet) {
+    if (videoSession) videoSession->DeletePacket(packet);
+    ReleaseToRetired(packet);
+}
+
+void CTavolinTransmission::DeleteAudioPacket(rtp::RTPPacket* packet) {
+    if (audioSession) audioSession->DeletePacket(packet);
+    ReleaseToRetired(packet);
+}
+
+// A session ignores packets that are not its own, so offering the packet to
+// every retired session gives it back to exactly its owner.
+void CTavolinTransmission::ReleaseToRetired(rtp::RTPPacket* packet) {
+    if (retiredSessions.empty()) return;
+    for (auto& retired : retiredSessions) retired->DeletePacket(packet);
+    std::erase_if(retiredSessions, [](const auto& retired) { return retired->GetPacketsInUse() == 0; });
+}
+
+// ---- Peers ----------------------------------------------------------------
+
+PeerEntry* CTavolinTransmission::FindPeer(int userId) {
+    for (int i = 0; i < peerCount; ++i) {
+        if (peers[i].userId == userId) return &peers[i];
+    }
+    return nullptr;
+}
+
+PeerEntry* CTavolinTransmission::FindPeerBySender(uint32_t address, uint16_t port, bool video) {
+    for (int i = 0; i < peerCount; ++i) {
+        PeerEntry& peer = peers[i];
+        const uint16_t publicPort = video ? peer.publicVideoPort : peer.publicAudioPort;
+        const uint16_t localPort = video ? peer.localVideoPort : peer.localAudioPort;
+        if ((peer.publicAddress == address && publicPort == port) || (peer.localAddress == address && localPort == port))
+            return &peer;
+    }
+    return nullptr;
+}
+
+int CTavolinTransmission::AddUser(int userId, uint32_t publicAddress, uint32_t localAddress,
+                                  ITavolinPacketSink* sink) {
+    if (PeerEntry* known = FindPeer(userId)) {
+        if (IsAddress(publicAddress)) known->publicAddress = publicAddress;
+        if (IsAddress(localAddress)) known->localAddress = localAddress;
+        return 1;
+    }
+    if (peerCount >= kMaxPeers) {
+        LogTo(logSink, transport_log::kPeerTableFull);
+        return 0;
+    }
+    PeerEntry& peer = peers[peerCount];
+    peer = PeerEntry{};
+    peer.userId = userId;
+    peer.publicAddress = publicAddress;
+    peer.publicVideoPort = peer.publicAudioPort = kUnknownPort;
+    peer.localAddress = localAddress;
+    peer.localVideoPort = peer.localAudioPort = kUnknownPort;
+    peer.usePublic = 1;
+    peer.sink = sink;
+    ++peerCount;
+    if (sink) sink->SetTransmission(this);
+    return 1;
+}
+
+int CTavolinTransmission::SetUserAudioPort(int userId, uint16_t publicPort, uint16_t localPort) {
+    return SetUserPort(userId, publicPort, localPort, false);
+}
+
+int CTavolinTransmission::SetUserVideoPort(int userId, uint16_t publicPort, uint16_t localPort) {
+    return SetUserPort(userId, publicPort, localPort, true);
+}
+
+int CTavolinTransmission::SetUserPort(int userId, uint16_t publicPort, uint16_t localPort, bool video) {
+    PeerEntry* peer = FindPeer(userId);
+    if (!peer) return 0;
+    (video ? peer->publicVideoPort : peer->publicAudioPort) = publicPort;
+    (video ? peer->localVideoPort : peer->localAudioPort) = localPort;
+    CTavolinRTPSession* session = video ? videoSession.get() : audioSession.get();
+    AddDestinationIfReachable(session, CurrentPair(*peer, video));
+    SendHello(*peer, true, video);
+    return 1;
+}
+
+int CTavolinTransmission::RemoveUser(int userId) {
+    PeerEntry* peer = FindPeer(userId);
+    if (!peer) {
+        LogTo(logSink, transport_log::kRemoveUnknownUser);
+        return 0;
+    }
+    DeleteDestinationIfPresent(audioSession.get(), CurrentPair(*peer, false));
+    DeleteDestinationIfPresent(videoSession.get(), CurrentPair(*peer, true));
+    const int index = static_cast<int>(peer - peers);
+    for (int i = index; i + 1 < peerCount; ++i) peers[i] = peers[i + 1];
+    --peerCount;
+    peers[peerCount] = PeerEntry{};
+    return 1;
+}
+
+// ---- Sending ----------------------------------------------------------------
+
+int CTavolinTransmission::NextVideoFrame() {
+    return videoSession ? videoSession->IncrementTimestampDefault() : rtp::kErrorNotCreated;
+}
+
+bool CTavolinTransmission::SendVideo(const void* data, size_t length, uint32_t timestampIncrement) {
+    return videoSession && videoSession->SendPacket(data, length, kVideoPayloadType, false, timestampIncrement) >= 0;
+}
+
+bool CTavolinTransmission::SendAudio(const void* data, size_t length) {
+    return audioSession && audioSession->SendPacket(data, length) >= 0;
+}
+
+// ---- Receiving ----------------------------------------------------------------
+
+void CTavolinTransmission::QueueAudioPacket(rtp::RTPSourceData* source, rtp::RTPPacket* packet) {
+    QueuePacket(source, packet, false);
+}
+
+void CTavolinTransmission::QueueVideoPacket(rtp::RTPSourceData* source, rtp::RTPPacket* packet) {
+    QueuePacket(source, packet, true);
+}
+
+// Poll thread, with the session's data-access lock held.
+void CTavolinTransmission::QueuePacket(rtp::RTPSourceData* source, rtp::RTPPacket* packet, bool video) {
+    CTavolinRTPSession* session = video ? videoSession.get() : audioSession.get();
+    const rtp::RTPIPv4Address* sender = source ? source->GetRTPDataAddress() : nullptr;
+    if (!sender) {
+        session->DeletePacket(packet);
+        return;
+    }
+    std::deque<QueuedPacket>& queue = video ? videoQueue : audioQueue;
+    CRITICAL_SECTION& lock = video ? videoLock : audioLock;
+    EnterCriticalSection(&lock);
+    const bool full = queue.size() >= kReceiveQueueLimit;
+    if (!full) queue.push_back({sender->GetIP(), sender->GetPort(), packet});
+    LeaveCriticalSection(&lock);
+    if (full) {
+        session->DeletePacket(packet);
+        ++(video ? droppedVideoPackets : droppedAudioPackets);
+        return;
+    }
+    // A failed post leaves the packet queued: the next message takes the front.
+    PostMessageA(window, video ? MSG_VIDEO_RECEIVED : MSG_AUDIO_RECEIVED, 0, reinterpret_cast<LPARAM>(this));
+}
+
+void CTavolinTransmission::OnAudioReceived() { OnPacketReceived(false); }
+
+void CTavolinTransmission::OnVideoReceived() { OnPacketReceived(true); }
+
+void CTavolinTransmission::OnPacketReceived(bool video) {
+    std::deque<QueuedPacket>& queue = video ? videoQueue : audioQueue;
+    CRITICAL_SECTION& lock = video ? videoLock : audioLock;
+    EnterCriticalSection(&lock);
+    if (queue.empty()) {
+        LeaveCriticalSection(&lock);
+        return;
+    }
+    const QueuedPacket item = queue.front();
+    queue.pop_front();
+    LeaveCriticalSection(&lock);
+
+    rtp::RTPPacket* packet = item.packet;
+    auto giveBack = [&] { video ? DeleteVideoPacket(packet) : DeleteAudioPacket(packet); };
+    PeerEntry* peer = FindPeerBySender(item.address, item.port, video);
+    if (!peer || !peer->sink) {
+        giveBack();
+        return;
+    }
+    if (packet->GetPayloadType() == kHelloPayloadType) {
+        if (BeginsWith(packet, kHelloText)) {
+            SendHello(*peer, false, video);
+        } else if (BeginsWith(packet, kHelloAnswerText)) {
+            if (video) {
+                peer->videoSettled = 1;
+            } else {
+                peer->audioSettled = 1;
+                LogTo(logSink, transport_log::kVoiceHelloAnswered);
+            }
+        }
+        giveBack();
+        return;
+    }
+    if (video) {
+        peer->sink->OnVideoPacket(peer->userId, packet);  // the sink owns it now
+    } else {
+        peer->sink->OnAudioPacket(peer->userId, packet->GetPayloadData(), packet->GetPayloadLength());
+        giveBack();
+    }
+}
+
+// ---- Public address and greeting -----------------------------------------------
+
+int CTavolinTransmission::RequestPublicAddress(uint32_t serverAddress, uint16_t serverPort, const void* data,
+                                               size_t length) {
+    for (CTavolinRTPSession* session : {audioSession.get(), videoSession.get()}) {
+        if (session) session->RequestPublicAddress(serverAddress, serverPort, data, length);
+    }
+    return 1;
+}
+
+void CTavolinTransmission::RetryPublicAddress(uint32_t serverAddress, uint16_t serverPort, const void* data,
+                                              size_t length) {
+    for (CTavolinRTPSession* session : {audioSession.get(), videoSession.get()}) {
+        if (session && !session->hasPublicAddress.load())
+            session->RequestPublicAddress(serverAddress, serverPort, data, length);
+    }
+}
+
+bool CTavolinTransmission::HasPublicAddresses() const {
+    for (const CTavolinRTPSession* session : {audioSession.get(), videoSession.get()}) {
+        if (session && !session->hasPublicAddress.load()) return false;
+    }
+    return true;
+}
+
+// Poll thread. The record belongs to the window procedure once posted.
+void CTavolinTransmission::OnPublicAddress(uint32_t address, uint16_t port, int kind) {
+    auto* record = new PublicAddressRecord{address, port};
+    ownPublicAddress = address;
+    const UINT message = kind == CTavolinRTPSession::kVoice ? MSG_AUDIO_PUBLIC_ADDRESS : MSG_VIDEO_PUBLIC_ADDRESS;
+    if (!PostMessageA(window, message, reinterpret_cast<WPARAM>(record), reinterpret_cast<LPARAM>(eventContext)))
+        delete record;
+}
+
+void CTavolinTransmission::SendHello(PeerEntry& peer, bool hello, bool video) {
+    CTavolinRTPSession* session = video ? videoSession.get() : audioSession.get();
+    if (!session) return;
+    const rtp::RTPIPv4Address pair = CurrentPair(peer, video);
+    if (!IsReachable(pair)) return;
+    const char* text = hello ? kHelloText : kHelloAnswerText;
+    session->SendPacketTo(text, std::strlen(text), kHelloPayloadType, false, pair);
+    uint32_t& helloTime = video ? peer.videoHelloTime : peer.audioHelloTime;
+    if (hello && helloTime == 0) helloTime = GetTickCount();
+}
+
+void CTavolinTransmission::GreetPeers() {
+    const uint32_t now = GetTickCount();
+    for (int i = 0; i < peerCount; ++i) {
+        PeerEntry& peer = peers[i];
+        bool gaveUp = false;
+        for (const bool video : {false, true}) {
+            int32_t& settled = video ? peer.videoSettled : peer.audioSettled;
+            if (gaveUp || settled) continue;
+            const uint32_t helloTime = video ? peer.videoHelloTime : peer.audioHelloTime;
+            if (helloTime != 0) {
+                const uint32_t elapsed = now - helloTime;
+                if (elapsed > kHelloGiveUpAfterMs) {
+                    settled = 1;
+                    gaveUp = true;  // this peer's other medium waits for the next tick
+                    continue;
+                }
+                if (elapsed >= kLocalFallbackAfterMs && peer.usePublic == 1) SwitchToLocalAddress(peer);
+            }
+            SendHello(peer, true, video);
+        }
+    }
+}
+
+void CTavolinTransmission::SwitchToLocalAddress(PeerEntry& peer) {
+    if (peer.usePublic != 1 || ownPublicAddress.load() != peer.publicAddress) return;
+    LogTo(logSink, transport_log::kSwitchToLocalAddress);
+    peer.audioHelloTime = 0;
+    peer.videoHelloTime = 0;
+    DeleteDestinationIfPresent(videoSession.get(), CurrentPair(peer, true));
+    DeleteDestinationIfPresent(audioSession.get(), CurrentPair(peer, false));
+    peer.usePublic = 0;
+    AddDestinationIfReachable(videoSession.get(), CurrentPair(peer, true));
+    AddDestinationIfReachable(audioSession.get(), CurrentPair(peer, false));
+}
+
+// Keeps the translator's mapping of each session's RTP port alive by sending
+// to the address server the session asked, never to anyone else.
+void CTavolinTransmission::SendTrans() {
+    for (CTavolinRTPSession* session : {audioSession.get(), videoSession.get()}) {
+        if (!session) continue;
+        const rtp::RTPIPv4Address server(session->serverAddress.load(), session->serverPort.load());
+        if (!IsReachable(server)) continue;
+        session->SendPacketTo(kTransText, std::strlen(kTransText), kTransPayloadType, false, server);
+    }
+}

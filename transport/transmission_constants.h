@@ -1,0 +1,45 @@
+// Every fixed value of the transmission, with its unit.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace transmission {
+
+// Peer table.
+constexpr int kMaxPeers = 16;
+constexpr uint16_t kUnknownPort = 65535;
+constexpr uint32_t kNoAddress = 0;
+constexpr uint32_t kBroadcastAddress = 0xFFFFFFFF;  // also means "no address"
+
+// Port bases: even, 11000..13998; RTCP on the next port.
+constexpr int kFirstPortBase = 11000;
+constexpr int kPortBaseChoices = 1500;
+
+// RTP payload types, timestamp units (seconds per tick) and increments (ticks).
+constexpr uint8_t kVoicePayloadType = 102;
+constexpr uint8_t kVideoPayloadType = 34;
+constexpr uint8_t kHelloPayloadType = 1;
+constexpr uint8_t kTransPayloadType = 10;
+constexpr double kVoiceTimestampUnitSeconds = 1.0 / 8000;
+constexpr double kVideoTimestampUnitSeconds = 1.0 / 90000;
+constexpr uint32_t kVoiceTimestampIncrement = 240;   // 30 ms
+constexpr uint32_t kVideoTimestampIncrement = 6000;  // once per frame
+constexpr size_t kVideoMaximumPacketBytes = 32768;
+
+// Control payloads, without terminator.
+constexpr char kHelloText[] = "HI";
+constexpr char kHelloAnswerText[] = "REHI";
+constexpr char kTransText[] = "TRANS";
+constexpr char kByeReason[] = "Close";
+constexpr size_t kControlPrefixBytes = 2;  // receivers compare "HI" / "RE" only
+
+// Greeting rules, in GetTickCount milliseconds.
+constexpr uint32_t kLocalFallbackAfterMs = 4000;
+constexpr uint32_t kHelloGiveUpAfterMs = 30000;
+
+// Received packets waiting per medium; matches the window's posted-message
+// quota, beyond which the notifying posts fail anyway.
+constexpr size_t kReceiveQueueLimit = 10000;
+
+}  // namespace transmission
