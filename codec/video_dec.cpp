@@ -4,6 +4,18 @@
 
 #include <xvid.h>
 
+namespace {
+// A picture's data ends with stuffing up to the next byte boundary: a 0 bit
+// and then 1 bits. When the data already ended on a boundary the stuffing is
+// this whole byte, and the library does not count it as consumed.
+constexpr uint8_t kWholeStuffingByte = 0x7F;
+
+int ConsumedWithStuffing(const uint8_t* frame, int length, int consumed) {
+    if (consumed == length - 1 && frame[consumed] == kWholeStuffingByte) return length;
+    return consumed;
+}
+}  // namespace
+
 CVideoDec::CVideoDec() = default;
 
 CVideoDec::~CVideoDec() { Close(); }
@@ -68,6 +80,7 @@ void CVideoDec::Decode(const uint8_t* frame, int length) {
 
     // Shown only when a picture came out and every byte was consumed: the
     // library reports nothing else about a damaged frame.
+    consumed = ConsumedWithStuffing(frame, length, consumed);
     if (stats.type > XVID_TYPE_NOTHING && consumed >= length) m_Sink->OnDecodedFrame(m_Picture.data(), consumed);
 }
 
