@@ -11,6 +11,10 @@ constexpr size_t kDefaultMaximumPacketBytes = 1400;
 constexpr size_t kMinimumMaximumPacketBytes = 64;
 constexpr size_t kMaximumDatagramBytes = 65535;
 constexpr size_t kRTPFixedHeaderBytes = 12;
+constexpr uint8_t kMaximumPayloadType = 127;
+// Payload types 72..76 would read as RTCP packet types 200..204 with the
+// marker bit set, so RTP never uses them (RFC 3550 A.1, RFC 5761 4).
+constexpr bool IsRTCPConflictPayloadType(uint8_t payloadType) { return payloadType >= 72 && payloadType <= 76; }
 // Added to every RTCP packet size for the average of RFC 3550 A.7 (IPv4 + UDP).
 constexpr size_t kIPv4UDPOverheadBytes = 28;
 constexpr size_t kMaximumBYEReasonBytes = 255;
@@ -26,8 +30,6 @@ constexpr double kDefaultSessionBandwidthBytesPerSecond = 10000.0;
 constexpr double kDefaultControlTrafficFraction = 0.05;
 constexpr double kDefaultSenderControlFraction = 0.25;
 constexpr double kDefaultMinimumRTCPIntervalSeconds = 5.0;
-// Starting value of the average compound RTCP size, in bytes with overhead.
-constexpr double kInitialAverageRTCPBytes = 128.0;
 // Randomisation factor range and its compensation e - 3/2 (A.7).
 constexpr double kIntervalRandomLow = 0.5;
 constexpr double kIntervalRandomHigh = 1.5;
@@ -47,6 +49,9 @@ constexpr int kMinSequential = 2;
 constexpr uint16_t kMaxDropout = 3000;
 constexpr uint16_t kMaxMisorder = 100;
 constexpr uint32_t kSequenceModulo = 1u << 16;
+
+// Source table: more SSRCs than this are ignored until some time out.
+constexpr size_t kMaximumSources = 1024;
 
 // Poll thread: the longest single wait, so a stopped clock cannot stall it.
 constexpr double kMaximumPollWaitSeconds = 1.0;

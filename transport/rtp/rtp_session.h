@@ -38,7 +38,9 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace rtp {
 
@@ -47,6 +49,8 @@ class RTPPacketBuilder;
 class RTPPacketPool;
 class RTPSources;
 class RTCPScheduler;
+class RTCPCompoundBuilder;
+struct RTCPMembership;
 
 class RTPSession {
 public:
@@ -172,9 +176,13 @@ private:
     void ProcessReport(const RTCPPacket& packet, const RTPIPv4Address& sender, double now);
     // Own-SSRC handling of RFC 3550 8.2; returns false when the datagram is dropped.
     bool CheckOwnSSRC(uint32_t ssrc, const RTPIPv4Address& sender, bool isRTP, double now);
+    RTCPMembership CurrentMembership();
     void SendRTCPIfDue(double now);
-    int SendRTCPCompound(double now, const uint8_t* byeReason, size_t byeReasonLength, uint32_t byeSSRC);
+    // A report compound from `ssrc`, with a BYE when bye is set. Returns its
+    // length or an error.
+    int SendRTCPCompound(double now, uint32_t ssrc, bool bye, const uint8_t* reason, size_t reasonLength);
     void CheckTimeouts(double now);
+    void MembersLeft(double now, int count);
     void StopPollThread();
     void CloseAll();
 
@@ -190,6 +198,8 @@ private:
     std::unique_ptr<RTPPacketPool> pool_;        // own lock
     std::unique_ptr<RTPSources> sources_;        // guarded by dataMutex_
     std::unique_ptr<RTCPScheduler> scheduler_;   // guarded by dataMutex_
+    std::unique_ptr<RTCPCompoundBuilder> rtcpBuilder_;  // guarded by dataMutex_
+    std::vector<RTCPReportBlock> reportBlocks_;         // guarded by dataMutex_
     std::mutex builderMutex_;
     std::recursive_mutex dataMutex_;
     RTPRawPacket rawPacket_;  // the polling thread's receive buffer

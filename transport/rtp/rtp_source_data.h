@@ -44,7 +44,7 @@ public:
     RTPSourceData& operator=(const RTPSourceData&) = delete;
 
     uint32_t GetSSRC() const { return ssrc_; }
-    // Passed probation (RFC 3550 A.1) or announced itself with a CNAME.
+    // Passed probation (RFC 3550 A.1) or announced itself with a CNAME (6.2.1).
     bool IsValidated() const { return validated_; }
     // Sent RTP data within the sender time-out.
     bool IsSender() const { return isSender_; }
@@ -74,7 +74,8 @@ public:
     uint32_t RR_GetDelaySinceLastSR() const { return reportAboutUs_.delaySinceLastSR; }
     double RR_GetReceiveTime() const { return reportAboutUsTime_; }
 
-    // This session's reception statistics of its RTP data.
+    // This session's reception statistics of its RTP data. Jitter is in this
+    // session's own timestamp units: both ends of a session share a media clock.
     uint32_t INF_GetNumPacketsReceived() const { return sequence_.GetReceived(); }
     uint32_t INF_GetBaseSequenceNumber() const { return sequence_.GetBaseSequence(); }
     uint32_t INF_GetExtendedHighestSequenceNumber() const { return sequence_.GetExtendedHighest(); }
@@ -87,7 +88,7 @@ public:
     const uint8_t* SDES_GetNote(size_t* length) const { return Item(note_, length); }
 
     // Whether received packets are waiting to be taken with GetNextPacket.
-    bool HasData() const { return queueHead_ != nullptr; }
+    bool HasData() const { return queueHead_ != nullptr && !sequence_.InProbation(); }
 
 private:
     friend class RTPSources;
@@ -108,10 +109,6 @@ private:
     RTPIPv4Address rtcpAddress_;
     RTCPSenderInfo senderInfo_;
     double senderInfoTime_ = 0;
-    // Two successive sender reports give the source's timestamp unit.
-    RTCPSenderInfo previousSenderInfo_;
-    bool hasPreviousSenderInfo_ = false;
-    double estimatedTimestampUnit_ = 0;
     RTCPReportBlock reportAboutUs_;
     double reportAboutUsTime_ = 0;
     RTPSequenceValidator sequence_;
@@ -123,10 +120,9 @@ private:
     double lastHeardTime_ = 0;  // any RTP or RTCP
     double noteTime_ = 0;
     double byeTime_ = 0;
-    // Received packets, oldest first: held while in probation, waiting after.
+    // Received packets, oldest first: all held back while in probation.
     RTPPacket* queueHead_ = nullptr;
     RTPPacket* queueTail_ = nullptr;
-    size_t heldCount_ = 0;  // of the queue, the packets still in probation
 };
 
 }  // namespace rtp

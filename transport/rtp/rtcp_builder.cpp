@@ -1,0 +1,85 @@
+#include "transport/rtp/rtcp_builder.h"
+
+#include "transport/rtp/rtcp_packet.h"
+#include "transport/rtp/rtcp_report.h"
+#include "transport/rtp/rtcp_sdes.h"
+#include "transport/rtp/rtp_byte_order.h"
+
+#include <cstring>
+
+namespace rtp {
+namespace {
+constexpr uint8_t kVersion2 = 0x80;
+constexpr size_t kMaximumItemBytes = 255;
+
+size_t AlignTo4(size_t bytes) { return (bytes + 3) & ~size_t{3}; }
+}  // namespace
+
+size_t RTCPCompoundBuilder::ReportBytes(bool senderReport, int count) {
+    return kRTCPHeaderBytes + 4 + (senderReport ? kRTCPSenderInfoBytes : 0) + size_t(count) * kRTCPReportBlockBytes;
+}
+
+size_t RTCPCompoundBuilder::SDESCNAMEBytes(size_t cnameLength) {
+    // SSRC, item header and text, then at least one null octet to a word boundary.
+    return kRTCPHeaderBytes + AlignTo4(4 + 2 + cnameLength + 1);
+}
+
+size_t RTCPCompoundBuilder::BYEBytes(size_t reasonLength) {
+    return kRTCPHeaderBytes + 4 + (reasonLength ? AlignTo4(1 + reasonLength) : 0);
+}
+
+uint8_t* RTCPCompoundBuilder::Begin(size_t packetBytes, uint8_t count, uint8_t type) {
+    if (packetBytes > buffer_.size() - length_) return nullptr;
+    uint8_t* p = buffer_.data() + length_;
+    std::memset(p, 0, packetBytes);
+    p[0] = static_cast<uint8_t>(kVersion2 | count);
+    p[1] = type;
+    Write16(p + 2, static_cast<uint16_t>(packetBytes / 4 - 1));
+    length_ += packetBytes;
+    return p;
+}
+
+bool RTCPCompoundBuilder::AddSenderReport(uint32_t ssrc, const RTCPSenderInfo& info, const RTCPReportBlock* blocks,
+                                          int count) {
+    if (count < 0 || count > kRTCPMaximumReportBlocks) return false;
+    uint8_t* p = Begin(ReportBytes(true, count), static_cast<uint8_t>(count), kRTCPSenderReport);
+    if (!p) return false;
+    Write32(p + 4, ssrc);
+    WriteSenderInfo(p + 8, info);
+    for (int i = 0; i < count; ++i) WriteReportBlock(p + 8 + kRTCPSenderInfoBytes + i * kRTCPReportBlockBytes, blocks[i]);
+    return true;
+}
+
+bool RTCPCompoundBuilder::AddReceiverReport(uint32_t ssrc, const RTCPReportBlock* blocks, int count) {
+    if (count < 0 || count > kRTCPMaximumReportBlocks) return false;
+    uint8_t* p = Begin(ReportBytes(false, count), static_cast<uint8_t>(count), kRTCPReceiverReport);
+    if (!p) return false;
+    Write32(p + 4, ssrc);
+    for (int i = 0; i < count; ++i) WriteReportBlock(p + 8 + i * kRTCPReportBlockBytes, blocks[i]);
+    return true;
+}
+
+bool RTCPCompoundBuilder::AddSDESCNAME(uint32_t ssrc, const uint8_t* cname, size_t cnameLength) {
+    if (cnameLength > kMaximumItemBytes) return false;
+    uint8_t* p = Begin(SDESCNAMEBytes(cnameLength), 1, kRTCPSourceDescription);
+    if (!p) return false;
+    Write32(p + 4, ssrc);
+    p[8] = kSDESCNAME;
+    p[9] = static_cast<uint8_t>(cnameLength);
+    if (cnameLength) std::memcpy(p + 10, cname, cnameLength);
+    return true;
+}
+
+bool RTCPCompoundBuilder::AddBYE(uint32_t ssrc, const uint8_t* reason, size_t reasonLength) {
+    if (reasonLength > kMaximumItemBytes) return false;
+    uint8_t* p = Begin(BYEBytes(reasonLength), 1, kRTCPBye);
+    if (!p) return false;
+    Write32(p + 4, ssrc);
+    if (reasonLength) {
+        p[8] = static_cast<uint8_t>(reasonLength);
+        std::memcpy(p + 9, reason, reasonLength);
+    }
+    return true;
+}
+
+}  // namespace rtp

@@ -1,0 +1,41 @@
+// Builds one compound RTCP packet: reports first, then SDES, then an
+// optional BYE (RFC 3550 6.1). Each Add fails, changing nothing, when the
+// packet would exceed the maximum size.
+#pragma once
+
+#include "transport/rtp/rtp_source_data.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace rtp {
+
+class RTCPCompoundBuilder {
+public:
+    explicit RTCPCompoundBuilder(size_t maximumBytes) : buffer_(maximumBytes) {}
+
+    void Reset() { length_ = 0; }
+    // At most 31 blocks per report.
+    bool AddSenderReport(uint32_t ssrc, const RTCPSenderInfo& info, const RTCPReportBlock* blocks, int count);
+    bool AddReceiverReport(uint32_t ssrc, const RTCPReportBlock* blocks, int count);
+    // One chunk carrying the CNAME (at most 255 bytes).
+    bool AddSDESCNAME(uint32_t ssrc, const uint8_t* cname, size_t cnameLength);
+    // Reason of at most 255 bytes.
+    bool AddBYE(uint32_t ssrc, const uint8_t* reason, size_t reasonLength);
+
+    const uint8_t* GetData() const { return buffer_.data(); }
+    size_t GetLength() const { return length_; }
+    // Bytes each Add would append.
+    static size_t ReportBytes(bool senderReport, int count);
+    static size_t SDESCNAMEBytes(size_t cnameLength);
+    static size_t BYEBytes(size_t reasonLength);
+
+private:
+    uint8_t* Begin(size_t packetBytes, uint8_t count, uint8_t type);
+
+    std::vector<uint8_t> buffer_;
+    size_t length_ = 0;
+};
+
+}  // namespace rtp

@@ -1,0 +1,36 @@
+// The received packets of one session. Packets are created only when none is
+// free and are reused afterwards, so steady-state reception allocates
+// nothing. Every packet belongs to the pool for the pool's whole life.
+#pragma once
+
+#include "transport/rtp/rtp_packet.h"
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace rtp {
+
+class RTPPacketPool {
+public:
+    RTPPacketPool() = default;
+    RTPPacketPool(const RTPPacketPool&) = delete;
+    RTPPacketPool& operator=(const RTPPacketPool&) = delete;
+
+    RTPPacket* Acquire();
+    // False, and nothing changes, for null, a packet of another pool or one
+    // already given back.
+    bool Release(RTPPacket* packet);
+
+    size_t GetSize() const;
+    size_t GetInUse() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::unique_ptr<RTPPacket>> storage_;
+    RTPPacket* freeList_ = nullptr;
+    size_t inUse_ = 0;
+};
+
+}  // namespace rtp
