@@ -101,6 +101,7 @@ public:
     uint64_t DroppedVideoPacketsForTesting() const { return droppedVideoPackets.load(); }
     CTavolinRTPSession* AudioSessionForTesting() const { return audioSession.get(); }
     CTavolinRTPSession* VideoSessionForTesting() const { return videoSession.get(); }
+    size_t RetiredSessionCountForTesting() const { return retiredSessions.size(); }
 
 private:
     PeerEntry* FindPeer(int userId);

@@ -1,0 +1,168 @@
+// From a remote player's datagram to the user's sink: the queues, one packet
+// per message, the lookup by either pair, and who gives each packet back.
+#include "transport/rtp/rtp_packet.h"
+#include "transport_test_support.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace {
+using namespace transport_testing;
+using testing_support::kLoopback;
+using testing_support::UdpPeer;
+
+class ReceiveTest : public TransmissionTest {
+protected:
+    void SetUp() override {
+        TransmissionTest::SetUp();
+        LearnPublicAddresses();
+    }
+
+    // Sends `count` packets of one source, numbered from `first` in the payload.
+    void SendNumbered(UdpPeer& from, uint16_t toPort, uint8_t payloadType, uint32_t ssrc, int first, int count) {
+        for (int i = first; i < first + count; ++i) {
+            const std::vector<uint8_t> payload = {1, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
+            auto datagram = RtpDatagram(payloadType, static_cast<uint16_t>(i), 0, ssrc, payload);
+            ASSERT_TRUE(from.SendTo(kLoopback, toPort, datagram.data(), datagram.size()));
+        }
+    }
+
+    static int Number(const std::vector<uint8_t>& payload) { return (payload[1] << 8) | payload[2]; }
+
+    CTavolinRTPSession& Voice() { return *transmission.AudioSessionForTesting(); }
+    CTavolinRTPSession& Video() { return *transmission.VideoSessionForTesting(); }
+};
+
+TEST_F(ReceiveTest, EachMessageHandlesOnePacketInArrivalOrder) {
+    UdpPeer remote, unused;
+    RecordingPacketSink sink;
+    AddLoopbackPeer(5, remote, unused, &sink, false);
+    window.dispatchReceived = false;
+    SendNumbered(remote, transmission.GetLocalAudioPort(), 102, 0x51, 0, 3);
+    ASSERT_TRUE(window.PumpUntil([&] { return window.audioReceivedMessages == 3; }, 2000));
+
+    transmission.OnAudioReceived();
+    ASSERT_EQ(sink.audioPayloads.size(), 1u);
+    EXPECT_EQ(Number(sink.audioPayloads[0]), 0);
+    transmission.OnAudioReceived();
+    transmission.OnAudioReceived();
+    ASSERT_EQ(sink.audioPayloads.size(), 3u);
+    EXPECT_EQ(Number(sink.audioPayloads[1]), 1);
+    EXPECT_EQ(Number(sink.audioPayloads[2]), 2);
+    transmission.OnAudioReceived();  // an empty queue: nothing happens
+    EXPECT_EQ(sink.audioPayloads.size(), 3u);
+    EXPECT_EQ(sink.userIds, (std::vector<int>{5, 5, 5}));
+    EXPECT_EQ(Voice().GetPacketsInUse(), 0u) << "voice media is given back after the sink read it";
+}
+
+TEST_F(ReceiveTest, EitherPairOfAPeerFindsItAndStrangersAreGivenBack) {
+    UdpPeer publicSide, localSide, stranger;
+    RecordingPacketSink sink;
+    AddLoopbackPeer(5, publicSide, localSide, &sink, false);
+    SendNumbered(publicSide, transmission.GetLocalAudioPort(), 102, 0x61, 0, 2);
+    SendNumbered(localSide, transmission.GetLocalAudioPort(), 10, 0x62, 100, 2);  // TRANS from a peer is media
+    SendNumbered(stranger, transmission.GetLocalAudioPort(), 102, 0x63, 200, 2);
+    ASSERT_TRUE(window.PumpUntil([&] { return window.audioReceivedMessages == 6; }, 2000));
+    ASSERT_EQ(sink.audioPayloads.size(), 4u);
+    std::vector<int> numbers;
+    for (const auto& payload : sink.audioPayloads) numbers.push_back(Number(payload));
+    std::sort(numbers.begin(), numbers.end());
+    EXPECT_EQ(numbers, (std::vector<int>{0, 1, 100, 101}));
+    EXPECT_EQ(Voice().GetPacketsInUse(), 0u);
+}
+
+TEST_F(ReceiveTest, VideoMediaBelongsToTheSinkUntilItGivesItBack) {
+    UdpPeer remote, unused;
+    RecordingPacketSink sink;
+    AddLoopbackPeer(6, remote, unused, &sink, true);
+    SendNumbered(remote, transmission.GetLocalVideoPort(), 34, 0x71, 0, 4);
+    auto hello = RtpDatagram(1, 4, 0, 0x71, Bytes("HI"));
+    ASSERT_TRUE(remote.SendTo(kLoopback, transmission.GetLocalVideoPort(), hello.data(), hello.size()));
+    ASSERT_TRUE(window.PumpUntil([&] { return window.videoReceivedMessages == 5; }, 2000));
+    ASSERT_EQ(sink.heldVideo.size(), 4u);
+    EXPECT_EQ(Video().GetPacketsInUse(), 4u) << "the hello went back, the media did not";
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(Number(sink.videoPayloads[i]), static_cast<int>(i));
+    sink.ReleaseVideo();
+    EXPECT_EQ(Video().GetPacketsInUse(), 0u);
+}
+
+TEST_F(ReceiveTest, PacketsOfARemovedPeerAreGivenBackUndelivered) {
+    UdpPeer remote, unused;
+    RecordingPacketSink sink;
+    AddLoopbackPeer(5, remote, unused, &sink, false);
+    ASSERT_EQ(transmission.SetUserVideoPort(5, remote.Port(), unused.Port()), 1);
+    window.dispatchReceived = false;
+    SendNumbered(remote, transmission.GetLocalAudioPort(), 102, 0x81, 0, 2);
+    SendNumbered(remote, transmission.GetLocalVideoPort(), 34, 0x82, 0, 2);
+    ASSERT_TRUE(window.PumpUntil([&] { return window.audioReceivedMessages + window.videoReceivedMessages == 4; }, 2000));
+    ASSERT_EQ(transmission.RemoveUser(5), 1);
+    for (int i = 0; i < 2; ++i) {
+        transmission.OnAudioReceived();
+        transmission.OnVideoReceived();
+    }
+    EXPECT_TRUE(sink.audioPayloads.empty());
+    EXPECT_TRUE(sink.heldVideo.empty());
+    EXPECT_EQ(Voice().GetPacketsInUse(), 0u);
+    EXPECT_EQ(Video().GetPacketsInUse(), 0u);
+}
+
+TEST_F(ReceiveTest, DestroyGivesBackQueuedPacketsAndWaitsForHeldOnes) {
+    UdpPeer remote, unused;
+    RecordingPacketSink sink;
+    AddLoopbackPeer(5, remote, unused, &sink, true);
+    ASSERT_EQ(transmission.SetUserAudioPort(5, remote.Port(), unused.Port()), 1);
+    SendNumbered(remote, transmission.GetLocalVideoPort(), 34, 0x91, 0, 2);
+    ASSERT_TRUE(window.PumpUntil([&] { return sink.heldVideo.size() == 2; }, 2000));
+    window.dispatchReceived = false;
+    SendNumbered(remote, transmission.GetLocalVideoPort(), 34, 0x91, 2, 3);
+    SendNumbered(remote, transmission.GetLocalAudioPort(), 102, 0x92, 0, 3);
+    ASSERT_TRUE(window.PumpUntil([&] { return window.videoReceivedMessages == 5 && window.audioReceivedMessages == 3; }, 2000));
+
+    CTavolinRTPSession* video = transmission.VideoSessionForTesting();
+    ASSERT_EQ(transmission.Destroy(), 1);
+    EXPECT_EQ(transmission.RetiredSessionCountForTesting(), 1u) << "the video session waits for its packets";
+    EXPECT_EQ(video->GetPacketsInUse(), 2u) << "queued packets went back, the sink's did not";
+    sink.ReleaseVideo();
+    EXPECT_EQ(transmission.RetiredSessionCountForTesting(), 0u);
+    window.dispatchReceived = true;
+    transmission.OnVideoReceived();  // messages still waiting find empty queues
+    transmission.OnAudioReceived();
+    EXPECT_TRUE(sink.audioPayloads.empty());
+}
+
+TEST_F(ReceiveTest, QueueIsBoundedAndTheExcessIsGivenBackAtOnce) {
+    constexpr int kLimit = static_cast<int>(transmission::kReceiveQueueLimit);
+    constexpr int kExtra = 40;
+    constexpr int kBatch = 32;
+    UdpPeer remote, unused;
+    RecordingPacketSink sink;
+    AddLoopbackPeer(5, remote, unused, &sink, false);
+
+    // Nothing is pumped while the queue fills. Batches keep the socket buffer
+    // from overflowing: each waits until the poll thread has taken it.
+    for (int sent = 0; sent < kLimit + kExtra; sent += kBatch) {
+        const int count = std::min(kBatch, kLimit + kExtra - sent);
+        SendNumbered(remote, transmission.GetLocalAudioPort(), 102, 0xA1, sent, count);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (Voice().GetPacketsInUse() + transmission.DroppedAudioPacketsForTesting() <
+                   static_cast<size_t>(sent + count - 1) &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (transmission.DroppedAudioPacketsForTesting() < kExtra && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(transmission.DroppedAudioPacketsForTesting(), static_cast<uint64_t>(kExtra));
+    EXPECT_EQ(Voice().GetPacketsInUse(), static_cast<size_t>(kLimit));
+
+    // The window's posted quota matches the bound: every queued packet has its message.
+    window.PumpUntil([&] { return sink.audioPayloads.size() == static_cast<size_t>(kLimit); }, 5000);
+    ASSERT_EQ(sink.audioPayloads.size(), static_cast<size_t>(kLimit));
+    EXPECT_EQ(Number(sink.audioPayloads.front()), 0);
+    EXPECT_EQ(Number(sink.audioPayloads.back()), kLimit - 1);
+    EXPECT_EQ(Voice().GetPacketsInUse(), 0u);
+}
+
+}  // namespace
