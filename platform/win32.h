@@ -28,6 +28,11 @@ constexpr UINT CS_HREDRAW = 0x0002;
 constexpr int GWLP_USERDATA = -21;
 // Posted messages a thread may have waiting before PostMessageA fails.
 constexpr size_t kPostedMessageQuota = 10000;
+// Shorter timer periods are raised to this, as Win32 does; it also keeps a
+// zero period from spinning the pump.
+constexpr UINT kMinimumTimerElapseMs = 10;
+// The Win32 value for "wait forever" (TavolinPumpMessages, Sleep).
+constexpr DWORD INFINITE = 0xFFFFFFFF;
 
 struct WNDCLASSEXA {
     UINT cbSize;
@@ -65,7 +70,10 @@ LONG_PTR GetWindowLongPtrA(HWND window, int index);
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // WM_TIMER with wParam = id, delivered while the owning thread pumps; a timer
-// that falls behind is delivered once, not once per missed period.
+// that falls behind is delivered once, not once per missed period. Only the
+// owning thread may set or kill a window's timers; an existing id is replaced.
+// Timer callbacks are not supported: a non-null timerProc fails (returns 0),
+// as does a null window.
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapseMs, void* timerProc);
 BOOL KillTimer(HWND window, UINT_PTR id);
 
@@ -77,7 +85,8 @@ void Sleep(DWORD ms);
 using TickSource = DWORD (*)();
 void SetTickSourceForTesting(TickSource source);
 
-// Win32 critical sections are recursive.
+// Win32 critical sections are recursive. The mutex is ready once the struct
+// is constructed, so Initialize and Delete have nothing left to do.
 struct CRITICAL_SECTION {
     std::recursive_mutex mutex;
 };
