@@ -145,6 +145,14 @@ void CTavolinEngineImpl::ReleaseAudioEngine() {
     m_AudioEngine = nullptr;
 }
 
+// Public-address notices own their record; one still waiting when the window
+// goes would take its record with it.
+void CTavolinEngineImpl::FreeUndeliveredAddressRecords() {
+    MSG message{};
+    while (PeekMessageA(&message, m_hWnd, MSG_AUDIO_PUBLIC_ADDRESS, MSG_VIDEO_PUBLIC_ADDRESS, PM_REMOVE))
+        delete reinterpret_cast<PublicAddressRecord*>(message.wParam);
+}
+
 int CTavolinEngineImpl::Destroy() {
     if (!m_hWnd) return 1;
     try {
@@ -161,6 +169,7 @@ int CTavolinEngineImpl::Destroy() {
         LogTo(m_pLog, engine_log::kDestroyVideoCodec);
         LogTo(m_pLog, engine_log::kDestroyVideoEnc);
         m_VideoEnc.Close();
+        FreeUndeliveredAddressRecords();
         DestroyWindow(m_hWnd);
         if (m_hInstance) UnregisterClassA(m_szClassName, m_hInstance);
         m_hWnd = nullptr;

@@ -80,6 +80,7 @@ private:
     CTavolinUser* FindUser(int userId);
     int SetUserPort(int userId, int publicPort, int localPort, bool video);
     void ReleaseAudioEngine();
+    void FreeUndeliveredAddressRecords();
 
     uint32_t m_uLocalAddress = 0;
     char m_szClassName[kClassNameLength + 1] = {};

@@ -69,6 +69,19 @@ LONG_PTR GetWindowLongPtrA(HWND window, int index);
 // False when the window does not exist or its thread's queue is full.
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+constexpr UINT PM_REMOVE = 0x0001;
+// Owning thread. Takes the oldest posted message of `window` whose id lies in
+// [first, last] out of the queue without dispatching it, so that an owner can
+// free what such messages carry before DestroyWindow drops them. Only
+// PM_REMOVE is supported; timers are not reported.
+BOOL PeekMessageA(MSG* message, HWND window, UINT first, UINT last, UINT removeFlags);
+
 // WM_TIMER with wParam = id, delivered while the owning thread pumps; a timer
 // that falls behind is delivered once, not once per missed period. Only the
 // owning thread may set or kill a window's timers; an existing id is replaced.

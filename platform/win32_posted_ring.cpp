@@ -35,6 +35,18 @@ size_t PostedRing::RemoveWindow(uint64_t window) {
     return removed;
 }
 
+bool PostedRing::RemoveFirst(uint64_t window, UINT first, UINT last, PostedMessage* removed) {
+    for (size_t i = 0; i < size_; ++i) {
+        const PostedMessage& message = slots_[Slot(i)];
+        if (message.window != window || message.message < first || message.message > last) continue;
+        *removed = message;
+        for (size_t j = i + 1; j < size_; ++j) slots_[Slot(j - 1)] = slots_[Slot(j)];
+        --size_;
+        return true;
+    }
+    return false;
+}
+
 void PostedRing::Grow() {
     const size_t capacity = std::min(limit_, std::max(kInitialSlots, slots_.size() * 2));
     std::vector<PostedMessage> grown(capacity);

@@ -34,6 +34,9 @@ public:
     // Removes every message of `window`, keeping the others in order.
     // Returns how many were removed.
     size_t RemoveWindow(uint64_t window);
+    // Removes the oldest message of `window` whose id lies in [first, last],
+    // keeping the others in order. False when there is none.
+    bool RemoveFirst(uint64_t window, UINT first, UINT last, PostedMessage* removed);
 
 private:
     size_t Slot(size_t position) const { return (head_ + position) % slots_.size(); }

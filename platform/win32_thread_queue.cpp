@@ -65,6 +65,13 @@ void ThreadQueue::DropWindow(uint64_t window) {
     if (posted_.RemoveWindow(window) > 0 && posted_.Size() == 0) ClearPosted();
 }
 
+bool ThreadQueue::TakeMatching(uint64_t window, UINT first, UINT last, PostedMessage* message) {
+    std::lock_guard lock(mutex_);
+    if (!posted_.RemoveFirst(window, first, last, message)) return false;
+    if (posted_.Size() == 0) ClearPosted();
+    return true;
+}
+
 uint64_t ThreadQueue::PostedEnd() {
     std::lock_guard lock(mutex_);
     return nextSequence_;

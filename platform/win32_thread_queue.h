@@ -30,6 +30,8 @@ public:
     bool Post(uint64_t window, UINT message, WPARAM wParam, LPARAM lParam);
     // Any thread. Forgets every waiting message of `window`.
     void DropWindow(uint64_t window);
+    // Owning thread. Takes the oldest message of `window` with an id in [first, last].
+    bool TakeMatching(uint64_t window, UINT first, UINT last, PostedMessage* message);
 
     // Owning thread. The sequence number the next post will get: a dispatch
     // pass takes only messages posted before it began.

@@ -187,6 +187,15 @@ LONG_PTR GetWindowLongPtrA(HWND window, int index) {
     return found == registry.windows.end() ? 0 : found->second.userData.load();
 }
 
+BOOL PeekMessageA(MSG* message, HWND window, UINT first, UINT last, UINT removeFlags) {
+    win32::ThreadQueue* owner = win32::ThreadQueue::CurrentIfMade();
+    if (!owner || !message || removeFlags != PM_REMOVE) return 0;
+    win32::PostedMessage taken{};
+    if (!owner->TakeMatching(HandleValue(window), first, last, &taken)) return 0;
+    *message = MSG{window, taken.message, taken.wParam, taken.lParam};
+    return 1;
+}
+
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto& registry = TheRegistry();
     std::shared_lock lock(registry.mutex);

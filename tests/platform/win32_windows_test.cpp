@@ -2,6 +2,7 @@
 #include "tests/platform/recording_window.h"
 
 #include <gtest/gtest.h>
+#include <vector>
 #include <tavolin/tavolin.h>
 
 namespace platform_test {
@@ -71,6 +72,30 @@ TEST(PostedMessages, DestroyedWindowLosesPendingAndLaterMessages) {
     }
     DestroyWindow(successor);
     DestroyWindow(survivor);
+}
+
+TEST(PostedMessages, PeekRemovesMatchingMessagesInOrderWithoutDispatching) {
+    RecordingClass windowClass;
+    MessageLog log, otherLog;
+    HWND window = windowClass.CreateWindow(&log);
+    HWND other = windowClass.CreateWindow(&otherLog);
+    PostMessageA(window, 6440, 1, 0);
+    PostMessageA(window, 6442, 2, 0);
+    PostMessageA(other, 6443, 3, 0);
+    PostMessageA(window, 6443, 4, 0);
+    MSG taken{};
+    std::vector<WPARAM> removed;
+    while (PeekMessageA(&taken, window, 6442, 6443, PM_REMOVE)) {
+        EXPECT_EQ(window, taken.hwnd);
+        removed.push_back(taken.wParam);
+    }
+    EXPECT_EQ((std::vector<WPARAM>{2, 4}), removed);
+    EXPECT_EQ(TavolinDispatchMessages(), 2);
+    ASSERT_EQ(log.received.size(), 1u);
+    EXPECT_EQ(log.received[0].message, 6440u);
+    EXPECT_EQ(otherLog.Count(6443), 1u);
+    DestroyWindow(other);
+    DestroyWindow(window);
 }
 
 TEST(PostedMessages, QuotaRefusesThenRecoversAfterDraining) {
