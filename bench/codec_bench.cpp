@@ -1,0 +1,300 @@
+// Cost per frame of the codec classes against the bare library calls they
+// wrap, measured in the same run: encode, decode, and the whole path from a
+// picture through fragments and reassembly to a decoded picture.
+#include "codec/codec_library.h"
+#include "codec/frame_assembler.h"
+#include "codec/video_dec.h"
+#include "codec/video_enc.h"
+#include "tests/codec/support/engine_policy_encoder.h"
+#include "tests/codec/support/synthetic_video.h"
+#include "tests/codec/support/video_fragments.h"
+#include "transport/rtp/rtp_packet.h"
+
+#include <benchmark/benchmark.h>
+#include <xvid.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kSceneFrames = 54;  // two groups of pictures under the engine's policy
+constexpr int kKeyFrameEvery = 27;
+constexpr size_t kRtpHeaderBytes = 12;
+
+const std::vector<codec_test::Picture>& Scene() {
+    static const std::vector<codec_test::Picture> scene = [] {
+        std::vector<codec_test::Picture> pictures;
+        for (int n = 0; n < kSceneFrames; ++n) pictures.push_back(codec_test::MovingPicture(n));
+        return pictures;
+    }();
+    return scene;
+}
+
+const std::vector<codec_test::CodedFrame>& CodedScene() {
+    static const std::vector<codec_test::CodedFrame> coded = [] {
+        codec_test::EnginePolicyEncoder encoder;
+        return encoder.EncodeMoving(0, kSceneFrames);
+    }();
+    return coded;
+}
+
+// ---- the library called directly, with the settings the classes use ----
+
+class BareEncoder {
+public:
+    BareEncoder() {
+        xvid_enc_create_t create{};
+        create.version = codec::kLibraryVersion;
+        create.profile = XVID_PROFILE_ARTS_L4;
+        create.width = kVideoWidth;
+        create.height = kVideoHeight;
+        create.fincr = 1;
+        create.fbase = 10;
+        create.max_key_interval = -1;
+        create.bquant_ratio = 150;
+        create.bquant_offset = 100;
+        xvid_encore(nullptr, XVID_ENC_CREATE, &create, nullptr);
+        handle_ = create.handle;
+    }
+    ~BareEncoder() { xvid_encore(handle_, XVID_ENC_DESTROY, nullptr, nullptr); }
+    int Encode(const uint8_t* picture, bool keyFrame) {
+        xvid_enc_frame_t frame{};
+        frame.version = codec::kLibraryVersion;
+        frame.vop_flags = XVID_VOP_HALFPEL | XVID_VOP_INTER4V;
+        frame.motion = XVID_ME_ADVANCEDDIAMOND16 | XVID_ME_HALFPELREFINE16 | XVID_ME_ADVANCEDDIAMOND8 |
+                       XVID_ME_HALFPELREFINE8 | XVID_ME_CHROMA_PVOP | XVID_ME_CHROMA_BVOP;
+        frame.input.csp = XVID_CSP_BGR;
+        frame.input.plane[0] = const_cast<uint8_t*>(picture);
+        frame.input.stride[0] = kVideoWidth * 3;
+        frame.type = keyFrame ? XVID_TYPE_IVOP : XVID_TYPE_AUTO;
+        frame.quant = 5;
+        frame.bitstream = bitstream_.data();
+        frame.length = -1;
+        return xvid_encore(handle_, XVID_ENC_ENCODE, &frame, nullptr);
+    }
+    const uint8_t* Bitstream() const { return bitstream_.data(); }
+
+private:
+    void* handle_ = nullptr;
+    std::vector<uint8_t> bitstream_ = std::vector<uint8_t>(256 * 1024);
+};
+
+class BareDecoder {
+public:
+    BareDecoder() {
+        xvid_dec_create_t create{};
+        create.version = codec::kLibraryVersion;
+        create.width = kVideoWidth;
+        create.height = kVideoHeight;
+        xvid_decore(nullptr, XVID_DEC_CREATE, &create, nullptr);
+        handle_ = create.handle;
+    }
+    ~BareDecoder() { xvid_decore(handle_, XVID_DEC_DESTROY, nullptr, nullptr); }
+    int Decode(const uint8_t* bytes, int length) {
+        xvid_dec_frame_t frame{};
+        frame.version = codec::kLibraryVersion;
+        frame.bitstream = const_cast<uint8_t*>(bytes);
+        frame.length = length;
+        frame.output.csp = XVID_CSP_BGR;
+        frame.output.plane[0] = picture_.data();
+        frame.output.stride[0] = kVideoWidth * 3;
+        return xvid_decore(handle_, XVID_DEC_DECODE, &frame, nullptr);
+    }
+
+private:
+    void* handle_ = nullptr;
+    std::vector<uint8_t> picture_ = std::vector<uint8_t>(kVideoFrameBytes);
+};
+
+// Coded frames with the decoder's read-ahead padding after each.
+std::vector<std::vector<uint8_t>> PaddedScene() {
+    std::vector<std::vector<uint8_t>> frames;
+    for (const codec_test::CodedFrame& frame : CodedScene()) {
+        frames.push_back(frame.bytes);
+        frames.back().resize(frame.bytes.size() + CVideoDec::kInputPaddingBytes);
+    }
+    return frames;
+}
+
+struct DiscardingVideoSink : ITavolinVideoSink {
+    void OnEncodedVideo(const uint8_t*, int, int length) override { benchmark::DoNotOptimize(length); }
+};
+struct DiscardingFrameSink : ITavolinFrameSink {
+    void OnDecodedFrame(const uint8_t* picture, int) override { benchmark::DoNotOptimize(picture); }
+};
+
+// ---- encode ----
+
+void BM_BareEncode(benchmark::State& state) {
+    InitCodecLibrary();
+    BareEncoder encoder;
+    int n = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(encoder.Encode(Scene()[n % kSceneFrames].data(), n % kKeyFrameEvery == 0));
+        ++n;
+    }
+}
+BENCHMARK(BM_BareEncode);
+
+void BM_VideoEncEncode(benchmark::State& state) {
+    DiscardingVideoSink sink;
+    CVideoEnc encoder;
+    encoder.Open(kVideoWidth, kVideoHeight, &sink);
+    InitCodecLibrary();
+    encoder.CreateEncoder();
+    int n = 0;
+    for (auto _ : state) {
+        encoder.Encode(Scene()[n % kSceneFrames].data(), n % kKeyFrameEvery == 0);
+        ++n;
+    }
+    encoder.Close();
+}
+BENCHMARK(BM_VideoEncEncode);
+
+// ---- decode ----
+
+void BM_BareDecode(benchmark::State& state) {
+    const std::vector<std::vector<uint8_t>> frames = PaddedScene();
+    InitCodecLibrary();
+    BareDecoder decoder;
+    int n = 0;
+    for (auto _ : state) {
+        const codec_test::CodedFrame& frame = CodedScene()[n % kSceneFrames];
+        benchmark::DoNotOptimize(decoder.Decode(frames[n % kSceneFrames].data(), static_cast<int>(frame.bytes.size())));
+        ++n;
+    }
+}
+BENCHMARK(BM_BareDecode);
+
+void BM_VideoDecDecode(benchmark::State& state) {
+    const std::vector<std::vector<uint8_t>> frames = PaddedScene();
+    DiscardingFrameSink sink;
+    CVideoDec decoder;
+    decoder.Open(kVideoWidth, kVideoHeight, &sink);
+    InitCodecLibrary();
+    decoder.CreateDecoder();
+    int n = 0;
+    for (auto _ : state) {
+        const codec_test::CodedFrame& frame = CodedScene()[n % kSceneFrames];
+        decoder.Decode(frames[n % kSceneFrames].data(), static_cast<int>(frame.bytes.size()));
+        ++n;
+    }
+}
+BENCHMARK(BM_VideoDecDecode);
+
+// ---- the whole path ----
+
+void BM_BarePath(benchmark::State& state) {
+    InitCodecLibrary();
+    BareEncoder encoder;
+    BareDecoder decoder;
+    int n = 0;
+    for (auto _ : state) {
+        const int length = encoder.Encode(Scene()[n % kSceneFrames].data(), n % kKeyFrameEvery == 0);
+        benchmark::DoNotOptimize(decoder.Decode(encoder.Bitstream(), length));
+        ++n;
+    }
+}
+BENCHMARK(BM_BarePath);
+
+// Sends each coded frame the way the engine does and receives it into
+// reused packets, as the receiving session's pool would.
+class LoopbackVideoPath : public ITavolinVideoSink, public ITavolinPacketReleaser {
+public:
+    explicit LoopbackVideoPath(CVideoFrameAssembler& assembler) : assembler_(assembler) {}
+
+    void OnEncodedVideo(const uint8_t* data, int, int length) override {
+        timestamp_ += codec_test::kTimestampPerFrame;
+        for (const codec_test::Payload& fragment : codec_test::CutIntoFragments(data, length)) {
+            datagram_.assign(kRtpHeaderBytes, 0);
+            datagram_[0] = 0x80;
+            datagram_[1] = 34;
+            for (int i = 0; i < 4; ++i) datagram_[4 + i] = static_cast<uint8_t>(timestamp_ >> (24 - 8 * i));
+            datagram_.insert(datagram_.end(), fragment.begin(), fragment.end());
+            rtp::RTPPacket* packet = TakePacket();
+            packet->Parse(datagram_.data(), datagram_.size(), 0.0);
+            assembler_.AddPacket(packet);
+        }
+    }
+    void DeleteVideoPacket(rtp::RTPPacket* packet) override { free_.push_back(packet); }
+    void DeleteAudioPacket(rtp::RTPPacket* packet) override { free_.push_back(packet); }
+
+private:
+    rtp::RTPPacket* TakePacket() {
+        if (free_.empty()) {
+            owned_.push_back(std::make_unique<rtp::RTPPacket>());
+            return owned_.back().get();
+        }
+        rtp::RTPPacket* packet = free_.back();
+        free_.pop_back();
+        return packet;
+    }
+
+    CVideoFrameAssembler& assembler_;
+    uint32_t timestamp_ = 0;
+    std::vector<uint8_t> datagram_;
+    std::vector<std::unique_ptr<rtp::RTPPacket>> owned_;
+    std::vector<rtp::RTPPacket*> free_;
+};
+
+void BM_WholePath(benchmark::State& state) {
+    DiscardingFrameSink pictures;
+    CVideoDec decoder;
+    decoder.Open(kVideoWidth, kVideoHeight, &pictures);
+    CVideoFrameAssembler assembler;
+    LoopbackVideoPath path(assembler);
+    assembler.SetDecoder(&decoder);
+    assembler.SetReleaser(&path);
+    CVideoEnc encoder;
+    encoder.Open(kVideoWidth, kVideoHeight, &path);
+    InitCodecLibrary();
+    encoder.CreateEncoder();
+    InitCodecLibrary();
+    decoder.CreateDecoder();
+    int n = 0;
+    for (auto _ : state) {
+        encoder.Encode(Scene()[n % kSceneFrames].data(), n % kKeyFrameEvery == 0);
+        ++n;
+    }
+    encoder.Close();
+}
+BENCHMARK(BM_WholePath);
+
+// Keeps each benchmark's CPU time per iteration for the ratios printed at the
+// end: CPU time, because the machine may be busy with other work.
+class RecordingReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs)
+            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
+                seconds_[run.run_name.function_name] = run.GetAdjustedCPUTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+    void PrintRatio(const char* what, const std::string& ours, const std::string& bare) const {
+        const auto o = seconds_.find(ours), b = seconds_.find(bare);
+        if (o == seconds_.end() || b == seconds_.end() || b->second <= 0) return;
+        std::printf("%-36s %.3f (%s / %s)\n", what, o->second / b->second, ours.c_str(), bare.c_str());
+    }
+
+private:
+    std::map<std::string, double> seconds_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RecordingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("\nCPU cost per frame relative to the bare library calls:\n");
+    reporter.PrintRatio("encode", "BM_VideoEncEncode", "BM_BareEncode");
+    reporter.PrintRatio("decode", "BM_VideoDecDecode", "BM_BareDecode");
+    reporter.PrintRatio("encode, fragment, reassemble, decode", "BM_WholePath", "BM_BarePath");
+    benchmark::Shutdown();
+    return 0;
+}
