@@ -13,10 +13,10 @@
 
 #include <cstdint>
 
-class CTavolinEngineImpl : public ITavolinEngine,
-                           public ITavolinVideoSink,
-                           public ITavolinAudioSink,
-                           public ITavolinVideoDevice {
+class CTavolinEngineImpl final : public ITavolinEngine,
+                                 public ITavolinVideoSink,
+                                 public ITavolinAudioSink,
+                                 public ITavolinVideoDevice {
 public:
     static constexpr int kUserCount = 16;
     static constexpr int kClassNameLength = 31;
