@@ -76,6 +76,42 @@ std::vector<uint8_t> RtpDatagram(uint8_t payloadType, uint16_t sequence, uint32_
                                  const std::vector<uint8_t>& payload);
 std::vector<uint8_t> Bytes(const std::string& text);
 
+// An RTP and RTCP socket pair on 127.0.0.1 (even port P and P + 1), as a
+// remote session has; records every datagram either socket receives.
+class UdpPortPair {
+public:
+    struct Received {
+        std::vector<uint8_t> bytes;
+        uint16_t fromPort;
+        uint16_t toPort;
+    };
+
+    UdpPortPair();  // the first free even pair from a random start
+    ~UdpPortPair();
+    UdpPortPair(const UdpPortPair&) = delete;
+    UdpPortPair& operator=(const UdpPortPair&) = delete;
+
+    uint16_t RtpPort() const { return port_; }
+    uint16_t RtcpPort() const { return static_cast<uint16_t>(port_ + 1); }
+    bool SendFromRtp(uint16_t toPort, const std::vector<uint8_t>& bytes);
+    // Appends to `received` what arrives within timeoutMs; returns the count.
+    size_t Collect(int timeoutMs);
+
+    std::vector<Received> received;
+
+private:
+    int fds_[2] = {-1, -1};
+    uint16_t port_ = 0;
+};
+
+// Writes UDP datagrams between loopback ports as a pcap file of raw IPv4.
+bool WriteLoopbackPcap(const std::string& path, const std::vector<UdpPortPair::Received>& datagrams);
+
+// True when `name` is found on the PATH.
+bool ToolExists(const std::string& name);
+// Runs a shell command and returns its standard output.
+std::string RunCommand(const std::string& command);
+
 // GetTickCount returns what the test sets while this lives.
 class ManualTicks {
 public:
