@@ -1,0 +1,147 @@
+// The capture engine's life: construction, the attempts of Create, one
+// graph build, running, stopping and tearing the graph down.
+#include "capture/cap_zephra.h"
+
+#include "capture/capture_texts.h"
+#include "engine/log.h"
+#include "platform/media/media_platform.h"
+
+#include <new>
+
+using namespace media;
+namespace texts = capture_texts;
+
+namespace {
+
+template <class Interface>
+void ReleaseAndClear(Interface*& pointer) {
+    if (pointer) pointer->Release();
+    pointer = nullptr;
+}
+
+}  // namespace
+
+CCapZephra::CCapZephra() { InitializeCriticalSection(&m_csRing); }
+
+CCapZephra::~CCapZephra() {
+    DestroyGraph();
+    DeleteCriticalSection(&m_csRing);
+}
+
+HRESULT CCapZephra::QueryInterface(const IID&, void**) { return E_FAIL; }
+
+ULONG CCapZephra::AddRef() { return 0; }
+
+ULONG CCapZephra::Release() { return 0; }
+
+HRESULT CCapZephra::SampleCB(double, IMediaSample*) { return 0; }
+
+void CCapZephra::SetLogSink(ITavolinLogSink* sink) { m_pLog = sink; }
+
+void CCapZephra::SetEngine(void* engine) { m_pEngine = engine; }
+
+int CCapZephra::Create(HWND window, int width, int height) {
+    m_InvalidList.clear();
+    // Every camera that fails to run joins the invalid list and is skipped
+    // by the next attempt, so the loop ends when no camera is left.
+    for (int attempt = 1;; ++attempt) {
+        LogTo(m_pLog, texts::kLoop, attempt);
+        m_szDevice[0] = '\0';
+        if (!InnerCreate(window, width, height)) {
+            DestroyGraph();
+            return 0;
+        }
+        if (m_pControl && SUCCEEDED(m_pControl->Run())) {
+            m_dLastTime = 0.0;
+            m_bRunning = 1;
+            if (SUCCEEDED(m_pControl->Stop())) m_bRunning = 0;
+            return 1;
+        }
+        if (m_pControl && SUCCEEDED(m_pControl->Stop())) m_bRunning = 0;
+        if (m_szDevice[0] == '\0') return 0;
+        m_InvalidList.emplace_back(m_szDevice);
+        DestroyGraph();
+    }
+}
+
+bool CCapZephra::FitsSlot(int width, int height) {
+    constexpr auto kMaxSide = static_cast<int>(kFrameSlotBytes);
+    return width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide &&
+           static_cast<int64_t>(Stride24(width)) * height <= static_cast<int64_t>(kFrameSlotBytes);
+}
+
+int CCapZephra::InnerCreate(HWND window, int width, int height) {
+    if (!FitsSlot(width, height)) return 0;
+    try {
+        m_hWnd = window;
+        LogTo(m_pLog, texts::kInitCaptureGraphBuilder);
+        if (FAILED(InitCaptureGraphBuilder(&m_pGraph, &m_pBuilder))) return 0;
+
+        LogTo(m_pLog, texts::kEnumDevice);
+        if (FAILED(EnumDevice())) return 0;
+
+        m_nReqWidth = width;
+        m_nReqHeight = height;
+        LogTo(m_pLog, texts::kInitVideoSize);
+        InitVideoSize(width, height);
+
+        LogTo(m_pLog, texts::kInitGrapbber);
+        if (FAILED(InitGrapbber())) return 0;
+
+        // A camera without driver dialogs is no failure.
+        LogTo(m_pLog, texts::kFindInterface);
+        ReleaseAndClear(m_pVfwDialogs);
+        m_pBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, m_pCapFilter, IID_IAMVfwCaptureDialogs,
+                                  reinterpret_cast<void**>(&m_pVfwDialogs));
+
+        if (!m_pRing && !(m_pRing = new (std::nothrow) FrameSlot[kRingSlots]())) return 0;
+        for (int slot = 0; slot < kRingSlots; ++slot) m_pRing[slot].length = 0;
+        if (!m_pStaging && !(m_pStaging = new (std::nothrow) FrameSlot())) return 0;
+
+        const int32_t sourceWidth = m_bmih.biWidth;
+        const int32_t sourceHeight = m_bmih.biHeight;
+        m_Src = {nullptr, Stride24(sourceWidth), sourceWidth, sourceHeight};
+        m_Dst = {nullptr, Stride24(width), width, height};
+        m_bScale = (sourceWidth == width && sourceHeight == height) ? 0 : 1;
+        m_nExpectedLen = Stride24(sourceWidth) * sourceHeight;
+        m_nRead = m_nWrite = m_nCount = 0;
+
+        LogTo(m_pLog, texts::kInnerCreateReturn);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int CCapZephra::StartCapture() {
+    if (!m_pControl || FAILED(m_pControl->Run())) return 0;
+    m_dLastTime = 0.0;
+    m_bRunning = 1;
+    return 1;
+}
+
+int CCapZephra::StopCapture() {
+    if (!m_pControl || FAILED(m_pControl->Stop())) return 0;
+    m_bRunning = 0;
+    return 1;
+}
+
+int CCapZephra::DestroyGraph() {
+    // Stopping first: after it no BufferCB touches the ring freed below.
+    if (m_pControl) m_pControl->StopWhenReady();
+    ReleaseAndClear(m_pCapFilter);
+    ReleaseAndClear(m_pGrabber);
+    ReleaseAndClear(m_pControl);
+    if (m_pBuilder) m_pBuilder->SetFiltergraph(nullptr);
+    ReleaseAndClear(m_pBuilder);
+    ReleaseAndClear(m_pGraph);
+    ReleaseAndClear(m_pVfwDialogs);
+    delete[] m_pRing;
+    m_pRing = nullptr;
+    delete m_pStaging;
+    m_pStaging = nullptr;
+    m_nExpectedLen = 0;
+    m_dLastTime = 0.0;
+    m_bRunning = 0;
+    return 1;
+}
