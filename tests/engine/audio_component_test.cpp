@@ -17,7 +17,7 @@ protected:
         g_component = &component;
         TavolinRegisterComponent(&CLSID_TavolinAudioEngine, &MakeComponent);
         EngineTest::SetUp();
-        ASSERT_EQ(1, CreateEngine());
+        ASSERT_EQ(1, CreateEngine(/*receiveOnly=*/0));
     }
     void TearDown() override {
         EngineTest::TearDown();

@@ -10,10 +10,18 @@
 #include <stdexcept>
 
 namespace testing_support {
+namespace {
+constexpr int kReceiveBufferBytes = 4 << 20;
+}
 
 UdpPeer::UdpPeer() {
     fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) throw std::runtime_error("socket");
+    // Bursts of a few hundred datagrams (a large frame's fragments) must not
+    // overflow the default buffer before the test reads them.
+    const int bufferBytes = kReceiveBufferBytes;
+    if (setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &bufferBytes, sizeof bufferBytes) != 0)
+        setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(kLoopback);
