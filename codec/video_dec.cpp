@@ -62,7 +62,7 @@ int CVideoDec::DecodeFrame(const uint8_t* frame, int length, void* stats) {
 }
 
 void CVideoDec::Decode(const uint8_t* frame, int length) {
-    // Opened again at another size since creation: the picture would not fit.
+    // Reopened at another size since creation, the picture would not fit.
     if (!m_Handle || !HasSystemPictureSize() || !frame || length <= 0) return;
     int consumed = 0;
     xvid_dec_stats_t stats{};

@@ -9,8 +9,9 @@
 
 class CVideoDec {
 public:
-    // The library reads the coded frame in whole words and may look up to
-    // this many bytes past its end: callers keep them readable.
+    // The library reads the coded frame in whole aligned words: it may look
+    // at up to 3 bytes before an unaligned start and up to this many bytes
+    // past the end. Callers keep those bytes readable.
     static constexpr int kInputPaddingBytes = 16;
 
     CVideoDec();

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -66,10 +67,10 @@ protected:
     void SetUp() override {
         if (std::string(TAVOLIN_FFMPEG).empty() || std::string(TAVOLIN_FFPROBE).empty())
             GTEST_SKIP() << "ffmpeg or ffprobe is not installed";
-        directory = std::filesystem::temp_directory_path() /
-                    ("codec_interop_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(directory);
+        // Unique per run, so concurrent runs of the suite do not collide.
+        std::string pattern = (std::filesystem::temp_directory_path() / "codec_interop_XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        directory = pattern;
     }
     void TearDown() override {
         if (!directory.empty()) std::filesystem::remove_all(directory);
