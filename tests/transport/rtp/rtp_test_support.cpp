@@ -1,7 +1,9 @@
 #include "tests/transport/rtp/rtp_test_support.h"
 
 #include "transport/rtp/rtcp_packet.h"
+#include "transport/rtp/rtp_defaults.h"
 #include "transport/rtp/rtp_errors.h"
+#include "transport/rtp/rtp_packet_builder.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -41,7 +43,7 @@ uint16_t CreateOnFreePort(rtp::RTPSession& session, const rtp::RTPSessionParams&
     return 0;
 }
 
-BoundSocket::BoundSocket(uint16_t port) {
+PortBlocker::PortBlocker(uint16_t port) {
     fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -51,41 +53,17 @@ BoundSocket::BoundSocket(uint16_t port) {
         close(fd_);
         fd_ = -1;
     }
-    if (fd_ < 0) return;
-    socklen_t length = sizeof address;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
 }
 
-BoundSocket::~BoundSocket() {
+PortBlocker::~PortBlocker() {
     if (fd_ >= 0) close(fd_);
 }
 
-bool BoundSocket::SendTo(uint16_t port, const std::vector<uint8_t>& bytes) const {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(kLoopback);
-    to.sin_port = htons(port);
-    return sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
-           static_cast<ssize_t>(bytes.size());
-}
-
-std::vector<uint8_t> RtpDatagram(uint8_t payloadType, uint16_t sequence, uint32_t timestamp, uint32_t ssrc,
-                                 const std::string& payload) {
-    std::vector<uint8_t> bytes = {0x80,
-                                  payloadType,
-                                  static_cast<uint8_t>(sequence >> 8),
-                                  static_cast<uint8_t>(sequence),
-                                  static_cast<uint8_t>(timestamp >> 24),
-                                  static_cast<uint8_t>(timestamp >> 16),
-                                  static_cast<uint8_t>(timestamp >> 8),
-                                  static_cast<uint8_t>(timestamp),
-                                  static_cast<uint8_t>(ssrc >> 24),
-                                  static_cast<uint8_t>(ssrc >> 16),
-                                  static_cast<uint8_t>(ssrc >> 8),
-                                  static_cast<uint8_t>(ssrc)};
-    bytes.insert(bytes.end(), payload.begin(), payload.end());
-    return bytes;
+std::vector<uint8_t> RtpDatagram(uint32_t ssrc, uint16_t sequence, uint32_t timestamp, const std::string& payload,
+                                 uint8_t payloadType) {
+    rtp::RTPPacketBuilder builder(ssrc, sequence, timestamp, rtp::kMaximumDatagramBytes);
+    builder.Build(payload.data(), payload.size(), payloadType, false);
+    return {builder.GetPacket(), builder.GetPacket() + builder.GetPacketLength()};
 }
 
 void RecordingSession::OnRawPacket(rtp::RTPRawPacket* packet) {

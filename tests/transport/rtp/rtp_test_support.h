@@ -22,6 +22,7 @@ public:
     explicit FakeClock(double start = 1.7e9) : now_(start) {}
     double Now() override { return now_.load(); }
     void Advance(double seconds) { now_ = now_.load() + seconds; }
+    void Set(double now) { now_ = now; }
 
 private:
     std::atomic<double> now_;
@@ -48,22 +49,20 @@ rtp::RTPSessionParams TestParams(rtp::RTPClock* clock, rtp::RTPRandom* random, b
 // base or 0 after a bounded number of tries.
 uint16_t CreateOnFreePort(rtp::RTPSession& session, const rtp::RTPSessionParams& params);
 
-// A UDP socket bound to 127.0.0.1:port (0: any free port), closed on destruction.
-class BoundSocket {
+// Keeps 127.0.0.1:port taken while it lives.
+class PortBlocker {
 public:
-    explicit BoundSocket(uint16_t port);
-    ~BoundSocket();
+    explicit PortBlocker(uint16_t port);
+    ~PortBlocker();
     bool IsBound() const { return fd_ >= 0; }
-    uint16_t Port() const { return port_; }
-    bool SendTo(uint16_t port, const std::vector<uint8_t>& bytes) const;
 
 private:
     int fd_ = -1;
-    uint16_t port_ = 0;
 };
 
-std::vector<uint8_t> RtpDatagram(uint8_t payloadType, uint16_t sequence, uint32_t timestamp, uint32_t ssrc,
-                                 const std::string& payload);
+// An RTP datagram as a remote participant sends it.
+std::vector<uint8_t> RtpDatagram(uint32_t ssrc, uint16_t sequence, uint32_t timestamp, const std::string& payload,
+                                 uint8_t payloadType = 0);
 
 // Records the callbacks; the recorded state is guarded for the poll thread.
 class RecordingSession : public rtp::RTPSession {
