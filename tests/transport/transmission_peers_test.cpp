@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -87,8 +88,8 @@ TEST(TransmissionLifecycle, BusyPortsAreRedrawn) {
         CTavolinTransmission transmission;
         ASSERT_EQ(transmission.Create(window.Handle()), 1);
         EXPECT_NE(transmission.GetLocalAudioPort(), first);
-        EXPECT_EQ(transmission.GetLocalAudioPort(), following[0])
-            << "the next draw binds unless another program holds it";
+        // The next draw, unless a program running alongside holds that one too.
+        EXPECT_NE(std::find(following.begin(), following.end(), transmission.GetLocalAudioPort()), following.end());
     }
 }
 

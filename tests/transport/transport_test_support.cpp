@@ -18,57 +18,40 @@
 
 namespace transport_testing {
 namespace {
-std::atomic<int> g_windowCount{0};
 std::atomic<DWORD> g_ticks{1};
 
 DWORD ManualTickSource() { return g_ticks.load(); }
-
-HINSTANCE TestInstance() {
-    static int anchor;
-    return reinterpret_cast<HINSTANCE>(&anchor);
-}
 }  // namespace
 
 TestWindow::TestWindow() {
-    className_ = "TransportTestWindow" + std::to_string(g_windowCount.fetch_add(1));
-    WNDCLASSEXA wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = &TestWindow::WindowProc;
-    wc.hInstance = TestInstance();
-    wc.lpszClassName = className_.c_str();
-    RegisterClassExA(&wc);
-    window_ = CreateWindowExA(0, className_.c_str(), "TestWnd", 0, 0, 0, 0, 0, nullptr, nullptr, TestInstance(),
-                              nullptr);
-    SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    log_.onMessage = [this](HWND, const platform_test::Received& message) { OnMessage(message); };
+    window_ = class_.CreateWindow(&log_);
 }
 
-TestWindow::~TestWindow() {
-    DestroyWindow(window_);
-    UnregisterClassA(className_.c_str(), TestInstance());
-}
+TestWindow::~TestWindow() { DestroyWindow(window_); }
 
-LRESULT TestWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<TestWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (!self) return DefWindowProcA(window, message, wParam, lParam);
-    switch (message) {
+void TestWindow::OnMessage(const platform_test::Received& message) {
+    switch (message.message) {
         case MSG_AUDIO_RECEIVED:
-            ++self->audioReceivedMessages;
-            if (self->dispatchReceived && lParam) reinterpret_cast<CTavolinTransmission*>(lParam)->OnAudioReceived();
-            return 1;
+            ++audioReceivedMessages;
+            if (dispatchReceived && message.lParam)
+                reinterpret_cast<CTavolinTransmission*>(message.lParam)->OnAudioReceived();
+            break;
         case MSG_VIDEO_RECEIVED:
-            ++self->videoReceivedMessages;
-            if (self->dispatchReceived && lParam) reinterpret_cast<CTavolinTransmission*>(lParam)->OnVideoReceived();
-            return 1;
+            ++videoReceivedMessages;
+            if (dispatchReceived && message.lParam)
+                reinterpret_cast<CTavolinTransmission*>(message.lParam)->OnVideoReceived();
+            break;
         case MSG_AUDIO_PUBLIC_ADDRESS:
         case MSG_VIDEO_PUBLIC_ADDRESS: {
-            auto* record = reinterpret_cast<PublicAddressRecord*>(wParam);
-            (message == MSG_AUDIO_PUBLIC_ADDRESS ? self->audioAddresses : self->videoAddresses).push_back(*record);
-            self->addressContexts.push_back(lParam);
+            auto* record = reinterpret_cast<PublicAddressRecord*>(message.wParam);
+            (message.message == MSG_AUDIO_PUBLIC_ADDRESS ? audioAddresses : videoAddresses).push_back(*record);
+            addressContexts.push_back(message.lParam);
             delete record;
-            return 0;
+            break;
         }
         default:
-            return DefWindowProcA(window, message, wParam, lParam);
+            break;
     }
 }
 

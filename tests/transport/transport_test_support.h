@@ -6,6 +6,7 @@
 
 #include "engine/internal_interfaces.h"
 #include "platform/win32.h"
+#include "tests/platform/recording_window.h"
 #include "tests/support/recording_log_sink.h"
 #include "tests/support/udp_peer.h"
 #include "transport/address_server.h"
@@ -22,9 +23,9 @@
 
 namespace transport_testing {
 
-// A window owned by the test thread. 6440/6441 call the transmission's
-// receive handlers (as the engine does); 6442/6443 are recorded and their
-// records freed.
+// A recording window owned by the test thread. 6440/6441 call the
+// transmission's receive handlers (as the engine does); 6442/6443 are
+// recorded and their records freed.
 class TestWindow {
 public:
     TestWindow();
@@ -47,9 +48,10 @@ public:
     std::vector<LPARAM> addressContexts;
 
 private:
-    static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void OnMessage(const platform_test::Received& message);
 
-    std::string className_;
+    platform_test::RecordingClass class_;
+    platform_test::MessageLog log_;
     HWND window_ = nullptr;
 };
 
@@ -93,6 +95,8 @@ public:
 
     uint16_t RtpPort() const { return port_; }
     uint16_t RtcpPort() const { return static_cast<uint16_t>(port_ + 1); }
+    int RtpFd() const { return fds_[0]; }
+    int RtcpFd() const { return fds_[1]; }
     bool SendFromRtp(uint16_t toPort, const std::vector<uint8_t>& bytes);
     // Appends to `received` what arrives within timeoutMs; returns the count.
     size_t Collect(int timeoutMs);
