@@ -3,6 +3,7 @@
 
 #include "capture/cap_zephra.h"
 #include "tests/capture/fake_media.h"
+#include "tests/capture/name_collector.h"
 #include "tests/support/recording_log_sink.h"
 
 #include <gtest/gtest.h>
@@ -14,14 +15,6 @@
 #include <vector>
 
 namespace capture_testing {
-
-// Collects the names a device walk reports; nullopt for a name without text.
-struct NameCollector : ITavolinDeviceNameSink {
-    void OnDeviceName(const char* name) override {
-        names.push_back(name ? std::optional<std::string>(name) : std::nullopt);
-    }
-    std::vector<std::optional<std::string>> names;
-};
 
 // A 24-bit picture with 4-byte-aligned rows and random content.
 inline std::vector<uint8_t> RandomFrame(int width, int height, uint32_t seed) {
