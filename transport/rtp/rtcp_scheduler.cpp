@@ -70,6 +70,10 @@ void RTCPScheduler::OnSent(double now, size_t compoundBytes, const RTCPMembershi
     initial_ = false;
 }
 
+void RTCPScheduler::Postpone(double now, const RTCPMembership& membership) {
+    next_ = now + RandomizedInterval(membership, initial_);
+}
+
 void RTCPScheduler::OnReceived(size_t compoundBytes) { UpdateAverage(compoundBytes); }
 
 void RTCPScheduler::OnMembersDecreased(double now, int members) {

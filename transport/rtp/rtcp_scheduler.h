@@ -48,6 +48,9 @@ public:
     bool IsTimeToSend(double now, const RTCPMembership& membership);
     // A report of `compoundBytes` (without IP/UDP overhead) went out at `now`.
     void OnSent(double now, size_t compoundBytes, const RTCPMembership& membership);
+    // A due report could not be sent: try again one interval later instead
+    // of at once, so a failing send cannot spin the poll thread.
+    void Postpone(double now, const RTCPMembership& membership);
     void OnReceived(size_t compoundBytes);
     // Members left (BYE or time-out): pull the next report closer (A.7).
     void OnMembersDecreased(double now, int members);

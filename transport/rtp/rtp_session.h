@@ -17,6 +17,9 @@
 // processes datagrams and calls the callbacks below, except OnPollThreadStep
 // and OnPollThreadError, which run without it).
 //
+// A derived session must end itself (Destroy or BYEDestroy) in its own
+// destructor: the poll thread calls its overrides until then.
+//
 // Received packets: GetNextPacket hands out packets from a pool the session
 // owns; each must be given back exactly once with DeletePacket (a second
 // return, or a packet of another session, is ignored). Packets handed out
@@ -140,6 +143,7 @@ protected:
     // Callbacks, empty by default. All but the last two run on the thread
     // that polls, with the data-access lock held: they must not wait for
     // another thread that takes it.
+    // The packet stays the session's: read it, do not keep or delete it.
     virtual void OnRTPPacket(RTPPacket* packet, double receiveTime, const RTPIPv4Address* sender);
     virtual void OnRTCPCompoundPacket(RTCPCompoundPacket* packet, double receiveTime, const RTPIPv4Address* sender);
     // source: the table entry whose SSRC arrived from another address, or null

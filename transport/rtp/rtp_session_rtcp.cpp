@@ -37,7 +37,10 @@ RTCPMembership RTPSession::CurrentMembership() {
 void RTPSession::SendRTCPIfDue(double now) {
     if (!scheduler_->IsTimeToSend(now, CurrentMembership())) return;
     const int length = SendRTCPCompound(now, GetLocalSSRC(), false, nullptr, 0);
-    if (length > 0) scheduler_->OnSent(now, static_cast<size_t>(length), CurrentMembership());
+    if (length > 0)
+        scheduler_->OnSent(now, static_cast<size_t>(length), CurrentMembership());
+    else
+        scheduler_->Postpone(now, CurrentMembership());
 }
 
 int RTPSession::SendRTCPCompound(double now, uint32_t ssrc, bool bye, const uint8_t* reason, size_t reasonLength) {

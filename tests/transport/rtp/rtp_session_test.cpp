@@ -99,6 +99,20 @@ TEST_F(SessionPairTest, TheFirstReportIsDueAfterHalfTheMinimumInterval) {
     EXPECT_EQ(session.GetLocalSSRC(), 0x1000u);  // the first draw
 }
 
+TEST(SessionRTCP, AReportThatCannotBeBuiltIsPutOffNotRetriedAtOnce) {
+    rtp_testing::FakeClock clock;
+    rtp_testing::FixedRandom random;
+    rtp_testing::RecordingSession session;
+    auto params = rtp_testing::TestParams(&clock, &random, false);
+    params.SetMaximumPacketSize(rtp::kMinimumMaximumPacketBytes);
+    params.SetCNAME(std::string(100, 'c'));  // its SDES alone exceeds the limit
+    ASSERT_NE(rtp_testing::CreateOnFreePort(session, params), 0);
+    clock.Set(session.GetNextRTCPTime());
+    session.Poll();
+    EXPECT_EQ(session.receiverReportsSent, 0);
+    EXPECT_NEAR(session.GetNextRTCPTime() - clock.Now(), 2.5 / kCompensation, 1e-6);
+}
+
 TEST_F(SessionPairTest, SendPacketToTakesOneSequenceNumberAndLeavesTheTimestamp) {
     UdpPeer peer;
     SendAndReceive(a, b);
