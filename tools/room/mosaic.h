@@ -1,0 +1,32 @@
+// The picture grid of a room: row v, column s shows the last picture viewer
+// v was shown of sender s; the diagonal is each player's own preview.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace room {
+
+class Mosaic {
+public:
+    // rows x columns tiles of 160 x 120, all grey until a picture is put in.
+    Mosaic(int rows, int columns);
+
+    // `picture` is 160 x 120 BGR stored bottom row first; an empty one leaves the tile grey.
+    void Put(int row, int column, const std::vector<uint8_t>& picture);
+
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    // Upright RGB rows, top row first.
+    const std::vector<uint8_t>& Rgb() const { return rgb_; }
+
+    bool WritePng(const std::string& path, std::string* error) const;
+
+private:
+    int width_;
+    int height_;
+    std::vector<uint8_t> rgb_;
+};
+
+}  // namespace room

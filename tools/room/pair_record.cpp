@@ -1,0 +1,83 @@
+#include "tools/room/pair_record.h"
+
+#include "tools/room/frame_stamp.h"
+#include "tools/room/statistics.h"
+
+#include <algorithm>
+
+namespace room {
+namespace {
+constexpr double kMillisecondsPerSecond = 1000.0;
+constexpr double kMedian = 0.5;
+constexpr double kP99 = 0.99;
+
+std::optional<double> InMilliseconds(std::optional<double> seconds) {
+    if (!seconds) return std::nullopt;
+    return *seconds * kMillisecondsPerSecond;
+}
+}  // namespace
+
+void PairRecord::OnPicture(const uint8_t* picture, double now, const SourceFrames* source) {
+    DrawSample sample;
+    sample.time = now;
+    sample.number = ReadFrameStamp(picture);
+    if (sample.number) {
+        if (source) {
+            if (const auto match = source->Find(*sample.number, picture)) {
+                sample.latency = now - match->captureTime;
+                sample.psnrDb = match->psnrDb;
+                if (!firstCaptureIndex_) firstCaptureIndex_ = match->captureIndex;
+            }
+        }
+        CountMissing(*sample.number, source);
+    }
+    samples_.push_back(sample);
+    lastPicture_.assign(picture, picture + kPictureBytes);
+    drawn_.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Frames between the last stamp and this one that the sender did capture (any
+// number in the gap when the sender is not in this process). Stamps that go
+// backwards are repeats or misreadings and change nothing.
+void PairRecord::CountMissing(uint16_t number, const SourceFrames* source) {
+    if (lastNumber_) {
+        const int16_t step = static_cast<int16_t>(static_cast<uint16_t>(number - *lastNumber_));
+        if (step <= 0) return;
+        for (uint16_t missing = static_cast<uint16_t>(*lastNumber_ + 1); missing != number; ++missing)
+            if (!source || source->WasCaptured(missing)) ++lost_;
+    }
+    lastNumber_ = number;
+}
+
+PairSummary PairRecord::Summarize(int viewer, int sender, const SourceFrames* source) const {
+    PairSummary summary;
+    summary.viewer = viewer;
+    summary.sender = sender;
+    summary.frames = samples_.size();
+    summary.lost = lost_;
+    std::vector<double> latencies;
+    std::vector<double> psnrs;
+    for (const DrawSample& sample : samples_) {
+        if (sample.number) ++summary.stamped;
+        if (sample.latency) latencies.push_back(*sample.latency);
+        if (sample.psnrDb) psnrs.push_back(*sample.psnrDb);
+    }
+    if (samples_.size() > 1) {
+        const double span = samples_.back().time - samples_.front().time;
+        if (span > 0) summary.framesPerSecond = static_cast<double>(samples_.size() - 1) / span;
+    }
+    summary.latencyMedianMs = InMilliseconds(Percentile(latencies, kMedian));
+    summary.latencyP99Ms = InMilliseconds(Percentile(latencies, kP99));
+    summary.psnrMedianDb = Percentile(psnrs, kMedian);
+    summary.psnrMinDb = Minimum(psnrs);
+    if (source && firstCaptureIndex_ && source->CapturedCount() > *firstCaptureIndex_) {
+        summary.sentSinceFirstShown = source->CapturedCount() - *firstCaptureIndex_;
+        const auto firstMatched = std::find_if(samples_.begin(), samples_.end(),
+                                               [](const DrawSample& sample) { return sample.latency.has_value(); });
+        const auto shown = static_cast<double>(samples_.end() - firstMatched);
+        summary.shownShare = shown / static_cast<double>(*summary.sentSinceFirstShown);
+    }
+    return summary;
+}
+
+}  // namespace room

@@ -1,0 +1,119 @@
+#include "tools/room/room_demo.h"
+
+#include "tools/room/address_server_process.h"
+#include "tools/room/lobby.h"
+#include "tools/room/room.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace room {
+namespace {
+RoomPlayer PlayerFor(const RoomOptions& options, int userId, bool usesRealCamera, uint32_t serverAddress,
+                     uint16_t serverPort) {
+    const uint32_t localAddress = *ParseDottedAddress(options.localAddress);
+    RoomPlayer player = SyntheticCameraPlayer(userId, localAddress, serverAddress, serverPort);
+    if (usesRealCamera) {
+        player.setup.cameraName = options.camera;
+        player.syntheticPattern.reset();
+    }
+    return player;
+}
+
+void PrintStatus(const RoomStatus& now, const RoomStatus& before, double seconds, std::ostream& out) {
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "[%5.1f s] in the room %d/%d (public address %d/%d), video %d/%d pairs, frames/s out %.1f in %.1f\n",
+                  seconds, now.playersWithAllPeers, now.players, now.playersWithPublicAddress, now.players,
+                  now.pairsWithVideo, now.pairs,
+                  static_cast<double>(now.framesCaptured - before.framesCaptured) / kStatusPeriodSeconds,
+                  static_cast<double>(now.framesDrawn - before.framesDrawn) / kStatusPeriodSeconds);
+    out << line << std::flush;
+}
+
+// Runs the room for the given time, one status line per period.
+void RunFor(Room& room, double seconds, std::ostream& out) {
+    const auto start = std::chrono::steady_clock::now();
+    RoomStatus before;
+    for (int tick = 1;; ++tick) {
+        const double elapsed = std::min(seconds, tick * kStatusPeriodSeconds);
+        std::this_thread::sleep_until(start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                  std::chrono::duration<double>(elapsed)));
+        const RoomStatus now = room.Status();
+        PrintStatus(now, before, elapsed, out);
+        before = now;
+        if (elapsed >= seconds) return;
+    }
+}
+
+bool WriteOutputs(const Room& room, const RoomReport& report, const std::string& directory, std::ostream& errors) {
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (error) {
+        errors << "cannot create " << directory << ": " << error.message() << '\n';
+        return false;
+    }
+    bool written = true;
+    const auto fail = [&](const std::string& what) {
+        errors << what << '\n';
+        written = false;
+    };
+    std::ofstream stats(directory + "/stats.json");
+    stats << StatsJson(report) << '\n';
+    if (!stats) fail("cannot write " + directory + "/stats.json");
+    std::string pngError;
+    if (!room.BuildMosaic().WritePng(directory + "/mosaic.png", &pngError)) fail(pngError);
+    if (!room.Log().WriteFile(directory + "/log.txt")) fail("cannot write " + directory + "/log.txt");
+    return written;
+}
+}  // namespace
+
+int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& errors) {
+    std::string error;
+    const auto library = TavolinLibrary::Load(options.library, &error);
+    if (!library) {
+        errors << error << '\n';
+        return 1;
+    }
+
+    std::unique_ptr<AddressServerProcess> server;
+    uint32_t serverAddress = kLoopbackAddress;
+    uint16_t serverPort = 0;
+    std::unique_ptr<Lobby> lobby;
+    std::vector<RoomPlayer> players;
+    if (options.Joining()) {
+        ParseEndpoint(options.server, &serverAddress, &serverPort);
+        lobby = std::make_unique<DirectoryLobby>(options.joinDirectory, kDirectoryLobbyPollInterval);
+        players.push_back(PlayerFor(options, options.id, !options.camera.empty(), serverAddress, serverPort));
+    } else {
+        server = AddressServerProcess::Start(options.addressServer, &error);
+        if (!server) {
+            errors << error << '\n';
+            return 1;
+        }
+        serverPort = server->Port();
+        lobby = std::make_unique<SharedLobby>();
+        for (int id = kFirstUserId; id < kFirstUserId + options.players; ++id)
+            players.push_back(PlayerFor(options, id, id == kFirstUserId && !options.camera.empty(), serverAddress,
+                                        serverPort));
+    }
+    out << "address server " << DottedAddress(serverAddress) << ':' << serverPort << ", " << options.players
+        << " players, " << options.seconds << " s\n";
+
+    Room room(*library, std::move(players), options.players, *lobby);
+    if (!room.Start(&error)) {
+        errors << error << '\n';
+        return 1;
+    }
+    RunFor(room, options.seconds, out);
+    room.Stop();
+    const RoomReport report = room.Report();
+    PrintReport(report, out);
+    const bool written = WriteOutputs(room, report, options.outDirectory, errors);
+    out << "wrote " << options.outDirectory << "/stats.json, mosaic.png, log.txt\n";
+    return report.EveryViewerSawEverySender() && written ? 0 : 1;
+}
+
+}  // namespace room

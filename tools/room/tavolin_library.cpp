@@ -1,0 +1,40 @@
+#include "tools/room/tavolin_library.h"
+
+#include <dlfcn.h>
+
+namespace room {
+namespace {
+template <typename Function>
+bool Resolve(void* handle, const char* name, Function* function, std::string* error) {
+    *function = reinterpret_cast<Function>(dlsym(handle, name));
+    if (!*function) *error = std::string("the library does not export ") + name;
+    return *function != nullptr;
+}
+}  // namespace
+
+// The library stays loaded for the life of the process: the media framework
+// it pulls in keeps process-wide state that must not be unloaded under it.
+std::unique_ptr<TavolinLibrary> TavolinLibrary::Load(const std::string& path, std::string* error) {
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        *error = "cannot load " + path + ": " + dlerror();
+        return nullptr;
+    }
+    std::unique_ptr<TavolinLibrary> library(new TavolinLibrary(handle));
+    if (!Resolve(handle, "DllGetClassObjectEx", &library->getClassObject_, error) ||
+        !Resolve(handle, "TavolinPumpMessages", &library->pumpMessages, error) ||
+        !Resolve(handle, "TavolinRegisterComponent", &library->registerComponent, error) ||
+        !Resolve(handle, "TavolinAddSyntheticCamera", &library->addSyntheticCamera, error) ||
+        !Resolve(handle, "TavolinRemoveSyntheticCameras", &library->removeSyntheticCameras, error))
+        return nullptr;
+    return library;
+}
+
+ITavolinEngine* TavolinLibrary::CreateEngine() const {
+    ITavolinEngine* engine = nullptr;
+    if (getClassObject_(&CLSID_TavolinEngine, &IID_ITavolinEngine, reinterpret_cast<void**>(&engine)) != S_OK)
+        return nullptr;
+    return engine;
+}
+
+}  // namespace room
