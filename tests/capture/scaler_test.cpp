@@ -57,6 +57,12 @@ void Fill(Picture& picture, std::mt19937& random) {
     }
 }
 
+// The formula samples inside the source only for such sizes (the last
+// sample's right or lower neighbour must exist).
+bool SamplesStayInside(int srcSize, int dstSize) {
+    return static_cast<int64_t>(dstSize) * (dstSize - 1) < static_cast<int64_t>(srcSize - 1) * 65536;
+}
+
 void ExpectMatchesReference(int srcWidth, int srcHeight, int dstWidth, int dstHeight, std::mt19937& random) {
     Picture source(srcWidth, srcHeight, static_cast<int>(random() % 9));
     Fill(source, random);
@@ -78,11 +84,13 @@ TEST(ScaleBilinear, MatchesTheFormulaForCameraSizes) {
 
 TEST(ScaleBilinear, MatchesTheFormulaForOddSizesBothWays) {
     std::mt19937 random(7);
-    for (int round = 0; round < 120; ++round) {
-        const int srcWidth = 2 + static_cast<int>(random() % 700);
-        const int srcHeight = 2 + static_cast<int>(random() % 500);
-        const int dstWidth = 1 + static_cast<int>(random() % 240);
+    for (int round = 0; round < 100; ++round) {
+        const int srcWidth = 2 + static_cast<int>(random() % 600);
+        const int srcHeight = 2 + static_cast<int>(random() % 400);
+        // Beyond 512 columns the scaler works in several passes.
+        const int dstWidth = 1 + static_cast<int>(random() % (round % 10 == 0 ? 1200 : 240));
         const int dstHeight = 1 + static_cast<int>(random() % 180);
+        if (!SamplesStayInside(srcWidth, dstWidth) || !SamplesStayInside(srcHeight, dstHeight)) continue;
         ExpectMatchesReference(srcWidth, srcHeight, dstWidth, dstHeight, random);
         ExpectMatchesReference(srcWidth, srcHeight, 160, 120, random);
     }
