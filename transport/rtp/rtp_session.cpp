@@ -43,11 +43,7 @@ RTPSession::RTPSession()
       pool_(std::make_unique<RTPPacketPool>()),
       sources_(std::make_unique<RTPSources>(*this, *pool_)) {}
 
-RTPSession::~RTPSession() {
-    Destroy();
-    // The source table gives its waiting packets back before the pool goes.
-    sources_.reset();
-}
+RTPSession::~RTPSession() { Destroy(); }
 
 int RTPSession::Create(const RTPSessionParams& sessionParams, const RTPUDPv4TransmissionParams* transmissionParams) {
     if (created_) return kErrorAlreadyCreated;

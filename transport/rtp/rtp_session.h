@@ -199,6 +199,7 @@ private:
 
     std::unique_ptr<RTPUDPv4Transmitter> transmitter_;
     std::unique_ptr<RTPPacketBuilder> builder_;  // guarded by builderMutex_
+    // Declared before the table, so the table gives its packets back first.
     std::unique_ptr<RTPPacketPool> pool_;        // own lock
     std::unique_ptr<RTPSources> sources_;        // guarded by dataMutex_
     std::unique_ptr<RTCPScheduler> scheduler_;   // guarded by dataMutex_

@@ -20,10 +20,9 @@ constexpr char kCollisionByeReason[] = "SSRC collision";
 
 int RTPSession::PollOnce() {
     std::lock_guard<std::recursive_mutex> lock(dataMutex_);
-    double now = clock_->Now();
-    for (int i = 0; i < kMaximumDatagramsPerPoll && transmitter_->GetNextPacket(&rawPacket_, now); ++i)
+    for (int i = 0; i < kMaximumDatagramsPerPoll && transmitter_->GetNextPacket(&rawPacket_, clock_->Now()); ++i)
         ProcessDatagram(&rawPacket_);
-    now = clock_->Now();
+    const double now = clock_->Now();
     CheckTimeouts(now);
     SendRTCPIfDue(now);
     return 0;
