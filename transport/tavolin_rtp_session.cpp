@@ -5,6 +5,8 @@
 
 #include <vector>
 
+CTavolinRTPSession::~CTavolinRTPSession() { Destroy(); }
+
 void CTavolinRTPSession::RequestPublicAddress(uint32_t address, uint16_t port, const void* data, size_t length) {
     if (hasPublicAddress.load()) return;
     serverAddress = address;

@@ -14,6 +14,9 @@ public:
     static constexpr int32_t kVoice = 0;
     static constexpr int32_t kVideo = 1;
 
+    // Stops the poll thread while this object's overrides still exist.
+    ~CTavolinRTPSession() override;
+
     // Sends the scrambled request with `data` as payload from the RTP socket,
     // unless the public address is known already.
     void RequestPublicAddress(uint32_t serverAddress, uint16_t serverPort, const void* data, size_t length);
