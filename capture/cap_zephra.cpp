@@ -51,8 +51,9 @@ int CCapZephra::Create(HWND window, int width, int height) {
             DestroyGraph();
             return 0;
         }
+        // Reset while the graph is stopped: once Run returns, BufferCB owns the time.
+        m_dLastTime = 0.0;
         if (m_pControl && SUCCEEDED(m_pControl->Run())) {
-            m_dLastTime = 0.0;
             m_bRunning = 1;
             if (SUCCEEDED(m_pControl->Stop())) m_bRunning = 0;
             return 1;
@@ -114,8 +115,10 @@ int CCapZephra::InnerCreate(HWND window, int width, int height) {
 }
 
 int CCapZephra::StartCapture() {
+    // The rate limit restarts with the stream; a running graph keeps its
+    // time, which BufferCB alone touches while it runs.
+    if (!m_bRunning) m_dLastTime = 0.0;
     if (!m_pControl || FAILED(m_pControl->Run())) return 0;
-    m_dLastTime = 0.0;
     m_bRunning = 1;
     return 1;
 }

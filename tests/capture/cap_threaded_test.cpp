@@ -86,4 +86,30 @@ TEST_F(CaptureTest, NoFrameArrivesOnceStopReturned) {
     EXPECT_EQ(platform.LiveObjects(), 0);
 }
 
+// A camera that streams the moment Run returns, as GStreamer's does: the
+// start must not touch what BufferCB uses once the graph runs.
+TEST_F(CaptureTest, StartingAndRestartingUnderAStreamingCamera) {
+    AddCameraDelivering("Cam", 160, 120);
+    ASSERT_EQ(capture.Create(nullptr, 160, 120), 1);
+    std::atomic<bool> quit{false};
+    std::atomic<int> delivered{0};
+    std::thread streaming([&] {
+        const auto frame = NumberedFrame(1);
+        for (uint32_t i = 1; !quit; ++i) {
+            if (platform.Deliver(0.1 * i, frame.data(), static_cast<long>(frame.size()))) ++delivered;
+            std::this_thread::yield();
+        }
+    });
+    for (int round = 0; round < 3; ++round) {
+        const int before = delivered;
+        ASSERT_EQ(capture.StartCapture(), 1);
+        ASSERT_EQ(capture.StartCapture(), 1);  // already running
+        while (delivered < before + 10) std::this_thread::yield();
+        ASSERT_EQ(capture.StopCapture(), 1);
+        EXPECT_TRUE(TakeFrame());
+    }
+    quit = true;
+    streaming.join();
+}
+
 }  // namespace
