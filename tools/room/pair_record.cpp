@@ -3,8 +3,6 @@
 #include "tools/room/frame_stamp.h"
 #include "tools/room/statistics.h"
 
-#include <algorithm>
-
 namespace room {
 namespace {
 constexpr double kMillisecondsPerSecond = 1000.0;
@@ -18,22 +16,29 @@ std::optional<double> InMilliseconds(std::optional<double> seconds) {
 }  // namespace
 
 void PairRecord::OnPicture(const uint8_t* picture, double now, const SourceFrames* source) {
+    const uint64_t drawn = drawn_.load(std::memory_order_relaxed);
+    if (drawn == 0) firstTime_ = now;
+    lastTime_ = now;
     DrawSample sample;
     sample.time = now;
     sample.number = ReadFrameStamp(picture);
     if (sample.number) {
+        ++stamped_;
         if (source) {
             if (const auto match = source->Find(*sample.number, picture)) {
                 sample.latency = now - match->captureTime;
                 sample.psnrDb = match->psnrDb;
-                if (!firstCaptureIndex_) firstCaptureIndex_ = match->captureIndex;
+                if (!firstCaptureIndex_) {
+                    firstCaptureIndex_ = match->captureIndex;
+                    drawnBeforeFirstMatch_ = drawn;
+                }
             }
         }
         CountMissing(*sample.number, source);
     }
-    samples_.push_back(sample);
+    if (samples_.size() < kMaxDrawSamples) samples_.push_back(sample);
     lastPicture_.assign(picture, picture + kPictureBytes);
-    drawn_.fetch_add(1, std::memory_order_relaxed);
+    drawn_.store(drawn + 1, std::memory_order_relaxed);
 }
 
 // Frames between the last stamp and this one that the sender did capture (any
@@ -53,18 +58,16 @@ PairSummary PairRecord::Summarize(int viewer, int sender, const SourceFrames* so
     PairSummary summary;
     summary.viewer = viewer;
     summary.sender = sender;
-    summary.frames = samples_.size();
+    summary.frames = Drawn();
+    summary.stamped = stamped_;
     summary.lost = lost_;
+    if (summary.frames > 1 && lastTime_ > firstTime_)
+        summary.framesPerSecond = static_cast<double>(summary.frames - 1) / (lastTime_ - firstTime_);
     std::vector<double> latencies;
     std::vector<double> psnrs;
     for (const DrawSample& sample : samples_) {
-        if (sample.number) ++summary.stamped;
         if (sample.latency) latencies.push_back(*sample.latency);
         if (sample.psnrDb) psnrs.push_back(*sample.psnrDb);
-    }
-    if (samples_.size() > 1) {
-        const double span = samples_.back().time - samples_.front().time;
-        if (span > 0) summary.framesPerSecond = static_cast<double>(samples_.size() - 1) / span;
     }
     summary.latencyMedianMs = InMilliseconds(Percentile(latencies, kMedian));
     summary.latencyP99Ms = InMilliseconds(Percentile(latencies, kP99));
@@ -72,9 +75,7 @@ PairSummary PairRecord::Summarize(int viewer, int sender, const SourceFrames* so
     summary.psnrMinDb = Minimum(psnrs);
     if (source && firstCaptureIndex_ && source->CapturedCount() > *firstCaptureIndex_) {
         summary.sentSinceFirstShown = source->CapturedCount() - *firstCaptureIndex_;
-        const auto firstMatched = std::find_if(samples_.begin(), samples_.end(),
-                                               [](const DrawSample& sample) { return sample.latency.has_value(); });
-        const auto shown = static_cast<double>(samples_.end() - firstMatched);
+        const auto shown = static_cast<double>(summary.frames - drawnBeforeFirstMatch_);
         summary.shownShare = shown / static_cast<double>(*summary.sentSinceFirstShown);
     }
     return summary;

@@ -1,5 +1,6 @@
-// Everything one viewer saw of one sender: one sample per drawn picture, the
-// frames that went missing between stamps, and the last picture shown.
+// Everything one viewer saw of one sender: counts, one sample per drawn
+// picture (the first kMaxDrawSamples of them, enough for hours of a demo),
+// the frames that went missing between stamps, and the last picture shown.
 #pragma once
 
 #include "tools/room/source_frames.h"
@@ -47,6 +48,7 @@ public:
 
     // After the viewer's thread has ended.
     PairSummary Summarize(int viewer, int sender, const SourceFrames* source) const;
+    // The first kMaxDrawSamples pictures drawn.
     const std::vector<DrawSample>& Samples() const { return samples_; }
     const std::vector<uint8_t>& LastPicture() const { return lastPicture_; }
 
@@ -56,8 +58,14 @@ private:
     std::atomic<uint64_t> drawn_{0};
     std::vector<DrawSample> samples_;
     std::vector<uint8_t> lastPicture_;
+    double firstTime_ = 0;
+    double lastTime_ = 0;
+    uint64_t stamped_ = 0;
     std::optional<uint16_t> lastNumber_;
+    // The first picture matched with the sender's preview: its capture index,
+    // and how many pictures had been drawn before it.
     std::optional<uint64_t> firstCaptureIndex_;
+    uint64_t drawnBeforeFirstMatch_ = 0;
     uint64_t lost_ = 0;
 };
 

@@ -64,7 +64,7 @@ void Player::Run() {
     else
         outcome_.problems.push_back("Create failed");
     while (!stopRequested_) {
-        library_.pumpMessages(kPumpSliceMs);
+        library_.PumpMessages(kPumpSliceMs);
         if (outcome_.engineCreated)
             for (const PeerAddress& peer : lobby_.TakeNewPeers(setup_.userId)) AddPeer(peer);
         RunPostedTasks();

@@ -47,13 +47,14 @@ bool Room::Start(std::string* error) {
     for (const RoomPlayer& player : setups_) {
         if (!player.syntheticPattern) continue;
         camerasAdded_ = true;
-        if (!library_.addSyntheticCamera(player.setup.cameraName.c_str(), *player.syntheticPattern, kCameraWidth,
+        if (!library_.AddSyntheticCamera(player.setup.cameraName.c_str(), *player.syntheticPattern, kCameraWidth,
                                          kCameraHeight, kCameraFramesPerSecond, TAVOLIN_CAMERA_STAMP_FRAME_NUMBER)) {
             *error = "cannot add the synthetic camera " + player.setup.cameraName;
             return false;
         }
     }
     for (auto& [id, player] : players_) player->Start();
+    started_ = true;
     return true;
 }
 
@@ -89,14 +90,16 @@ bool Room::WaitFor(const std::function<bool()>& done, std::chrono::milliseconds 
 void Room::Stop() {
     if (stopped_) return;
     stopped_ = true;
-    for (auto& [id, player] : players_)
-        player->Post([](PlayerContext& context) {
-            ITavolinUser* local = nullptr;
-            if (context.Engine().GetUser(context.UserId(), &local) && local) local->EnableVideo(kCameraOff);
-        });
-    std::this_thread::sleep_for(kDrainAfterCamerasStop);
+    if (started_) {
+        for (auto& [id, player] : players_)
+            player->Post([](PlayerContext& context) {
+                ITavolinUser* local = nullptr;
+                if (context.Engine().GetUser(context.UserId(), &local) && local) local->EnableVideo(kCameraOff);
+            });
+        std::this_thread::sleep_for(kDrainAfterCamerasStop);
+    }
     for (auto& [id, player] : players_) player->Stop();
-    if (camerasAdded_) library_.removeSyntheticCameras();
+    if (camerasAdded_) library_.RemoveSyntheticCameras();
 }
 
 RoomReport Room::Report() const {

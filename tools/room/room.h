@@ -79,6 +79,7 @@ private:
     SourceMap sources_;
     std::map<int, std::unique_ptr<Player>> players_;
     bool camerasAdded_ = false;
+    bool started_ = false;
     bool stopped_ = false;
 };
 

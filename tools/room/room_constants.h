@@ -40,6 +40,10 @@ constexpr auto kDrainAfterCamerasStop = std::chrono::milliseconds(400);
 constexpr size_t kRecentCaptureTimes = 1024;  // frames (68 s at 15 fps)
 constexpr size_t kRecentSourcePictures = 64;  // frames (4 s at 15 fps)
 
+// Pictures per viewer and sender whose latency and PSNR are kept for the
+// report (2.5 hours at 15 frames per second).
+constexpr size_t kMaxDrawSamples = 135000;
+
 // PSNR of identical pictures is infinite; report this instead.
 constexpr double kPsnrOfIdenticalPicturesDb = 99.0;
 

@@ -112,7 +112,7 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
     const RoomReport report = room.Report();
     PrintReport(report, out);
     const bool written = WriteOutputs(room, report, options.outDirectory, errors);
-    out << "wrote " << options.outDirectory << "/stats.json, mosaic.png, log.txt\n";
+    if (written) out << "wrote " << options.outDirectory << "/stats.json, mosaic.png, log.txt\n";
     return report.EveryViewerSawEverySender() && written ? 0 : 1;
 }
 

@@ -20,19 +20,19 @@ std::unique_ptr<TavolinLibrary> TavolinLibrary::Load(const std::string& path, st
         *error = "cannot load " + path + ": " + dlerror();
         return nullptr;
     }
-    std::unique_ptr<TavolinLibrary> library(new TavolinLibrary(handle));
-    if (!Resolve(handle, "DllGetClassObjectEx", &library->getClassObject_, error) ||
-        !Resolve(handle, "TavolinPumpMessages", &library->pumpMessages, error) ||
-        !Resolve(handle, "TavolinRegisterComponent", &library->registerComponent, error) ||
-        !Resolve(handle, "TavolinAddSyntheticCamera", &library->addSyntheticCamera, error) ||
-        !Resolve(handle, "TavolinRemoveSyntheticCameras", &library->removeSyntheticCameras, error))
+    TavolinFunctions functions;
+    if (!Resolve(handle, "DllGetClassObjectEx", &functions.getClassObject, error) ||
+        !Resolve(handle, "TavolinPumpMessages", &functions.pumpMessages, error) ||
+        !Resolve(handle, "TavolinRegisterComponent", &functions.registerComponent, error) ||
+        !Resolve(handle, "TavolinAddSyntheticCamera", &functions.addSyntheticCamera, error) ||
+        !Resolve(handle, "TavolinRemoveSyntheticCameras", &functions.removeSyntheticCameras, error))
         return nullptr;
-    return library;
+    return std::make_unique<TavolinLibrary>(functions, reinterpret_cast<HINSTANCE>(handle));
 }
 
 ITavolinEngine* TavolinLibrary::CreateEngine() const {
     ITavolinEngine* engine = nullptr;
-    if (getClassObject_(&CLSID_TavolinEngine, &IID_ITavolinEngine, reinterpret_cast<void**>(&engine)) != S_OK)
+    if (functions_.getClassObject(&CLSID_TavolinEngine, &IID_ITavolinEngine, reinterpret_cast<void**>(&engine)) != S_OK)
         return nullptr;
     return engine;
 }

@@ -1,0 +1,139 @@
+// Whole rooms on loopback: every engine on a thread of its own, the address
+// server as a child process, synthetic cameras with stamped frame numbers.
+// The engine is linked into this program (its functions are handed to the
+// room as a game client would find them in the library) so that every
+// received packet can be counted back to its pool.
+#include "tests/integration/packet_counter.h"
+#include "tools/room/address_server_process.h"
+#include "tools/room/lobby.h"
+#include "tools/room/room.h"
+
+#include <tavolin/tavolin.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <iostream>
+#include <thread>
+
+namespace {
+using namespace std::chrono_literals;
+using room::PlayerContext;
+using room::Room;
+
+constexpr double kLeastShareShown = 0.6;
+constexpr double kLeastMedianPsnrDb = 25.0;
+
+class RoomTest : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        server_ = room::AddressServerProcess::Start(TAVOLIN_DEFAULT_ADDRD, &error);
+        ASSERT_TRUE(server_) << error;
+        before_ = integration::CountedPackets();
+    }
+
+    std::vector<room::RoomPlayer> Players(int count) const {
+        std::vector<room::RoomPlayer> players;
+        for (int id = 1; id <= count; ++id)
+            players.push_back(
+                room::SyntheticCameraPlayer(id, room::kLoopbackAddress, room::kLoopbackAddress, server_->Port()));
+        return players;
+    }
+
+    // Every packet taken since the test began is back with its pool.
+    void ExpectEveryPacketGivenBack() const {
+        const integration::PacketCounts now = integration::CountedPackets();
+        EXPECT_GT(now.taken, before_.taken) << "no packet was received at all";
+        EXPECT_EQ(now.taken - before_.taken, now.givenBack - before_.givenBack);
+    }
+
+    static const room::TavolinLibrary& Library() {
+        static int module;
+        static const room::TavolinLibrary library(
+            room::TavolinFunctions{&DllGetClassObjectEx, &TavolinPumpMessages, &TavolinRegisterComponent,
+                                   &TavolinAddSyntheticCamera, &TavolinRemoveSyntheticCameras},
+            reinterpret_cast<HINSTANCE>(&module));
+        return library;
+    }
+
+    std::unique_ptr<room::AddressServerProcess> server_;
+    room::SharedLobby lobby_;
+    integration::PacketCounts before_;
+};
+
+TEST_F(RoomTest, ThreePlayersSeeEachOtherForEightSeconds) {
+    constexpr int kPlayers = 3;
+    room::RoomReport report;
+    {
+        Room room(Library(), Players(kPlayers), kPlayers, lobby_);
+        std::string error;
+        ASSERT_TRUE(room.Start(&error)) << error;
+        std::this_thread::sleep_for(8s);
+        room.Stop();
+        report = room.Report();
+        for (int id = 1; id <= kPlayers; ++id) EXPECT_EQ(0u, room.PlayerById(id).MalformedPictures());
+    }
+    room::PrintReport(report, std::cout);
+    EXPECT_TRUE(report.EveryViewerSawEverySender());
+    ASSERT_EQ(6u, report.pairs.size());
+    for (const room::PairSummary& pair : report.pairs) {
+        SCOPED_TRACE(testing::Message() << "viewer " << pair.viewer << ", sender " << pair.sender);
+        ASSERT_TRUE(pair.shownShare && pair.psnrMedianDb);
+        EXPECT_GE(*pair.shownShare, kLeastShareShown);
+        EXPECT_GE(*pair.psnrMedianDb, kLeastMedianPsnrDb);
+    }
+    for (const room::PlayerOutcome& player : report.players) {
+        ASSERT_TRUE(player.ownAddress);
+        EXPECT_EQ(room::kLoopbackAddress, player.ownAddress->publicAddress);
+        EXPECT_TRUE(player.problems.empty()) << player.problems.front();
+    }
+    ExpectEveryPacketGivenBack();
+}
+
+// Viewer 1 removes sender 2 for longer than a key frame interval and adds it
+// again from the lobby's record.
+TEST_F(RoomTest, ARemovedPlayerIsNotDrawnAndComesBackFromTheNextKeyFrame) {
+    std::atomic<double> removedAt{-1};
+    std::atomic<double> addedAt{-1};
+    uint64_t drawnBeforeReturn = 0;
+    std::vector<room::DrawSample> seenOfTwo;
+    {
+        Room room(Library(), Players(2), 2, lobby_);
+        std::string error;
+        ASSERT_TRUE(room.Start(&error)) << error;
+        ASSERT_TRUE(room.WaitFor([&] { return room.PlayerById(1).DrawnFrom(2) >= 15; }, 10s));
+
+        room.Post(1, [&](PlayerContext& player) {
+            if (player.RemovePeer(2)) removedAt = player.Now();
+        });
+        ASSERT_TRUE(room.WaitFor([&] { return removedAt >= 0; }, 2s));
+        std::this_thread::sleep_for(2500ms);  // longer than the 27 frames between key frames
+        drawnBeforeReturn = room.PlayerById(1).DrawnFrom(2);
+        room.Post(1, [&](PlayerContext& player) {
+            const auto known = player.KnownPeer(2);
+            if (known && player.AddPeer(*known)) addedAt = player.Now();
+        });
+        ASSERT_TRUE(room.WaitFor([&] { return addedAt >= 0; }, 2s));
+        EXPECT_TRUE(room.WaitFor([&] { return room.PlayerById(1).DrawnFrom(2) >= drawnBeforeReturn + 10; }, 6s));
+        room.Stop();
+        seenOfTwo = room.PlayerById(1).PairOf(2).Samples();
+    }
+    size_t drawnWhileRemoved = 0;
+    std::optional<room::DrawSample> firstAfterReturn;
+    for (const room::DrawSample& sample : seenOfTwo) {
+        if (sample.time > removedAt && sample.time < addedAt) ++drawnWhileRemoved;
+        if (sample.time > addedAt && !firstAfterReturn) firstAfterReturn = sample;
+    }
+    EXPECT_EQ(0u, drawnWhileRemoved);
+    ASSERT_TRUE(firstAfterReturn);
+    // Decoding starts again at a key frame: the first picture is a clean one.
+    EXPECT_TRUE(firstAfterReturn->number);
+    ASSERT_TRUE(firstAfterReturn->psnrDb);
+    EXPECT_GE(*firstAfterReturn->psnrDb, kLeastMedianPsnrDb);
+    std::cout << "first picture, frame " << *firstAfterReturn->number << ", "
+              << (firstAfterReturn->time - addedAt) * 1000 << " ms after adding again, PSNR "
+              << *firstAfterReturn->psnrDb << " dB\n";
+    ExpectEveryPacketGivenBack();
+}
+}  // namespace
