@@ -123,9 +123,10 @@ bool RTPUDPv4Transmitter::IsOwnAddress(const RTPIPv4Address& address, bool rtpCh
 
 int RTPUDPv4Transmitter::SendTo(int socket, const void* data, size_t length, uint32_t address, uint16_t port) const {
     const sockaddr_in sa = MakeAddress(address, port);
-    // Best effort like any UDP send: a full buffer or an unreachable peer is
-    // not the caller's error.
-    sendto(socket, data, length, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+    // Best effort like any UDP send: an unreachable peer is not the caller's
+    // error. The send waits for room in the 32 KiB buffer rather than drop:
+    // a key frame goes out as a burst of fragments to every peer at once.
+    sendto(socket, data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
     return 0;
 }
 
