@@ -1,5 +1,6 @@
 // tavolin-addrd: the public-address server for Tavolin engines.
 //   tavolin-addrd [--bind ADDR] [--port PORT]     (defaults 127.0.0.1, 3478)
+// Port 0 takes any free port; the first line printed names the one bound.
 // Prints one summary line per minute and stops on SIGINT or SIGTERM.
 #include "transport/address_server.h"
 
@@ -33,7 +34,7 @@ int Usage(const char* program) {
 bool ParsePort(const char* text, uint16_t* port) {
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || value < 1 || value > 65535) return false;
+    if (*text == '\0' || *end != '\0' || value < 0 || value > 65535) return false;
     *port = static_cast<uint16_t>(value);
     return true;
 }
