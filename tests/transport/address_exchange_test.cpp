@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -37,16 +36,6 @@ TEST(AddressDatagram, RequestForPayloadOneIsElevenBytesWithChecksumSix) {
     ASSERT_TRUE(BuildDatagram(kTypePublicAddress, kRequestPayload, sizeof kRequestPayload, &wire));
     EXPECT_EQ(Plain(wire), (std::vector<uint8_t>{6, 0, 0, 0, 1, 4, 0, 1, 0, 0, 0}));
     EXPECT_NE(wire, Plain(wire)) << "bytes on the wire are scrambled";
-}
-
-TEST(AddressDatagram, ScrambleIsInvertedByUnscrambleForEveryByte) {
-    std::vector<uint8_t> all(256);
-    for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
-    std::vector<uint8_t> scrambled = Scrambled(all);
-    std::vector<bool> seen(256);
-    for (uint8_t b : scrambled) seen[b] = true;
-    EXPECT_EQ(std::count(seen.begin(), seen.end(), true), 256);
-    EXPECT_EQ(Plain(scrambled), all);
 }
 
 TEST(AddressDatagram, ReplyRoundTripsAddressAndPortLeastSignificantByteFirst) {
