@@ -2,17 +2,16 @@
 
 #include "tools/room/room_constants.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -22,40 +21,32 @@ extern char** environ;
 namespace room {
 namespace {
 constexpr const char* kLoopbackText = "127.0.0.1";
-constexpr const char* kListeningText = "listening";
+constexpr const char* kAnyFreePort = "0";
+// The server's first line names the port it took: "...listening on ADDR:PORT".
+constexpr const char* kListeningText = "listening on ";
 constexpr auto kStopPollInterval = std::chrono::milliseconds(10);
 
-// A port that is free on loopback right now (another program may still take
-// it before the child binds it; Start then tries again).
-uint16_t FreeLoopbackPort() {
-    const int probe = socket(AF_INET, SOCK_DGRAM, 0);
-    if (probe < 0) return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(kLoopbackAddress);
-    socklen_t length = sizeof address;
-    uint16_t port = 0;
-    if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    close(probe);
-    return port;
-}
-
-// Reads the child's output until it says it listens, it ends, or time runs out.
-bool WaitUntilListening(int output, std::string* said) {
+// Reads the child's first line, or what came before it ended or time ran out.
+std::string FirstLine(int output) {
+    std::string said;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAddressServerStartTimeoutMs);
-    while (said->find(kListeningText) == std::string::npos) {
+    while (said.find('\n') == std::string::npos) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
         pollfd readable{output, POLLIN, 0};
-        if (poll(&readable, 1, static_cast<int>(left.count())) <= 0) return false;
+        if (left.count() <= 0 || poll(&readable, 1, static_cast<int>(left.count())) <= 0) break;
         char chunk[256];
         const ssize_t got = read(output, chunk, sizeof chunk);
-        if (got <= 0) return false;
-        said->append(chunk, static_cast<size_t>(got));
+        if (got <= 0) break;
+        said.append(chunk, static_cast<size_t>(got));
     }
-    return true;
+    return said.substr(0, said.find('\n'));
+}
+
+// The port after the last colon of "...listening on ADDR:PORT", or 0.
+uint16_t ListeningPort(const std::string& line) {
+    if (line.find(kListeningText) == std::string::npos) return 0;
+    const unsigned long port = std::strtoul(line.c_str() + line.rfind(':') + 1, nullptr, 10);
+    return port > 0 && port <= 65535 ? static_cast<uint16_t>(port) : 0;
 }
 
 void StopChild(pid_t pid) {
@@ -73,41 +64,35 @@ void StopChild(pid_t pid) {
 }  // namespace
 
 std::unique_ptr<AddressServerProcess> AddressServerProcess::Start(const std::string& program, std::string* error) {
-    for (int attempt = 0; attempt < kAddressServerStartAttempts; ++attempt) {
-        const uint16_t port = FreeLoopbackPort();
-        if (port == 0) {
-            *error = "no free port on loopback";
-            return nullptr;
-        }
-        int pipeEnds[2];
-        if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
-            *error = std::string("pipe: ") + std::strerror(errno);
-            return nullptr;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-        const std::string portText = std::to_string(port);
-        std::vector<char*> arguments{const_cast<char*>(program.c_str()), const_cast<char*>("--bind"),
-                                     const_cast<char*>(kLoopbackText), const_cast<char*>("--port"),
-                                     const_cast<char*>(portText.c_str()), nullptr};
-        pid_t pid = 0;
-        const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, arguments.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(pipeEnds[1]);
-        if (spawned != 0) {
-            close(pipeEnds[0]);
-            *error = "cannot start " + program + ": " + std::strerror(spawned);
-            return nullptr;
-        }
-        std::string said;
-        if (WaitUntilListening(pipeEnds[0], &said))
-            return std::unique_ptr<AddressServerProcess>(new AddressServerProcess(pid, pipeEnds[0], port));
+    int pipeEnds[2];
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        *error = std::string("pipe: ") + std::strerror(errno);
+        return nullptr;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    std::vector<char*> arguments{const_cast<char*>(program.c_str()), const_cast<char*>("--bind"),
+                                 const_cast<char*>(kLoopbackText), const_cast<char*>("--port"),
+                                 const_cast<char*>(kAnyFreePort), nullptr};
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, arguments.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeEnds[1]);
+    if (spawned != 0) {
+        close(pipeEnds[0]);
+        *error = "cannot start " + program + ": " + std::strerror(spawned);
+        return nullptr;
+    }
+    const std::string line = FirstLine(pipeEnds[0]);
+    const uint16_t port = ListeningPort(line);
+    if (port == 0) {
         StopChild(pid);
         close(pipeEnds[0]);
-        *error = program + " did not start listening on port " + portText;
+        *error = program + " did not start listening" + (line.empty() ? "" : ": " + line);
+        return nullptr;
     }
-    return nullptr;
+    return std::unique_ptr<AddressServerProcess>(new AddressServerProcess(pid, pipeEnds[0], port));
 }
 
 AddressServerProcess::~AddressServerProcess() {

@@ -12,7 +12,7 @@ namespace room {
 
 class AddressServerProcess {
 public:
-    // Starts `program` on 127.0.0.1 at a free port and waits until it listens.
+    // Starts `program` on 127.0.0.1 at a port the system picks and waits until it listens.
     static std::unique_ptr<AddressServerProcess> Start(const std::string& program, std::string* error);
     ~AddressServerProcess();
     AddressServerProcess(const AddressServerProcess&) = delete;

@@ -8,10 +8,12 @@ namespace {
 constexpr auto kWaitPollInterval = std::chrono::milliseconds(20);
 constexpr int kCameraOff = 0;
 
-// Moving synthetic pictures, one per player in turn, those that keep most of
-// their detail through coding first: ball, spokes, pinwheel, circles, bar,
-// gradient, gamut, then colour bars, whose sharp colour edges code worst.
-constexpr std::array kSyntheticPatterns{18, 22, 21, 11, 20, 23, 15, 19, 13, 0, 24, 10};
+// Moving synthetic pictures, a different one for each of up to 16 players,
+// those that keep most of their detail through coding first: ball, spokes,
+// pinwheel, circles, bar, gradient, gamut; then colour bars, blinking,
+// checkers and zone plates, whose sharp edges code worst.
+constexpr std::array kSyntheticPatterns{18, 22, 21, 11, 20, 23, 15, 19, 13, 0, 24, 12, 10, 9, 14, 16};
+static_assert(kSyntheticPatterns.size() == kMaxPlayers);
 }  // namespace
 
 RoomPlayer SyntheticCameraPlayer(int userId, uint32_t localAddress, uint32_t serverAddress, uint16_t serverPort) {
@@ -21,7 +23,7 @@ RoomPlayer SyntheticCameraPlayer(int userId, uint32_t localAddress, uint32_t ser
     player.setup.localAddress = localAddress;
     player.setup.serverAddress = serverAddress;
     player.setup.serverPort = serverPort;
-    player.syntheticPattern = kSyntheticPatterns[static_cast<size_t>(userId - kFirstUserId) % kSyntheticPatterns.size()];
+    player.syntheticPattern = kSyntheticPatterns.at(static_cast<size_t>(userId - kFirstUserId));
     return player;
 }
 

@@ -47,10 +47,9 @@ constexpr size_t kMaxDrawSamples = 135000;
 // PSNR of identical pictures is infinite; report this instead.
 constexpr double kPsnrOfIdenticalPicturesDb = 99.0;
 
-// The address server child: how long it may take to start listening, and how
-// many free ports are tried when another program takes the chosen one first.
+// The address server child: how long it may take to start listening, and to
+// stop before it is killed.
 constexpr int kAddressServerStartTimeoutMs = 5000;
-constexpr int kAddressServerStartAttempts = 5;
 constexpr int kAddressServerStopTimeoutMs = 2000;
 
 // Status lines while the room runs.
