@@ -44,8 +44,9 @@ std::string RoomUsage(const std::string& program) {
            "every viewer decoded video from every other player.\n"
            "\n"
            "With --join the process runs player K of N only; the players meet through files\n"
-           "in the shared directory DIR and use the address server at ADDR:PORT. ADDR of\n"
-           "--local-address is what the others are told as this player's local address.\n";
+           "in the shared directory DIR (empty at the start) and use the address server at\n"
+           "ADDR:PORT. ADDR of --local-address (default 127.0.0.1) is what the others are\n"
+           "told as this player's local address.\n";
 }
 
 std::optional<RoomOptions> ParseRoomOptions(int argc, const char* const* argv, std::string* error) {
