@@ -18,6 +18,7 @@
 namespace rtp {
 namespace {
 constexpr size_t kHostNameBytes = 256;
+constexpr size_t kPasswdBufferBytes = 4096;
 
 bool ParamsAreValid(const RTPSessionParams& p) {
     return p.GetOwnTimestampUnit() > 0 && p.GetSessionBandwidth() > 0 && p.GetControlTrafficFraction() > 0 &&
@@ -28,7 +29,11 @@ bool ParamsAreValid(const RTPSessionParams& p) {
 
 // "user@host", the usual canonical name of RFC 3550 6.5.1.
 std::string DefaultCNAME() {
-    const passwd* user = getpwuid(geteuid());
+    // getpwuid_r: sessions of several engines may start at the same time.
+    passwd entry{};
+    passwd* user = nullptr;
+    char names[kPasswdBufferBytes];
+    if (getpwuid_r(geteuid(), &entry, names, sizeof names, &user) != 0) user = nullptr;
     char host[kHostNameBytes] = {};
     if (gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
     std::string cname = user && user->pw_name ? user->pw_name : "user";
