@@ -57,10 +57,13 @@ struct Registry {
     }
 };
 
-// Never destroyed: threads that end while the process exits still unregister here.
+// Destroyed with the library (at exit or dlclose), so a host that unloads the
+// library gets its memory back. A thread's own windows go when the thread
+// ends, which the C++ runtime orders before static destruction, and glibc
+// keeps the library loaded while a thread with its destructors runs.
 Registry& TheRegistry() {
-    static Registry* registry = new Registry();
-    return *registry;
+    static Registry registry;
+    return registry;
 }
 
 ClassKey KeyOf(const char* className, HINSTANCE instance) {
