@@ -11,7 +11,7 @@ status=0
 run() { # run NAME BUILD-DIR CTEST-ARGS...
   local name=$1 dir=$2
   shift 2
-  echo "== $name"
+  echo "== $name (after ${SECONDS} s)"
   ctest --test-dir "$dir" --output-on-failure --timeout 300 "$@" || status=1
 }
 
@@ -26,4 +26,5 @@ bash scripts/build.sh build-tsan -DTAVOLIN_SANITIZE=thread
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   run "ThreadSanitizer (threaded tests)" build-tsan -j2 -L threaded
 
+echo "== done in ${SECONDS} s"
 exit $status
