@@ -75,6 +75,20 @@ TEST_F(WindowProc, TransTimerSendsToThePublicAddressServerOnly) {
     }
 }
 
+TEST_F(WindowProc, GreetingTimerSaysHelloToPeersThatHaveNotAnswered) {
+    UdpPeer peer;
+    ASSERT_EQ(1, engine->AddUser(7, kLoopback, kLoopback));
+    ASSERT_EQ(1, engine->SetUserAudioPort(7, peer.Port(), peer.Port()));
+    peer.ReceiveAll(200);  // the hello that setting the port sends at once
+    EXPECT_EQ(1, CTavolinEngineImpl::WindowProc(impl->Window(), WM_TIMER, 3, 0));
+    const auto hello = peer.Receive(300);
+    ASSERT_TRUE(hello);
+    const auto rtp = ParseRtp(hello->bytes);
+    ASSERT_TRUE(rtp);
+    EXPECT_EQ(1, rtp->payloadType);
+    EXPECT_EQ(std::string("HI"), std::string(rtp->payload.begin(), rtp->payload.end()));
+}
+
 TEST_F(WindowProc, UnknownTimersAndMessagesFallThrough) {
     EXPECT_EQ(1, CTavolinEngineImpl::WindowProc(impl->Window(), WM_TIMER, 9, 0));
     EXPECT_EQ(0, CTavolinEngineImpl::WindowProc(impl->Window(), 7000, 0, 0));

@@ -1,0 +1,94 @@
+// The local camera end to end on a synthetic camera: the local user's video
+// switch starts and stops capture, the preview gets upright-coded 160 x 120
+// frames at about 15 per second, and the encoder's fragments reach a peer.
+#include "tests/engine/engine_fixture.h"
+
+#include <chrono>
+#include <set>
+
+namespace {
+using namespace testing_support;
+
+constexpr int kPeerId = 7;
+constexpr int kStampBits = 16;
+
+// The frame number the camera stamped into the top eighth of the picture.
+// Rows are bottom-up, so the top of the picture is at the end of the buffer.
+int StampedNumber(const std::vector<uint8_t>& picture) {
+    const int rowFromTop = kVideoHeight / 16;
+    const uint8_t* row = picture.data() + size_t(kVideoHeight - 1 - rowFromTop) * kVideoWidth * 3;
+    int number = 0;
+    for (int bit = 0; bit < kStampBits; ++bit) {
+        const int x = bit * (kVideoWidth / kStampBits) + kVideoWidth / kStampBits / 2;
+        number = (number << 1) | (row[x * 3 + 1] > 128 ? 1 : 0);
+    }
+    return number;
+}
+
+class PreviewView : public TestView {
+public:
+    std::vector<int> numbers;
+    int DrawFrame(const BITMAPINFOHEADER* header, const uint8_t* bytes, int length) override {
+        TestView::DrawFrame(header, bytes, length);
+        numbers.push_back(StampedNumber(lastFrame));
+        return 1;
+    }
+};
+
+void PumpFor(std::chrono::milliseconds duration) {
+    const auto end = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < end) TavolinPumpMessages(10);
+}
+
+class LocalCamera : public EngineTest {
+protected:
+    void SetUp() override {
+        TavolinRemoveSyntheticCameras();
+        ASSERT_EQ(1, TavolinAddSyntheticCamera("engine test camera", 0, 320, 240, 30, TAVOLIN_CAMERA_STAMP_FRAME_NUMBER));
+        EngineTest::SetUp();
+        ASSERT_EQ(1, CreateEngine(/*receiveOnly=*/0));
+    }
+    void TearDown() override {
+        EngineTest::TearDown();
+        TavolinRemoveSyntheticCameras();
+    }
+};
+
+TEST_F(LocalCamera, VideoSwitchRunsThePreviewAndTheEncoder) {
+    ITavolinVideoDevice* device = nullptr;
+    ASSERT_EQ(S_OK, engine->QueryInterface(IID_ITavolinVideoDevice, reinterpret_cast<void**>(&device)));
+    EXPECT_STREQ("engine test camera", device->GetDeviceName());
+    device->Release();
+
+    UdpPeer videoPeer;
+    ASSERT_EQ(1, engine->AddUser(kPeerId, kLoopback, kLoopback));
+    ASSERT_EQ(1, engine->SetUserVideoPort(kPeerId, videoPeer.Port(), videoPeer.Port()));
+    PreviewView preview;
+    ASSERT_EQ(1, engine->SetUserView(kLocalId, &preview));
+    ITavolinUser* local = nullptr;
+    ASSERT_EQ(1, engine->GetUser(kLocalId, &local));
+
+    local->EnableVideo(1);
+    PumpFor(std::chrono::milliseconds(2000));
+    // 30 frames a second from the camera, at most one per 66 ms kept.
+    EXPECT_GE(preview.frames, 22);
+    EXPECT_LE(preview.frames, 32);
+    EXPECT_EQ(160, preview.lastHeader.biWidth);
+    EXPECT_EQ(120, preview.lastHeader.biHeight);
+    EXPECT_EQ(57600, preview.lastLength);
+    // Read from the top of a bottom-up picture, the stamps count upwards.
+    ASSERT_GE(preview.numbers.size(), 5u);
+    for (size_t i = 1; i < preview.numbers.size(); ++i) EXPECT_GT(preview.numbers[i], preview.numbers[i - 1]) << i;
+
+    std::set<uint32_t> codedFrames;
+    for (const Datagram& datagram : videoPeer.ReceiveAll(200))
+        if (auto rtp = ParseRtp(datagram.bytes); rtp && rtp->payloadType == 34) codedFrames.insert(rtp->timestamp);
+    EXPECT_GE(codedFrames.size(), size_t(preview.frames) - 2);
+
+    local->EnableVideo(2);
+    PumpFor(std::chrono::milliseconds(300));
+    const int stoppedAt = preview.frames;
+    PumpFor(std::chrono::milliseconds(500));
+    EXPECT_EQ(stoppedAt, preview.frames);
+}
+}  // namespace
