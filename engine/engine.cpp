@@ -11,8 +11,6 @@ namespace {
 constexpr int kRequestedWidth = kVideoWidth;
 constexpr int kRequestedHeight = kVideoHeight;
 constexpr int kVoicePayloadTag = 1;
-// The public-address request carries the 32-bit value 1.
-constexpr uint32_t kPublicAddressRequestPayload = 1;
 constexpr UINT kDestroySettleMs = 100;
 
 struct TimerSpec {
@@ -122,7 +120,7 @@ int CTavolinEngineImpl::Create(HINSTANCE instance, uint32_t serverAddress, int s
         m_nLocalUserId = localUserId;
         m_pLocalUser = &local;
 
-        const uint32_t request = kPublicAddressRequestPayload;
+        const uint32_t request = kPublicAddressRequest;
         m_Transmission.RequestPublicAddress(serverAddress, static_cast<uint16_t>(serverPort), &request,
                                             sizeof request);
 

@@ -20,6 +20,8 @@ class CTavolinEngineImpl final : public ITavolinEngine,
 public:
     static constexpr int kUserCount = 16;
     static constexpr int kClassNameLength = 31;
+    // The public-address request carries the 32-bit value 1.
+    static constexpr uint32_t kPublicAddressRequest = 1;
 
     CTavolinEngineImpl();
     ~CTavolinEngineImpl();

@@ -6,7 +6,7 @@
 
 namespace {
 constexpr uint32_t kNoAddressAlternative = 0;
-constexpr int kCameraOn = 1;
+constexpr int kSwitchOn = 1;
 
 bool IsNoAddress(uint32_t address) {
     return address == CTavolinUser::kNoAddress || address == kNoAddressAlternative;
@@ -127,7 +127,7 @@ uint16_t CTavolinEngineImpl::GetLocalVideoPort() {
 
 void CTavolinEngineImpl::SwitchLocalCamera(int userId, int on) {
     if (userId != m_nLocalUserId || m_nReceiveOnly) return;
-    if (on == kCameraOn)
+    if (on == kSwitchOn)
         m_CapZephra.StartCapture();
     else
         m_CapZephra.StopCapture();
@@ -135,7 +135,7 @@ void CTavolinEngineImpl::SwitchLocalCamera(int userId, int on) {
 
 void CTavolinEngineImpl::SwitchLocalVoice(int userId, int on) {
     if (userId != m_nLocalUserId || m_nReceiveOnly || !m_AudioEngine) return;
-    if (on == kCameraOn)
+    if (on == kSwitchOn)
         m_AudioEngine->StartSend();
     else
         m_AudioEngine->StopSend();

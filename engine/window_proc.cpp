@@ -94,7 +94,7 @@ void CTavolinEngineImpl::RequestPublicAddressAgain() {
         KillTimer(m_hWnd, kTimerPublicAddress);
         return;
     }
-    const uint32_t request = 1;
+    const uint32_t request = kPublicAddressRequest;
     m_Transmission.RetryPublicAddress(m_uServerAddress, m_uServerPort, &request, sizeof request);
     LogTo(m_pLog, engine_log::kRequestPublicIp);
 }
