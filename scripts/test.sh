@@ -22,7 +22,7 @@ bash scripts/build.sh build-asan -DTAVOLIN_SANITIZE=address
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run "AddressSanitizer + UndefinedBehaviorSanitizer" build-asan -j2 -LE no_sanitizer
 
-bash scripts/build.sh build-tsan -DTAVOLIN_SANITIZE=thread
+TAVOLIN_BUILD_TARGET=threaded_tests bash scripts/build.sh build-tsan -DTAVOLIN_SANITIZE=thread
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   run "ThreadSanitizer (threaded tests)" build-tsan -j2 -L threaded
 
