@@ -37,6 +37,21 @@ void Mosaic::Put(int row, int column, const std::vector<uint8_t>& picture) {
     }
 }
 
+namespace {
+// libpng reports errors by long jump: nothing here has a destructor for the
+// jump to skip, and nothing set before the jump is changed after it.
+bool WritePngRows(png_structp png, png_infop info, FILE* file, int width, int height, const uint8_t* rgb) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_init_io(png, file);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), kPngBitDepth,
+                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; ++y) png_write_row(png, rgb + static_cast<size_t>(y) * width * kRgbBytesPerPixel);
+    png_write_end(png, nullptr);
+    return true;
+}
+}  // namespace
+
 bool Mosaic::WritePng(const std::string& path, std::string* error) const {
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
     if (!file) {
@@ -50,21 +65,10 @@ bool Mosaic::WritePng(const std::string& path, std::string* error) const {
         *error = "libpng could not start";
         return false;
     }
-    // libpng reports errors by long jump; nothing with a destructor is created below it.
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        *error = "libpng failed writing " + path;
-        return false;
-    }
-    png_init_io(png, file.get());
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width_), static_cast<png_uint_32>(height_), kPngBitDepth,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < height_; ++y)
-        png_write_row(png, rgb_.data() + static_cast<size_t>(y) * width_ * kRgbBytesPerPixel);
-    png_write_end(png, nullptr);
+    const bool written = WritePngRows(png, info, file.get(), width_, height_, rgb_.data());
     png_destroy_write_struct(&png, &info);
-    return true;
+    if (!written) *error = "libpng failed writing " + path;
+    return written;
 }
 
 }  // namespace room
