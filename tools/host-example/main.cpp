@@ -3,11 +3,12 @@
 // seconds and prints every log text in UTF-8.
 //
 //   tavolin-host-example [--seconds S] [--server ADDR:PORT] [--library PATH]
+#include "tools/common/gbk_text.h"
+
 #include <tavolin/tavolin.h>
 
 #include <arpa/inet.h>
 #include <dlfcn.h>
-#include <iconv.h>
 
 #include <chrono>
 #include <cstdarg>
@@ -17,19 +18,6 @@
 #include <string>
 
 namespace {
-
-std::string GbkToUtf8(const char* gbk) {
-    iconv_t cd = iconv_open("UTF-8", "GBK");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return gbk;
-    std::string out(std::strlen(gbk) * 2 + 1, '\0');
-    char* in = const_cast<char*>(gbk);
-    size_t inLeft = std::strlen(gbk), outLeft = out.size();
-    char* outPtr = out.data();
-    iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    iconv_close(cd);
-    out.resize(out.size() - outLeft);
-    return out;
-}
 
 std::string DottedAddress(uint32_t address) {
     in_addr value{htonl(address)};

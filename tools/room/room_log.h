@@ -2,6 +2,8 @@
 // in arrival order with the player that logged them.
 #pragma once
 
+#include "tools/common/gbk_text.h"
+
 #include <tavolin/tavolin.h>
 
 #include <cstddef>
@@ -12,8 +14,6 @@
 
 namespace room {
 
-// GBK (code page 936) bytes as UTF-8; bytes that do not convert become '?'.
-std::string GbkToUtf8(std::string_view gbk);
 
 struct LogLine {
     int player = 0;
