@@ -117,7 +117,8 @@ ATOM RegisterClassExA(const WNDCLASSEXA* wc) {
     }
     auto& registry = TheRegistry();
     std::unique_lock lock(registry.mutex);
-    if (!registry.classes.try_emplace(win32::KeyOf(wc->lpszClassName, wc->hInstance), wc->lpfnWndProc).second) {
+    const win32::WindowClass windowClass{wc->lpfnWndProc};
+    if (!registry.classes.try_emplace(win32::KeyOf(wc->lpszClassName, wc->hInstance), windowClass).second) {
         return 0;
     }
     const ATOM atom = registry.nextAtom;

@@ -42,7 +42,7 @@ private:
     std::atomic<uint64_t> malformed_{0};
 };
 
-class PreviewView : public PictureView {
+class PreviewView final : public PictureView {
 public:
     PreviewView(const Clock& clock, SourceFrames& source) : PictureView(clock), source_(source) {}
 
@@ -51,7 +51,7 @@ private:
     SourceFrames& source_;
 };
 
-class RemoteView : public PictureView {
+class RemoteView final : public PictureView {
 public:
     // `source` is the sender's preview record, or null when it is not in this process.
     RemoteView(const Clock& clock, PairRecord& record, const SourceFrames* source)

@@ -7,7 +7,6 @@ namespace {
 constexpr int kCodecFlag = 0;      // has no effect; 0 as hosts pass it
 constexpr int kSendAndReceive = 0; // receive-only flag off: the player has a camera
 constexpr int kOn = 1;
-constexpr int kOff = 0;
 
 bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 

@@ -69,7 +69,7 @@ struct PlayerOutcome {
     std::vector<std::string> problems;
 };
 
-class Player : private PlayerContext, private ITavolinEventSink {
+class Player final : private PlayerContext, private ITavolinEventSink {
 public:
     Player(const TavolinLibrary& library, PlayerSetup setup, Lobby& lobby, RoomLog& log, const Clock& clock,
            const SourceMap& sources);
