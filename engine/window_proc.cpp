@@ -3,10 +3,9 @@
 #include "engine/engine.h"
 #include "engine/log.h"
 #include "engine/log_texts.h"
+#include "platform/winsock.h"
 
 #include <arpa/inet.h>
-#include <netdb.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -20,7 +19,6 @@ constexpr int kVoiceFrameBytes = 50;
 constexpr int kKeyFrameAfter = 25;
 constexpr int kLocalUserLevelId = -1;
 constexpr int kLevelScale = 9;
-constexpr size_t kHostNameBytes = 128;
 
 enum TimerId : UINT_PTR {
     kTimerAudioLevel = 1,
@@ -115,17 +113,8 @@ void CTavolinEngineImpl::OnPublicAddress(UINT message, const PublicAddressRecord
 
 // The machine's own address is only reported to the host, never sent to.
 void CTavolinEngineImpl::LookUpLocalAddress() {
-    char hostName[kHostNameBytes];
-    if (gethostname(hostName, sizeof hostName) != 0) return;
-    hostName[sizeof hostName - 1] = '\0';
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo* found = nullptr;
-    // getaddrinfo rather than gethostbyname: the latter's static result is
-    // shared by every thread of the host process.
-    if (getaddrinfo(hostName, nullptr, &hints, &found) != 0 || !found) return;
-    const in_addr address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-    freeaddrinfo(found);
+    in_addr address{};
+    if (!GetOwnHostAddress(&address)) return;
     char dotted[INET_ADDRSTRLEN];
     if (!inet_ntop(AF_INET, &address, dotted, sizeof dotted)) return;
     LogTo(m_pLog, engine_log::kLocalIp, dotted);

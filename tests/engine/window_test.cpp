@@ -1,7 +1,10 @@
 // The message window's procedure: private messages and timers.
 #include "engine/log_texts.h"
+#include "platform/winsock.h"
 #include "tests/engine/engine_fixture.h"
 #include "transport/address_server.h"
+
+#include <arpa/inet.h>
 
 #include <chrono>
 
@@ -34,6 +37,13 @@ TEST_F(WindowProc, PublicAddressReachesTheLocalUserAndTheHost) {
     EXPECT_EQ(localAudio, host.addresses[0].localPort);
     EXPECT_FALSE(host.addresses[1].audio);
     EXPECT_EQ(localVideo, host.addresses[1].localPort);
+
+    // The machine's own address, looked up once and logged once.
+    in_addr own{};
+    ASSERT_TRUE(GetOwnHostAddress(&own));
+    EXPECT_EQ(ntohl(own.s_addr), host.addresses[0].localAddress);
+    EXPECT_EQ(ntohl(own.s_addr), host.addresses[1].localAddress);
+    EXPECT_EQ(1u, host.log.Count(std::string("Local IP:") + inet_ntoa(own)));
 }
 
 TEST_F(WindowProc, MessagesWithoutParametersDoNothing) {
