@@ -1,6 +1,7 @@
 // Cost per frame of the codec classes against the bare library calls they
 // wrap, measured in the same run: encode, decode, and the whole path from a
 // picture through fragments and reassembly to a decoded picture.
+#include "bench/ratio_reporter.h"
 #include "codec/codec_library.h"
 #include "codec/frame_assembler.h"
 #include "codec/video_dec.h"
@@ -14,7 +15,6 @@
 #include <xvid.h>
 
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -264,37 +264,23 @@ void BM_WholePath(benchmark::State& state) {
 }
 BENCHMARK(BM_WholePath);
 
-// Keeps each benchmark's CPU time per iteration for the ratios printed at the
-// end: CPU time, because the machine may be busy with other work.
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-                seconds_[run.run_name.function_name] = run.GetAdjustedCPUTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void PrintRatio(const char* what, const std::string& ours, const std::string& bare) const {
-        const auto o = seconds_.find(ours), b = seconds_.find(bare);
-        if (o == seconds_.end() || b == seconds_.end() || b->second <= 0) return;
-        std::printf("%-36s %.3f (%s / %s)\n", what, o->second / b->second, ours.c_str(), bare.c_str());
-    }
-
-private:
-    std::map<std::string, double> seconds_;
-};
+void PrintRatio(const bench::RatioReporter& reporter, const char* what, const std::string& ours,
+                const std::string& bare) {
+    const double oursSeconds = reporter.Seconds(ours), bareSeconds = reporter.Seconds(bare);
+    if (oursSeconds > 0 && bareSeconds > 0)
+        std::printf("%-36s %.3f (%s / %s)\n", what, oursSeconds / bareSeconds, ours.c_str(), bare.c_str());
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RecordingReporter reporter;
+    if (!bench::Initialize(&argc, argv)) return 1;
+    bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("\nCPU cost per frame relative to the bare library calls:\n");
-    reporter.PrintRatio("encode", "BM_VideoEncEncode", "BM_BareEncode");
-    reporter.PrintRatio("decode", "BM_VideoDecDecode", "BM_BareDecode");
-    reporter.PrintRatio("encode, fragment, reassemble, decode", "BM_WholePath", "BM_BarePath");
+    PrintRatio(reporter, "encode", "BM_VideoEncEncode", "BM_BareEncode");
+    PrintRatio(reporter, "decode", "BM_VideoDecDecode", "BM_BareDecode");
+    PrintRatio(reporter, "encode, fragment, reassemble, decode", "BM_WholePath", "BM_BarePath");
     benchmark::Shutdown();
     return 0;
 }

@@ -1,6 +1,7 @@
 // ScaleBilinear against libswscale's bilinear scaler on the same 24-bit
 // pictures scaled to 160 x 120. After the runs it prints, per source size,
 // how many times faster ScaleBilinear is (swscale time / ScaleBilinear time).
+#include "bench/ratio_reporter.h"
 #include "capture/scaler.h"
 #include "platform/media/media_types.h"
 
@@ -11,7 +12,6 @@ extern "C" {
 }
 
 #include <cstdio>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -77,40 +77,25 @@ void SourceSizes(benchmark::internal::Benchmark* benchmark) {
 BENCHMARK(BM_ScaleBilinear)->Apply(SourceSizes);
 BENCHMARK(BM_SwscaleBilinear)->Apply(SourceSizes);
 
-// Keeps every run's time per iteration, keyed by scaler and source size.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            const bool ours = run.benchmark_name().rfind("BM_ScaleBilinear", 0) == 0;
-            (ours ? m_ours : m_swscale)[run.report_label] = run.GetAdjustedCPUTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
+void PrintRatios(const bench::RatioReporter& reporter) {
+    std::printf("\nScaleBilinear speed relative to libswscale bilinear (to %dx%d, BGR24):\n", kTargetWidth,
+                kTargetHeight);
+    for (const auto& [width, height] : kSourceSizes) {
+        const std::string size = "/" + std::to_string(width) + "/" + std::to_string(height);
+        const double ours = reporter.Seconds("BM_ScaleBilinear" + size);
+        const double swscale = reporter.Seconds("BM_SwscaleBilinear" + size);
+        if (ours > 0 && swscale > 0)
+            std::printf("  %-10s %.2fx faster\n", SizeName(width, height).c_str(), swscale / ours);
     }
-
-    void PrintRatios() const {
-        std::printf("\nScaleBilinear speed relative to libswscale bilinear (to %dx%d, BGR24):\n", kTargetWidth,
-                    kTargetHeight);
-        for (const auto& [size, ours] : m_ours) {
-            const auto other = m_swscale.find(size);
-            if (other == m_swscale.end() || ours <= 0) continue;
-            std::printf("  %-10s %.2fx faster\n", size.c_str(), other->second / ours);
-        }
-    }
-
-private:
-    std::map<std::string, double> m_ours;
-    std::map<std::string, double> m_swscale;
-};
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
+    if (!bench::Initialize(&argc, argv)) return 1;
+    bench::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
+    PrintRatios(reporter);
     benchmark::Shutdown();
     return 0;
 }
