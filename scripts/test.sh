@@ -2,7 +2,8 @@
 # Installs what is missing, builds, and runs every test three ways: a plain
 # build (with the interoperability checks), AddressSanitizer with
 # UndefinedBehaviorSanitizer (also LeakSanitizer), and ThreadSanitizer for the
-# tests that run several threads.
+# tests that run several threads; then a short run of each fuzz target, so
+# that they keep building and pass their seeds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -25,6 +26,10 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 TAVOLIN_BUILD_TARGET=threaded_tests bash scripts/build.sh build-tsan -DTAVOLIN_SANITIZE=thread
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   run "ThreadSanitizer (threaded tests)" build-tsan -j2 -L threaded
+
+CC=clang CXX=clang++ TAVOLIN_BUILD_TARGET=fuzz_targets bash scripts/build.sh build-fuzz -DTAVOLIN_FUZZ=ON
+echo "== fuzz targets, 5 s each (after ${SECONDS} s)"
+fuzz/run.sh 5 || status=1
 
 echo "== done in ${SECONDS} s"
 exit $status
