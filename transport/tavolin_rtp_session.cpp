@@ -20,16 +20,17 @@ void CTavolinRTPSession::RequestPublicAddress(uint32_t address, uint16_t port, c
 }
 
 // Poll thread, data-access lock held: must not call session operations.
-void CTavolinRTPSession::OnRawPacket(rtp::RTPRawPacket* packet) {
-    if (hasPublicAddress.load() || !packet->IsRTP()) return;
+bool CTavolinRTPSession::OnRawPacket(rtp::RTPRawPacket* packet) {
+    if (hasPublicAddress.load() || !packet->IsRTP()) return true;
     const rtp::RTPIPv4Address& sender = packet->GetSenderAddress();
-    if (sender.GetIP() != serverAddress.load() || sender.GetPort() != serverPort.load()) return;
+    if (sender.GetIP() != serverAddress.load() || sender.GetPort() != serverPort.load()) return false;
     address_exchange::PublicAddress answer;
-    if (!address_exchange::ParseAddressReply(packet->GetData(), packet->GetDataLength(), &answer)) return;
+    if (!address_exchange::ParseAddressReply(packet->GetData(), packet->GetDataLength(), &answer)) return false;
     publicAddress = answer.address;
     publicPort = answer.port;
     hasPublicAddress = true;
     if (owner) owner->OnPublicAddress(answer.address, answer.port, kind);
+    return false;
 }
 
 void CTavolinRTPSession::OnPollThreadStep() {

@@ -1,9 +1,11 @@
 // The transmission's RTP session: learns its public address from the address
-// server before it accepts any RTP, and hands received packets to its owner.
+// server before it accepts any RTP (until then everything on the RTP socket
+// belongs to the address exchange), and hands received packets to its owner.
 #pragma once
 
 #include "transport/rtp/rtp_session.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -24,7 +26,15 @@ public:
     CTavolinTransmission* owner = nullptr;  // not owned
     int32_t kind = kVoice;
 
+    // Address discovery state: the poll thread writes it, the owner's thread
+    // reads it.
+    std::atomic<uint32_t> publicAddress{0};
+    std::atomic<uint16_t> publicPort{0};
+    std::atomic<uint32_t> serverAddress{0};
+    std::atomic<uint16_t> serverPort{0};
+    std::atomic<bool> hasPublicAddress{false};
+
 protected:
-    void OnRawPacket(rtp::RTPRawPacket* packet) override;
+    bool OnRawPacket(rtp::RTPRawPacket* packet) override;
     void OnPollThreadStep() override;
 };

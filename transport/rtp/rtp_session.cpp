@@ -313,7 +313,7 @@ void RTPSession::OnUnknownPacketFormat(RTCPPacket*, double, const RTPIPv4Address
 void RTPSession::OnNoteTimeout(RTPSourceData*) {}
 void RTPSession::OnBYEPacket(RTPSourceData*) {}
 void RTPSession::OnSendRTCPCompoundPacket(RTCPCompoundPacket*) {}
-void RTPSession::OnRawPacket(RTPRawPacket*) {}
+bool RTPSession::OnRawPacket(RTPRawPacket*) { return true; }
 void RTPSession::OnPollThreadError(int) {}
 void RTPSession::OnPollThreadStep() {}
 

@@ -7,9 +7,9 @@
 //
 // Additions for address discovery behind translators: SendPacketTo sends one
 // packet to one address outside the destination list; SendRawData sends
-// non-RTP bytes from either socket; and while hasPublicAddress is false
-// every datagram arriving on the RTP socket goes to OnRawPacket and is then
-// dropped, before any RTP parsing or source bookkeeping (RTCP still flows).
+// non-RTP bytes from either socket; and every received datagram passes
+// OnRawPacket first, which may take it for itself or drop it before any RTP
+// parsing or source bookkeeping.
 //
 // Threads: sends and destination changes may come from any thread. The
 // source table and received packets are read between BeginDataAccess and
@@ -131,14 +131,6 @@ public:
     // Clock time at which the next RTCP compound is due (0 when not created).
     double GetNextRTCPTime();
 
-    // Address discovery state. The poll thread (OnRawPacket) writes it, the
-    // owner's thread reads it; each field is atomic.
-    std::atomic<uint32_t> publicAddress{0};
-    std::atomic<uint16_t> publicPort{0};
-    std::atomic<uint32_t> serverAddress{0};
-    std::atomic<uint16_t> serverPort{0};
-    std::atomic<bool> hasPublicAddress{false};
-
 protected:
     // Callbacks, empty by default. All but the last two run on the thread
     // that polls, with the data-access lock held: they must not wait for
@@ -160,9 +152,9 @@ protected:
     virtual void OnNoteTimeout(RTPSourceData* source);
     virtual void OnBYEPacket(RTPSourceData* source);
     virtual void OnSendRTCPCompoundPacket(RTCPCompoundPacket* packet);
-    // Every RTP-socket datagram while hasPublicAddress is false; the session
-    // drops the datagram when this returns. The packet may be changed in place.
-    virtual void OnRawPacket(RTPRawPacket* packet);
+    // The receive filter: every datagram of either socket, before anything
+    // reads it. Returning false drops it; the packet may be changed in place.
+    virtual bool OnRawPacket(RTPRawPacket* packet);
     virtual void OnPollThreadError(int error);
     // After every round of the poll thread, without the data-access lock.
     virtual void OnPollThreadStep();

@@ -1,5 +1,5 @@
 // The receiving half of the session: datagrams from both sockets through
-// the diversion rule, RTP into the source table, RTCP compounds packet by
+// the receive filter, RTP into the source table, RTCP compounds packet by
 // packet, own-SSRC collisions and loops, and the time-outs.
 #include "transport/rtp/rtcp_bye.h"
 #include "transport/rtp/rtcp_report.h"
@@ -29,17 +29,11 @@ int RTPSession::PollOnce() {
 }
 
 void RTPSession::ProcessDatagram(RTPRawPacket* raw) {
-    if (!raw->IsRTP()) {
+    if (!OnRawPacket(raw)) return;
+    if (raw->IsRTP())
+        ProcessRTP(raw);
+    else
         ProcessRTCP(raw);
-        return;
-    }
-    // Until the public address is known everything on the RTP port belongs
-    // to the address discovery, not to RTP.
-    if (!hasPublicAddress) {
-        OnRawPacket(raw);
-        return;
-    }
-    ProcessRTP(raw);
 }
 
 void RTPSession::ProcessRTP(RTPRawPacket* raw) {

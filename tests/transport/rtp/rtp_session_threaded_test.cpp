@@ -70,8 +70,6 @@ TEST(ThreadedSessions, MediaFromSeveralThreadsAndReportsBothWays) {
     const uint16_t portB = rtp_testing::CreateOnFreePort(b, ThreadedParams());
     ASSERT_NE(portA, 0);
     ASSERT_NE(portB, 0);
-    a.hasPublicAddress = true;
-    b.hasPublicAddress = true;
     a.AddDestination({kLoopback, portB});
     b.AddDestination({kLoopback, portA});
 
@@ -154,18 +152,19 @@ TEST(ThreadedSessions, ByeDestroyWakesThePollThreadAndSaysClose) {
     EXPECT_TRUE(sawBye);
 }
 
-TEST(ThreadedSessions, ThePollThreadDivertsRTPUntilThePublicAddressIsSet) {
+TEST(ThreadedSessions, ThePollThreadDivertsRTPWhileTheFilterSaysSo) {
     CollectingSession a, b;
     const uint16_t portB = rtp_testing::CreateOnFreePort(b, ThreadedParams());
     ASSERT_NE(rtp_testing::CreateOnFreePort(a, ThreadedParams()), 0);
     ASSERT_NE(portB, 0);
+    b.divertRTP = true;
     a.AddDestination({kLoopback, portB});
     a.SendPacket("early", 5, 96, false, 160);
     ASSERT_TRUE(WaitFor([&] {
         std::lock_guard<std::mutex> lock(b.mutex);
         return b.rawPackets.size() == 1;
     }, 2000));
-    b.hasPublicAddress = true;  // written here, read by b's poll thread
+    b.divertRTP = false;  // written here, read by b's poll thread
     for (int i = 0; i < 3; ++i) a.SendPacket("late", 4, 96, false, 160);
     // Probation holds the first until the second: then all three come.
     ASSERT_TRUE(WaitFor([&] { return b.Payloads().size() == 3; }, 2000));

@@ -66,10 +66,11 @@ std::vector<uint8_t> RtpDatagram(uint32_t ssrc, uint16_t sequence, uint32_t time
     return {builder.GetPacket(), builder.GetPacket() + builder.GetPacketLength()};
 }
 
-void RecordingSession::OnRawPacket(rtp::RTPRawPacket* packet) {
+bool RecordingSession::OnRawPacket(rtp::RTPRawPacket* packet) {
+    if (!packet->IsRTP() || !divertRTP) return true;
     std::lock_guard<std::mutex> lock(mutex);
     rawPackets.emplace_back(packet->GetData(), packet->GetData() + packet->GetDataLength());
-    rawPacketIsRTP.push_back(packet->IsRTP());
+    return false;
 }
 
 void RecordingSession::OnRTCPCompoundPacket(rtp::RTCPCompoundPacket*, double, const rtp::RTPIPv4Address*) {

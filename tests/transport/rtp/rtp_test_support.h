@@ -69,9 +69,12 @@ class RecordingSession : public rtp::RTPSession {
 public:
     ~RecordingSession() override { Destroy(); }
 
+    // While set, RTP datagrams are recorded in rawPackets and dropped by the
+    // receive filter.
+    std::atomic<bool> divertRTP{false};
+
     std::mutex mutex;
     std::vector<std::vector<uint8_t>> rawPackets;
-    std::vector<bool> rawPacketIsRTP;
     std::vector<uint32_t> newSources, removedSources, timeouts, byeTimeouts, byePackets, noteTimeouts;
     std::vector<uint32_t> ssrcCollisions;  // 0 for a collision with our own SSRC
     int cnameCollisions = 0;
@@ -81,7 +84,7 @@ public:
     std::atomic<int> pollSteps{0};
 
 protected:
-    void OnRawPacket(rtp::RTPRawPacket* packet) override;
+    bool OnRawPacket(rtp::RTPRawPacket* packet) override;
     void OnRTCPCompoundPacket(rtp::RTCPCompoundPacket* packet, double, const rtp::RTPIPv4Address*) override;
     void OnSendRTCPCompoundPacket(rtp::RTCPCompoundPacket* packet) override;
     void OnSSRCCollision(rtp::RTPSourceData* source, const rtp::RTPIPv4Address*, bool) override;
