@@ -52,6 +52,9 @@ constexpr uint32_t kSequenceModulo = 1u << 16;
 
 // Source table: more SSRCs than this are ignored until some time out.
 constexpr size_t kMaximumSources = 1024;
+// Addresses remembered from SSRC collisions (RFC 3550 8.2), least recently
+// seen forgotten first.
+constexpr size_t kMaximumCollisionEntries = 1024;
 
 // Poll thread: the longest single wait, so a stopped clock cannot stall it.
 constexpr double kMaximumPollWaitSeconds = 1.0;
