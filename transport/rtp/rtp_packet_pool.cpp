@@ -1,6 +1,12 @@
 #include "transport/rtp/rtp_packet_pool.h"
 
+#include <atomic>
+
 namespace rtp {
+namespace {
+std::atomic<uint64_t> g_acquired{0};
+std::atomic<uint64_t> g_released{0};
+}  // namespace
 
 RTPPacket* RTPPacketPool::Acquire() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -15,6 +21,7 @@ RTPPacket* RTPPacketPool::Acquire() {
     packet->next = nullptr;
     packet->inPool_ = false;
     ++inUse_;
+    g_acquired.fetch_add(1, std::memory_order_relaxed);
     return packet;
 }
 
@@ -26,12 +33,17 @@ bool RTPPacketPool::Release(RTPPacket* packet) {
     packet->next = freeList_;
     freeList_ = packet;
     --inUse_;
+    g_released.fetch_add(1, std::memory_order_relaxed);
     return true;
 }
 
 size_t RTPPacketPool::GetSize() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return storage_.size();
+}
+
+RTPPacketPool::Totals RTPPacketPool::ProcessTotals() {
+    return Totals{g_acquired.load(), g_released.load()};
 }
 
 size_t RTPPacketPool::GetInUse() const {
