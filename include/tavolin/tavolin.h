@@ -229,6 +229,74 @@ int TavolinAddSyntheticCamera(const char* name, int pattern, int width, int heig
 /* Removes every synthetic camera added so far. */
 void TavolinRemoveSyntheticCameras(void);
 
+/* ---- Voice ----------------------------------------------------------------
+ * The library registers its own voice component under CLSID_TavolinAudioEngine;
+ * TavolinRegisterComponent(&CLSID_TavolinAudioEngine, NULL) removes it before
+ * Create (the engine then runs without voice) and a host factory replaces it.
+ * Sound is 16 kHz mono, 16-bit. The functions below that take an engine act
+ * on the voice component of that engine, after its Create; they return 0 when
+ * it has none. */
+
+#define TAVOLIN_VOICE_MICROPHONE 1
+#define TAVOLIN_VOICE_SPEAKER 2
+
+/* Names of the microphones (kind 1) or speakers (kind 2), one per call:
+ * sound devices first, then synthetic ones. Returns the count. */
+int TavolinEnumVoiceDevices(int kind, struct ITavolinDeviceNameSink* sink);
+/* Picks the engine's microphone or speaker by name; NULL or "" is the system
+ * default. Takes effect at once (the device is reopened). 1 when the engine
+ * has a voice component. */
+int TavolinSelectVoiceDevice(struct ITavolinEngine* engine, int kind, const char* name);
+/* Where the engine's voice component logs what happens to its devices
+ * (texts logged on the engine thread). NULL stops its logging. */
+int TavolinSetVoiceLogSink(struct ITavolinEngine* engine, struct ITavolinLogSink* sink);
+
+/* Counters of the engine's voice component. For a remote user id: that
+ * user's frames. For -1: the local side (framesSent) and frames dropped
+ * before reaching any user (wrong length, unknown user). */
+typedef struct TavolinVoiceStats {
+    uint64_t framesReceived;   /* accepted into the jitter buffer */
+    uint64_t framesLate;       /* came after their playout time */
+    uint64_t framesDuplicate;  /* copies of frames already held */
+    uint64_t framesInvalid;    /* 50 bytes that were no voice frame */
+    uint64_t framesPlayed;     /* decoded as received */
+    uint64_t framesLost;       /* never came in time */
+    uint64_t framesConcealed;  /* 30 ms made up by loss concealment */
+    uint64_t framesSkipped;    /* dropped to shorten the delay */
+    int32_t jitterDelayMs;     /* current target delay of the jitter buffer */
+    uint64_t framesSent;       /* -1 only: frames handed to the engine */
+    uint64_t droppedWrongLength; /* -1 only */
+    uint64_t droppedUnknownUser; /* -1 only */
+} TavolinVoiceStats;
+int TavolinGetVoiceStats(struct ITavolinEngine* engine, int userId, TavolinVoiceStats* out);
+
+/* Synthetic microphones and speakers for machines without sound hardware.
+ * None exist by default; names are shared by both kinds and unique.
+ *
+ * Microphone signal TAVOLIN_MIC_TONE: a steady sine of frequencyHz at
+ * -24 dBFS. TAVOLIN_MIC_SPEECH: a voiced sound (fundamental frequencyHz with
+ * two harmonics, same peak) in bursts of 120..400 ms with pauses of
+ * 80..600 ms. markerOffsetMs 0..999 adds a marker: once a second, for the
+ * 10 ms starting when CLOCK_MONOTONIC modulo one second reaches that many
+ * milliseconds, the signal is 12 dB louder; -1 for none. */
+#define TAVOLIN_MIC_TONE 0
+#define TAVOLIN_MIC_SPEECH 1
+/* The device fails whenever it is started, as broken hardware does. */
+#define TAVOLIN_SYNTHETIC_FAILS_TO_START 1
+int TavolinAddSyntheticMicrophone(const char* name, int signal, int frequencyHz, int markerOffsetMs, int flags);
+/* A speaker hands what the engine's voice plays (the mix of all remote users,
+ * 30 ms per call, silence included) to callback on the voice playout thread,
+ * with CLOCK_MONOTONIC in microseconds at its first sample, and/or appends it
+ * to a 16 kHz mono WAV file at wavPath (rewritten when the speaker opens).
+ * Either may be NULL. Returns 1 when added, 0 when the name exists or
+ * arguments are bad. */
+typedef void (*TavolinSpeakerCallback)(void* context, const int16_t* samples, int count, int64_t monotonicMicros);
+int TavolinAddSyntheticSpeaker(const char* name, TavolinSpeakerCallback callback, void* context, const char* wavPath,
+                               int flags);
+/* Removes one synthetic device; an engine using it sees the device vanish. */
+int TavolinRemoveSyntheticAudioDevice(const char* name);
+void TavolinRemoveSyntheticAudioDevices(void);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

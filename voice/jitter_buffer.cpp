@@ -1,0 +1,137 @@
+#include "voice/jitter_buffer.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+
+namespace voice {
+
+Arrival JitterBuffer::Push(uint16_t sequence, std::span<const uint8_t, kOpusPacketBytes> opus, int64_t nowMs) {
+    if (StartsNewStream(sequence)) Reset();
+    MeasureTransit(sequence, nowMs);
+    if (heardBefore_) {
+        const int distance = SequenceDistance(sequence, nextSequence_);
+        if (distance < 0) return Arrival::kLate;
+        if (distance >= kJitterSlots) {
+            // Far ahead of playout: what is buffered is older than anything
+            // worth waiting for.
+            for (Slot& slot : slots_)
+                if (slot.used) Drop(slot);
+            playing_ = false;
+            heardBefore_ = false;
+        }
+    }
+    Slot& slot = slots_[sequence % kJitterSlots];
+    if (slot.used) {
+        if (slot.sequence == sequence) return Arrival::kDuplicate;
+        Drop(slot);  // a stale frame from before a jump
+    }
+    slot.used = true;
+    slot.sequence = sequence;
+    slot.arrivalMs = nowMs;
+    std::memcpy(slot.opus.data(), opus.data(), kOpusPacketBytes);
+    ++buffered_;
+    return Arrival::kAccepted;
+}
+
+Playout JitterBuffer::Pop(int64_t nowMs) {
+    const int waitMs = targetDelayMs_ - kFrameMs;
+    if (!playing_) {
+        const Slot* oldest = Oldest();
+        if (!oldest || nowMs - oldest->arrivalMs < waitMs) return {};
+        playing_ = true;
+        heardBefore_ = true;
+        nextSequence_ = oldest->sequence;
+        stretches_ = 0;
+        excessTicks_ = 0;
+    }
+    Playout out;
+    if (TooDeep()) {
+        if (Slot* due = Find(nextSequence_)) Drop(*due);
+        ++nextSequence_;
+        out.skipped = true;
+    }
+    if (Slot* due = Find(nextSequence_)) {
+        ++nextSequence_;
+        stretches_ = 0;
+        due->used = false;  // its bytes stay readable until the next call
+        --buffered_;
+        out.kind = PlayoutKind::kFrame;
+        out.packet = due->opus.data();
+        return out;
+    }
+    const Slot* later = FirstAfter(nextSequence_);
+    if (later && nowMs - later->arrivalMs >= waitMs) {
+        ++nextSequence_;
+        stretches_ = 0;
+        out.kind = PlayoutKind::kLost;
+        if (const Slot* next = Find(nextSequence_)) out.next = next->opus.data();
+        return out;
+    }
+    if (!later && ++stretches_ > kMaxStretchFrames) {
+        playing_ = false;
+        return {};
+    }
+    out.kind = PlayoutKind::kStretch;
+    return out;
+}
+
+void JitterBuffer::Reset() { *this = JitterBuffer{}; }
+
+// A sender that restarted begins at an unrelated sequence number.
+bool JitterBuffer::StartsNewStream(uint16_t sequence) const {
+    if (!haveReference_) return false;
+    const int distance = SequenceDistance(sequence, lastSequence_);
+    return distance > kResyncDistance || distance < -kResyncDistance;
+}
+
+void JitterBuffer::MeasureTransit(uint16_t sequence, int64_t nowMs) {
+    if (haveReference_) unwrapped_ += SequenceDistance(sequence, lastSequence_);
+    haveReference_ = true;
+    lastSequence_ = sequence;
+    transits_[static_cast<size_t>(transitIndex_)] = nowMs - unwrapped_ * kFrameMs;
+    transitIndex_ = (transitIndex_ + 1) % kTransitWindow;
+    transitCount_ = std::min(transitCount_ + 1, kTransitWindow);
+    const auto [low, high] = std::minmax_element(transits_.begin(), transits_.begin() + transitCount_);
+    const int64_t spread = *high - *low;
+    targetDelayMs_ = static_cast<int>(std::clamp<int64_t>(spread + kFrameMs, kMinTargetDelayMs, kMaxTargetDelayMs));
+}
+
+JitterBuffer::Slot* JitterBuffer::Find(uint16_t sequence) {
+    Slot& slot = slots_[sequence % kJitterSlots];
+    return slot.used && slot.sequence == sequence ? &slot : nullptr;
+}
+
+const JitterBuffer::Slot* JitterBuffer::Oldest() const {
+    const Slot* oldest = nullptr;
+    for (const Slot& slot : slots_)
+        if (slot.used && (!oldest || SequenceAfter(oldest->sequence, slot.sequence))) oldest = &slot;
+    return oldest;
+}
+
+const JitterBuffer::Slot* JitterBuffer::FirstAfter(uint16_t sequence) const {
+    const Slot* first = nullptr;
+    for (const Slot& slot : slots_) {
+        if (!slot.used || !SequenceAfter(slot.sequence, sequence)) continue;
+        if (!first || SequenceAfter(first->sequence, slot.sequence)) first = &slot;
+    }
+    return first;
+}
+
+void JitterBuffer::Drop(Slot& slot) {
+    assert(slot.used && buffered_ > 0);
+    slot.used = false;
+    --buffered_;
+}
+
+// More frames waiting than the target delay needs, for a while: the delay
+// grew during a stall and can come down again.
+bool JitterBuffer::TooDeep() {
+    const int targetFrames = (targetDelayMs_ + kFrameMs - 1) / kFrameMs;
+    excessTicks_ = buffered_ > targetFrames + kExcessFrames ? excessTicks_ + 1 : 0;
+    if (excessTicks_ < kExcessTicks) return false;
+    excessTicks_ = 0;
+    return true;
+}
+
+}  // namespace voice

@@ -1,0 +1,138 @@
+// The library's voice component: ITavolinAudioEngine over Opus-coded 50-byte
+// frames (layout in voice_frame.h).
+//
+// Threads:
+// - the engine thread makes every ITavolinAudioEngine call and runs the
+//   component's own hidden window, from which encoded frames reach the
+//   engine's sink (OnEncodedAudio) and log texts reach the host;
+// - the microphone's thread codes sound into frames and posts them;
+// - the playout thread, every 30 ms, takes one frame per remote user from
+//   the jitter buffers, decodes, mixes and plays it, and opens, watches and
+//   reopens the devices. No device work ever blocks the engine thread.
+#pragma once
+
+#include "voice/audio_device.h"
+#include "voice/level_meter.h"
+#include "voice/remote_voice.h"
+#include "voice/voice_encoder.h"
+
+#include "platform/win32.h"
+
+#include <tavolin/tavolin.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace voice {
+
+// At most this many remote users are heard (the engine has 15).
+inline constexpr size_t kMaxRemoteUsers = 15;
+// Encoded frames waiting for the engine thread; more means it is stalled.
+inline constexpr size_t kMaxQueuedFrames = 16;
+// Waits before a failed device is tried again: doubling from 1 s to 16 s.
+inline constexpr std::chrono::milliseconds kFirstRetry{1000};
+inline constexpr std::chrono::milliseconds kLongestRetry{16000};
+
+class CVoiceEngine final : public ITavolinAudioEngine {
+public:
+    CVoiceEngine();
+
+    // ITavolinAudioEngine
+    HRESULT QueryInterface(const IID& iid, void** out) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+    int Init(HWND window, HWND window2, ITavolinAudioSink* sink) override;
+    int PlayAudio(int userId, const uint8_t* data, int length) override;
+    int RemoveUser(int userId) override;
+    int SetEngine(ITavolinEngine* engine) override;
+    int Destroy() override;
+    int StartSend() override;
+    int StopSend() override;
+    int Reserved() override;
+    int GetLevel(int userId, int scale) override;
+
+    // Host functions (any thread).
+    void SelectDevice(DeviceKind kind, const std::string& name);
+    void SetLogSink(ITavolinLogSink* sink);
+    bool GetStats(int userId, TavolinVoiceStats* out);
+
+private:
+    ~CVoiceEngine();
+
+    struct DeviceState {
+        std::string name;
+        bool reopen = false;
+        bool failing = false;  // failure already logged
+        std::chrono::milliseconds retryAfter = kFirstRetry;
+        std::chrono::steady_clock::time_point nextTry{};
+    };
+
+    static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void DeliverQueued();
+    void Log(std::string text);
+
+    void PlayoutLoop();
+    void RenderTick(std::chrono::steady_clock::time_point now);
+    void KeepMicrophone(std::chrono::steady_clock::time_point now);
+    void KeepSpeaker(std::chrono::steady_clock::time_point now, bool needed);
+    void OnDeviceFailed(DeviceState& state, const char* what, const std::string& why,
+                        std::chrono::steady_clock::time_point now);
+    void OnDeviceStarted(DeviceState& state, const char* what);
+    void LogProcessing(Processing processing);
+    void OnCapturedSound(const int16_t* samples, int count);
+
+    std::atomic<ULONG> refCount_{1};
+
+    // Engine thread only.
+    HWND window_ = nullptr;
+    std::string className_;
+    ITavolinAudioSink* sink_ = nullptr;
+    ITavolinEngine* engine_ = nullptr;
+
+    // Frames and log texts on their way to the engine thread.
+    std::mutex outLock_;
+    std::deque<std::array<uint8_t, kFrameBytes>> outFrames_;
+    std::deque<std::string> outLogs_;
+    ITavolinLogSink* logSink_ = nullptr;
+    uint64_t framesSent_ = 0;
+
+    // Remote users: PlayAudio and RemoveUser on the engine thread, Render on
+    // the playout thread, GetLevel and stats on either.
+    std::mutex usersLock_;
+    std::map<int, std::unique_ptr<RemoteVoice>> users_;
+    std::map<int, uint64_t> invalidFrames_;
+    uint64_t droppedWrongLength_ = 0;
+    uint64_t droppedUnknownUser_ = 0;
+
+    // Microphone thread only, between Start and Stop of the microphone.
+    VoiceEncoder encoder_;
+    std::array<int16_t, kFrameSamples> captured_{};
+    int capturedCount_ = 0;
+    LevelMeter localLevel_;
+    std::atomic<bool> sending_{false};
+
+    // Playout thread; names and reopen requests under devicesLock_.
+    std::mutex devicesLock_;
+    DeviceState microphone_;
+    DeviceState speaker_;
+    bool speakerWanted_ = false;
+    std::unique_ptr<Microphone> openMicrophone_;
+    std::unique_ptr<Speaker> openSpeaker_;
+    std::string echoProbe_;
+
+    std::thread playout_;
+    std::mutex stopLock_;
+    std::condition_variable stopWake_;
+    bool stopping_ = false;
+};
+
+}  // namespace voice
