@@ -50,8 +50,13 @@ constexpr uint16_t kMaxDropout = 3000;
 constexpr uint16_t kMaxMisorder = 100;
 constexpr uint32_t kSequenceModulo = 1u << 16;
 
-// Source table: more SSRCs than this are ignored until some time out.
-constexpr size_t kMaximumSources = 1024;
+// Source table. Validated sources (members) and the rest (in probation or
+// heard only in RTCP) have separate bounds, so that SSRCs anyone can make up
+// never keep a validated sender out. Beyond the bound further validated
+// sources stay in probation until some time out; a new unvalidated one
+// replaces the oldest unvalidated.
+constexpr size_t kMaximumValidatedSources = 1024;
+constexpr size_t kMaximumUnvalidatedSources = 256;
 // Addresses remembered from SSRC collisions (RFC 3550 8.2), least recently
 // seen forgotten first.
 constexpr size_t kMaximumCollisionEntries = 1024;

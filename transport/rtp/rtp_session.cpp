@@ -116,8 +116,11 @@ void RTPSession::BYEDestroy(double maxWaitSeconds, const void* reason, size_t re
                                          RTCPCompoundBuilder::BYEBytes(reasonLength));
         }
     }
-    if (delay <= maxWaitSeconds) {
-        if (delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(delay));
+    // The others learn at once that we left rather than after their time-out,
+    // however large the session claims to be.
+    if (delay > maxWaitSeconds) delay = maxWaitSeconds;
+    if (delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(delay));
+    {
         std::lock_guard<std::recursive_mutex> lock(dataMutex_);
         SendRTCPCompound(clock_->Now(), GetLocalSSRC(), true, reasonBytes, reasonLength);
     }

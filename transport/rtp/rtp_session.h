@@ -73,7 +73,8 @@ public:
     // As Destroy, after sending an RTCP BYE with the reason (at most 255
     // bytes) to every destination. The BYE goes at once in small sessions
     // with immediate BYE (the default); otherwise it waits for its reconsidered
-    // time, giving up after maxWaitSeconds.
+    // time (RFC 3550 6.3.7, a few seconds), but goes after maxWaitSeconds at
+    // the latest.
     void BYEDestroy(double maxWaitSeconds, const void* reason, size_t reasonLength);
     bool IsActive() const { return created_.load(); }
 

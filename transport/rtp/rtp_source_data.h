@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <list>
 #include <string>
 
 namespace rtp {
@@ -44,7 +45,9 @@ public:
     RTPSourceData& operator=(const RTPSourceData&) = delete;
 
     uint32_t GetSSRC() const { return ssrc_; }
-    // Passed probation (RFC 3550 A.1) or announced itself with a CNAME (6.2.1).
+    // Its RTP passed probation (RFC 3550 A.1), at once when it announced a
+    // CNAME first (6.2.1). Only validated sources count as members: RTCP
+    // alone costs a stranger nothing to fake.
     bool IsValidated() const { return validated_; }
     // Sent RTP data within the sender time-out.
     bool IsSender() const { return isSender_; }
@@ -123,6 +126,8 @@ private:
     // Received packets, oldest first: all held back while in probation.
     RTPPacket* queueHead_ = nullptr;
     RTPPacket* queueTail_ = nullptr;
+    // Its place in the table's age order of unvalidated sources.
+    std::list<uint32_t>::iterator unvalidatedEntry_;
 };
 
 }  // namespace rtp

@@ -5,6 +5,7 @@
 #include "transport/rtp/rtp_packet_pool.h"
 #include "transport/rtp/rtp_session.h"
 
+#include <cassert>
 #include <string_view>
 
 namespace rtp {
@@ -24,6 +25,7 @@ void RTPSources::Clear() {
     for (auto& entry : table_) ReleaseQueue(entry.second.get());
     table_.clear();
     current_ = table_.end();
+    unvalidated_.clear();
     collisions_.Clear();
 }
 
@@ -35,15 +37,39 @@ RTPSourceData* RTPSources::Find(uint32_t ssrc) {
 RTPSourceData* RTPSources::Obtain(uint32_t ssrc, bool* created) {
     *created = false;
     if (RTPSourceData* source = Find(ssrc)) return source;
-    if (table_.size() >= kMaximumSources) return nullptr;
+    if (unvalidated_.size() >= kMaximumUnvalidatedSources) EvictOldestUnvalidated();
     // Insertion may rehash, which would invalidate the iteration position.
     const uint32_t currentSSRC = current_ == table_.end() ? 0 : current_->first;
     const bool hadCurrent = current_ != table_.end();
     auto& slot = table_[ssrc];
     slot = std::make_unique<RTPSourceData>(ssrc);
     current_ = hadCurrent ? table_.find(currentSSRC) : table_.end();
+    slot->unvalidatedEntry_ = unvalidated_.insert(unvalidated_.end(), ssrc);
     *created = true;
     return slot.get();
+}
+
+bool RTPSources::Validate(RTPSourceData* source) {
+    assert(!source->validated_);
+    if (table_.size() - unvalidated_.size() >= kMaximumValidatedSources) return false;
+    unvalidated_.erase(source->unvalidatedEntry_);
+    source->validated_ = true;
+    return true;
+}
+
+void RTPSources::EvictOldestUnvalidated() {
+    const auto entry = table_.find(unvalidated_.front());
+    assert(entry != table_.end());
+    session_.OnRemoveSource(entry->second.get());
+    Erase(entry);
+}
+
+RTPSources::Table::iterator RTPSources::Erase(Table::iterator entry) {
+    RTPSourceData* source = entry->second.get();
+    ReleaseQueue(source);
+    if (!source->validated_) unvalidated_.erase(source->unvalidatedEntry_);
+    if (current_ == entry) current_ = table_.end();
+    return table_.erase(entry);
 }
 
 void RTPSources::ReleaseQueue(RTPSourceData* source) {
@@ -59,10 +85,6 @@ void RTPSources::ReleaseQueue(RTPSourceData* source) {
 void RTPSources::ProcessRTPPacket(RTPPacket* packet, const RTPIPv4Address& sender, double now, double timestampUnit) {
     bool created = false;
     RTPSourceData* source = Obtain(packet->GetSSRC(), &created);
-    if (!source) {
-        pool_.Release(packet);
-        return;
-    }
     if (source->hasRTPAddress_ && !(source->rtpAddress_ == sender)) {
         // Another participant uses this SSRC: keep the first, note the other once.
         if (!collisions_.Contains(sender, true)) {
@@ -81,7 +103,8 @@ void RTPSources::ProcessRTPPacket(RTPPacket* packet, const RTPIPv4Address& sende
 
     const uint16_t sequence = packet->GetSequenceNumber();
     if (!source->sequenceStarted_) {
-        source->sequence_.Start(sequence, source->validated_ ? 0 : kMinSequential);
+        // A source that announced its CNAME needs no probation.
+        source->sequence_.Start(sequence, source->cname_.empty() ? kMinSequential : 0);
         source->sequenceStarted_ = true;
     }
     switch (source->sequence_.Update(sequence)) {
@@ -92,11 +115,16 @@ void RTPSources::ProcessRTPPacket(RTPPacket* packet, const RTPIPv4Address& sende
             ReleaseQueue(source);
             break;
         case RTPSequenceValidator::Result::kValidated:
-            source->validated_ = true;
-            break;
         case RTPSequenceValidator::Result::kHeld:
         case RTPSequenceValidator::Result::kAccepted:
             break;
+    }
+    if (!source->validated_ && !source->sequence_.InProbation() && !Validate(source)) {
+        // No room among the validated: probation starts over until some leave.
+        ReleaseQueue(source);
+        source->sequenceStarted_ = false;
+        pool_.Release(packet);
+        return;
     }
     const uint32_t highest = source->sequence_.GetExtendedHighest();
     packet->SetExtendedSequenceNumber(highest + SequenceDistance(sequence, static_cast<uint16_t>(highest)));
@@ -119,7 +147,6 @@ void RTPSources::ProcessRTPPacket(RTPPacket* packet, const RTPIPv4Address& sende
 RTPSourceData* RTPSources::ProcessRTCPSource(uint32_t ssrc, const RTPIPv4Address& sender, double now) {
     bool created = false;
     RTPSourceData* source = Obtain(ssrc, &created);
-    if (!source) return nullptr;
     if (source->hasRTCPAddress_ && !(source->rtcpAddress_ == sender)) {
         if (!collisions_.Contains(sender, false)) {
             collisions_.Add(sender, false, now);
@@ -153,7 +180,6 @@ void RTPSources::ProcessCNAME(RTPSourceData* source, const uint8_t* cname, size_
     const std::string_view received(reinterpret_cast<const char*>(cname), length);
     if (source->cname_.empty()) {
         source->cname_.assign(received);
-        source->validated_ = true;
     } else if (source->cname_ != received) {
         session_.OnCNAMECollision(source, &sender, cname, length);
     }
@@ -234,9 +260,7 @@ int RTPSources::CheckTimeouts(double now, double interval, const RTPTimeoutMulti
         }
         if (remove) {
             session_.OnRemoveSource(source);
-            ReleaseQueue(source);
-            it = table_.erase(it);
-            current_ = table_.end();
+            it = Erase(it);
         } else {
             ++it;
         }

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <list>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -46,8 +47,7 @@ public:
     // Takes the packet: queues it on its source or gives it back to the pool.
     void ProcessRTPPacket(RTPPacket* packet, const RTPIPv4Address& sender, double now, double timestampUnit);
     // The source an RTCP item is about, created when new and stamped as
-    // heard; null when its SSRC came from another RTCP address (a collision)
-    // or the table is full.
+    // heard; null when its SSRC came from another RTCP address (a collision).
     RTPSourceData* ProcessRTCPSource(uint32_t ssrc, const RTPIPv4Address& sender, double now);
     void ProcessSenderInfo(RTPSourceData* source, const RTCPSenderInfo& info, double now);
     void ProcessReportAboutUs(RTPSourceData* source, const RTCPReportBlock& block, double now);
@@ -58,6 +58,7 @@ public:
 
     // Validated sources that have not said BYE, and those of them sending.
     int CountMembers() const;
+    size_t CountUnvalidated() const { return unvalidated_.size(); }
     int CountSenders() const;
     // One block per member heard since the last report (A.3).
     void CollectReportBlocks(std::vector<RTCPReportBlock>* blocks, double now);
@@ -76,7 +77,13 @@ public:
 private:
     using Table = std::unordered_map<uint32_t, std::unique_ptr<RTPSourceData>>;
 
+    // Never null: a new source may push out the oldest unvalidated one.
     RTPSourceData* Obtain(uint32_t ssrc, bool* created);
+    // False when the validated sources are at their bound.
+    bool Validate(RTPSourceData* source);
+    void EvictOldestUnvalidated();
+    // Removes the entry with its waiting packets; returns the next one.
+    Table::iterator Erase(Table::iterator entry);
     void ReleaseQueue(RTPSourceData* source);
     static bool IsMember(const RTPSourceData& source);
     bool SkipTo(bool withData);
@@ -85,6 +92,7 @@ private:
     RTPPacketPool& pool_;
     Table table_;
     Table::iterator current_;
+    std::list<uint32_t> unvalidated_;  // oldest first
     RTPCollisionList collisions_;
 };
 

@@ -399,6 +399,27 @@ TEST_F(SessionPairTest, ByeCarriesItsReasonAndTheSourceGoesAfterTheByeTimeout) {
     b.EndDataAccess();
 }
 
+TEST_F(SessionPairTest, ByeLeavesAtOnceEvenWithFiftyMembersOrMore) {
+    // 60 validated senders make the session too large for an immediate BYE.
+    UdpPeer crowd;
+    constexpr uint32_t kCrowd = 60;
+    for (uint32_t ssrc = 1; ssrc <= kCrowd; ++ssrc) {
+        for (uint16_t sequence = 1; sequence <= 2; ++sequence) {
+            const auto datagram = RtpDatagram(ssrc, sequence, 0, "x");
+            crowd.SendTo(kLoopback, portB, datagram.data(), datagram.size());
+        }
+        ASSERT_TRUE(PollUntil(b, [&] {
+            const rtp::RTPSourceData* source = b.GetSourceInfo(ssrc);
+            return source && source->IsValidated();
+        }));
+    }
+    const uint32_t ssrcB = b.GetLocalSSRC();
+    b.BYEDestroy(0, "Close", 5);
+    EXPECT_EQ(b.byesSent, 1);
+    ASSERT_TRUE(PollUntil(a, [&] { return !a.byePackets.empty(); }));
+    EXPECT_EQ(a.byePackets, std::vector<uint32_t>{ssrcB});
+}
+
 TEST_F(SessionPairTest, OwnSSRCFromAnotherAddressIsACollisionAndItsReturnALoop) {
     UdpPeer peer;
     const uint32_t original = b.GetLocalSSRC();
