@@ -10,6 +10,9 @@ namespace rtp {
 constexpr size_t kDefaultMaximumPacketBytes = 1400;
 constexpr size_t kMinimumMaximumPacketBytes = 64;
 constexpr size_t kMaximumDatagramBytes = 65535;
+// A pooled packet gives back a buffer larger than this when it returns: such
+// packets are rare, and a burst of them must not stay resident.
+constexpr size_t kLargestPooledBufferBytes = kDefaultMaximumPacketBytes;
 constexpr size_t kRTPFixedHeaderBytes = 12;
 constexpr uint8_t kMaximumPayloadType = 127;
 // Payload types 72..76 would read as RTCP packet types 200..204 with the

@@ -1,5 +1,7 @@
 #include "transport/rtp/rtp_packet_pool.h"
 
+#include "transport/rtp/rtp_defaults.h"
+
 #include <atomic>
 
 namespace rtp {
@@ -29,6 +31,7 @@ bool RTPPacketPool::Release(RTPPacket* packet) {
     if (!packet || packet->pool_ != this) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     if (packet->inPool_) return false;
+    if (packet->buffer_.capacity() > kLargestPooledBufferBytes) std::vector<uint8_t>().swap(packet->buffer_);
     packet->inPool_ = true;
     packet->next = freeList_;
     freeList_ = packet;
@@ -49,6 +52,13 @@ RTPPacketPool::Totals RTPPacketPool::ProcessTotals() {
 size_t RTPPacketPool::GetInUse() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return inUse_;
+}
+
+size_t RTPPacketPool::GetBufferBytes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t bytes = 0;
+    for (const auto& packet : storage_) bytes += packet->buffer_.capacity();
+    return bytes;
 }
 
 }  // namespace rtp

@@ -1,6 +1,7 @@
 // The received packets of one session. Packets are created only when none is
 // free and are reused afterwards, so steady-state reception allocates
-// nothing. Every packet belongs to the pool for the pool's whole life.
+// nothing; only a buffer beyond kLargestPooledBufferBytes is freed when its
+// packet returns. Every packet belongs to the pool for the pool's whole life.
 #pragma once
 
 #include "transport/rtp/rtp_packet.h"
@@ -26,6 +27,8 @@ public:
 
     size_t GetSize() const;
     size_t GetInUse() const;
+    // Bytes of packet buffers held, in use or free.
+    size_t GetBufferBytes() const;
 
     // Packets handed out and taken back by every pool of the process since it
     // started: equal whenever every received packet is home.

@@ -20,11 +20,14 @@ namespace {
 constexpr size_t kHostNameBytes = 256;
 constexpr size_t kPasswdBufferBytes = 4096;
 
+bool IsDatagramSize(size_t bytes) { return bytes > 0 && bytes <= kMaximumDatagramBytes; }
+
 bool ParamsAreValid(const RTPSessionParams& p) {
     return p.GetOwnTimestampUnit() > 0 && p.GetSessionBandwidth() > 0 && p.GetControlTrafficFraction() > 0 &&
            p.GetControlTrafficFraction() <= 1 && p.GetSenderControlBandwidthFraction() > 0 &&
            p.GetSenderControlBandwidthFraction() < 1 && p.GetMinimumRTCPTransmissionInterval() > 0 &&
-           p.GetCNAME().size() <= kMaximumBYEReasonBytes;
+           p.GetCNAME().size() <= kMaximumBYEReasonBytes && IsDatagramSize(p.GetMaximumReceivedRTPBytes()) &&
+           IsDatagramSize(p.GetMaximumReceivedRTCPBytes());
 }
 
 // "user@host", the usual canonical name of RFC 3550 6.5.1.
@@ -54,8 +57,10 @@ int RTPSession::Create(const RTPSessionParams& sessionParams, const RTPUDPv4Tran
     if (created_) return kErrorAlreadyCreated;
     if (!ParamsAreValid(sessionParams)) return kErrorInvalidParameter;
     const RTPUDPv4TransmissionParams defaults;
-    const int status =
-        transmitter_->Create(sessionParams.GetMaximumPacketSize(), transmissionParams ? *transmissionParams : defaults);
+    const int status = transmitter_->Create(
+        sessionParams.GetMaximumPacketSize(),
+        {sessionParams.GetMaximumReceivedRTPBytes(), sessionParams.GetMaximumReceivedRTCPBytes()},
+        transmissionParams ? *transmissionParams : defaults);
     if (status < 0) return status;
 
     std::lock_guard<std::recursive_mutex> dataLock(dataMutex_);

@@ -30,6 +30,14 @@ public:
     void SetMaximumPacketSize(size_t bytes) { maximumPacketSize_ = bytes; }
     size_t GetMaximumPacketSize() const { return maximumPacketSize_; }
 
+    // Received datagrams longer than these (1..65535) are dropped unread, on
+    // the RTP socket and on the RTCP socket. Set them to the largest a peer
+    // sends, so that a stranger's large datagrams cost nothing to hold.
+    void SetMaximumReceivedRTPBytes(size_t bytes) { maximumReceivedRTP_ = bytes; }
+    size_t GetMaximumReceivedRTPBytes() const { return maximumReceivedRTP_; }
+    void SetMaximumReceivedRTCPBytes(size_t bytes) { maximumReceivedRTCP_ = bytes; }
+    size_t GetMaximumReceivedRTCPBytes() const { return maximumReceivedRTCP_; }
+
     void SetSessionBandwidth(double bytesPerSecond) { sessionBandwidth_ = bytesPerSecond; }
     double GetSessionBandwidth() const { return sessionBandwidth_; }
     void SetControlTrafficFraction(double fraction) { controlFraction_ = fraction; }
@@ -76,6 +84,8 @@ private:
     bool acceptOwnPackets_ = false;
     bool usePollThread_ = true;
     size_t maximumPacketSize_ = kDefaultMaximumPacketBytes;
+    size_t maximumReceivedRTP_ = kMaximumDatagramBytes;
+    size_t maximumReceivedRTCP_ = kMaximumDatagramBytes;
     double sessionBandwidth_ = kDefaultSessionBandwidthBytesPerSecond;
     double controlFraction_ = kDefaultControlTrafficFraction;
     double senderFraction_ = kDefaultSenderControlFraction;

@@ -68,7 +68,8 @@ std::vector<uint32_t> InterfaceAddresses() {
 
 RTPUDPv4Transmitter::~RTPUDPv4Transmitter() { Destroy(); }
 
-int RTPUDPv4Transmitter::Create(size_t maximumPacketSize, const RTPUDPv4TransmissionParams& params) {
+int RTPUDPv4Transmitter::Create(size_t maximumPacketSize, const RTPReceiveLimits& receiveLimits,
+                                const RTPUDPv4TransmissionParams& params) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (rtpSocket_ >= 0) return kErrorAlreadyCreated;
     if (params.GetPortbase() % 2 != 0) return kErrorPortBaseNotEven;
@@ -95,6 +96,7 @@ int RTPUDPv4Transmitter::Create(size_t maximumPacketSize, const RTPUDPv4Transmis
     rtcpSocket_ = rtcp;
     wakeupFd_ = wakeup;
     portBase_ = params.GetPortbase();
+    receiveLimits_ = receiveLimits;
     maximumPacketSize_ = maximumPacketSize;
     localAddresses_ = params.GetBindIP() ? std::vector<uint32_t>{params.GetBindIP()} : InterfaceAddresses();
     destinations_.clear();
@@ -227,15 +229,22 @@ void RTPUDPv4Transmitter::AbortWait() {
 }
 
 bool RTPUDPv4Transmitter::ReceiveFrom(int socket, bool isRTP, RTPRawPacket* into, double receiveTime) {
-    uint8_t* buffer = into->PrepareBuffer(kMaximumDatagramBytes);
-    sockaddr_in from{};
-    socklen_t fromLength = sizeof from;
-    const ssize_t received = recvfrom(socket, buffer, kMaximumDatagramBytes, MSG_DONTWAIT,
-                                      reinterpret_cast<sockaddr*>(&from), &fromLength);
-    if (received < 0) return false;
-    into->SetReceived(static_cast<size_t>(received), receiveTime,
-                      RTPIPv4Address(ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)), isRTP);
-    return true;
+    const size_t limit = isRTP ? receiveLimits_.rtpBytes : receiveLimits_.rtcpBytes;
+    uint8_t* buffer = into->PrepareBuffer(limit);
+    // Bounded, so that a flood of oversized datagrams cannot hold the poll step.
+    for (int i = 0; i < kMaximumDatagramsPerPoll; ++i) {
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        // MSG_TRUNC: the result is the datagram's full length, even when cut.
+        const ssize_t received = recvfrom(socket, buffer, limit, MSG_DONTWAIT | MSG_TRUNC,
+                                          reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (received < 0) return false;
+        if (static_cast<size_t>(received) > limit) continue;
+        into->SetReceived(static_cast<size_t>(received), receiveTime,
+                          RTPIPv4Address(ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)), isRTP);
+        return true;
+    }
+    return false;
 }
 
 bool RTPUDPv4Transmitter::GetNextPacket(RTPRawPacket* into, double receiveTime) {

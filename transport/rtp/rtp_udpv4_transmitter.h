@@ -4,6 +4,7 @@
 // any thread; the destination list and packet size are under one lock.
 #pragma once
 
+#include "transport/rtp/rtp_defaults.h"
 #include "transport/rtp/rtp_ipv4_address.h"
 #include "transport/rtp/rtp_raw_packet.h"
 #include "transport/rtp/rtp_udpv4_transmission_params.h"
@@ -15,6 +16,12 @@
 
 namespace rtp {
 
+// The longest datagram taken from each socket; longer ones are dropped.
+struct RTPReceiveLimits {
+    size_t rtpBytes;
+    size_t rtcpBytes;
+};
+
 class RTPUDPv4Transmitter {
 public:
     RTPUDPv4Transmitter() = default;
@@ -24,7 +31,8 @@ public:
 
     // Opens and binds both sockets (no address reuse, so a busy port fails
     // with kErrorCannotBindRTPSocket or kErrorCannotBindRTCPSocket).
-    int Create(size_t maximumPacketSize, const RTPUDPv4TransmissionParams& params);
+    int Create(size_t maximumPacketSize, const RTPReceiveLimits& receiveLimits,
+               const RTPUDPv4TransmissionParams& params);
     // Closes the sockets and forgets the destinations. Harmless when not created.
     void Destroy();
     bool IsCreated() const { return rtpSocket_ >= 0; }
@@ -53,8 +61,9 @@ public:
     int WaitForIncomingData(double seconds, bool* dataAvailable);
     // Ends the current or next wait at once (any thread).
     void AbortWait();
-    // Takes one waiting datagram without blocking, RTCP socket first.
-    // Returns false when none is waiting.
+    // Takes one waiting datagram without blocking, RTCP socket first,
+    // dropping those beyond the receive limits on the way. Returns false when
+    // none is waiting (or only too many oversized ones were).
     bool GetNextPacket(RTPRawPacket* into, double receiveTime);
 
     // Bytes that are not RTP, from the RTP socket (rtpChannel) or the RTCP
@@ -71,6 +80,7 @@ private:
     int rtcpSocket_ = -1;
     int wakeupFd_ = -1;
     uint16_t portBase_ = 0;
+    RTPReceiveLimits receiveLimits_{kMaximumDatagramBytes, kMaximumDatagramBytes};
     std::vector<uint32_t> localAddresses_;
 
     mutable std::mutex mutex_;  // destinations_ and maximumPacketSize_

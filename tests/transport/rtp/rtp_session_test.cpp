@@ -505,6 +505,35 @@ TEST_F(SessionPairTest, ThePoolStopsGrowingInSteadyState) {
     EXPECT_EQ(b.GetPacketsInUse(), 0u);
 }
 
+TEST(SessionReceive, DatagramsBeyondTheReceiveLimitsAreDroppedUnread) {
+    constexpr size_t kVoiceDatagramBytes = 63;  // 12-byte header, 51-byte payload
+    constexpr size_t kRTCPLimitBytes = 200;
+    rtp_testing::FakeClock clock;
+    rtp_testing::FixedRandom random;
+    rtp::RTPSessionParams params = rtp_testing::TestParams(&clock, &random, false);
+    params.SetMaximumReceivedRTPBytes(kVoiceDatagramBytes);
+    params.SetMaximumReceivedRTCPBytes(kRTCPLimitBytes);
+    rtp_testing::RecordingSession session;
+    const uint16_t port = rtp_testing::CreateOnFreePort(session, params);
+    ASSERT_NE(port, 0);
+
+    UdpPeer stranger;
+    const auto oversized = RtpDatagram(7, 1, 0, std::string(kVoiceDatagramBytes - 11, 'x'));
+    const auto voice = RtpDatagram(8, 1, 0, std::string(kVoiceDatagramBytes - 12, 'v'));
+    // A receiver report with 9 blocks (224 bytes) and one with none (8 bytes).
+    std::vector<uint8_t> largeReport = {0x89, 201, 0, 55, 0, 0, 0, 9};
+    largeReport.resize(8 + 9 * 24);
+    const std::vector<uint8_t> smallReport = {0x80, 201, 0, 1, 0, 0, 0, 10};
+    stranger.SendTo(kLoopback, port, oversized.data(), oversized.size());
+    stranger.SendTo(kLoopback, port, voice.data(), voice.size());
+    stranger.SendTo(kLoopback, port + 1, largeReport.data(), largeReport.size());
+    stranger.SendTo(kLoopback, port + 1, smallReport.data(), smallReport.size());
+    ASSERT_TRUE(PollUntil(session, [&] { return session.newSources.size() == 2; }));
+    std::sort(session.newSources.begin(), session.newSources.end());
+    EXPECT_EQ(session.newSources, (std::vector<uint32_t>{8, 10}));
+    EXPECT_EQ(session.rtcpCompoundsReceived, 1);
+}
+
 TEST_F(SessionPairTest, APacketIsTakenBackExactlyOnce) {
     SendAndReceive(a, b, "p1");
     SendAndReceive(a, b, "p2");
