@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -15,6 +16,21 @@ constexpr size_t kMaxDatagramBytes = 65535;
 // Datagrams answered per PollStep before the caller gets control back, so a
 // flood cannot keep Stop from being noticed.
 constexpr int kMaxDatagramsPerStep = 1024;
+
+// Room for one IP_PKTINFO control message.
+union PacketInfoControl {
+    char bytes[CMSG_SPACE(sizeof(in_pktinfo))];
+    cmsghdr align;
+};
+
+// The local address a datagram arrived at, from its IP_PKTINFO; null when absent.
+const in_addr* ArrivalAddress(msghdr& message) {
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO)
+            return &reinterpret_cast<const in_pktinfo*>(CMSG_DATA(c))->ipi_spec_dst;
+    }
+    return nullptr;
+}
 }  // namespace
 
 CAddressServer::~CAddressServer() { Close(); }
@@ -31,7 +47,9 @@ bool CAddressServer::Open(uint32_t bindAddress, uint16_t port) {
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(bindAddress);
     local.sin_port = htons(port);
-    if (bind(socket_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    const int on = 1;
+    if (setsockopt(socket_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0 ||
+        bind(socket_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         Close();
         return false;
     }
@@ -66,20 +84,28 @@ bool CAddressServer::PollStep(int timeoutMs) {
     }
     for (int i = 0; i < kMaxDatagramsPerStep; ++i) {
         sockaddr_in sender{};
-        socklen_t senderLength = sizeof sender;
-        const ssize_t received = recvfrom(socket_, buffer_.data(), buffer_.size(), 0,
-                                          reinterpret_cast<sockaddr*>(&sender), &senderLength);
+        iovec data{buffer_.data(), buffer_.size()};
+        PacketInfoControl control;
+        msghdr message{};
+        message.msg_name = &sender;
+        message.msg_namelen = sizeof sender;
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control.bytes;
+        message.msg_controllen = sizeof control.bytes;
+        const ssize_t received = recvmsg(socket_, &message, 0);
         if (received < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-        if (senderLength != sizeof sender || sender.sin_family != AF_INET) {
+        if (message.msg_namelen != sizeof sender || sender.sin_family != AF_INET) {
             rejects_.fetch_add(1, std::memory_order_relaxed);
             continue;
         }
-        HandleDatagram(buffer_.data(), static_cast<size_t>(received), sender);
+        HandleDatagram(buffer_.data(), static_cast<size_t>(received), sender, ArrivalAddress(message));
     }
     return true;
 }
 
-void CAddressServer::HandleDatagram(uint8_t* data, size_t length, const sockaddr_in& sender) {
+void CAddressServer::HandleDatagram(uint8_t* data, size_t length, const sockaddr_in& sender,
+                                    const in_addr* localAddress) {
     address_exchange::Datagram datagram;
     if (!address_exchange::ParseDatagram(data, length, &datagram) || !address_exchange::IsAddressRequest(datagram)) {
         rejects_.fetch_add(1, std::memory_order_relaxed);
@@ -88,10 +114,29 @@ void CAddressServer::HandleDatagram(uint8_t* data, size_t length, const sockaddr
     requests_.fetch_add(1, std::memory_order_relaxed);
     const std::vector<uint8_t> reply =
         address_exchange::BuildAddressReply({ntohl(sender.sin_addr.s_addr), ntohs(sender.sin_port)});
-    if (sendto(socket_, reply.data(), reply.size(), 0, reinterpret_cast<const sockaddr*>(&sender), sizeof sender) ==
-        static_cast<ssize_t>(reply.size())) {
-        replies_.fetch_add(1, std::memory_order_relaxed);
+    if (SendReply(reply, sender, localAddress)) replies_.fetch_add(1, std::memory_order_relaxed);
+}
+
+bool CAddressServer::SendReply(const std::vector<uint8_t>& reply, const sockaddr_in& to, const in_addr* localAddress) {
+    iovec data{const_cast<uint8_t*>(reply.data()), reply.size()};
+    PacketInfoControl control{};
+    msghdr message{};
+    message.msg_name = const_cast<sockaddr_in*>(&to);
+    message.msg_namelen = sizeof to;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    if (localAddress) {
+        message.msg_control = control.bytes;
+        message.msg_controllen = sizeof control.bytes;
+        cmsghdr* c = CMSG_FIRSTHDR(&message);
+        c->cmsg_level = IPPROTO_IP;
+        c->cmsg_type = IP_PKTINFO;
+        c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_spec_dst = *localAddress;  // interface left to the route
+        std::memcpy(CMSG_DATA(c), &info, sizeof info);
     }
+    return sendmsg(socket_, &message, 0) == static_cast<ssize_t>(reply.size());
 }
 
 AddressServerCounters CAddressServer::Counters() const {

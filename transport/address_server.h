@@ -1,6 +1,9 @@
 // The public-address server: answers every valid scrambled request with the
 // address and port the request came from, sent back from the socket it
-// arrived on. Used by tools/addrd, by tests and by in-process demos.
+// arrived on and from the address it was sent to (a server bound to every
+// interface would otherwise answer from whichever address the route picks,
+// and the engine ignores replies from any address but the one it asked).
+// Used by tools/addrd, by tests and by in-process demos.
 #pragma once
 
 #include <atomic>
@@ -8,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+struct in_addr;
 struct sockaddr_in;
 
 struct AddressServerCounters {
@@ -38,7 +42,9 @@ public:
     AddressServerCounters Counters() const;
 
 private:
-    void HandleDatagram(uint8_t* data, size_t length, const sockaddr_in& sender);
+    void HandleDatagram(uint8_t* data, size_t length, const sockaddr_in& sender, const in_addr* localAddress);
+    // Sends from localAddress when known, else as the routing table picks.
+    bool SendReply(const std::vector<uint8_t>& reply, const sockaddr_in& to, const in_addr* localAddress);
 
     std::vector<uint8_t> buffer_;
     int socket_ = -1;

@@ -140,6 +140,22 @@ TEST_F(AddressServerTest, AnswersRequestWithSenderAddressFromItsOwnPort) {
     EXPECT_EQ(counters.rejects, 0u);
 }
 
+TEST(AddressServerOnEveryInterface, AnswersFromTheAddressEachRequestWasSentTo) {
+    constexpr uint32_t kSecondLoopback = 0x7F000002;
+    CAddressServerThread server;
+    ASSERT_TRUE(server.Start(0, 0));
+    UdpPeer client;
+    std::vector<uint8_t> request;
+    ASSERT_TRUE(BuildDatagram(kTypePublicAddress, kRequestPayload, 4, &request));
+    for (const uint32_t address : {kSecondLoopback, kLoopback}) {
+        ASSERT_TRUE(client.SendTo(address, server.Port(), request.data(), request.size()));
+        const auto reply = client.Receive(2000);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->fromAddress, address);
+        EXPECT_EQ(reply->fromPort, server.Port());
+    }
+}
+
 TEST_F(AddressServerTest, IgnoresEverythingButValidRequests) {
     UdpPeer client;
     std::vector<uint8_t> badChecksum;
