@@ -69,7 +69,10 @@ Playout JitterBuffer::Pop(int64_t nowMs) {
         return out;
     }
     if (!later && ++stretches_ > kMaxStretchFrames) {
+        // The talker paused: its next words start a new measure of transit.
         playing_ = false;
+        haveReference_ = false;
+        transitCount_ = 0;
         return {};
     }
     out.kind = PlayoutKind::kStretch;

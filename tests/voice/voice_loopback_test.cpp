@@ -1,0 +1,195 @@
+// Two engines on loopback, each with the library's own voice component and
+// synthetic devices: what each player hears of the other, and how the call
+// survives missing and failing devices.
+#include "voice/tone_analysis.h"
+
+#include "tests/engine/test_host.h"
+#include "tests/support/recording_log_sink.h"
+#include "tests/support/udp_peer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+
+namespace {
+using namespace std::chrono_literals;
+using testing_support::RecordingLogSink;
+using testing_support::TestEventSink;
+using testing_support::TestView;
+
+constexpr uint32_t kLoopback = 0x7F000001;
+
+struct Ear {
+    std::mutex lock;
+    voice::Recording recording;
+    size_t Samples() {
+        std::lock_guard guard(lock);
+        return recording.samples.size();
+    }
+};
+
+void OnHeard(void* context, const int16_t* samples, int count, int64_t micros) {
+    auto* ear = static_cast<Ear*>(context);
+    std::lock_guard lock(ear->lock);
+    voice::AppendToRecording(ear->recording, samples, count, micros);
+}
+
+HINSTANCE Instance() {
+    static int module;
+    return reinterpret_cast<HINSTANCE>(&module);
+}
+
+class Player {
+public:
+    Player(int id, uint16_t serverPort) : id_(id) {
+        EXPECT_EQ(S_OK, DllGetClassObjectEx(&CLSID_TavolinEngine, &IID_ITavolinEngine, reinterpret_cast<void**>(&engine)));
+        engine->SetEventSink(&host);
+        EXPECT_EQ(1, engine->Create(Instance(), kLoopback, serverPort, id, 0, /*receiveOnly=*/0));
+        EXPECT_EQ(1, TavolinSetVoiceLogSink(engine, &voiceLog));
+    }
+    ~Player() {
+        engine->Destroy();
+        engine->Release();
+    }
+    void Meet(Player& other) {
+        engine->AddUser(other.id_, kLoopback, kLoopback);
+        engine->SetUserAudioPort(other.id_, other.engine->GetLocalAudioPort(), other.engine->GetLocalAudioPort());
+        engine->SetUserVideoPort(other.id_, other.engine->GetLocalVideoPort(), other.engine->GetLocalVideoPort());
+        engine->SetUserView(other.id_, &view);
+        ITavolinUser* user = nullptr;
+        engine->GetUser(other.id_, &user);
+        user->EnableAudio(1);
+    }
+    void Talk() {
+        ITavolinUser* local = nullptr;
+        ASSERT_EQ(1, engine->GetUser(id_, &local));
+        local->EnableAudio(1);
+    }
+    TavolinVoiceStats StatsOf(int userId) {
+        TavolinVoiceStats stats{};
+        TavolinGetVoiceStats(engine, userId, &stats);
+        return stats;
+    }
+
+    ITavolinEngine* engine = nullptr;
+    TestEventSink host;
+    RecordingLogSink voiceLog;
+    TestView view;
+
+private:
+    int id_;
+};
+
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        TavolinPumpMessages(10);
+    }
+    return true;
+}
+
+void PumpFor(std::chrono::milliseconds time) { PumpUntil([] { return false; }, time); }
+
+class VoiceLoopback : public ::testing::Test {
+protected:
+    void TearDown() override { TavolinRemoveSyntheticAudioDevices(); }
+    testing_support::UdpPeer addressServer;  // answers nothing: the players meet directly
+};
+
+TEST_F(VoiceLoopback, EachPlayerHearsTheOthersToneCleanlyAndSoon) {
+    struct Voice {
+        int id, frequencyHz, markerOffsetMs;
+    };
+    const Voice voices[] = {{1, 600, 100}, {2, 950, 600}};
+    Ear ears[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::string id = std::to_string(voices[i].id);
+        ASSERT_EQ(1, TavolinAddSyntheticMicrophone(("mic-" + id).c_str(), TAVOLIN_MIC_TONE, voices[i].frequencyHz,
+                                                   voices[i].markerOffsetMs, 0));
+        ASSERT_EQ(1, TavolinAddSyntheticSpeaker(("ear-" + id).c_str(), &OnHeard, &ears[i], nullptr, 0));
+    }
+    Player one(1, addressServer.Port()), two(2, addressServer.Port());
+    Player* players[] = {&one, &two};
+    for (int i = 0; i < 2; ++i) {
+        const std::string id = std::to_string(voices[i].id);
+        ASSERT_EQ(1, TavolinSelectVoiceDevice(players[i]->engine, TAVOLIN_VOICE_MICROPHONE, ("mic-" + id).c_str()));
+        ASSERT_EQ(1, TavolinSelectVoiceDevice(players[i]->engine, TAVOLIN_VOICE_SPEAKER, ("ear-" + id).c_str()));
+    }
+    one.Meet(two);
+    two.Meet(one);
+    one.Talk();
+    two.Talk();
+    ASSERT_TRUE(PumpUntil([&] { return ears[0].Samples() >= 7 * 16000u && ears[1].Samples() >= 7 * 16000u; }, 12s));
+
+    for (int listener = 0; listener < 2; ++listener) {
+        const Voice& speaker = voices[1 - listener];
+        SCOPED_TRACE(testing::Message() << "player " << voices[listener].id << " hearing " << speaker.id);
+        std::lock_guard lock(ears[listener].lock);
+        const voice::Recording& heard = ears[listener].recording;
+        // Half a second between two markers, after the call settled.
+        const int64_t settled = heard.startMicros + 2000000;
+        const int64_t offset = speaker.markerOffsetMs * 1000;
+        const int64_t nextMarker = (settled - offset) / 1000000 * 1000000 + offset + 1000000;
+        const int64_t quiet = nextMarker + 250000;  // its sound has passed, the next one is far
+        const size_t from = static_cast<size_t>((quiet - heard.startMicros) * 16 / 1000);
+        const double snr = voice::ToneSnrDb(heard.samples, from, 8000, speaker.frequencyHz);
+        std::vector<int64_t> latencies = voice::MarkerLatencies(heard, speaker.frequencyHz, speaker.markerOffsetMs);
+        ASSERT_GE(latencies.size(), 4u);
+        std::sort(latencies.begin(), latencies.end());
+        const double medianMs = latencies[latencies.size() / 2] / 1000.0;
+        std::printf("player %d hears %d: SNR %.1f dB, mouth-to-ear median %.1f ms, max %.1f ms over %zu markers\n",
+                    voices[listener].id, speaker.id, snr, medianMs, latencies.back() / 1000.0, latencies.size());
+        EXPECT_GE(snr, 20.0);
+        EXPECT_LE(medianMs, 100.0);
+        EXPECT_GT(medianMs, 30.0) << "faster than one frame: the marker was not found where it is";
+        const TavolinVoiceStats stats = players[listener]->StatsOf(speaker.id);
+        EXPECT_GT(stats.framesPlayed, 150u);
+        EXPECT_EQ(0u, stats.framesLost);
+    }
+    // The level poll shows the remote voice through the view.
+    EXPECT_FALSE(one.view.levels.empty());
+    EXPECT_GT(*std::max_element(one.view.levels.begin(), one.view.levels.end()), 0);
+}
+
+TEST_F(VoiceLoopback, MissingBrokenAndRemovedDevicesLeaveTheCallRunning) {
+    Ear ear;
+    ASSERT_EQ(1, TavolinAddSyntheticMicrophone("broken", TAVOLIN_MIC_TONE, 500, -1, TAVOLIN_SYNTHETIC_FAILS_TO_START));
+    ASSERT_EQ(1, TavolinAddSyntheticMicrophone("b-mic", TAVOLIN_MIC_SPEECH, 300, -1, 0));
+    ASSERT_EQ(1, TavolinAddSyntheticSpeaker("b-ear", &OnHeard, &ear, nullptr, 0));
+    Player a(1, addressServer.Port()), b(2, addressServer.Port());
+    TavolinSelectVoiceDevice(a.engine, TAVOLIN_VOICE_MICROPHONE, "broken");
+    TavolinSelectVoiceDevice(a.engine, TAVOLIN_VOICE_SPEAKER, "absent speaker");
+    TavolinSelectVoiceDevice(b.engine, TAVOLIN_VOICE_MICROPHONE, "b-mic");
+    TavolinSelectVoiceDevice(b.engine, TAVOLIN_VOICE_SPEAKER, "b-ear");
+    a.Meet(b);
+    b.Meet(a);
+    a.Talk();
+    b.Talk();
+    // A's microphone fails and it has no speaker: A still receives B.
+    ASSERT_TRUE(PumpUntil([&] { return a.StatsOf(2).framesReceived >= 30; }, 5s));
+    EXPECT_TRUE(a.voiceLog.Contains("Voice: microphone \"broken\" failed: broken fails to start"));
+    EXPECT_TRUE(a.voiceLog.Contains("Voice: speaker \"absent speaker\" failed: no such device"));
+    EXPECT_EQ(0u, b.StatsOf(1).framesReceived);
+    EXPECT_EQ(0u, a.StatsOf(-1).framesSent);
+    EXPECT_GT(ear.Samples(), 0u) << "B's speaker plays (silence from A)";
+
+    // B's microphone vanishes mid-call: logged, nothing more is sent.
+    ASSERT_EQ(1, TavolinRemoveSyntheticAudioDevice("b-mic"));
+    ASSERT_TRUE(PumpUntil([&] { return b.voiceLog.Contains("Voice: microphone \"b-mic\" failed: b-mic was removed"); }, 2s));
+    PumpFor(300ms);
+    const uint64_t received = a.StatsOf(2).framesReceived;
+    PumpFor(500ms);
+    EXPECT_EQ(received, a.StatsOf(2).framesReceived);
+
+    // Plugged in again: B is heard again, and both engines kept running.
+    ASSERT_EQ(1, TavolinAddSyntheticMicrophone("b-mic", TAVOLIN_MIC_SPEECH, 300, -1, 0));
+    EXPECT_TRUE(PumpUntil([&] { return a.StatsOf(2).framesReceived >= received + 20; }, 5s));
+    EXPECT_TRUE(b.voiceLog.Contains("Voice: microphone \"b-mic\" works again"));
+}
+
+}  // namespace

@@ -1,0 +1,35 @@
+// Measures what a listener heard: whether a speaker's tone is in the mix, how
+// clean it is, and when that speaker's once-a-second markers (the tone 12 dB
+// louder for 10 ms, see TavolinAddSyntheticMicrophone) arrived. Used by tests,
+// benchmarks and the room demo; not part of the component.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace voice {
+
+// Sound with the CLOCK_MONOTONIC time of its first sample, 16 kHz mono.
+struct Recording {
+    int64_t startMicros = 0;
+    std::vector<int16_t> samples;
+};
+
+// Appends a speaker callback's chunk; a gap in time is filled with silence.
+void AppendToRecording(Recording& recording, const int16_t* samples, int count, int64_t monotonicMicros);
+
+// Tone power against everything else in [from, from + count) samples, in dB:
+// the least-squares sinusoid of that frequency versus the rest. Other
+// speakers' tones count as noise unless listed in `others`, which are
+// fitted and removed first.
+double ToneSnrDb(const std::vector<int16_t>& samples, size_t from, size_t count, double frequencyHz,
+                 const std::vector<double>& others = {});
+
+// Mouth-to-ear latencies in microseconds of a speaker's markers in the
+// recording: for each marker instant (whole second + markerOffsetMs of
+// CLOCK_MONOTONIC) whose following 500 ms were recorded, the time from the
+// instant to the peak of the tone's envelope, when one stands out.
+std::vector<int64_t> MarkerLatencies(const Recording& recording, double frequencyHz, int markerOffsetMs);
+
+}  // namespace voice
