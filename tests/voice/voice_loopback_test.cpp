@@ -5,7 +5,7 @@
 
 #include "tests/engine/test_host.h"
 #include "tests/support/recording_log_sink.h"
-#include "tests/support/udp_peer.h"
+#include "transport/address_server.h"
 
 #include <gtest/gtest.h>
 
@@ -95,10 +95,16 @@ bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 
 void PumpFor(std::chrono::milliseconds time) { PumpUntil([] { return false; }, time); }
 
+// Sessions take peers' packets once they know their own public address.
+bool KnowTheirAddresses(Player& a, Player& b) {
+    return PumpUntil([&] { return a.host.addresses.size() >= 2 && b.host.addresses.size() >= 2; }, 5s);
+}
+
 class VoiceLoopback : public ::testing::Test {
 protected:
+    void SetUp() override { ASSERT_TRUE(addressServer.Start(kLoopback, 0)); }
     void TearDown() override { TavolinRemoveSyntheticAudioDevices(); }
-    testing_support::UdpPeer addressServer;  // answers nothing: the players meet directly
+    CAddressServerThread addressServer;
 };
 
 TEST_F(VoiceLoopback, EachPlayerHearsTheOthersToneCleanlyAndSoon) {
@@ -120,6 +126,7 @@ TEST_F(VoiceLoopback, EachPlayerHearsTheOthersToneCleanlyAndSoon) {
         ASSERT_EQ(1, TavolinSelectVoiceDevice(players[i]->engine, TAVOLIN_VOICE_MICROPHONE, ("mic-" + id).c_str()));
         ASSERT_EQ(1, TavolinSelectVoiceDevice(players[i]->engine, TAVOLIN_VOICE_SPEAKER, ("ear-" + id).c_str()));
     }
+    ASSERT_TRUE(KnowTheirAddresses(one, two));
     one.Meet(two);
     two.Meet(one);
     one.Talk();
@@ -166,6 +173,7 @@ TEST_F(VoiceLoopback, MissingBrokenAndRemovedDevicesLeaveTheCallRunning) {
     TavolinSelectVoiceDevice(a.engine, TAVOLIN_VOICE_SPEAKER, "absent speaker");
     TavolinSelectVoiceDevice(b.engine, TAVOLIN_VOICE_MICROPHONE, "b-mic");
     TavolinSelectVoiceDevice(b.engine, TAVOLIN_VOICE_SPEAKER, "b-ear");
+    ASSERT_TRUE(KnowTheirAddresses(a, b));
     a.Meet(b);
     b.Meet(a);
     a.Talk();
