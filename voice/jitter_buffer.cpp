@@ -95,8 +95,13 @@ void JitterBuffer::MeasureTransit(uint16_t sequence, int64_t nowMs) {
     transits_[static_cast<size_t>(transitIndex_)] = nowMs - unwrapped_ * kFrameMs;
     transitIndex_ = (transitIndex_ + 1) % kTransitWindow;
     transitCount_ = std::min(transitCount_ + 1, kTransitWindow);
-    const auto [low, high] = std::minmax_element(transits_.begin(), transits_.begin() + transitCount_);
-    const int64_t spread = *high - *low;
+    // The spread of transit times, ignoring the few latest arrivals: a rare
+    // stall costs a concealed frame rather than seconds of extra delay.
+    std::array<int64_t, kTransitWindow> sorted;
+    std::copy_n(transits_.begin(), transitCount_, sorted.begin());
+    std::sort(sorted.begin(), sorted.begin() + transitCount_);
+    const int ignored = transitCount_ / kOutlierShare;
+    const int64_t spread = sorted[static_cast<size_t>(transitCount_ - 1 - ignored)] - sorted[0];
     targetDelayMs_ = static_cast<int>(std::clamp<int64_t>(spread + kFrameMs, kMinTargetDelayMs, kMaxTargetDelayMs));
 }
 

@@ -5,6 +5,7 @@
 // for one frame every 30 ms. The wait before a frame is played (the target
 // delay) follows the spread of recent transit times: one frame when packets
 // arrive evenly, more when they bunch or overtake each other, 30..200 ms.
+// The latest 1 in 32 arrivals are left out of that spread.
 // A missing frame is declared lost once a later frame has waited as long as
 // the target delay allows; with nothing buffered the playout stretches
 // (conceals without moving on), and after a longer gap it goes quiet until
@@ -23,8 +24,10 @@ inline constexpr int kMinTargetDelayMs = 30;
 inline constexpr int kMaxTargetDelayMs = 200;
 // Slots in the ring: 480 ms, more than the longest target delay.
 inline constexpr int kJitterSlots = 16;
-// Arrivals whose transit spread sets the target delay (about 2 s).
+// Arrivals whose transit spread sets the target delay (about 2 s), and the
+// share of the latest of them left out (1 in 32).
 inline constexpr int kTransitWindow = 64;
+inline constexpr int kOutlierShare = 32;
 // Stretches with nothing buffered before playout falls quiet.
 inline constexpr int kMaxStretchFrames = kMaxTargetDelayMs / kFrameMs + 1;
 // Frames the buffer may run ahead of its target before one is skipped,
