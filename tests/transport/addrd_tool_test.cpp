@@ -1,5 +1,6 @@
-// tavolin-addrd as a program: it names its port, answers a request, and
-// stops cleanly on SIGINT and SIGTERM.
+// tavolin-addrd as a program: it names its port, answers a request (from
+// the address it was sent to, when bound to every interface), and stops
+// cleanly on SIGINT and SIGTERM.
 #include "tests/support/udp_peer.h"
 #include "transport/address_datagram.h"
 
@@ -22,15 +23,15 @@ using testing_support::UdpPeer;
 
 class AddrdProcess {
 public:
-    AddrdProcess() {
+    explicit AddrdProcess(const char* bindAddress = "127.0.0.1") {
         int fds[2];
         if (pipe(fds) != 0) return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
         posix_spawn_file_actions_addclose(&actions, fds[0]);
-        char* argv[] = {const_cast<char*>(TAVOLIN_ADDRD_PATH), const_cast<char*>("--port"), const_cast<char*>("0"),
-                        nullptr};
+        char* argv[] = {const_cast<char*>(TAVOLIN_ADDRD_PATH), const_cast<char*>("--bind"),
+                        const_cast<char*>(bindAddress), const_cast<char*>("--port"), const_cast<char*>("0"), nullptr};
         if (posix_spawn(&pid_, TAVOLIN_ADDRD_PATH, &actions, nullptr, argv, environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         close(fds[1]);
@@ -60,9 +61,11 @@ public:
         return true;
     }
 
+    // From "listening on ADDRESS:PORT".
     uint16_t Port() const {
-        const size_t colon = text_.find("127.0.0.1:");
-        return colon == std::string::npos ? 0 : static_cast<uint16_t>(std::stoi(text_.substr(colon + 10)));
+        const size_t line = text_.find("listening on ");
+        const size_t colon = line == std::string::npos ? line : text_.find(':', line + 13);
+        return colon == std::string::npos ? 0 : static_cast<uint16_t>(std::stoi(text_.substr(colon + 1)));
     }
 
     // Exit status after `signal`, or -1 when it does not end within a second.
@@ -108,6 +111,23 @@ TEST(AddrdTool, AnswersARequestAndStopsCleanlyOnEitherSignal) {
         EXPECT_EQ(server.StopWith(signal), 0);
         EXPECT_TRUE(server.WaitForOutput("stopped", 1000));
     }
+}
+
+TEST(AddrdTool, BoundToEveryInterfaceItAnswersFromTheAddressAsked) {
+    constexpr uint32_t kSecondLoopback = 0x7F000002;
+    AddrdProcess server("0.0.0.0");
+    ASSERT_TRUE(server.started());
+    ASSERT_TRUE(server.WaitForOutput("listening on", 3000));
+    ASSERT_NE(server.Port(), 0);
+    UdpPeer client;
+    const uint8_t one[4] = {1, 0, 0, 0};
+    std::vector<uint8_t> request;
+    ASSERT_TRUE(address_exchange::BuildDatagram(address_exchange::kTypePublicAddress, one, 4, &request));
+    ASSERT_TRUE(client.SendTo(kSecondLoopback, server.Port(), request.data(), request.size()));
+    const auto reply = client.Receive(2000);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->fromAddress, kSecondLoopback);
+    EXPECT_EQ(server.StopWith(SIGTERM), 0);
 }
 
 }  // namespace
