@@ -43,7 +43,8 @@ Playout JitterBuffer::Pop(int64_t nowMs) {
         heardBefore_ = true;
         nextSequence_ = oldest->sequence;
         stretches_ = 0;
-        excessTicks_ = 0;
+        windowTicks_ = 0;
+        fewestBuffered_ = kJitterSlots;
     }
     Playout out;
     if (TooDeep()) {
@@ -132,14 +133,17 @@ void JitterBuffer::Drop(Slot& slot) {
     --buffered_;
 }
 
-// More frames waiting than the target delay needs, for a while: the delay
-// grew during a stall and can come down again.
+// More frames waiting than the target delay needs at every tick for a
+// while: the delay grew during a stall and can come down by a frame. The
+// target needs its own frames plus one that arrives between two ticks.
 bool JitterBuffer::TooDeep() {
-    const int targetFrames = (targetDelayMs_ + kFrameMs - 1) / kFrameMs;
-    excessTicks_ = buffered_ > targetFrames + kExcessFrames ? excessTicks_ + 1 : 0;
-    if (excessTicks_ < kExcessTicks) return false;
-    excessTicks_ = 0;
-    return true;
+    const int targetFrames = (targetDelayMs_ + kFrameMs - 1) / kFrameMs + 1;
+    fewestBuffered_ = std::min(fewestBuffered_, buffered_);
+    if (++windowTicks_ < kShrinkWindowTicks) return false;
+    const bool surplus = fewestBuffered_ > targetFrames;
+    windowTicks_ = 0;
+    fewestBuffered_ = kJitterSlots;
+    return surplus;
 }
 
 }  // namespace voice

@@ -30,10 +30,9 @@ inline constexpr int kTransitWindow = 64;
 inline constexpr int kOutlierShare = 32;
 // Stretches with nothing buffered before playout falls quiet.
 inline constexpr int kMaxStretchFrames = kMaxTargetDelayMs / kFrameMs + 1;
-// Frames the buffer may run ahead of its target before one is skipped,
-// and for how many playout ticks in a row.
-inline constexpr int kExcessFrames = 2;
-inline constexpr int kExcessTicks = 10;
+// When the buffer held more frames than its target delay needs at every
+// playout tick of this span (1.5 s), one frame is skipped to shorten it.
+inline constexpr int kShrinkWindowTicks = 50;
 // A sequence number this far from the playout position starts a new stream
 // (the sender restarted) instead of counting as late or early.
 inline constexpr int kResyncDistance = 100;
@@ -86,7 +85,8 @@ private:
     bool heardBefore_ = false;
     uint16_t nextSequence_ = 0;  // while playing: the frame due next; else one past the last played
     int stretches_ = 0;
-    int excessTicks_ = 0;
+    int windowTicks_ = 0;
+    int fewestBuffered_ = kJitterSlots;
 
     // Transit = arrival - sequence x 30 ms, on an unwrapped sequence count.
     bool haveReference_ = false;

@@ -20,12 +20,30 @@ constexpr int64_t kMarkerMicros = 10000;
 // A marker peak must stand this far above the second's median envelope.
 constexpr double kMarkerRise = 2.0;
 
+// sin and cos of w n for n = 0, 1, ... by rotation, without a trig call per sample.
+class Oscillator {
+public:
+    explicit Oscillator(double w) : stepCos_(std::cos(w)), stepSin_(std::sin(w)) {}
+    double Sin() const { return sin_; }
+    double Cos() const { return cos_; }
+    void Next() {
+        const double s = sin_ * stepCos_ + cos_ * stepSin_;
+        cos_ = cos_ * stepCos_ - sin_ * stepSin_;
+        sin_ = s;
+    }
+
+private:
+    double stepCos_, stepSin_;
+    double sin_ = 0, cos_ = 1;
+};
+
 // Least-squares fit of a sin + b cos at one frequency; returns the fitted wave.
 std::vector<double> FitSinusoid(const std::vector<double>& x, double frequencyHz) {
     const double w = 2 * std::numbers::pi * frequencyHz / kSampleRateHz;
     double ss = 0, cc = 0, sc = 0, xs = 0, xc = 0;
-    for (size_t n = 0; n < x.size(); ++n) {
-        const double s = std::sin(w * n), c = std::cos(w * n);
+    Oscillator wave(w);
+    for (size_t n = 0; n < x.size(); ++n, wave.Next()) {
+        const double s = wave.Sin(), c = wave.Cos();
         ss += s * s;
         cc += c * c;
         sc += s * c;
@@ -36,19 +54,32 @@ std::vector<double> FitSinusoid(const std::vector<double>& x, double frequencyHz
     std::vector<double> fit(x.size(), 0.0);
     if (std::abs(det) < 1e-9) return fit;
     const double a = (xs * cc - xc * sc) / det, b = (xc * ss - xs * sc) / det;
-    for (size_t n = 0; n < x.size(); ++n) fit[n] = a * std::sin(w * n) + b * std::cos(w * n);
+    Oscillator again(w);
+    for (size_t n = 0; n < x.size(); ++n, again.Next()) fit[n] = a * again.Sin() + b * again.Cos();
     return fit;
 }
 
-double Magnitude(const int16_t* x, int count, double frequencyHz) {
-    const double w = 2 * std::numbers::pi * frequencyHz / kSampleRateHz;
-    double re = 0, im = 0;
-    for (int n = 0; n < count; ++n) {
-        const double hann = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * n / (count - 1));
-        re += x[n] * hann * std::cos(w * n);
-        im -= x[n] * hann * std::sin(w * n);
+const std::vector<double>& HannWindow() {
+    static const std::vector<double> window = [] {
+        std::vector<double> w(kEnvelopeWindow);
+        for (int n = 0; n < kEnvelopeWindow; ++n)
+            w[static_cast<size_t>(n)] = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * n / (kEnvelopeWindow - 1));
+        return w;
+    }();
+    return window;
+}
+
+// The tone's strength in one Hann-windowed envelope window (Goertzel).
+double Magnitude(const int16_t* x, double frequencyHz) {
+    const double coefficient = 2 * std::cos(2 * std::numbers::pi * frequencyHz / kSampleRateHz);
+    const std::vector<double>& hann = HannWindow();
+    double s1 = 0, s2 = 0;
+    for (int n = 0; n < kEnvelopeWindow; ++n) {
+        const double s = x[n] * hann[static_cast<size_t>(n)] + coefficient * s1 - s2;
+        s2 = s1;
+        s1 = s;
     }
-    return std::hypot(re, im);
+    return std::sqrt(std::max(0.0, s1 * s1 + s2 * s2 - coefficient * s1 * s2));
 }
 
 }  // namespace
@@ -63,22 +94,68 @@ void AppendToRecording(Recording& recording, const int16_t* samples, int count, 
     recording.samples.insert(recording.samples.end(), samples, samples + count);
 }
 
+namespace {
+
+// The samples with the listed tones fitted and taken out.
+std::vector<double> WithoutTones(const std::vector<int16_t>& samples, size_t from, size_t count,
+                                 const std::vector<double>& tones) {
+    std::vector<double> x(samples.begin() + static_cast<long>(from), samples.begin() + static_cast<long>(from + count));
+    for (double tone : tones) {
+        const std::vector<double> fit = FitSinusoid(x, tone);
+        for (size_t n = 0; n < x.size(); ++n) x[n] -= fit[n];
+    }
+    return x;
+}
+
+double EnergyDb(double signal, double noise) {
+    if (signal <= 0) return -100;
+    return 10 * std::log10(signal / std::max(noise, 1e-9));
+}
+
+// Energy of x between low and high Hz, from its DFT bins (Goertzel each).
+double BandEnergy(const std::vector<double>& x, double lowHz, double highHz) {
+    const double n = static_cast<double>(x.size());
+    const double binHz = kSampleRateHz / n;
+    double energy = 0;
+    for (int k = std::max(1, static_cast<int>(std::ceil(lowHz / binHz))); k * binHz <= highHz; ++k) {
+        const double coefficient = 2 * std::cos(2 * std::numbers::pi * k / n);
+        double s1 = 0, s2 = 0;
+        for (double v : x) {
+            const double s = v + coefficient * s1 - s2;
+            s2 = s1;
+            s1 = s;
+        }
+        energy += 2 * (s1 * s1 + s2 * s2 - coefficient * s1 * s2) / n;  // both halves of the spectrum
+    }
+    return energy;
+}
+
+}  // namespace
+
 double ToneSnrDb(const std::vector<int16_t>& samples, size_t from, size_t count, double frequencyHz,
                  const std::vector<double>& others) {
     if (from + count > samples.size() || count == 0) return -100;
-    std::vector<double> x(samples.begin() + static_cast<long>(from), samples.begin() + static_cast<long>(from + count));
-    for (double other : others) {
-        const std::vector<double> fit = FitSinusoid(x, other);
-        for (size_t n = 0; n < x.size(); ++n) x[n] -= fit[n];
-    }
+    const std::vector<double> x = WithoutTones(samples, from, count, others);
     const std::vector<double> tone = FitSinusoid(x, frequencyHz);
     double signal = 0, noise = 0;
     for (size_t n = 0; n < x.size(); ++n) {
         signal += tone[n] * tone[n];
         noise += (x[n] - tone[n]) * (x[n] - tone[n]);
     }
-    if (signal <= 0) return -100;
-    return 10 * std::log10(signal / std::max(noise, 1e-9));
+    return EnergyDb(signal, noise);
+}
+
+double ToneSnrInBandDb(const std::vector<int16_t>& samples, size_t from, size_t count, double frequencyHz,
+                       double bandHz, const std::vector<double>& others) {
+    if (from + count > samples.size() || count == 0) return -100;
+    std::vector<double> x = WithoutTones(samples, from, count, others);
+    const std::vector<double> tone = FitSinusoid(x, frequencyHz);
+    double signal = 0;
+    for (size_t n = 0; n < x.size(); ++n) {
+        signal += tone[n] * tone[n];
+        x[n] -= tone[n];
+    }
+    return EnergyDb(signal, BandEnergy(x, frequencyHz - bandHz, frequencyHz + bandHz));
 }
 
 std::vector<int64_t> MarkerLatencies(const Recording& recording, double frequencyHz, int markerOffsetMs) {
@@ -92,7 +169,7 @@ std::vector<int64_t> MarkerLatencies(const Recording& recording, double frequenc
         if (begin + kSearchSamples > total) break;
         std::vector<double> envelope;
         for (int64_t at = begin; at + kEnvelopeWindow <= begin + kSearchSamples; at += kEnvelopeHop)
-            envelope.push_back(Magnitude(recording.samples.data() + at, kEnvelopeWindow, frequencyHz));
+            envelope.push_back(Magnitude(recording.samples.data() + at, frequencyHz));
         std::vector<double> sorted = envelope;
         std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>(sorted.size() / 2), sorted.end());
         const double median = sorted[sorted.size() / 2];

@@ -26,6 +26,12 @@ void AppendToRecording(Recording& recording, const int16_t* samples, int count, 
 double ToneSnrDb(const std::vector<int16_t>& samples, size_t from, size_t count, double frequencyHz,
                  const std::vector<double>& others = {});
 
+// The same, with only what lies within bandHz of the tone counted as noise:
+// whether the tone stands out where a listener would hear it, in a mix with
+// other voices' coding noise elsewhere.
+double ToneSnrInBandDb(const std::vector<int16_t>& samples, size_t from, size_t count, double frequencyHz,
+                       double bandHz, const std::vector<double>& others = {});
+
 // Mouth-to-ear latencies in microseconds of a speaker's markers in the
 // recording: for each marker instant (whole second + markerOffsetMs of
 // CLOCK_MONOTONIC) whose following 500 ms were recorded, the time from the

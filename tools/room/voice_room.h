@@ -1,0 +1,102 @@
+// Voice in the room: every player speaks through a synthetic microphone with
+// a tone of its own and a marker once a second, and hears through a
+// synthetic speaker whose sound is kept for analysis and written to
+// heard-<player>.wav. At the end, for every listener and speaker: frames
+// received, lost and concealed, mouth-to-ear latency from marker to marker,
+// and whether the speaker's tone is in the listener's mix.
+#pragma once
+
+#include "tools/room/player.h"
+#include "tools/room/room_log.h"
+
+#include "voice/tone_analysis.h"
+
+#include <tavolin/tavolin.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace room {
+
+struct VoicePair {
+    int listener = 0;
+    int speaker = 0;
+    uint64_t received = 0;
+    uint64_t lost = 0;
+    uint64_t concealed = 0;
+    std::optional<double> latencyMedianMs;
+    std::optional<double> latencyP99Ms;
+    double toneSnrDb = 0;
+    bool heard = false;
+};
+
+struct VoiceReport {
+    std::vector<VoicePair> pairs;
+    bool EveryListenerHeardEverySpeaker() const;
+    void Print(std::ostream& out) const;
+    // A "voice" member for stats.json: {"pairs": [...]}.
+    std::string Json() const;
+};
+
+// The host functions of the voice component, from the loaded library.
+struct VoiceFunctions {
+    decltype(&TavolinAddSyntheticMicrophone) addMicrophone = nullptr;
+    decltype(&TavolinAddSyntheticSpeaker) addSpeaker = nullptr;
+    decltype(&TavolinSelectVoiceDevice) selectDevice = nullptr;
+    decltype(&TavolinSetVoiceLogSink) setLogSink = nullptr;
+    decltype(&TavolinGetVoiceStats) getStats = nullptr;
+    // From the library already loaded from `path`; false with `error` set.
+    bool Resolve(const std::string& path, std::string* error);
+};
+
+class VoiceRoom {
+public:
+    // Adds the devices of the players here (ids `local`) of a room of
+    // `playersInRoom`; false with `error` set when one cannot be added.
+    VoiceRoom(VoiceFunctions functions, std::vector<int> local, int playersInRoom, std::string outDirectory);
+    bool AddDevices(std::string* error);
+    // For each local player's engine thread: picks its devices and switches its voice on.
+    PlayerTask StartTask(int userId);
+
+    // While the engines run: frames played by all local listeners so far.
+    uint64_t FramesPlayed();
+    // While the engines run, at the end: the counters of every pair.
+    void CollectCounters();
+    // After the engines stopped: the analysis of what each listener heard.
+    VoiceReport Report() const;
+    void WriteLog(const std::string& path) const { log_.WriteFile(path); }
+
+private:
+    struct Listener {
+        int userId = 0;
+        ITavolinEngine* engine = nullptr;  // set by its start task, on its thread
+        std::unique_ptr<PlayerLogSink> logSink;
+        std::mutex lock;
+        voice::Recording heard;
+        std::map<int, TavolinVoiceStats> counters;  // by speaker
+    };
+    static void OnHeard(void* context, const int16_t* samples, int count, int64_t monotonicMicros);
+    VoicePair Analyse(const Listener& listener, int speaker) const;
+
+    VoiceFunctions functions_;
+    std::vector<int> local_;
+    int playersInRoom_;
+    std::string outDirectory_;
+    RoomLog log_;
+    std::map<int, std::unique_ptr<Listener>> listeners_;
+    std::mutex enginesLock_;
+};
+
+// objectJson (one JSON object) with `"name": valueJson` added as its last member.
+std::string WithMember(const std::string& objectJson, const std::string& name, const std::string& valueJson);
+
+// The tone and marker instant of each player, the same in every process.
+int ToneFrequencyHz(int userId);
+int MarkerOffsetMs(int userId);
+
+}  // namespace room
