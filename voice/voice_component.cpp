@@ -343,6 +343,11 @@ void CVoiceEngine::KeepMicrophone(Clock::time_point now) {
     capturedCount_ = 0;
     const bool started = device && device->Start([this](const int16_t* s, int n) { OnCapturedSound(s, n); }, &why);
     lock.lock();
+    // The host picked another microphone meanwhile: that one is next.
+    if (microphone_.name != name || microphone_.reopen) {
+        if (started) device->Stop();
+        return;
+    }
     if (!device) why = "no such device";
     if (started) {
         openMicrophone_ = std::move(device);
@@ -371,6 +376,10 @@ void CVoiceEngine::KeepSpeaker(Clock::time_point now, bool needed) {
     std::unique_ptr<Speaker> device = OpenSpeaker(name, echoProbe_);
     const bool started = device && device->Start(&why);
     lock.lock();
+    if (speaker_.name != name || speaker_.reopen) {
+        if (started) device->Stop();
+        return;
+    }
     if (!device) why = "no such device";
     if (started) {
         openSpeaker_ = std::move(device);
