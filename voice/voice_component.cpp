@@ -89,6 +89,7 @@ int CVoiceEngine::SetEngine(ITavolinEngine* engine) {
 
 int CVoiceEngine::Destroy() {
     UnregisterComponent(this);
+    sending_ = false;  // what is still queued is not sent any more
     if (playout_.joinable()) {
         {
             std::lock_guard lock(stopLock_);

@@ -6,6 +6,7 @@
 #include "tests/engine/test_host.h"
 #include "tests/support/recording_log_sink.h"
 #include "transport/address_server.h"
+#include "voice/voice_factory.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +50,7 @@ public:
         EXPECT_EQ(S_OK, DllGetClassObjectEx(&CLSID_TavolinEngine, &IID_ITavolinEngine, reinterpret_cast<void**>(&engine)));
         engine->SetEventSink(&host);
         EXPECT_EQ(1, engine->Create(Instance(), kLoopback, serverPort, id, 0, /*receiveOnly=*/0));
-        EXPECT_EQ(1, TavolinSetVoiceLogSink(engine, &voiceLog));
+        TavolinSetVoiceLogSink(engine, &voiceLog);
     }
     ~Player() {
         engine->Destroy();
@@ -208,6 +209,24 @@ TEST_F(VoiceLoopback, MissingBrokenAndRemovedDevicesLeaveTheCallRunning) {
     ASSERT_EQ(1, TavolinAddSyntheticMicrophone("b-mic", TAVOLIN_MIC_SPEECH, 300, -1, 0));
     EXPECT_TRUE(PumpUntil([&] { return a.StatsOf(2).framesReceived >= received + 20; }, 5s));
     EXPECT_TRUE(b.voiceLog.Contains("Voice: microphone \"b-mic\" works again"));
+}
+
+TEST_F(VoiceLoopback, TheComponentIsTheLibrarysOwnUntilTheHostRemovesIt) {
+    {
+        Player withVoice(1, addressServer.Port());
+        TavolinVoiceStats stats{};
+        EXPECT_EQ(1, TavolinGetVoiceStats(withVoice.engine, -1, &stats));
+    }
+    ASSERT_EQ(S_OK, TavolinRegisterComponent(&CLSID_TavolinAudioEngine, nullptr));
+    {
+        Player withoutVoice(1, addressServer.Port());
+        TavolinVoiceStats stats{};
+        EXPECT_EQ(0, TavolinGetVoiceStats(withoutVoice.engine, -1, &stats));
+        EXPECT_EQ(0, TavolinSelectVoiceDevice(withoutVoice.engine, TAVOLIN_VOICE_SPEAKER, nullptr));
+        withoutVoice.Talk();  // the voice switch with no component: nothing to call
+        PumpFor(200ms);
+    }
+    ASSERT_EQ(S_OK, TavolinRegisterComponent(&CLSID_TavolinAudioEngine, &voice::CreateVoiceComponent));
 }
 
 }  // namespace
