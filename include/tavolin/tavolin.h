@@ -4,6 +4,22 @@
  * obtain the engine, set an event sink, Create, pump the engine thread's
  * messages with the Tavolin*Message* functions, Destroy, Release.
  *
+ * To see and send video, after Create on the engine thread:
+ *   1. choose a camera: QueryInterface(IID_ITavolinVideoDevice) and
+ *      SelectDevice(name) (names from EnumDevices; synthetic cameras from
+ *      TavolinAddSyntheticCamera on machines without one);
+ *   2. set views: SetUserView(localId, preview) for the own picture and,
+ *      after AddUser and SetUser*Port of each peer, SetUserView(peerId, view);
+ *   3. switch video on: GetUser(localId)->EnableVideo(1) starts capturing and
+ *      sending (nothing is sent or previewed without it), and
+ *      GetUser(peerId)->EnableVideo(1) for each peer whose video you want.
+ *
+ * Threads. Every call into the engine, and every callback out of it (event
+ * sink, log sink, views, voice component), happens on the engine thread: the
+ * thread that called Create and pumps its messages. Inside, the library runs
+ * the engine thread's helpers: two RTP poll threads (voice and video
+ * sessions) and the camera's streaming thread; none of them calls the host.
+ *
  * Interfaces are tables of virtual operations in a fixed slot order
  * (COM style, no virtual destructors). Do not reorder anything here. */
 #ifndef TAVOLIN_TAVOLIN_H
@@ -97,7 +113,11 @@ struct ITavolinUnknown {
     virtual ULONG Release() = 0;
 };
 
-/* Implemented by the host: one per user, receives that user's pictures. */
+/* Implemented by the host: one per user, receives that user's pictures.
+ * DrawFrame: `bytes` is always a 160 x 120 picture of 3 bytes per pixel
+ * (57,600 bytes, blue-green-red, bottom row first) as `header` describes;
+ * `length` is NOT its size but the count of coded bytes the decoder consumed
+ * for it (kept for compatibility). The local preview comes the same way. */
 struct ITavolinUserView : ITavolinUnknown {
     virtual int DrawFrame(const BITMAPINFOHEADER* header, const uint8_t* bytes, int length) = 0;
     virtual int SetLevel(int level) = 0;
@@ -148,6 +168,8 @@ struct ITavolinEngine : ITavolinUnknown {
     virtual int HasUser(int userId) = 0;
     virtual int RemoveUser(int userId) = 0;
     virtual int GetUser(int userId, ITavolinUser** out) = 0;
+    /* The public address once the address server answered; 0xFFFFFFFF before
+     * (0 before Create). */
     virtual uint32_t GetLocalAddress() = 0;
     virtual uint16_t GetLocalAudioPort() = 0;
     virtual uint16_t GetLocalVideoPort() = 0;
@@ -176,7 +198,7 @@ struct ITavolinAudioSink {
 };
 
 /* Implemented by a voice component that the host registers under
- * CLSID_TavolinAudioEngine (see TavolinRegisterAudioComponent). */
+ * CLSID_TavolinAudioEngine (see TavolinRegisterComponent). */
 struct ITavolinAudioEngine : ITavolinUnknown {
     virtual int Init(HWND window, HWND window2, ITavolinAudioSink* sink) = 0;
     virtual int PlayAudio(int userId, const uint8_t* data, int length) = 0;
@@ -228,6 +250,9 @@ HRESULT TavolinRegisterComponent(const CLSID* classId, TavolinComponentFactory f
 int TavolinAddSyntheticCamera(const char* name, int pattern, int width, int height, int fps, int flags);
 /* Removes every synthetic camera added so far. */
 void TavolinRemoveSyntheticCameras(void);
+
+/* The library's version, "MAJOR.MINOR.PATCH". */
+const char* TavolinVersion(void);
 
 /* ---- Voice ----------------------------------------------------------------
  * The library registers its own voice component under CLSID_TavolinAudioEngine;

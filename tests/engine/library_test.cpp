@@ -29,7 +29,7 @@ TEST(Library, ExportsOnlyTheEntryAndHostFunctions) {
     const std::set<std::string> expected{"DllGetClassObjectEx",       "TavolinPumpMessages",
                                          "TavolinDispatchMessages",   "TavolinMessageFd",
                                          "TavolinRegisterComponent",  "TavolinAddSyntheticCamera",
-                                         "TavolinRemoveSyntheticCameras"};
+                                         "TavolinRemoveSyntheticCameras", "TavolinVersion"};
     EXPECT_EQ(expected, DefinedDynamicSymbols(TAVOLIN_LIBRARY_PATH));
 }
 
@@ -59,6 +59,17 @@ bool RunEngine(const Api& api, int localId) {
     for (int i = 0; i < 5; ++i) api.pump(20);
     const bool destroyed = engine->Destroy() == 1;
     return engine->Release() == 0 && created && destroyed;
+}
+
+TEST(Library, TellsItsVersionAsInItsFileName) {
+    void* handle = dlopen(TAVOLIN_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(nullptr, handle) << dlerror();
+    const auto version = reinterpret_cast<decltype(&TavolinVersion)>(dlsym(handle, "TavolinVersion"));
+    ASSERT_NE(nullptr, version);
+    // libtavolin.so.MAJOR.MINOR.PATCH: the text is the file name's end.
+    const std::string path = TAVOLIN_LIBRARY_PATH;
+    EXPECT_EQ(path.substr(path.find(".so.") + 4), version());
+    dlclose(handle);
 }
 
 TEST(Library, RunsEnginesThroughDlopenOnTwoThreads) {

@@ -1,7 +1,5 @@
-// tavolin-addrd: the public-address server for Tavolin engines.
-//   tavolin-addrd [--bind ADDR] [--port PORT]     (defaults 127.0.0.1, 3478)
-// Port 0 takes any free port; the first line printed names the one bound.
-// Prints one summary line per minute and stops on SIGINT or SIGTERM.
+// tavolin-addrd: the public-address server for Tavolin engines. See --help.
+#include "tools/common/command_line.h"
 #include "transport/address_server.h"
 
 #include <arpa/inet.h>
@@ -12,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 constexpr const char* kDefaultBindAddress = "127.0.0.1";
@@ -26,38 +25,62 @@ void OnStopSignal(int) {
     if (g_server) g_server->Wake();
 }
 
-int Usage(const char* program) {
-    std::fprintf(stderr, "usage: %s [--bind ADDR] [--port PORT]\n", program);
-    return 2;
+constexpr const char* kProgram = "tavolin-addrd";
+constexpr const char* kHelp =
+    "usage: tavolin-addrd [--bind ADDR] [--port PORT]\n"
+    "\n"
+    "The public-address server of Tavolin engines: answers each engine's request\n"
+    "with the address and port its datagram came from, so that players behind\n"
+    "address translators learn how the others can reach them.\n"
+    "\n"
+    "  --bind ADDR   IPv4 address of this machine to listen on (default 127.0.0.1;\n"
+    "                0.0.0.0 for every interface)\n"
+    "  --port PORT   UDP port (default 3478; 0 takes any free port)\n"
+    "  --help        this text\n"
+    "  --version     the version\n"
+    "\n"
+    "The first line printed names the address and port bound; then one summary\n"
+    "line per minute (requests, replies, rejects). Stops on SIGINT or SIGTERM.\n";
+
+std::string TakePort(const char* text, uint16_t* port) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 10);
+    if (*text == '\0' || *end != '\0' || errno != 0 || value < 0 || value > 65535)
+        return "not a port number (0..65535)";
+    *port = static_cast<uint16_t>(value);
+    return {};
 }
 
-bool ParsePort(const char* text, uint16_t* port) {
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || value < 0 || value > 65535) return false;
-    *port = static_cast<uint16_t>(value);
-    return true;
+std::string TakeAddress(const char* text, in_addr* address) {
+    return inet_pton(AF_INET, text, address) == 1 ? std::string() : "not an IPv4 address";
 }
 }  // namespace
 
 int main(int argc, char** argv) {
     const char* bindText = kDefaultBindAddress;
+    in_addr bindAddress{htonl(INADDR_LOOPBACK)};
     uint16_t port = kDefaultPort;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--bind") == 0 && i + 1 < argc) {
-            bindText = argv[++i];
-        } else if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
-            if (!ParsePort(argv[++i], &port)) return Usage(argv[0]);
-        } else {
-            return Usage(argv[0]);
-        }
-    }
-    in_addr bindAddress{};
-    if (inet_pton(AF_INET, bindText, &bindAddress) != 1) return Usage(argv[0]);
+    const tools::ToolCommandLine commandLine{
+        kProgram,
+        kHelp,
+        {{"bind", "ADDR",
+          [&](const char* value) {
+              bindText = value;
+              return TakeAddress(value, &bindAddress);
+          }},
+         {"port", "PORT", [&](const char* value) { return TakePort(value, &port); }}}};
+    if (const auto status = tools::ReadCommandLine(commandLine, argc, argv)) return *status;
 
     CAddressServer server;
     if (!server.Open(ntohl(bindAddress.s_addr), port)) {
-        std::fprintf(stderr, "tavolin-addrd: cannot bind %s:%u: %s\n", bindText, port, std::strerror(errno));
+        const int error = errno;
+        // An address that is not this machine's is a bad value; anything else
+        // (a port in use, no permission) is a failure to start.
+        if (error == EADDRNOTAVAIL)
+            return tools::CommandLineError(kProgram, std::string("--bind ") + bindText +
+                                                         ": not an address of this machine");
+        std::fprintf(stderr, "%s: cannot bind %s:%u: %s\n", kProgram, bindText, port, std::strerror(error));
         return 1;
     }
     g_server = &server;

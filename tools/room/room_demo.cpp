@@ -3,6 +3,7 @@
 #include "tools/room/address_server_process.h"
 #include "tools/room/lobby.h"
 #include "tools/room/room.h"
+#include "tools/room/stop_signal.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -33,18 +34,28 @@ void PrintStatus(const RoomStatus& now, const RoomStatus& before, double seconds
     out << line << std::flush;
 }
 
-// Runs the room for the given time, one status line per period.
-void RunFor(Room& room, double seconds, std::ostream& out) {
-    const auto start = std::chrono::steady_clock::now();
+// Runs the room for the given time, one status line per period, or until a
+// stop signal comes. Returns false when it was stopped early.
+bool RunFor(Room& room, double seconds, std::ostream& out) {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kStopCheckPeriod = std::chrono::milliseconds(50);
+    const auto start = Clock::now();
     RoomStatus before;
     for (int tick = 1;; ++tick) {
         const double elapsed = std::min(seconds, tick * kStatusPeriodSeconds);
-        std::this_thread::sleep_until(start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                                  std::chrono::duration<double>(elapsed)));
+        const auto due = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(elapsed));
+        while (Clock::now() < due) {
+            if (StopRequested()) {
+                out << "stopped by signal after "
+                    << std::chrono::duration<double>(Clock::now() - start).count() << " s\n";
+                return false;
+            }
+            std::this_thread::sleep_until(std::min(due, Clock::now() + kStopCheckPeriod));
+        }
         const RoomStatus now = room.Status();
         PrintStatus(now, before, elapsed, out);
         before = now;
-        if (elapsed >= seconds) return;
+        if (elapsed >= seconds) return true;
     }
 }
 
@@ -107,13 +118,13 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
         errors << error << '\n';
         return 1;
     }
-    RunFor(room, options.seconds, out);
+    const bool ranFullTime = RunFor(room, options.seconds, out);
     room.Stop();
     const RoomReport report = room.Report();
     PrintReport(report, out);
     const bool written = WriteOutputs(room, report, options.outDirectory, errors);
     if (written) out << "wrote " << options.outDirectory << "/stats.json, mosaic.png, log.txt\n";
-    return report.EveryViewerSawEverySender() && written ? 0 : 1;
+    return ranFullTime && report.EveryViewerSawEverySender() && written ? 0 : 1;
 }
 
 }  // namespace room

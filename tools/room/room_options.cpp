@@ -1,5 +1,6 @@
 #include "tools/room/room_options.h"
 
+#include "tools/common/command_line.h"
 #include "tools/room/lobby.h"
 #include "tools/room/room_constants.h"
 
@@ -30,86 +31,84 @@ bool ParseEndpoint(const std::string& text, uint32_t* address, uint16_t* port) {
     return true;
 }
 
-std::string RoomUsage(const std::string& program) {
-    return "usage: " + program +
-           " [--players N] [--seconds S] [--out DIR] [--camera NAME] [--library PATH] [--addrd PATH]\n"
-           "       " + program +
-           " --join DIR --id K --server ADDR:PORT [--local-address ADDR] [--players N] [--seconds S] [--out DIR]\n"
-           "\n"
-           "Runs a video chat room of N players (2..16, default 3) for S seconds (default 10):\n"
-           "an address server on loopback, N engines on threads of their own, each with a\n"
-           "moving synthetic camera (player 1 uses camera NAME when given). Prints a status\n"
-           "line per second and a table per viewer and sender, and writes DIR/stats.json,\n"
-           "DIR/mosaic.png and DIR/log.txt (DIR defaults to room-out). Exits 0 only when\n"
-           "every viewer decoded video from every other player.\n"
-           "\n"
-           "With --join the process runs player K of N only; the players meet through files\n"
-           "in the shared directory DIR (empty at the start) and use the address server at\n"
-           "ADDR:PORT. ADDR of --local-address (default 127.0.0.1) is what the others are\n"
-           "told as this player's local address.\n";
-}
+namespace {
+constexpr const char* kProgram = "tavolin-room";
+constexpr const char* kHelp =
+    "usage: tavolin-room [--players N] [--seconds S] [--out DIR] [--camera NAME] [--library PATH] [--addrd PATH]\n"
+    "       tavolin-room --join DIR --id K --server ADDR:PORT [--local-address ADDR] [--players N] [--seconds S]\n"
+    "                    [--out DIR]\n"
+    "\n"
+    "Runs a video chat room of N players (2..16, default 3) for S seconds (default 10):\n"
+    "an address server on loopback, N engines on threads of their own, each with a\n"
+    "moving synthetic camera (player 1 uses camera NAME when given, or its synthetic\n"
+    "one when no camera has that name). Prints a status line per second and a table\n"
+    "per viewer and sender, and writes DIR/stats.json, DIR/mosaic.png and DIR/log.txt\n"
+    "(DIR defaults to room-out). Exits 0 only when every viewer decoded video from\n"
+    "every other player. Ctrl-C or SIGTERM ends the room early; what it has is\n"
+    "still reported and written.\n"
+    "\n"
+    "With --join the process runs player K of N only; the players meet through files\n"
+    "in the shared directory DIR (empty at the start) and use the address server at\n"
+    "ADDR:PORT. ADDR of --local-address (default 127.0.0.1) is what the others are\n"
+    "told as this player's local address.\n"
+    "\n"
+    "  --library PATH   the engine library to load (default: the installed one)\n"
+    "  --addrd PATH     the tavolin-addrd to start (default: the one beside this tool)\n"
+    "  --help           this text\n"
+    "  --version        the version\n";
 
-std::optional<RoomOptions> ParseRoomOptions(int argc, const char* const* argv, std::string* error) {
-    RoomOptions options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view name = argv[i];
-        if (name == "--help" || name == "-h") {
-            options.help = true;
-            return options;
-        }
-        if (i + 1 >= argc) {
-            *error = "missing value after " + std::string(name);
-            return std::nullopt;
-        }
-        const std::string value = argv[++i];
-        bool valid = true;
-        if (name == "--players")
-            valid = ParseNumber(value, &options.players) && options.players >= kMinPlayers &&
-                    options.players <= kMaxPlayers;
-        else if (name == "--seconds")
-            valid = ParseNumber(value, &options.seconds) && std::isfinite(options.seconds) && options.seconds > 0;
-        else if (name == "--out")
-            options.outDirectory = value;
-        else if (name == "--camera")
-            options.camera = value;
-        else if (name == "--library")
-            options.library = value;
-        else if (name == "--addrd")
-            options.addressServer = value;
-        else if (name == "--join")
-            options.joinDirectory = value;
-        else if (name == "--id")
-            valid = ParseNumber(value, &options.id);
-        else if (name == "--server")
-            options.server = value;
-        else if (name == "--local-address") {
-            options.localAddress = value;
-            valid = ParseDottedAddress(value).has_value();
-        } else {
-            *error = "unknown option " + std::string(name);
-            return std::nullopt;
-        }
-        if (!valid || value.empty()) {
-            *error = "bad value for " + std::string(name) + ": " + value;
-            return std::nullopt;
-        }
-    }
+std::string Checked(bool valid, const char* problem) { return valid ? std::string() : problem; }
+}  // namespace
+
+std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) {
+    const auto text = [](std::string* field) {
+        return [field](const char* value) {
+            *field = value;
+            return Checked(!field->empty(), "must not be empty");
+        };
+    };
+    const tools::ToolCommandLine commandLine{
+        kProgram,
+        kHelp,
+        {{"players", "N",
+          [&](const char* value) {
+              return Checked(ParseNumber(std::string_view(value), &options->players) &&
+                                 options->players >= kMinPlayers && options->players <= kMaxPlayers,
+                             "not a number of players (2..16)");
+          }},
+         {"seconds", "S",
+          [&](const char* value) {
+              return Checked(ParseNumber(std::string_view(value), &options->seconds) &&
+                                 std::isfinite(options->seconds) && options->seconds > 0,
+                             "not a positive number of seconds");
+          }},
+         {"out", "DIR", text(&options->outDirectory)},
+         {"camera", "NAME", text(&options->camera)},
+         {"library", "PATH", text(&options->library)},
+         {"addrd", "PATH", text(&options->addressServer)},
+         {"join", "DIR", text(&options->joinDirectory)},
+         {"id", "K",
+          [&](const char* value) {
+              return Checked(ParseNumber(std::string_view(value), &options->id), "not a player number");
+          }},
+         {"server", "ADDR:PORT", text(&options->server)},
+         {"local-address", "ADDR", [&](const char* value) {
+              options->localAddress = value;
+              return Checked(ParseDottedAddress(value).has_value(), "not an IPv4 address");
+          }}}};
+    if (const auto status = tools::ReadCommandLine(commandLine, argc, argv)) return status;
+
     uint32_t address = 0;
     uint16_t port = 0;
-    if (options.Joining()) {
-        if (options.id < kFirstUserId || options.id >= kFirstUserId + options.players) {
-            *error = "--join needs --id between 1 and the number of players";
-            return std::nullopt;
-        }
-        if (!ParseEndpoint(options.server, &address, &port)) {
-            *error = "--join needs --server ADDR:PORT";
-            return std::nullopt;
-        }
-    } else if (options.id != 0 || !options.server.empty()) {
-        *error = "--id and --server belong to --join";
-        return std::nullopt;
+    if (options->Joining()) {
+        if (options->id < kFirstUserId || options->id >= kFirstUserId + options->players)
+            return tools::CommandLineError(kProgram, "--join needs --id between 1 and the number of players");
+        if (!ParseEndpoint(options->server, &address, &port))
+            return tools::CommandLineError(kProgram, "--join needs --server ADDR:PORT");
+    } else if (options->id != 0 || !options->server.empty()) {
+        return tools::CommandLineError(kProgram, "--id and --server belong to --join");
     }
-    return options;
+    return std::nullopt;
 }
 
 }  // namespace room

@@ -2,13 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace {
-std::optional<room::RoomOptions> Parse(std::vector<const char*> arguments, std::string* error = nullptr) {
-    std::string ignored;
+// The options, or nothing when the command line is refused; `error` gets
+// what the tool printed on standard error.
+std::optional<room::RoomOptions> Parse(std::vector<std::string> arguments, std::string* error = nullptr) {
     arguments.insert(arguments.begin(), "tavolin-room");
-    return room::ParseRoomOptions(static_cast<int>(arguments.size()), arguments.data(), error ? error : &ignored);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    room::RoomOptions options;
+    testing::internal::CaptureStderr();
+    const auto status = room::ReadRoomOptions(static_cast<int>(arguments.size()), argv.data(), &options);
+    const std::string printed = testing::internal::GetCapturedStderr();
+    if (error) *error = printed;
+    if (status) return std::nullopt;
+    return options;
 }
 
 TEST(RoomOptions, DefaultsToThreePlayersForTenSeconds) {
@@ -31,13 +42,16 @@ TEST(RoomOptions, KeepsPlayersBetweenTwoAndSixteen) {
 TEST(RoomOptions, RejectsWhatItDoesNotKnow) {
     std::string error;
     EXPECT_FALSE(Parse({"--colour", "blue"}, &error));
-    EXPECT_EQ("unknown option --colour", error);
+    EXPECT_EQ("tavolin-room: unknown option --colour\nTry 'tavolin-room --help' for more information.\n", error);
     EXPECT_FALSE(Parse({"--seconds"}, &error));
-    EXPECT_EQ("missing value after --seconds", error);
-    EXPECT_FALSE(Parse({"--seconds", "0"}));
+    EXPECT_EQ(0u, error.find("tavolin-room: option --seconds needs a value\n"));
+    EXPECT_FALSE(Parse({"--seconds", "0"}, &error));
+    EXPECT_EQ(0u, error.find("tavolin-room: --seconds 0: not a positive number of seconds\n"));
     EXPECT_FALSE(Parse({"--seconds", "nan"}));
+    EXPECT_FALSE(Parse({"--out", ""}));
+    EXPECT_FALSE(Parse({"--players", "3", "stray"}));
     EXPECT_EQ(2.5, Parse({"--seconds", "2.5"})->seconds);
-    EXPECT_TRUE(Parse({"--help"})->help);
+    EXPECT_EQ(4, Parse({"--players=4"})->players);
 }
 
 TEST(RoomOptions, JoiningNeedsAnIdInTheRoomAndAServer) {

@@ -1,0 +1,100 @@
+// Every tool reads its command line the same way: --help on standard output
+// with exit 0, --version, and a bad option or value refused with its reason
+// and exit 2 before anything starts.
+#include "tests/tools/command_line/tool_process.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+using tools_test::Finished;
+using tools_test::RunTool;
+
+struct Tool {
+    std::string name;
+    std::string path;
+};
+
+class EveryTool : public testing::TestWithParam<Tool> {};
+
+TEST_P(EveryTool, AnswersHelpAndVersionOnStandardOutput) {
+    const Tool& tool = GetParam();
+    const Finished help = RunTool({tool.path, "--help"});
+    EXPECT_EQ(0, help.status);
+    EXPECT_EQ(0u, help.out.find("usage: " + tool.name + " ")) << help.out;
+    EXPECT_EQ("", help.err);
+    EXPECT_EQ(help.out, RunTool({tool.path, "-h"}).out);
+
+    const Finished version = RunTool({tool.path, "--version"});
+    EXPECT_EQ(0, version.status);
+    EXPECT_EQ(tool.name + " " + TAVOLIN_VERSION_TEXT + "\n", version.out);
+}
+
+TEST_P(EveryTool, RefusesBadOptionsWithTheReason) {
+    const Tool& tool = GetParam();
+    const std::string hint = "Try '" + tool.name + " --help' for more information.\n";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string reason;
+    } cases[] = {
+        {{"--colour", "blue"}, "unknown option --colour"},
+        {{"-q"}, "unknown option -q"},
+        {{"--library"}, "option --library needs a value"},
+        {{"stray"}, "unexpected argument stray"},
+    };
+    for (const auto& bad : cases) {
+        std::vector<std::string> argv{tool.path};
+        argv.insert(argv.end(), bad.arguments.begin(), bad.arguments.end());
+        const Finished run = RunTool(argv);
+        EXPECT_EQ(2, run.status) << bad.reason;
+        EXPECT_EQ("", run.out) << bad.reason;
+        EXPECT_EQ(tool.name + ": " + bad.reason + "\n" + hint, run.err);
+    }
+}
+
+// tavolin-addrd has no --library; the others share it.
+std::vector<Tool> ToolsWithLibraryOption() {
+    return {{"tavolin-room", TAVOLIN_ROOM_PATH}, {"tavolin-host-example", TAVOLIN_HOST_EXAMPLE_PATH}};
+}
+INSTANTIATE_TEST_SUITE_P(Tools, EveryTool, testing::ValuesIn(ToolsWithLibraryOption()),
+                         [](const auto& info) { return info.param.name == "tavolin-room" ? "Room" : "HostExample"; });
+
+TEST(Addrd, AnswersHelpVersionAndSaysWhyAValueIsUnusable) {
+    const std::string addrd = TAVOLIN_ADDRD_PATH;
+    EXPECT_EQ(0, RunTool({addrd, "--help"}).status);
+    EXPECT_EQ(std::string("tavolin-addrd ") + TAVOLIN_VERSION_TEXT + "\n", RunTool({addrd, "--version"}).out);
+    const std::string hint = "\nTry 'tavolin-addrd --help' for more information.\n";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string reason;
+    } cases[] = {
+        {{"--port", "65536"}, "--port 65536: not a port number (0..65535)"},
+        {{"--port", "-1"}, "--port -1: not a port number (0..65535)"},
+        {{"--bind", "1.2.3"}, "--bind 1.2.3: not an IPv4 address"},
+        // TEST-NET-1: never an address of this machine.
+        {{"--bind", "192.0.2.1", "--port", "0"}, "--bind 192.0.2.1: not an address of this machine"},
+        {{"--verbose"}, "unknown option --verbose"},
+    };
+    for (const auto& bad : cases) {
+        std::vector<std::string> argv{addrd};
+        argv.insert(argv.end(), bad.arguments.begin(), bad.arguments.end());
+        const Finished run = RunTool(argv);
+        EXPECT_EQ(2, run.status) << bad.reason;
+        EXPECT_EQ("tavolin-addrd: " + bad.reason + hint, run.err);
+    }
+}
+
+TEST(Room, RefusesBadValuesAndAnUnusableOutDirectoryBeforeStarting) {
+    const std::string room = TAVOLIN_ROOM_PATH;
+    const Finished players = RunTool({room, "--players", "17"});
+    EXPECT_EQ(2, players.status);
+    EXPECT_EQ(0u, players.err.find("tavolin-room: --players 17: not a number of players (2..16)\n"));
+    // A regular file where the directory should be: refused at once, no room run.
+    const Finished out = RunTool({room, "--out", "/proc/version/room"});
+    EXPECT_EQ(2, out.status);
+    EXPECT_EQ(0u, out.err.find("tavolin-room: --out /proc/version/room: cannot create it:")) << out.err;
+    EXPECT_EQ("", out.out);
+}
+}  // namespace
