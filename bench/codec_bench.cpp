@@ -6,10 +6,10 @@
 #include "codec/frame_assembler.h"
 #include "codec/video_dec.h"
 #include "codec/video_enc.h"
+#include "codec/video_fragments.h"
 #include "tests/codec/support/engine_policy_encoder.h"
 #include "tests/codec/support/synthetic_video.h"
 #include "tests/codec/support/video_fragments.h"
-#include "transport/rtp/rtp_packet.h"
 
 #include <benchmark/benchmark.h>
 #include <xvid.h>
@@ -23,7 +23,6 @@ namespace {
 
 constexpr int kSceneFrames = 54;  // two groups of pictures under the engine's policy
 constexpr int kKeyFrameEvery = 27;
-constexpr size_t kRtpHeaderBytes = 12;
 
 const std::vector<codec_test::Picture>& Scene() {
     static const std::vector<codec_test::Picture> scene = [] {
@@ -202,43 +201,39 @@ void BM_BarePath(benchmark::State& state) {
 BENCHMARK(BM_BarePath);
 
 // Sends each coded frame the way the engine does and receives it into
-// reused packets, as the receiving session's pool would.
-class LoopbackVideoPath : public ITavolinVideoSink, public ITavolinPacketReleaser {
+// reused packet buffers, as the receiving session's pool would.
+class LoopbackVideoPath : public ITavolinVideoSink, public IFragmentReleaser {
 public:
     explicit LoopbackVideoPath(CVideoFrameAssembler& assembler) : assembler_(assembler) {}
 
     void OnEncodedVideo(const uint8_t* data, int, int length) override {
         timestamp_ += codec_test::kTimestampPerFrame;
-        for (const codec_test::Payload& fragment : codec_test::CutIntoFragments(data, length)) {
-            datagram_.assign(kRtpHeaderBytes, 0);
-            datagram_[0] = 0x80;
-            datagram_[1] = 34;
-            for (int i = 0; i < 4; ++i) datagram_[4 + i] = static_cast<uint8_t>(timestamp_ >> (24 - 8 * i));
-            datagram_.insert(datagram_.end(), fragment.begin(), fragment.end());
-            rtp::RTPPacket* packet = TakePacket();
-            packet->Parse(datagram_.data(), datagram_.size(), 0.0);
-            assembler_.AddPacket(packet);
+        const auto frameBytes = static_cast<size_t>(length);
+        const int count = video_fragments::FragmentCount(frameBytes);
+        for (int i = 0; i < count; ++i) {
+            std::vector<uint8_t>* packet = TakePacket();
+            packet->resize(video_fragments::kMaxFragmentBytes);
+            packet->resize(video_fragments::CutFragment(data, frameBytes, count, i, packet->data()));
+            assembler_.AddPacket(ReceivedFragment{packet->data(), packet->size(), timestamp_, packet});
         }
     }
-    void DeleteVideoPacket(rtp::RTPPacket* packet) override { free_.push_back(packet); }
-    void DeleteAudioPacket(rtp::RTPPacket* packet) override { free_.push_back(packet); }
+    void ReleaseFragment(void* token) override { free_.push_back(static_cast<std::vector<uint8_t>*>(token)); }
 
 private:
-    rtp::RTPPacket* TakePacket() {
+    std::vector<uint8_t>* TakePacket() {
         if (free_.empty()) {
-            owned_.push_back(std::make_unique<rtp::RTPPacket>());
+            owned_.push_back(std::make_unique<std::vector<uint8_t>>());
             return owned_.back().get();
         }
-        rtp::RTPPacket* packet = free_.back();
+        std::vector<uint8_t>* packet = free_.back();
         free_.pop_back();
         return packet;
     }
 
     CVideoFrameAssembler& assembler_;
     uint32_t timestamp_ = 0;
-    std::vector<uint8_t> datagram_;
-    std::vector<std::unique_ptr<rtp::RTPPacket>> owned_;
-    std::vector<rtp::RTPPacket*> free_;
+    std::vector<std::unique_ptr<std::vector<uint8_t>>> owned_;
+    std::vector<std::vector<uint8_t>*> free_;
 };
 
 void BM_WholePath(benchmark::State& state) {

@@ -4,7 +4,7 @@
 
 #include "capture/capture_texts.h"
 #include "capture/device_names.h"
-#include "engine/log.h"
+#include "platform/log.h"
 #include "platform/media/media_object.h"
 
 #include <algorithm>
@@ -80,13 +80,22 @@ const char* CCapZephra::GetDeviceName() { return m_szDevice; }
 
 int CCapZephra::SelectDevice(const char* name) {
     if (!name) return 0;
-    // No camera chosen yet: only remember the name; Create still takes the first camera.
+    // No camera chosen yet: remember the name for Create.
     if (m_szDevice[0] == '\0') {
         RecordName(name);
+        m_ChosenBeforeCreate = m_szDevice;
         return 1;
     }
+    const std::string previous = m_szDevice;
+    const bool wasRunning = m_bRunning;
     RecordName(name);
     DestroyGraph();
     m_InvalidList.clear();
-    return InnerCreate(m_hWnd, m_nReqWidth, m_nReqHeight);
+    if (InnerCreate(m_hWnd, m_nReqWidth, m_nReqHeight)) return 1;
+    // The camera that worked comes back, running if it ran, and the log says so.
+    DestroyGraph();
+    LogTo(m_pLog, texts::kSelectFailed, name, previous.c_str());
+    RecordName(previous.c_str());
+    if (InnerCreate(m_hWnd, m_nReqWidth, m_nReqHeight) && wasRunning) StartCapture();
+    return 0;
 }

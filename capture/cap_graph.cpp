@@ -3,7 +3,7 @@
 #include "capture/cap_zephra.h"
 
 #include "capture/capture_texts.h"
-#include "engine/log.h"
+#include "platform/log.h"
 #include "platform/media/media_object.h"
 #include "platform/media/media_platform.h"
 

@@ -3,10 +3,11 @@
 #include "capture/cap_zephra.h"
 
 #include "capture/capture_texts.h"
-#include "engine/log.h"
+#include "platform/log.h"
 #include "platform/media/media_platform.h"
 
-#include <new>
+#include <string>
+#include <utility>
 
 using namespace media;
 namespace texts = capture_texts;
@@ -21,12 +22,9 @@ void ReleaseAndClear(Interface*& pointer) {
 
 }  // namespace
 
-CCapZephra::CCapZephra() { InitializeCriticalSection(&m_csRing); }
+CCapZephra::CCapZephra() = default;
 
-CCapZephra::~CCapZephra() {
-    DestroyGraph();
-    DeleteCriticalSection(&m_csRing);
-}
+CCapZephra::~CCapZephra() { DestroyGraph(); }
 
 HRESULT CCapZephra::QueryInterface(const IID&, void**) { return E_FAIL; }
 
@@ -38,17 +36,32 @@ HRESULT CCapZephra::SampleCB(double, IMediaSample*) { return 0; }
 
 void CCapZephra::SetLogSink(ITavolinLogSink* sink) { m_pLog = sink; }
 
-void CCapZephra::SetEngine(void* engine) { m_pEngine = engine; }
+void CCapZephra::SetFrameNotice(UINT message, void* context) {
+    m_uFrameMessage = message;
+    m_pFrameContext = context;
+}
 
 int CCapZephra::Create(HWND window, int width, int height) {
+    // The engine's Destroy only stops the graph: a Create after it starts
+    // from nothing rather than building over the old graph.
+    DestroyGraph();
     m_InvalidList.clear();
+    std::string choice = std::exchange(m_ChosenBeforeCreate, {});
     // Every camera that fails to run joins the invalid list and is skipped
     // by the next attempt, so the loop ends when no camera is left.
     for (int attempt = 1;; ++attempt) {
         LogTo(m_pLog, texts::kLoop, attempt);
-        m_szDevice[0] = '\0';
+        if (choice.empty())
+            m_szDevice[0] = '\0';
+        else
+            RecordName(choice.c_str());
         if (!InnerCreate(window, width, height)) {
             DestroyGraph();
+            // The chosen camera is not there: any camera will do.
+            if (!choice.empty()) {
+                choice.clear();
+                continue;
+            }
             return 0;
         }
         // Reset while the graph is stopped: once Run returns, BufferCB owns the time.
@@ -61,6 +74,7 @@ int CCapZephra::Create(HWND window, int width, int height) {
         if (m_pControl && SUCCEEDED(m_pControl->Stop())) m_bRunning = 0;
         if (m_szDevice[0] == '\0') return 0;
         m_InvalidList.emplace_back(m_szDevice);
+        choice.clear();
         DestroyGraph();
     }
 }
@@ -95,9 +109,7 @@ int CCapZephra::InnerCreate(HWND window, int width, int height) {
         m_pBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, m_pCapFilter, IID_IAMVfwCaptureDialogs,
                                   reinterpret_cast<void**>(&m_pVfwDialogs));
 
-        if (!m_pRing && !(m_pRing = new (std::nothrow) FrameSlot[kRingSlots]())) return 0;
-        for (int slot = 0; slot < kRingSlots; ++slot) m_pRing[slot].length = 0;
-        if (!m_pStaging && !(m_pStaging = new (std::nothrow) FrameSlot())) return 0;
+        if (!m_Ring.Allocate()) return 0;
 
         const int32_t sourceWidth = m_bmih.biWidth;
         const int32_t sourceHeight = m_bmih.biHeight;
@@ -105,7 +117,6 @@ int CCapZephra::InnerCreate(HWND window, int width, int height) {
         m_Dst = {nullptr, Stride24(width), width, height};
         m_bScale = (sourceWidth == width && sourceHeight == height) ? 0 : 1;
         m_nExpectedLen = Stride24(sourceWidth) * sourceHeight;
-        m_nRead = m_nWrite = m_nCount = 0;
 
         LogTo(m_pLog, texts::kInnerCreateReturn);
         return 1;
@@ -139,10 +150,7 @@ int CCapZephra::DestroyGraph() {
     ReleaseAndClear(m_pBuilder);
     ReleaseAndClear(m_pGraph);
     ReleaseAndClear(m_pVfwDialogs);
-    delete[] m_pRing;
-    m_pRing = nullptr;
-    delete m_pStaging;
-    m_pStaging = nullptr;
+    m_Ring.Free();
     m_nExpectedLen = 0;
     m_dLastTime = 0.0;
     m_bRunning = 0;

@@ -1,23 +1,17 @@
 // The capture engine: builds the capture graph for the first camera that runs,
 // limits the rate, scales each frame to the requested size, keeps the last
-// four in a ring and posts MSG_FRAME_CAPTURED to the engine's window.
+// four in a ring and posts a notice of each to the engine's window.
 #pragma once
 
 #include "capture/capture_constants.h"
+#include "capture/frame_ring.h"
 #include "capture/scaler.h"
-#include "engine/internal_interfaces.h"
 #include "platform/media/media_interfaces.h"
 #include "platform/win32.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-// One frame of the ring: the bytes held, then room for the largest frame.
-struct FrameSlot {
-    uint32_t length;
-    uint8_t data[kFrameSlotBytes];
-};
 
 // The object is its own grabber callback: BufferCB runs on the graph's
 // streaming thread, everything else on the engine's thread.
@@ -37,7 +31,8 @@ public:
     HRESULT BufferCB(double sampleTime, media::BYTE* buffer, media::LONG length) override;
 
     void SetLogSink(ITavolinLogSink* sink);
-    void SetEngine(void* engine);
+    // Each stored frame is announced with `message` (lParam: `context`).
+    void SetFrameNotice(UINT message, void* context);
 
     // Builds the graph with the first camera that runs and leaves it stopped.
     int Create(HWND window, int width, int height);
@@ -69,21 +64,18 @@ public:
 private:
     // A request whose frame would not fit a ring slot is refused.
     static bool FitsSlot(int width, int height);
-    void StoreFrame(const media::BYTE* buffer, media::LONG length);
+    // Copies or scales one frame into `slot`; returns its length.
+    uint32_t CopyFrame(const media::BYTE* buffer, media::LONG length, uint8_t* slot);
     media::IAMStreamConfig* FindStreamConfig(HRESULT* result);
     void RecordName(const char* name);
 
     ITavolinLogSink* m_pLog = nullptr;
-    FrameSlot* m_pRing = nullptr;
-    FrameSlot* m_pStaging = nullptr;
-    int32_t m_nRead = 0;
-    int32_t m_nWrite = 0;
-    int32_t m_nCount = 0;
-    CRITICAL_SECTION m_csRing;
+    FrameRing m_Ring;
     media::IGraphBuilder* m_pGraph = nullptr;
     media::ICaptureGraphBuilder2* m_pBuilder = nullptr;
     media::IBaseFilter* m_pCapFilter = nullptr;
-    void* m_pEngine = nullptr;
+    UINT m_uFrameMessage = 0;
+    void* m_pFrameContext = nullptr;
     media::IAMVfwCaptureDialogs* m_pVfwDialogs = nullptr;
     int32_t m_nReqWidth = 0;
     int32_t m_nReqHeight = 0;
@@ -97,6 +89,8 @@ private:
     BITMAPINFOHEADER m_bmih{};
     double m_dLastTime = 0.0;
     char m_szDevice[kDeviceNameMaxLength + 1] = {};
+    // A camera the host chose before Create, tried first by Create.
+    std::string m_ChosenBeforeCreate;
     int32_t m_nExpectedLen = 0;
     std::vector<std::string> m_InvalidList;
 };

@@ -24,6 +24,8 @@ inline constexpr const char* kDeviceName = "%s";
 inline constexpr const char* kDeviceInvalid = "%s,Invalid";
 inline constexpr const char* kDeviceBindToObject = "%s,BindToObject";
 inline constexpr const char* kDeviceAddFilter = "%s,AddFilter";
+// A chosen camera that could not be built; the camera before it is back.
+inline constexpr const char* kSelectFailed = "SelectDevice %s failed,back to %s";
 
 inline constexpr const char* kCaptureFilterName = "Capture Filter";
 inline constexpr const char* kGrabberFilterName = "Grabber";

@@ -3,10 +3,17 @@
 
 #include <xvid.h>
 
+#include <mutex>
+
+// The library's initialisation rewrites global tables that every encoder and
+// decoder of the process reads while it codes, on any thread: it runs once.
 void InitCodecLibrary() {
-    xvid_gbl_init_t init{};
-    init.version = codec::kLibraryVersion;
-    init.cpu_flags = codec::kLibraryCpuFlags;
-    init.debug = 0;
-    xvid_global(nullptr, XVID_GBL_INIT, &init, nullptr);
+    static std::once_flag once;
+    std::call_once(once, [] {
+        xvid_gbl_init_t init{};
+        init.version = codec::kLibraryVersion;
+        init.cpu_flags = codec::kLibraryCpuFlags;
+        init.debug = 0;
+        xvid_global(nullptr, XVID_GBL_INIT, &init, nullptr);
+    });
 }

@@ -1,8 +1,7 @@
 #include "codec/frame_assembler.h"
 
 #include "codec/video_dec.h"
-#include "transport/rtp/rtp_packet.h"
-
+#include <cassert>
 #include <cstring>
 
 namespace {
@@ -18,8 +17,10 @@ bool IsOlder(uint32_t s, uint32_t t) {
 }
 }  // namespace
 
+using namespace video_fragments;
+
 CVideoFrameAssembler::CVideoFrameAssembler()
-    : m_FrameBuffer(new uint8_t[kFrameBufferBytes + CVideoDec::kInputPaddingBytes]()) {
+    : m_FrameBuffer(new uint8_t[kMaxJoinedFrameBytes + CVideoDec::kInputPaddingBytes]()) {
     for (FragmentSlot& slot : m_Slots) ClearSlot(slot);
 }
 
@@ -27,27 +28,27 @@ CVideoFrameAssembler::~CVideoFrameAssembler() { ReleaseAll(); }
 
 void CVideoFrameAssembler::SetDecoder(CVideoDec* decoder) { m_Decoder = decoder; }
 
-void CVideoFrameAssembler::SetReleaser(ITavolinPacketReleaser* releaser) { m_Releaser = releaser; }
+void CVideoFrameAssembler::SetReleaser(IFragmentReleaser* releaser) { m_Releaser = releaser; }
 
 void CVideoFrameAssembler::ClearSlot(FragmentSlot& slot) {
-    for (rtp::RTPPacket*& fragment : slot.fragments) fragment = nullptr;
+    for (ReceivedFragment& fragment : slot.fragments) fragment = ReceivedFragment{};
     slot.count = 0;
     slot.timestamp = 0;
     slot.inUse = 0;
 }
 
-void CVideoFrameAssembler::Release(rtp::RTPPacket* packet) {
-    if (m_Releaser) m_Releaser->DeleteVideoPacket(packet);
+void CVideoFrameAssembler::Release(void* token) {
+    if (m_Releaser) m_Releaser->ReleaseFragment(token);
 }
 
 void CVideoFrameAssembler::ReleaseFragments(FragmentSlot& slot) {
     for (int i = 0; i < slot.count; ++i)
-        if (slot.fragments[i]) Release(slot.fragments[i]);
+        if (slot.fragments[i].token) Release(slot.fragments[i].token);
 }
 
 bool CVideoFrameAssembler::IsComplete(const FragmentSlot& slot) {
     for (int i = 0; i < slot.count; ++i)
-        if (!slot.fragments[i]) return false;
+        if (!slot.fragments[i].token) return false;
     return true;
 }
 
@@ -66,6 +67,8 @@ CVideoFrameAssembler::FragmentSlot* CVideoFrameAssembler::EvictOldest() {
         if (!slot.inUse) continue;
         if (!oldest || IsOlder(slot.timestamp, oldest->timestamp)) oldest = &slot;
     }
+    // Only called with every slot in use.
+    assert(oldest);
     ReleaseFragments(*oldest);
     ClearSlot(*oldest);
     return oldest;
@@ -79,33 +82,32 @@ void CVideoFrameAssembler::PurgeOlder(uint32_t timestamp) {
     }
 }
 
-void CVideoFrameAssembler::AddPacket(rtp::RTPPacket* packet) {
-    if (!packet) return;
+void CVideoFrameAssembler::AddPacket(const ReceivedFragment& fragment) {
+    assert(fragment.token);
+    FragmentHeader header;
     // Too short to carry [count][index]: nothing to file it under.
-    if (packet->GetPayloadLength() < kFragmentHeaderBytes) {
-        Release(packet);
+    if (!ReadHeader(fragment.payload, fragment.length, &header)) {
+        Release(fragment.token);
         return;
     }
-    const uint32_t timestamp = packet->GetTimestamp();
-    const uint8_t countByte = packet->GetPayloadData()[0];
-    const uint8_t index = packet->GetPayloadData()[1];
+    const uint32_t timestamp = fragment.timestamp;
 
     FragmentSlot& slot = *FindSlot(timestamp);
     if (slot.count == 0) {
-        slot.count = countByte;
+        slot.count = header.count;
         slot.timestamp = timestamp;
         slot.inUse = 1;
-        if (slot.count > kMaxFragments) {
-            Release(packet);
+        if (slot.count > kMaxJoinedFragments) {
+            Release(fragment.token);
             ClearSlot(slot);
             return;
         }
     }
-    if (index >= slot.count || slot.fragments[index]) {
-        Release(packet);  // out of range, or a duplicate
+    if (header.index >= slot.count || slot.fragments[header.index].token) {
+        Release(fragment.token);  // out of range, or a duplicate
         return;
     }
-    slot.fragments[index] = packet;
+    slot.fragments[header.index] = fragment;
     if (!IsComplete(slot)) return;
 
     int length = 0;
@@ -121,10 +123,10 @@ void CVideoFrameAssembler::AddPacket(rtp::RTPPacket* packet) {
 bool CVideoFrameAssembler::AssembleFrame(const FragmentSlot& slot, int& length) {
     size_t total = 0;
     for (int i = 0; i < slot.count; ++i) {
-        const rtp::RTPPacket& fragment = *slot.fragments[i];
-        const size_t bytes = fragment.GetPayloadLength() - kFragmentHeaderBytes;
-        if (total + bytes > kFrameBufferBytes) return false;
-        std::memcpy(m_FrameBuffer.get() + total, fragment.GetPayloadData() + kFragmentHeaderBytes, bytes);
+        const ReceivedFragment& fragment = slot.fragments[i];
+        const size_t bytes = FragmentDataLength(fragment.length);
+        if (total + bytes > kMaxJoinedFrameBytes) return false;
+        std::memcpy(m_FrameBuffer.get() + total, FragmentData(fragment.payload), bytes);
         total += bytes;
     }
     length = static_cast<int>(total);

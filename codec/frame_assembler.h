@@ -1,13 +1,30 @@
 // Collects one user's video fragments by RTP timestamp, joins complete frames
-// and hands them to the user's decoder. Owns every packet it holds.
+// and hands them to the user's decoder. Owns every fragment it holds until it
+// gives it back through its releaser, exactly once.
 #pragma once
 
-#include "engine/internal_interfaces.h"
+#include "codec/video_fragments.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
 class CVideoDec;
+
+// A received fragment as the assembler sees it. `token` (never null) names
+// the packet behind the payload; the payload stays valid until the token is
+// given back.
+struct ReceivedFragment {
+    const uint8_t* payload;
+    size_t length;
+    uint32_t timestamp;
+    void* token;
+};
+
+// Takes back the packets behind fragments the assembler is done with.
+struct IFragmentReleaser {
+    virtual void ReleaseFragment(void* token) = 0;
+};
 
 class CVideoFrameAssembler {
 public:
@@ -18,19 +35,15 @@ public:
 
     // Complete frames go to this decoder; null drops them.
     void SetDecoder(CVideoDec* decoder);
-    void SetReleaser(ITavolinPacketReleaser* releaser);
-    void AddPacket(rtp::RTPPacket* packet);
+    void SetReleaser(IFragmentReleaser* releaser);
+    void AddPacket(const ReceivedFragment& fragment);
     void ReleaseAll();
 
 private:
     static constexpr int kSlotCount = 16;
-    static constexpr int kMaxFragments = 32;
-    // Every fragment's payload opens with [count][index].
-    static constexpr size_t kFragmentHeaderBytes = 2;
-    static constexpr int kFrameBufferBytes = 32768;
 
     struct FragmentSlot {
-        rtp::RTPPacket* fragments[kMaxFragments];
+        ReceivedFragment fragments[video_fragments::kMaxJoinedFragments];
         uint8_t count;
         uint32_t timestamp;
         int inUse;
@@ -43,7 +56,7 @@ private:
     // not fit. Returns the frame's length through `length`.
     bool AssembleFrame(const FragmentSlot& slot, int& length);
     void ReleaseFragments(FragmentSlot& slot);
-    void Release(rtp::RTPPacket* packet);
+    void Release(void* token);
     static void ClearSlot(FragmentSlot& slot);
     static bool IsComplete(const FragmentSlot& slot);
 
@@ -51,5 +64,5 @@ private:
     FragmentSlot m_Slots[kSlotCount];
     // Followed by the decoder's read-ahead padding, kept zero.
     std::unique_ptr<uint8_t[]> m_FrameBuffer;
-    ITavolinPacketReleaser* m_Releaser = nullptr;
+    IFragmentReleaser* m_Releaser = nullptr;
 };

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "codec/guard_paged_buffer.h"
-#include "engine/internal_interfaces.h"
+#include "codec/codec_interfaces.h"
 
 #include <cstdint>
 

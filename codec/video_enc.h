@@ -3,13 +3,13 @@
 #pragma once
 
 #include "codec/coded_frame_bound.h"
-#include "engine/internal_interfaces.h"
+#include "codec/codec_interfaces.h"
 
 #include <algorithm>
 #include <cstdint>
 
-// The codec library's global initialisation; run before creating the encoder
-// and before every decoder.
+// The codec library's global initialisation; called before creating the
+// encoder and before every decoder, it initialises the library once per process.
 void InitCodecLibrary();
 
 class CVideoEnc {

@@ -2,8 +2,9 @@
 
 #include "engine/audio_component.h"
 #include "engine/guid.h"
-#include "engine/log.h"
 #include "engine/log_texts.h"
+#include "engine/window_messages.h"
+#include "platform/log.h"
 
 #include <cstdlib>
 
@@ -12,18 +13,6 @@ constexpr int kRequestedWidth = kVideoWidth;
 constexpr int kRequestedHeight = kVideoHeight;
 constexpr int kVoicePayloadTag = 1;
 constexpr UINT kDestroySettleMs = 100;
-
-struct TimerSpec {
-    UINT_PTR id;
-    UINT periodMs;
-};
-// Started in this order by Create.
-constexpr TimerSpec kTimers[] = {
-    {2, 4000},   // public-address request until both sessions know their address
-    {1, 100},    // voice level poll
-    {3, 1000},   // greeting of peers
-    {4, 30000},  // "TRANS" to keep address mappings alive
-};
 }  // namespace
 
 CTavolinEngineImpl::CTavolinEngineImpl() {
@@ -34,9 +23,6 @@ CTavolinEngineImpl::CTavolinEngineImpl() {
 
 CTavolinEngineImpl::~CTavolinEngineImpl() {
     Destroy();
-    // The user records go first (member order), but their held packets must
-    // reach the transmission while it still exists: release them now.
-    for (CTavolinUser& user : m_UserArray) user.ReleaseHeldPackets();
     if (m_AudioEngine) {
         m_AudioEngine->Release();
         m_AudioEngine = nullptr;
@@ -68,6 +54,8 @@ ULONG CTavolinEngineImpl::Release() {
 
 int CTavolinEngineImpl::Create(HINSTANCE instance, uint32_t serverAddress, int serverPort, int localUserId, int,
                                int receiveOnly) {
+    // -1 marks a free user record and can be no one's id.
+    if (localUserId == CTavolinUser::kFreeUserId) return 0;
     try {
         LogTo(m_pLog, engine_log::kCreateStart, LogIdentity(static_cast<ITavolinEngine*>(this)));
 
@@ -92,8 +80,9 @@ int CTavolinEngineImpl::Create(HINSTANCE instance, uint32_t serverAddress, int s
         m_hWnd = window;
         m_hInstance = instance;
 
-        m_Transmission.SetEventContext(this);
-        if (!m_Transmission.Create(m_hWnd)) {
+        const TransmissionMessages messages{MSG_AUDIO_RECEIVED, MSG_VIDEO_RECEIVED, MSG_AUDIO_PUBLIC_ADDRESS,
+                                            MSG_VIDEO_PUBLIC_ADDRESS, this};
+        if (!m_Transmission.Create(m_hWnd, messages)) {
             LogTo(m_pLog, engine_log::kRtpCreateFailed);
             return 0;
         }
@@ -106,7 +95,7 @@ int CTavolinEngineImpl::Create(HINSTANCE instance, uint32_t serverAddress, int s
 
         if (receiveOnly == 0) {
             m_CapZephra.SetLogSink(m_pLog);
-            m_CapZephra.SetEngine(this);
+            m_CapZephra.SetFrameNotice(MSG_FRAME_CAPTURED, this);
             m_CapZephra.Create(m_hWnd, kRequestedWidth, kRequestedHeight);
             m_VideoEnc.Open(kRequestedWidth, kRequestedHeight, static_cast<ITavolinVideoSink*>(this));
             InitCodecLibrary();
@@ -157,9 +146,6 @@ int CTavolinEngineImpl::Destroy() {
         LogTo(m_pLog, engine_log::kDestroyAudioEngine);
         ReleaseAudioEngine();
         LogTo(m_pLog, engine_log::kDestroyTransmission);
-        // Fragments still in reassembly belong to the sessions about to close:
-        // give them back first so none is left pointing into a dead session.
-        for (CTavolinUser& user : m_UserArray) user.ReleaseHeldPackets();
         m_Transmission.Destroy();
         LogTo(m_pLog, engine_log::kDestroyStopCapture);
         m_CapZephra.StopCapture();

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "capture/cap_zephra.h"
+#include "codec/codec_interfaces.h"
 #include "codec/video_enc.h"
-#include "engine/internal_interfaces.h"
 #include "engine/user.h"
 #include "platform/win32.h"
 #include "transport/transmission.h"
@@ -76,10 +76,12 @@ private:
     void PollAudioLevels();
     void RequestPublicAddressAgain();
     void OnPublicAddress(UINT message, const PublicAddressRecord& record);
-    void OnFrameCaptured();
     void LookUpLocalAddress();
+    // A captured frame to the preview and the encoder (capture_handoff.cpp).
+    void OnFrameCaptured();
 
     CTavolinUser* FindUser(int userId);
+    CTavolinUser* FindFreeRecord();
     int SetUserPort(int userId, int publicPort, int localPort, bool video);
     void ReleaseAudioEngine();
     void FreeUndeliveredAddressRecords();

@@ -1,11 +1,13 @@
 #include "engine/user.h"
 
 #include "engine/engine.h"
+#include "transport/rtp/rtp_packet.h"
 
 CTavolinUser::CTavolinUser() {
     Clear();
     m_VideoDec.Open(kVideoWidth, kVideoHeight, this);
     m_FrameAssembler.SetDecoder(&m_VideoDec);
+    m_FrameAssembler.SetReleaser(this);
 }
 
 // Mend: a user still in the table when the engine goes away would otherwise
@@ -39,7 +41,8 @@ void CTavolinUser::PrepareDecoder() {
 
 void CTavolinUser::OnVideoPacket(int userId, rtp::RTPPacket* packet) {
     if (m_nVideo && userId == m_nUserId) {
-        m_FrameAssembler.AddPacket(packet);
+        m_FrameAssembler.AddPacket(
+            ReceivedFragment{packet->GetPayloadData(), packet->GetPayloadLength(), packet->GetTimestamp(), packet});
     } else if (m_pTransmission) {
         m_pTransmission->DeleteVideoPacket(packet);
     }
@@ -49,9 +52,10 @@ void CTavolinUser::OnAudioPacket(int userId, const uint8_t* payload, size_t leng
     if (m_pEngine && userId == m_nUserId) m_pEngine->OnReceivedVoice(userId, payload, length);
 }
 
-void CTavolinUser::SetTransmission(ITavolinPacketReleaser* transmission) {
-    m_pTransmission = transmission;
-    m_FrameAssembler.SetReleaser(transmission);
+void CTavolinUser::SetTransmission(ITavolinPacketReleaser* transmission) { m_pTransmission = transmission; }
+
+void CTavolinUser::ReleaseFragment(void* token) {
+    if (m_pTransmission) m_pTransmission->DeleteVideoPacket(static_cast<rtp::RTPPacket*>(token));
 }
 
 HRESULT CTavolinUser::QueryInterface(const IID&, void**) { return E_FAIL; }

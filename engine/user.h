@@ -2,15 +2,19 @@
 // audio and video switches, and the player's video decoder and reassembler.
 #pragma once
 
+#include "codec/codec_interfaces.h"
 #include "codec/frame_assembler.h"
 #include "codec/video_dec.h"
-#include "engine/internal_interfaces.h"
+#include "transport/packet_sink.h"
 
 #include <cstdint>
 
 class CTavolinEngineImpl;
 
-class CTavolinUser : public ITavolinPacketSink, public ITavolinUser, public ITavolinFrameSink {
+class CTavolinUser : public ITavolinPacketSink,
+                    public ITavolinUser,
+                    public ITavolinFrameSink,
+                    private IFragmentReleaser {
 public:
     static constexpr int kFreeUserId = -1;
     static constexpr uint32_t kNoAddress = 0xFFFFFFFF;
@@ -30,13 +34,12 @@ public:
     void EnableVideoUnconditionally();
     // Local preview of a captured frame, when the view is set and video is on.
     void DrawPreview(const uint8_t* frame, int length);
-    // Received video fragments still held are given back to their session.
-    void ReleaseHeldPackets() { m_FrameAssembler.ReleaseAll(); }
 
     // ITavolinPacketSink
     void OnVideoPacket(int userId, rtp::RTPPacket* packet) override;
     void OnAudioPacket(int userId, const uint8_t* payload, size_t length) override;
     void SetTransmission(ITavolinPacketReleaser* transmission) override;
+    void ReleaseHeldPackets() override { m_FrameAssembler.ReleaseAll(); }
 
     // ITavolinUser
     HRESULT QueryInterface(const IID& iid, void** out) override;
@@ -61,6 +64,9 @@ public:
     ITavolinUserView* m_pView = nullptr;
 
 private:
+    // IFragmentReleaser: the assembler's fragments go back through the transmission.
+    void ReleaseFragment(void* token) override;
+
     CTavolinEngineImpl* m_pEngine = nullptr;
     BITMAPINFOHEADER m_bmih{};
     int m_nAudio = 0;

@@ -1,7 +1,7 @@
 // The engine's user operations: the table of 16 records, record 0 the local
 // user after Create.
 #include "engine/engine.h"
-#include "engine/log.h"
+#include "platform/log.h"
 #include "engine/log_texts.h"
 
 namespace {
@@ -13,14 +13,22 @@ bool IsNoAddress(uint32_t address) {
 }
 }  // namespace
 
+// -1 marks a free record: it names no user.
 CTavolinUser* CTavolinEngineImpl::FindUser(int userId) {
+    if (userId == CTavolinUser::kFreeUserId) return nullptr;
     for (CTavolinUser& user : m_UserArray)
         if (user.m_nUserId == userId) return &user;
     return nullptr;
 }
 
+CTavolinUser* CTavolinEngineImpl::FindFreeRecord() {
+    for (CTavolinUser& user : m_UserArray)
+        if (user.m_nUserId == CTavolinUser::kFreeUserId) return &user;
+    return nullptr;
+}
+
 int CTavolinEngineImpl::AddUser(int userId, uint32_t publicAddress, uint32_t localAddress) {
-    if (userId == m_nLocalUserId) return 0;
+    if (userId == m_nLocalUserId || userId == CTavolinUser::kFreeUserId) return 0;
     try {
         if (CTavolinUser* known = FindUser(userId)) {
             if (IsNoAddress(publicAddress)) return 0;
@@ -29,7 +37,7 @@ int CTavolinEngineImpl::AddUser(int userId, uint32_t publicAddress, uint32_t loc
             LogTo(m_pLog, engine_log::kTransmissionAddUserFailed, userId);
             return 0;
         }
-        CTavolinUser* user = FindUser(CTavolinUser::kFreeUserId);
+        CTavolinUser* user = FindFreeRecord();
         if (!user) return 0;
         user->Clear();
         user->m_uPublicAddress = publicAddress;
@@ -112,7 +120,7 @@ int CTavolinEngineImpl::GetUser(int userId, ITavolinUser** out) {
 
 uint32_t CTavolinEngineImpl::GetLocalAddress() {
     CTavolinUser* local = FindUser(m_nLocalUserId);
-    return local ? local->m_uPublicAddress : 0;
+    return local ? local->m_uPublicAddress : CTavolinUser::kNoAddress;
 }
 
 uint16_t CTavolinEngineImpl::GetLocalAudioPort() {

@@ -1,31 +1,18 @@
-// The message window: private messages from the poll and capture threads,
-// the four timers, and the media hand-offs that run on the engine thread.
+// The message window: dispatch of the private messages from the poll and
+// capture threads, and the four timers.
 #include "engine/engine.h"
-#include "engine/log.h"
 #include "engine/log_texts.h"
+#include "engine/window_messages.h"
+#include "platform/log.h"
 #include "platform/winsock.h"
 
 #include <arpa/inet.h>
 
-#include <algorithm>
-#include <cstring>
 #include <memory>
 
 namespace {
-constexpr int kMaxFragmentData = 536;
-constexpr int kFragmentHeaderBytes = 2;
-constexpr int kMaxFragments = 255;
-constexpr int kVoiceFrameBytes = 50;
-constexpr int kKeyFrameAfter = 25;
 constexpr int kLocalUserLevelId = -1;
 constexpr int kLevelScale = 9;
-
-enum TimerId : UINT_PTR {
-    kTimerAudioLevel = 1,
-    kTimerPublicAddress = 2,
-    kTimerGreet = 3,
-    kTimerTrans = 4,
-};
 
 CTavolinEngineImpl* EngineFrom(LPARAM value) { return reinterpret_cast<CTavolinEngineImpl*>(value); }
 }  // namespace
@@ -119,47 +106,4 @@ void CTavolinEngineImpl::LookUpLocalAddress() {
     if (!inet_ntop(AF_INET, &address, dotted, sizeof dotted)) return;
     LogTo(m_pLog, engine_log::kLocalIp, dotted);
     m_uLocalAddress = ntohl(address.s_addr);
-}
-
-void CTavolinEngineImpl::OnFrameCaptured() {
-    uint32_t length = 0;
-    const uint8_t* frame = m_CapZephra.GetFrame(&length);
-    if (!frame) return;
-    if (m_pLocalUser) m_pLocalUser->DrawPreview(frame, static_cast<int>(length));
-    m_VideoEnc.Encode(frame, m_nFramesSinceKeyFrame > kKeyFrameAfter);
-    if (m_VideoEnc.KeyFrameFlag())
-        m_nFramesSinceKeyFrame = 0;
-    else
-        ++m_nFramesSinceKeyFrame;
-}
-
-void CTavolinEngineImpl::OnEncodedVideo(const uint8_t* data, int, int length) {
-    if (length < 0) return;
-    const int fragments = (length + kMaxFragmentData - 1) / kMaxFragmentData;
-    // The count travels in one byte; the encoder never gets near this.
-    if (fragments > kMaxFragments) return;
-    m_Transmission.NextVideoFrame();
-    uint8_t fragment[kFragmentHeaderBytes + kMaxFragmentData];
-    for (int i = 0; i < fragments; ++i) {
-        const int offset = i * kMaxFragmentData;
-        const int bytes = std::min(kMaxFragmentData, length - offset);
-        fragment[0] = static_cast<uint8_t>(fragments);
-        fragment[1] = static_cast<uint8_t>(i);
-        std::memcpy(fragment + kFragmentHeaderBytes, data + offset, static_cast<size_t>(bytes));
-        m_Transmission.SendVideo(fragment, static_cast<size_t>(bytes + kFragmentHeaderBytes), 0);
-    }
-}
-
-void CTavolinEngineImpl::OnEncodedAudio(const uint8_t* data, int length) {
-    if (length != kVoiceFrameBytes) return;
-    uint8_t payload[1 + kVoiceFrameBytes];
-    payload[0] = static_cast<uint8_t>(m_nVoicePayloadTag);
-    std::memcpy(payload + 1, data, kVoiceFrameBytes);
-    m_Transmission.SendAudio(payload, sizeof payload);
-}
-
-void CTavolinEngineImpl::OnReceivedVoice(int userId, const uint8_t* payload, size_t length) {
-    // An empty payload has no tag to check.
-    if (length < 1 || payload[0] != m_nVoicePayloadTag) return;
-    if (m_AudioEngine) m_AudioEngine->PlayAudio(userId, payload + 1, static_cast<int>(length - 1));
 }

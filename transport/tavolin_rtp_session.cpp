@@ -26,14 +26,17 @@ bool CTavolinRTPSession::OnRawPacket(rtp::RTPRawPacket* packet) {
     if (sender.GetIP() != serverAddress.load() || sender.GetPort() != serverPort.load()) return false;
     address_exchange::PublicAddress answer;
     if (!address_exchange::ParseAddressReply(packet->GetData(), packet->GetDataLength(), &answer)) return false;
+    // Known only once the engine has been told; until then the retry timer
+    // asks again.
+    if (owner && !owner->OnPublicAddress(answer.address, answer.port, kind)) return false;
     publicAddress = answer.address;
     publicPort = answer.port;
     hasPublicAddress = true;
-    if (owner) owner->OnPublicAddress(answer.address, answer.port, kind);
     return false;
 }
 
 void CTavolinRTPSession::OnPollThreadStep() {
+    if (owner) owner->AnnounceWaitingPackets(kind == kVideo);
     BeginDataAccess();
     for (bool found = GotoFirstSourceWithData(); found; found = GotoNextSourceWithData()) {
         rtp::RTPSourceData* source = GetCurrentSourceInfo();

@@ -1,10 +1,11 @@
 #include "transport/transmission.h"
 
-#include "engine/log.h"
+#include "platform/log.h"
 #include "transport/log_texts.h"
 #include "transport/rtp/rtp_errors.h"
 #include "transport/tavolin_rtp_session.h"
 
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 
@@ -46,20 +47,17 @@ bool BeginsWith(const rtp::RTPPacket* packet, const char* prefix) {
 
 CTavolinTransmission::CTavolinTransmission() {
     for (PeerEntry& peer : peers) peer = PeerEntry{};
-    InitializeCriticalSection(&audioLock);
-    InitializeCriticalSection(&videoLock);
+    InitializeCriticalSection(&audioQueue.lock);
+    InitializeCriticalSection(&videoQueue.lock);
 }
 
 CTavolinTransmission::~CTavolinTransmission() {
     Destroy();
-    retiredSessions.clear();
-    DeleteCriticalSection(&audioLock);
-    DeleteCriticalSection(&videoLock);
+    DeleteCriticalSection(&audioQueue.lock);
+    DeleteCriticalSection(&videoQueue.lock);
 }
 
 void CTavolinTransmission::SetLogSink(ITavolinLogSink* sink) { logSink = sink; }
-
-void CTavolinTransmission::SetEventContext(void* context) { eventContext = context; }
 
 uint16_t CTavolinTransmission::GetLocalAudioPort() const { return audioPort; }
 
@@ -71,7 +69,7 @@ const PeerEntry* CTavolinTransmission::PeerAtForTesting(int index) const {
 
 // ---- Sessions -------------------------------------------------------------
 
-int CTavolinTransmission::Create(HWND messageWindow) {
+int CTavolinTransmission::Create(HWND messageWindow, const TransmissionMessages& windowMessages) {
     if (audioSession && audioSession->IsActive()) return 1;
     if (!audioSession) audioSession = std::make_unique<CTavolinRTPSession>();
     if (videoSession && videoSession->IsActive()) return 1;
@@ -82,6 +80,7 @@ int CTavolinTransmission::Create(HWND messageWindow) {
     videoSession->kind = CTavolinRTPSession::kVideo;
     // Known before the poll threads start, which post to it.
     window = messageWindow;
+    messages = windowMessages;
 
     if (OpenSession(*audioSession, kVoiceTimestampUnitSeconds, 0, &audioPort) != 0) return 0;
     if (OpenSession(*videoSession, kVideoTimestampUnitSeconds, audioPort, &videoPort) != 0) return 0;
@@ -116,42 +115,39 @@ int CTavolinTransmission::OpenSession(CTavolinRTPSession& session, double timest
 }
 
 int CTavolinTransmission::Destroy() {
-    CloseSession(audioSession, audioQueue, audioLock);
-    CloseSession(videoSession, videoQueue, videoLock);
+    // Without sessions no packet is out (and the sinks may be gone already).
+    if (audioSession || videoSession) {
+        for (int i = 0; i < peerCount; ++i)
+            if (peers[i].sink) peers[i].sink->ReleaseHeldPackets();
+    }
+    CloseSession(audioSession, audioQueue);
+    CloseSession(videoSession, videoQueue);
     return 1;
 }
 
 // The poll thread is stopped first, so that no packet can be queued after the
 // queue has been emptied.
-void CTavolinTransmission::CloseSession(std::unique_ptr<CTavolinRTPSession>& session,
-                                        std::deque<QueuedPacket>& queue, CRITICAL_SECTION& lock) {
+void CTavolinTransmission::CloseSession(std::unique_ptr<CTavolinRTPSession>& session, ReceiveQueue& queue) {
     if (!session) return;
     session->BYEDestroy(0, kByeReason, std::strlen(kByeReason));
-    EnterCriticalSection(&lock);
+    EnterCriticalSection(&queue.lock);
     std::deque<QueuedPacket> waiting;
-    waiting.swap(queue);
-    LeaveCriticalSection(&lock);
+    waiting.swap(queue.packets);
+    queue.announced = false;
+    LeaveCriticalSection(&queue.lock);
     for (const QueuedPacket& item : waiting) session->DeletePacket(item.packet);
-    if (session->GetPacketsInUse() != 0) retiredSessions.push_back(std::move(session));
+    // Queued packets and those the sinks held are back; the session frees
+    // its pool with it.
+    assert(session->GetPacketsInUse() == 0);
     session.reset();
 }
 
 void CTavolinTransmission::DeleteVideoPacket(rtp::RTPPacket* packet) {
     if (videoSession) videoSession->DeletePacket(packet);
-    ReleaseToRetired(packet);
 }
 
 void CTavolinTransmission::DeleteAudioPacket(rtp::RTPPacket* packet) {
     if (audioSession) audioSession->DeletePacket(packet);
-    ReleaseToRetired(packet);
-}
-
-// A session ignores packets that are not its own, so offering the packet to
-// every retired session gives it back to exactly its owner.
-void CTavolinTransmission::ReleaseToRetired(rtp::RTPPacket* packet) {
-    if (retiredSessions.empty()) return;
-    for (auto& retired : retiredSessions) retired->DeletePacket(packet);
-    std::erase_if(retiredSessions, [](const auto& retired) { return retired->GetPacketsInUse() == 0; });
 }
 
 // ---- Peers ----------------------------------------------------------------
@@ -177,8 +173,11 @@ PeerEntry* CTavolinTransmission::FindPeerBySender(uint32_t address, uint16_t por
 int CTavolinTransmission::AddUser(int userId, uint32_t publicAddress, uint32_t localAddress,
                                   ITavolinPacketSink* sink) {
     if (PeerEntry* known = FindPeer(userId)) {
+        // Media follows the peer to its new address, and only there.
+        DeleteDestinations(*known);
         if (IsAddress(publicAddress)) known->publicAddress = publicAddress;
         if (IsAddress(localAddress)) known->localAddress = localAddress;
+        AddDestinations(*known);
         return 1;
     }
     if (peerCount >= kMaxPeers) {
@@ -224,8 +223,7 @@ int CTavolinTransmission::RemoveUser(int userId) {
         LogTo(logSink, transport_log::kRemoveUnknownUser);
         return 0;
     }
-    DeleteDestinationIfPresent(audioSession.get(), CurrentPair(*peer, false));
-    DeleteDestinationIfPresent(videoSession.get(), CurrentPair(*peer, true));
+    DeleteDestinations(*peer);
     const int index = static_cast<int>(peer - peers);
     for (int i = index; i + 1 < peerCount; ++i) peers[i] = peers[i + 1];
     --peerCount;
@@ -260,42 +258,71 @@ void CTavolinTransmission::QueueVideoPacket(rtp::RTPSourceData* source, rtp::RTP
 // Poll thread, with the session's data-access lock held.
 void CTavolinTransmission::QueuePacket(rtp::RTPSourceData* source, rtp::RTPPacket* packet, bool video) {
     CTavolinRTPSession* session = video ? videoSession.get() : audioSession.get();
+    // The session's poll thread calls this, and Destroy stops it first.
+    assert(session);
     const rtp::RTPIPv4Address* sender = source ? source->GetRTPDataAddress() : nullptr;
     if (!sender) {
         session->DeletePacket(packet);
         return;
     }
-    std::deque<QueuedPacket>& queue = video ? videoQueue : audioQueue;
-    CRITICAL_SECTION& lock = video ? videoLock : audioLock;
-    EnterCriticalSection(&lock);
-    const bool full = queue.size() >= kReceiveQueueLimit;
-    if (!full) queue.push_back({sender->GetIP(), sender->GetPort(), packet});
-    LeaveCriticalSection(&lock);
+    ReceiveQueue& queue = video ? videoQueue : audioQueue;
+    EnterCriticalSection(&queue.lock);
+    const bool full = queue.packets.size() >= kReceiveQueueLimit;
+    if (!full) queue.packets.push_back({sender->GetIP(), sender->GetPort(), packet});
+    LeaveCriticalSection(&queue.lock);
     if (full) {
         session->DeletePacket(packet);
         ++(video ? droppedVideoPackets : droppedAudioPackets);
         return;
     }
-    // A failed post leaves the packet queued: the next message takes the front.
-    PostMessageA(window, video ? MSG_VIDEO_RECEIVED : MSG_AUDIO_RECEIVED, 0, reinterpret_cast<LPARAM>(this));
+    AnnounceWaitingPackets(video);
+}
+
+// Poll threads. Marked before posting, so that the window thread, which
+// clears the mark as it takes the queue, never misses a packet.
+void CTavolinTransmission::AnnounceWaitingPackets(bool video) {
+    ReceiveQueue& queue = video ? videoQueue : audioQueue;
+    EnterCriticalSection(&queue.lock);
+    const bool post = !queue.announced && !queue.packets.empty();
+    if (post) queue.announced = true;
+    LeaveCriticalSection(&queue.lock);
+    if (!post) return;
+    if (PostMessageA(window, video ? messages.videoReceived : messages.audioReceived, 0,
+                     reinterpret_cast<LPARAM>(this)))
+        return;
+    EnterCriticalSection(&queue.lock);
+    queue.announced = false;
+    LeaveCriticalSection(&queue.lock);
 }
 
 void CTavolinTransmission::OnAudioReceived() { OnPacketReceived(false); }
 
 void CTavolinTransmission::OnVideoReceived() { OnPacketReceived(true); }
 
+// Takes what was queued when the message came, one packet at a time, so that
+// a host that removes users or destroys the engine from a callback finds
+// every other packet still in the queue. Later packets come with a message of
+// their own.
 void CTavolinTransmission::OnPacketReceived(bool video) {
-    std::deque<QueuedPacket>& queue = video ? videoQueue : audioQueue;
-    CRITICAL_SECTION& lock = video ? videoLock : audioLock;
-    EnterCriticalSection(&lock);
-    if (queue.empty()) {
-        LeaveCriticalSection(&lock);
-        return;
+    ReceiveQueue& queue = video ? videoQueue : audioQueue;
+    EnterCriticalSection(&queue.lock);
+    queue.announced = false;
+    size_t waiting = queue.packets.size();
+    LeaveCriticalSection(&queue.lock);
+    for (; waiting > 0; --waiting) {
+        EnterCriticalSection(&queue.lock);
+        if (queue.packets.empty()) {
+            LeaveCriticalSection(&queue.lock);
+            return;
+        }
+        const QueuedPacket item = queue.packets.front();
+        queue.packets.pop_front();
+        LeaveCriticalSection(&queue.lock);
+        DeliverPacket(item, video);
     }
-    const QueuedPacket item = queue.front();
-    queue.pop_front();
-    LeaveCriticalSection(&lock);
+}
 
+void CTavolinTransmission::DeliverPacket(const QueuedPacket& item, bool video) {
     rtp::RTPPacket* packet = item.packet;
     auto giveBack = [&] { video ? DeleteVideoPacket(packet) : DeleteAudioPacket(packet); };
     PeerEntry* peer = FindPeerBySender(item.address, item.port, video);
@@ -351,12 +378,15 @@ bool CTavolinTransmission::HasPublicAddresses() const {
 }
 
 // Poll thread. The record belongs to the window procedure once posted.
-void CTavolinTransmission::OnPublicAddress(uint32_t address, uint16_t port, int kind) {
-    auto* record = new PublicAddressRecord{address, port};
+bool CTavolinTransmission::OnPublicAddress(uint32_t address, uint16_t port, int kind) {
+    auto record = std::make_unique<PublicAddressRecord>(PublicAddressRecord{address, port});
+    const UINT message = kind == CTavolinRTPSession::kVoice ? messages.audioPublicAddress : messages.videoPublicAddress;
+    if (!PostMessageA(window, message, reinterpret_cast<WPARAM>(record.get()),
+                      reinterpret_cast<LPARAM>(messages.context)))
+        return false;
+    record.release();
     ownPublicAddress = address;
-    const UINT message = kind == CTavolinRTPSession::kVoice ? MSG_AUDIO_PUBLIC_ADDRESS : MSG_VIDEO_PUBLIC_ADDRESS;
-    if (!PostMessageA(window, message, reinterpret_cast<WPARAM>(record), reinterpret_cast<LPARAM>(eventContext)))
-        delete record;
+    return true;
 }
 
 void CTavolinTransmission::SendHello(PeerEntry& peer, bool hello, bool video) {
@@ -398,11 +428,21 @@ void CTavolinTransmission::SwitchToLocalAddress(PeerEntry& peer) {
     LogTo(logSink, transport_log::kSwitchToLocalAddress);
     peer.audioHelloTime = 0;
     peer.videoHelloTime = 0;
-    DeleteDestinationIfPresent(videoSession.get(), CurrentPair(peer, true));
-    DeleteDestinationIfPresent(audioSession.get(), CurrentPair(peer, false));
+    DeleteDestinations(peer);
     peer.usePublic = 0;
+    AddDestinations(peer);
+}
+
+// A peer's destinations are exactly the pairs in force, one per medium, and
+// only those whose ports are known.
+void CTavolinTransmission::AddDestinations(const PeerEntry& peer) {
     AddDestinationIfReachable(videoSession.get(), CurrentPair(peer, true));
     AddDestinationIfReachable(audioSession.get(), CurrentPair(peer, false));
+}
+
+void CTavolinTransmission::DeleteDestinations(const PeerEntry& peer) {
+    DeleteDestinationIfPresent(videoSession.get(), CurrentPair(peer, true));
+    DeleteDestinationIfPresent(audioSession.get(), CurrentPair(peer, false));
 }
 
 // Keeps the translator's mapping of each session's RTP port alive by sending

@@ -4,8 +4,8 @@
 // public-address discovery and greeting of peers.
 #pragma once
 
-#include "engine/internal_interfaces.h"
 #include "platform/win32.h"
+#include "transport/packet_sink.h"
 #include "transport/transmission_constants.h"
 
 #include <atomic>
@@ -45,6 +45,16 @@ struct QueuedPacket {
     rtp::RTPPacket* packet;
 };
 
+// Received packets of one medium on their way from a poll thread to the
+// window thread. One message announces everything queued until it is handled:
+// a post the full message queue refuses leaves the packets unannounced, and
+// the poll thread announces them again after its next round.
+struct ReceiveQueue {
+    std::deque<QueuedPacket> packets;
+    CRITICAL_SECTION lock;
+    bool announced = false;  // under lock
+};
+
 class CTavolinTransmission : public ITavolinPacketReleaser {
 public:
     CTavolinTransmission();
@@ -56,10 +66,12 @@ public:
     void DeleteAudioPacket(rtp::RTPPacket* packet) override;
 
     void SetLogSink(ITavolinLogSink* sink);
-    // Posted back as lParam of 6442/6443 (the engine object).
-    void SetEventContext(void* context);
 
-    int Create(HWND window);
+    // The poll threads post `messages` to `window` from the moment the
+    // sessions exist.
+    int Create(HWND window, const TransmissionMessages& messages);
+    // Every packet is back with its session before the sessions close: the
+    // packet sinks give back what they hold, the queues are emptied.
     int Destroy();
 
     int AddUser(int userId, uint32_t publicAddress, uint32_t localAddress, ITavolinPacketSink* sink);
@@ -77,7 +89,7 @@ public:
     void GreetPeers();
     void SendTrans();
 
-    // Window thread, one queued packet per call.
+    // Window thread: everything queued for the medium.
     void OnAudioReceived();
     void OnVideoReceived();
 
@@ -87,8 +99,12 @@ public:
     // Poll threads. A packet beyond the queue bound is given back at once.
     void QueueAudioPacket(rtp::RTPSourceData* source, rtp::RTPPacket* packet);
     void QueueVideoPacket(rtp::RTPSourceData* source, rtp::RTPPacket* packet);
-    // Poll thread: a session has learned its public address (kind 0 voice, 1 video).
-    void OnPublicAddress(uint32_t address, uint16_t port, int kind);
+    // Poll threads: posts the message for packets a refused post left waiting.
+    void AnnounceWaitingPackets(bool video);
+    // Poll thread: a session has learned its public address (kind 0 voice, 1
+    // video). False when the window could not be told; the session then asks
+    // the server again on the next retry.
+    bool OnPublicAddress(uint32_t address, uint16_t port, int kind);
 
     // Window thread: "HI" (hello) or "REHI" to the peer's current pair.
     void SendHello(PeerEntry& peer, bool hello, bool video);
@@ -101,7 +117,6 @@ public:
     uint64_t DroppedVideoPacketsForTesting() const { return droppedVideoPackets.load(); }
     CTavolinRTPSession* AudioSessionForTesting() const { return audioSession.get(); }
     CTavolinRTPSession* VideoSessionForTesting() const { return videoSession.get(); }
-    size_t RetiredSessionCountForTesting() const { return retiredSessions.size(); }
 
 private:
     PeerEntry* FindPeer(int userId);
@@ -110,28 +125,25 @@ private:
     int OpenSession(CTavolinRTPSession& session, double timestampUnit, uint16_t avoidPort, uint16_t* port);
     void QueuePacket(rtp::RTPSourceData* source, rtp::RTPPacket* packet, bool video);
     void OnPacketReceived(bool video);
-    void CloseSession(std::unique_ptr<CTavolinRTPSession>& session, std::deque<QueuedPacket>& queue,
-                      CRITICAL_SECTION& lock);
-    void ReleaseToRetired(rtp::RTPPacket* packet);
+    void DeliverPacket(const QueuedPacket& item, bool video);
+    void CloseSession(std::unique_ptr<CTavolinRTPSession>& session, ReceiveQueue& queue);
+    // The destinations of the peer's pair in force, both media.
+    void AddDestinations(const PeerEntry& peer);
+    void DeleteDestinations(const PeerEntry& peer);
 
     ITavolinLogSink* logSink = nullptr;
     PeerEntry peers[transmission::kMaxPeers];
     int32_t peerCount = 0;
     uint16_t audioPort = 0;
     uint16_t videoPort = 0;
-    std::deque<QueuedPacket> audioQueue;
-    std::deque<QueuedPacket> videoQueue;
-    CRITICAL_SECTION audioLock;
-    CRITICAL_SECTION videoLock;
+    ReceiveQueue audioQueue;
+    ReceiveQueue videoQueue;
     HWND window = nullptr;
+    TransmissionMessages messages{};
     std::unique_ptr<CTavolinRTPSession> audioSession;
     std::unique_ptr<CTavolinRTPSession> videoSession;
-    void* eventContext = nullptr;
     std::atomic<uint32_t> ownPublicAddress{transmission::kBroadcastAddress};
 
     std::atomic<uint64_t> droppedAudioPackets{0};
     std::atomic<uint64_t> droppedVideoPackets{0};
-    // Sessions closed by Destroy while packet sinks still hold packets they
-    // handed out; each is deleted once the last of them has come back.
-    std::vector<std::unique_ptr<CTavolinRTPSession>> retiredSessions;
 };

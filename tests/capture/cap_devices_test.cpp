@@ -98,7 +98,7 @@ TEST_F(CaptureTest, LongNameIsKeptAsItsFirst255Bytes) {
     EXPECT_EQ(capture.SelectDevice(capture.GetDeviceName()), 1);
 }
 
-TEST_F(CaptureTest, SelectDeviceBeforeCreateIsRememberedButCreateTakesTheFirstCamera) {
+TEST_F(CaptureTest, SelectDeviceBeforeCreateIsTheCameraCreateBuilds) {
     AddCamera("First");
     AddCamera("Second");
 
@@ -106,7 +106,17 @@ TEST_F(CaptureTest, SelectDeviceBeforeCreateIsRememberedButCreateTakesTheFirstCa
     EXPECT_STREQ(capture.GetDeviceName(), "Second");
     EXPECT_EQ(log.Texts().size(), 0u);
     EXPECT_EQ(capture.Create(nullptr, 160, 120), 1);
-    EXPECT_STREQ(capture.GetDeviceName(), "First");
+    EXPECT_STREQ(capture.GetDeviceName(), "Second");
+    EXPECT_EQ(log.Count("First,BindToObject"), 0u);
+
+    // A chosen name no camera has: Create takes the first camera instead.
+    EXPECT_EQ(capture.SelectDevice("Missing"), 0) << "a graph exists now: the selection rebuilds it";
+    capture.DestroyGraph();
+    CCapZephra fresh;
+    fresh.SetLogSink(&log);
+    EXPECT_EQ(fresh.SelectDevice("Missing"), 1);
+    EXPECT_EQ(fresh.Create(nullptr, 160, 120), 1);
+    EXPECT_STREQ(fresh.GetDeviceName(), "First");
 }
 
 TEST_F(CaptureTest, SelectDeviceRebuildsTheGraphForANameOfAnyCase) {
@@ -123,13 +133,15 @@ TEST_F(CaptureTest, SelectDeviceRebuildsTheGraphForANameOfAnyCase) {
     EXPECT_EQ(capture.StartCapture(), 1);
 }
 
-TEST_F(CaptureTest, SelectingAnUnknownNameLeavesNoGraph) {
+TEST_F(CaptureTest, SelectingAnUnknownNameKeepsTheRunningCameraAndSaysSo) {
     AddCamera("Only");
-    ASSERT_EQ(capture.Create(nullptr, 160, 120), 1);
+    CreateAndStart();
 
     EXPECT_EQ(capture.SelectDevice("Missing"), 0);
-    EXPECT_EQ(capture.StartCapture(), 0);
-    EXPECT_EQ(capture.GetFrame(nullptr), nullptr);
+    EXPECT_EQ(log.Count("SelectDevice Missing failed,back to Only"), 1u);
+    EXPECT_STREQ(capture.GetDeviceName(), "Only");
+    const auto frame = capture_testing::RandomFrame(160, 120, 1);
+    EXPECT_TRUE(platform.Deliver(1.0, frame.data(), static_cast<long>(frame.size()))) << "still running";
     // Destroying what is left releases every platform object.
     capture.DestroyGraph();
     EXPECT_EQ(platform.LiveObjects(), 0);

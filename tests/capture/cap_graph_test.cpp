@@ -93,6 +93,17 @@ TEST_F(CaptureTest, DestroyGraphReleasesEverythingAndEmptiesTheRing) {
     EXPECT_EQ(capture.StartCapture(), 0);
 }
 
+TEST_F(CaptureTest, CreateAfterAStoppedGraphReleasesTheOldOne) {
+    AddCamera("Cam");
+    CreateAndStart();
+    const int oneGraph = platform.LiveObjects();
+    EXPECT_EQ(capture.StopCapture(), 1);  // all the engine's Destroy does
+    CreateAndStart();
+    EXPECT_EQ(platform.LiveObjects(), oneGraph);
+    EXPECT_EQ(capture.DestroyGraph(), 1);
+    EXPECT_EQ(platform.LiveObjects(), 0);
+}
+
 TEST_F(CaptureTest, CallbackInterfaceAnswersNothingAndCountsNothing) {
     void* out = &platform;
     EXPECT_EQ(capture.QueryInterface(IID_IUnknown, &out), E_FAIL);

@@ -16,6 +16,11 @@
 
 namespace capture_testing {
 
+// The size the engine asks of the capture engine.
+constexpr int kVideoWidth = 160;
+constexpr int kVideoHeight = 120;
+constexpr int kVideoFrameBytes = kVideoWidth * kVideoHeight * 3;
+
 // A 24-bit picture with 4-byte-aligned rows and random content.
 inline std::vector<uint8_t> RandomFrame(int width, int height, uint32_t seed) {
     std::vector<uint8_t> bytes(static_cast<size_t>(media::Stride24(width)) * height);

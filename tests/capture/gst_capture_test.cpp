@@ -12,6 +12,10 @@
 namespace {
 
 constexpr int kWhitePattern = 3;
+constexpr int kVideoWidth = 160;
+constexpr int kVideoHeight = 120;
+constexpr int kVideoFrameBytes = kVideoWidth * kVideoHeight * 3;
+constexpr UINT kFrameCaptured = 9161;
 constexpr auto kMeasuredTime = std::chrono::seconds(2);
 
 class GstCaptureTest : public ::testing::Test {
@@ -30,14 +34,14 @@ TEST_F(GstCaptureTest, WindowReceivesAbout15ScaledFramesPerSecond) {
     testing_support::RecordingLogSink log;
     CCapZephra capture;
     capture.SetLogSink(&log);
-    capture.SetEngine(&engine);
-    ASSERT_EQ(capture.Create(window, 160, 120), 1);
+    capture.SetFrameNotice(kFrameCaptured, &engine);
+    ASSERT_EQ(capture.Create(window, kVideoWidth, kVideoHeight), 1);
     EXPECT_STREQ(capture.GetDeviceName(), "Desk");
 
     std::vector<uint32_t> stamps;
     int badFrames = 0;
     messages.onMessage = [&](HWND, const platform_test::Received& received) {
-        if (received.message != MSG_FRAME_CAPTURED) return;
+        if (received.message != kFrameCaptured) return;
         if (received.wParam != 0 || received.lParam != reinterpret_cast<LPARAM>(&engine)) ++badFrames;
         uint32_t length = 0;
         const uint8_t* frame = capture.GetFrame(&length);

@@ -42,20 +42,21 @@ protected:
                                                 << " faults";
     }
 
-    rtp::RTPPacket* Add(uint32_t timestamp, const Payload& payload) {
-        rtp::RTPPacket* packet = releaser.Make(timestamp, payload);
-        assembler->AddPacket(packet);
-        return packet;
+    // Returns the token of the packet behind the fragment.
+    void* Add(uint32_t timestamp, const Payload& payload) {
+        const ReceivedFragment fragment = releaser.Make(timestamp, payload);
+        assembler->AddPacket(fragment);
+        return fragment.token;
     }
     // Adds the fragments of `fragments` at the given indices, in that order.
-    std::vector<rtp::RTPPacket*> AddFragments(uint32_t timestamp, const std::vector<Payload>& fragments,
+    std::vector<void*> AddFragments(uint32_t timestamp, const std::vector<Payload>& fragments,
                                               std::initializer_list<int> indices) {
-        std::vector<rtp::RTPPacket*> added;
+        std::vector<void*> added;
         for (int index : indices) added.push_back(Add(timestamp, fragments[index]));
         return added;
     }
     // Opens a frame of two fragments that never completes.
-    rtp::RTPPacket* AddIncompleteFrame(uint32_t timestamp) { return Add(timestamp, Payload{2, 0, 0xAA}); }
+    void* AddIncompleteFrame(uint32_t timestamp) { return Add(timestamp, Payload{2, 0, 0xAA}); }
     size_t Decoded() const { return pictures.pictures.size(); }
 
     static inline std::vector<std::vector<uint8_t>> keyFrames_;
@@ -67,7 +68,7 @@ protected:
 
 TEST_F(FrameAssemblerTest, OneFragmentFrameIsDecodedAtOnce) {
     std::vector<Payload> single = SplitIntoFragments(keyFrames_[0], 1);
-    rtp::RTPPacket* packet = Add(6000, single[0]);
+    void* packet = Add(6000, single[0]);
     ASSERT_EQ(Decoded(), 1u);
     EXPECT_EQ(pictures.consumedCounts[0], static_cast<int>(keyFrames_[0].size()));
     EXPECT_EQ(releaser.Releases(packet), 1);
@@ -90,7 +91,7 @@ TEST_F(FrameAssemblerTest, DuplicateIsGivenBackAndDoesNotDisturbTheFrame) {
     Add(6000, fragments[0]);
     Payload corrupted = fragments[0];
     corrupted.back() ^= 0xFF;
-    rtp::RTPPacket* duplicate = Add(6000, corrupted);
+    void* duplicate = Add(6000, corrupted);
     EXPECT_EQ(releaser.Releases(duplicate), 1) << "given back at once";
     Add(6000, fragments[1]);
     ASSERT_EQ(Decoded(), 1u);
@@ -98,9 +99,9 @@ TEST_F(FrameAssemblerTest, DuplicateIsGivenBackAndDoesNotDisturbTheFrame) {
 }
 
 TEST_F(FrameAssemblerTest, CompletedFramePurgesOlderFramesOnly) {
-    rtp::RTPPacket* older = AddIncompleteFrame(1000);
+    void* older = AddIncompleteFrame(1000);
     const std::vector<Payload> newer = SplitIntoFragments(keyFrames_[1], 2);
-    rtp::RTPPacket* newerFirst = Add(3000, newer[0]);
+    void* newerFirst = Add(3000, newer[0]);
     for (const Payload& fragment : SplitIntoFragments(keyFrames_[0], 2)) Add(2000, fragment);
     ASSERT_EQ(Decoded(), 1u);
     EXPECT_EQ(releaser.Releases(older), 1) << "frame 1000 was dropped";
@@ -114,7 +115,7 @@ TEST_F(FrameAssemblerTest, LateFragmentOfAPurgedFrameWaitsInANewSlot) {
     const std::vector<Payload> late = SplitIntoFragments(keyFrames_[1], 2);
     Add(1000, late[0]);
     Add(2000, SplitIntoFragments(keyFrames_[0], 1)[0]);
-    rtp::RTPPacket* straggler = Add(1000, late[1]);
+    void* straggler = Add(1000, late[1]);
     EXPECT_EQ(Decoded(), 1u);
     EXPECT_EQ(releaser.Releases(straggler), 0);
     assembler->ReleaseAll();
@@ -123,11 +124,11 @@ TEST_F(FrameAssemblerTest, LateFragmentOfAPurgedFrameWaitsInANewSlot) {
 
 TEST_F(FrameAssemblerTest, TimestampOrderFollowsTheWrap) {
     const Payload whole = SplitIntoFragments(keyFrames_[0], 1)[0];
-    rtp::RTPPacket* beforeWrap = AddIncompleteFrame(kJustBeforeWrap);
+    void* beforeWrap = AddIncompleteFrame(kJustBeforeWrap);
     Add(kJustAfterWrap, whole);
     EXPECT_EQ(releaser.Releases(beforeWrap), 1) << "a frame just before the wrap is older";
 
-    rtp::RTPPacket* afterWrap = AddIncompleteFrame(kJustAfterWrap + 6000);
+    void* afterWrap = AddIncompleteFrame(kJustAfterWrap + 6000);
     Add(kJustBeforeWrap - 6000, whole);
     EXPECT_EQ(releaser.Releases(afterWrap), 0) << "a frame just after the wrap is newer";
     EXPECT_EQ(Decoded(), 2u);
@@ -135,12 +136,12 @@ TEST_F(FrameAssemblerTest, TimestampOrderFollowsTheWrap) {
 
 TEST_F(FrameAssemblerTest, SeventeenthFrameTakesTheSlotOfTheOldest) {
     // Timestamps out of order, the oldest in the middle of the slots.
-    std::vector<rtp::RTPPacket*> held;
+    std::vector<void*> held;
     for (uint32_t n = 0; n < 16; ++n) held.push_back(AddIncompleteFrame((n + 8) % 16 * 1000 + 1000));
-    rtp::RTPPacket* oldest = held[8];
+    void* oldest = held[8];
     EXPECT_EQ(releaser.Releases(oldest), 0);
     Add(17000, SplitIntoFragments(keyFrames_[0], 2)[0]);
-    for (rtp::RTPPacket* packet : held) EXPECT_EQ(releaser.Releases(packet), packet == oldest ? 1 : 0);
+    for (void* packet : held) EXPECT_EQ(releaser.Releases(packet), packet == oldest ? 1 : 0);
 }
 
 TEST_F(FrameAssemblerTest, AcceptsUpToThirtyTwoFragments) {
@@ -150,7 +151,7 @@ TEST_F(FrameAssemblerTest, AcceptsUpToThirtyTwoFragments) {
 
     const std::vector<Payload> refused = SplitIntoFragments(keyFrames_[0], 33);
     for (const Payload& fragment : refused) {
-        rtp::RTPPacket* packet = Add(12000, fragment);
+        void* packet = Add(12000, fragment);
         EXPECT_EQ(releaser.Releases(packet), 1) << "each opener announcing 33 is given back";
     }
     EXPECT_EQ(Decoded(), 1u);
@@ -158,7 +159,7 @@ TEST_F(FrameAssemblerTest, AcceptsUpToThirtyTwoFragments) {
 
 TEST_F(FrameAssemblerTest, MalformedFragmentsAreGivenBackAtOnce) {
     for (const Payload& bad : {Payload{}, Payload{1}, Payload{2, 2, 0}, Payload{2, 200, 0}}) {
-        rtp::RTPPacket* packet = Add(6000, bad);
+        void* packet = Add(6000, bad);
         EXPECT_EQ(releaser.Releases(packet), 1) << "payload of " << bad.size() << " bytes";
     }
     // The frame with timestamp 6000 is still open for its real fragments.
@@ -167,7 +168,7 @@ TEST_F(FrameAssemblerTest, MalformedFragmentsAreGivenBackAtOnce) {
 }
 
 TEST_F(FrameAssemblerTest, CountZeroOpenerLetsTheNextFragmentReopenTheFrame) {
-    rtp::RTPPacket* empty = Add(6000, Payload{0, 0, 0x55});
+    void* empty = Add(6000, Payload{0, 0, 0x55});
     EXPECT_EQ(releaser.Releases(empty), 1);
     Add(6000, SplitIntoFragments(keyFrames_[0], 1)[0]);
     EXPECT_EQ(Decoded(), 1u);
@@ -178,9 +179,9 @@ TEST_F(FrameAssemblerTest, FrameLargerThanTheBufferIsDroppedWhole) {
     Payload first = big, second = big;
     first[0] = second[0] = 2;
     second[1] = 1;
-    rtp::RTPPacket* older = AddIncompleteFrame(1000);
-    rtp::RTPPacket* a = Add(2000, first);
-    rtp::RTPPacket* b = Add(2000, second);
+    void* older = AddIncompleteFrame(1000);
+    void* a = Add(2000, first);
+    void* b = Add(2000, second);
     EXPECT_EQ(Decoded(), 0u);
     EXPECT_EQ(releaser.Releases(a) + releaser.Releases(b), 2);
     EXPECT_EQ(releaser.Releases(older), 1) << "older frames are purged as after a decoded frame";

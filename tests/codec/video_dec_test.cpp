@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 namespace codec_test {
 namespace {
@@ -153,6 +155,33 @@ TEST(VideoDecLifecycle, CloseWithoutInstanceReportsTrue) {
     EXPECT_TRUE(decoder.Close());
     decoder.Decode(nullptr, 0);  // no instance: nothing reaches the library
     EXPECT_TRUE(sink.pictures.empty());
+}
+
+// Engines of one process create decoders and encoders on their own threads;
+// creating one must not disturb another that is coding at that moment.
+TEST_F(VideoDecTest, PicturesStayTheSameWhileAnotherThreadPreparesTheLibrary) {
+    EnginePolicyEncoder encoder;
+    const std::vector<CodedFrame> frames = encoder.EncodeMoving(0, 60);
+    for (const CodedFrame& frame : frames) Decode(frame.bytes);
+    const std::vector<std::vector<uint8_t>> alone = sink.pictures;
+    ASSERT_EQ(alone.size(), frames.size());
+
+    RecordingFrameSink concurrentSink;
+    CVideoDec concurrent;
+    concurrent.Open(kVideoWidth, kVideoHeight, &concurrentSink);
+    ASSERT_TRUE(concurrent.CreateDecoder());
+    std::atomic<bool> done{false};
+    std::thread preparer([&] {
+        for (int i = 0; i < 100000 && !done; ++i) InitCodecLibrary();
+    });
+    for (const CodedFrame& frame : frames) {
+        std::vector<uint8_t> padded(frame.bytes);
+        padded.resize(frame.bytes.size() + CVideoDec::kInputPaddingBytes);
+        concurrent.Decode(padded.data(), static_cast<int>(frame.bytes.size()));
+    }
+    done = true;
+    preparer.join();
+    EXPECT_EQ(concurrentSink.pictures, alone);
 }
 
 }  // namespace

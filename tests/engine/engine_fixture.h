@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/engine.h"
+#include "engine/window_messages.h"
 #include "tests/engine/test_host.h"
 #include "tests/support/udp_peer.h"
 

@@ -1,5 +1,5 @@
 // Create, Destroy, SetEventSink and the last Release.
-#include "engine/log.h"
+#include "platform/log.h"
 #include "engine/log_texts.h"
 #include "tests/engine/engine_fixture.h"
 

@@ -35,6 +35,17 @@ TEST_F(UserTable, HoldsFifteenRemoteUsers) {
     EXPECT_TRUE(host.log.Texts().empty());
 }
 
+TEST_F(UserTable, MinusOneNamesNoUserAndHandsOutNoFreeRecord) {
+    ITavolinUser* user = nullptr;
+    EXPECT_EQ(0, engine->HasUser(-1));
+    EXPECT_EQ(0, engine->GetUser(-1, &user));
+    EXPECT_EQ(nullptr, user);
+    EXPECT_EQ(0, engine->AddUser(-1, kPeerAddress, kPeerAddress));
+    EXPECT_EQ(0, engine->SetUserView(-1, nullptr));
+    EXPECT_EQ(0, engine->RemoveUser(-1));
+    for (int id = 100; id < 115; ++id) EXPECT_EQ(1, engine->AddUser(id, kPeerAddress, kPeerAddress)) << "all records still free";
+}
+
 TEST_F(UserTable, KnownUserTakesANewAddressButNotNone) {
     ASSERT_EQ(1, engine->AddUser(7, kPeerAddress, kPeerAddress));
     EXPECT_EQ(1, engine->AddUser(7, 0x7F000002, kPeerAddress));

@@ -3,10 +3,10 @@
 // The engine is linked into this program (its functions are handed to the
 // room as a game client would find them in the library) so that every
 // received packet can be counted back to its pool.
-#include "tests/integration/packet_counter.h"
 #include "tools/room/address_server_process.h"
 #include "tools/room/lobby.h"
 #include "tools/room/room.h"
+#include "transport/rtp/rtp_packet_pool.h"
 
 #include <tavolin/tavolin.h>
 
@@ -30,7 +30,7 @@ protected:
         std::string error;
         server_ = room::AddressServerProcess::Start(TAVOLIN_DEFAULT_ADDRD, &error);
         ASSERT_TRUE(server_) << error;
-        before_ = integration::CountedPackets();
+        before_ = rtp::RTPPacketPool::ProcessTotals();
     }
 
     std::vector<room::RoomPlayer> Players(int count) const {
@@ -43,9 +43,9 @@ protected:
 
     // Every packet taken since the test began is back with its pool.
     void ExpectEveryPacketGivenBack() const {
-        const integration::PacketCounts now = integration::CountedPackets();
-        EXPECT_GT(now.taken, before_.taken) << "no packet was received at all";
-        EXPECT_EQ(now.taken - before_.taken, now.givenBack - before_.givenBack);
+        const rtp::RTPPacketPool::Totals now = rtp::RTPPacketPool::ProcessTotals();
+        EXPECT_GT(now.acquired, before_.acquired) << "no packet was received at all";
+        EXPECT_EQ(now.acquired - before_.acquired, now.released - before_.released);
     }
 
     static const room::TavolinLibrary& Library() {
@@ -59,7 +59,7 @@ protected:
 
     std::unique_ptr<room::AddressServerProcess> server_;
     room::SharedLobby lobby_;
-    integration::PacketCounts before_;
+    rtp::RTPPacketPool::Totals before_{};
 };
 
 TEST_F(RoomTest, ThreePlayersSeeEachOtherForEightSeconds) {

@@ -14,7 +14,9 @@ namespace {
 constexpr int kReceiveBufferBytes = 4 << 20;
 }
 
-UdpPeer::UdpPeer() {
+UdpPeer::UdpPeer() : UdpPeer(kLoopback, 0) {}
+
+UdpPeer::UdpPeer(uint32_t boundAddress, uint16_t port) {
     fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) throw std::runtime_error("socket");
     // Bursts of a few hundred datagrams (a large frame's fragments) must not
@@ -24,7 +26,8 @@ UdpPeer::UdpPeer() {
         setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(kLoopback);
+    address.sin_addr.s_addr = htonl(boundAddress);
+    address.sin_port = htons(port);
     if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) throw std::runtime_error("bind");
     socklen_t length = sizeof address;
     getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);

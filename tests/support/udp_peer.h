@@ -18,6 +18,8 @@ struct Datagram {
 class UdpPeer {
 public:
     UdpPeer();  // binds 127.0.0.1 on a free port
+    // Binds `address` (host order, in 127.0.0.0/8) on `port`, 0 for a free one.
+    UdpPeer(uint32_t address, uint16_t port);
     ~UdpPeer();
     UdpPeer(const UdpPeer&) = delete;
     UdpPeer& operator=(const UdpPeer&) = delete;

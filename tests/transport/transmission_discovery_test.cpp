@@ -2,6 +2,9 @@
 #include "transport/address_datagram.h"
 #include "transport_test_support.h"
 
+#include <chrono>
+#include <thread>
+
 namespace {
 using namespace transport_testing;
 using testing_support::kLoopback;
@@ -57,7 +60,10 @@ TEST_F(DiscoveryTest, RepliesFromAnotherPortOrWithABadChecksumAreIgnored) {
     transmission.RetryPublicAddress(kLoopback, fakeServer.Port(), &kRequestValue, sizeof kRequestValue);
     ExpectRequestFromBothSessions(fakeServer);
     Reply(fakeServer, audioPort, address_exchange::BuildAddressReply({0xC6120005, 4000}));
-    ASSERT_TRUE(window.PumpUntil([&] { return !window.audioAddresses.empty(); }, 2000));
+    // The session takes the address as known once the host has been told.
+    ASSERT_TRUE(window.PumpUntil(
+        [&] { return !window.audioAddresses.empty() && transmission.AudioSessionForTesting()->hasPublicAddress; },
+        2000));
     EXPECT_EQ(window.audioAddresses[0].address, 0xC6120005u);
     EXPECT_EQ(window.audioAddresses[0].port, 4000);
     EXPECT_FALSE(transmission.HasPublicAddresses()) << "the video session has not been answered";
@@ -119,18 +125,47 @@ TEST_F(DiscoveryTest, TransGoesOnlyToTheAddressServer) {
     EXPECT_FALSE(peer.Receive(100)) << "peers get no TRANS";
 }
 
-TEST_F(DiscoveryTest, AddressMessageThatCannotBePostedFreesItsRecord) {
+TEST_F(DiscoveryTest, AddressMessageThatCannotBePostedFreesItsRecordAndIsNotTakenAsKnown) {
     // A window that is gone makes the post fail; LeakSanitizer would report
     // the record otherwise.
     TestWindow doomed;
     CTavolinTransmission other;
-    other.SetEventContext(&eventContext);
-    ASSERT_EQ(other.Create(doomed.Handle()), 1);
-    ASSERT_TRUE(server.Start(kLoopback, 0));
+    UdpPeer fakeServer;
+    ASSERT_EQ(other.Create(doomed.Handle(), TestMessages(&eventContext)), 1);
     DestroyWindow(doomed.Handle());
-    other.RequestPublicAddress(kLoopback, server.Port(), &kRequestValue, sizeof kRequestValue);
-    ASSERT_TRUE(window.PumpUntil([&] { return other.HasPublicAddresses(); }, 3000));
+    other.RequestPublicAddress(kLoopback, fakeServer.Port(), &kRequestValue, sizeof kRequestValue);
+    for (const uint16_t port : {other.GetLocalAudioPort(), other.GetLocalVideoPort()}) {
+        ASSERT_TRUE(fakeServer.Receive(1000));
+        Reply(fakeServer, port, address_exchange::BuildAddressReply({0xC6120005, 4000}));
+    }
+    window.PumpFor(300);
+    EXPECT_FALSE(other.HasPublicAddresses()) << "the retry timer must ask again";
     EXPECT_TRUE(doomed.audioAddresses.empty());
+}
+
+TEST_F(DiscoveryTest, AnAnswerThatCannotBeAnnouncedIsAskedForAgain) {
+    UdpPeer fakeServer;
+    const uint16_t audioPort = transmission.GetLocalAudioPort();
+    constexpr UINT kFiller = 0x7FFF;
+    int filled = 0;
+    while (filled < 20000 && PostMessageA(window.Handle(), kFiller, 0, 0)) ++filled;
+    ASSERT_LT(filled, 20000) << "the quota never refused a post";
+
+    transmission.RequestPublicAddress(kLoopback, fakeServer.Port(), &kRequestValue, sizeof kRequestValue);
+    ExpectRequestFromBothSessions(fakeServer);
+    Reply(fakeServer, audioPort, address_exchange::BuildAddressReply({0xC6120005, 4000}));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    while (std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_FALSE(transmission.AudioSessionForTesting()->hasPublicAddress.load()) << "the host was never told";
+
+    window.PumpFor(500);  // the game's thread runs again
+    transmission.RetryPublicAddress(kLoopback, fakeServer.Port(), &kRequestValue, sizeof kRequestValue);
+    ExpectRequestFromBothSessions(fakeServer);
+    Reply(fakeServer, audioPort, address_exchange::BuildAddressReply({0xC6120005, 4000}));
+    ASSERT_TRUE(window.PumpUntil(
+        [&] { return !window.audioAddresses.empty() && transmission.AudioSessionForTesting()->hasPublicAddress; },
+        2000));
+    EXPECT_EQ(window.audioAddresses[0].port, 4000);
 }
 
 }  // namespace

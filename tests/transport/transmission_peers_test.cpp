@@ -49,7 +49,7 @@ TEST(TransmissionLifecycle, SendsFailBeforeCreateAndAfterDestroy) {
     EXPECT_LT(transmission.NextVideoFrame(), 0);
 
     TestWindow window;
-    ASSERT_EQ(transmission.Create(window.Handle()), 1);
+    ASSERT_EQ(transmission.Create(window.Handle(), TestMessages(nullptr)), 1);
     EXPECT_EQ(transmission.Destroy(), 1);
     EXPECT_EQ(transmission.Destroy(), 1) << "a second Destroy finds no sessions";
     EXPECT_FALSE(transmission.SendAudio(kVoicePayload, sizeof kVoicePayload));
@@ -63,14 +63,14 @@ TEST(TransmissionLifecycle, PortBasesAreEvenInRangeAndDistinct) {
     for (unsigned seed = 1; seed <= 4; ++seed) {
         std::srand(seed);
         CTavolinTransmission transmission;
-        ASSERT_EQ(transmission.Create(window.Handle()), 1);
+        ASSERT_EQ(transmission.Create(window.Handle(), TestMessages(nullptr)), 1);
         for (uint16_t port : {transmission.GetLocalAudioPort(), transmission.GetLocalVideoPort()}) {
             EXPECT_EQ(port % 2, 0);
             EXPECT_GE(port, 11000);
             EXPECT_LE(port, 13998);
         }
         EXPECT_NE(transmission.GetLocalAudioPort(), transmission.GetLocalVideoPort());
-        EXPECT_EQ(transmission.Create(window.Handle()), 1) << "already active: nothing changes";
+        EXPECT_EQ(transmission.Create(window.Handle(), TestMessages(nullptr)), 1) << "already active: nothing changes";
     }
 }
 
@@ -86,7 +86,7 @@ TEST(TransmissionLifecycle, BusyPortsAreRedrawn) {
 
         std::srand(99);
         CTavolinTransmission transmission;
-        ASSERT_EQ(transmission.Create(window.Handle()), 1);
+        ASSERT_EQ(transmission.Create(window.Handle(), TestMessages(nullptr)), 1);
         EXPECT_NE(transmission.GetLocalAudioPort(), first);
         // The next draw, unless a program running alongside holds that one too.
         EXPECT_NE(std::find(following.begin(), following.end(), transmission.GetLocalAudioPort()), following.end());
@@ -197,6 +197,47 @@ TEST_F(TransmissionTest, NoAddressPairsAreNeverDestinations) {
     ASSERT_TRUE(transmission.SendAudio(kVoicePayload, sizeof kVoicePayload));
     EXPECT_FALSE(peer.Receive(100)) << "neither a hello nor media left for an unusable public pair";
     EXPECT_EQ(transmission.PeerAtForTesting(0)->audioHelloTime, 0u);
+}
+
+// Voice frames that reached `peer` within a short wait, hellos aside.
+int VoiceFramesAt(UdpPeer& peer) {
+    int frames = 0;
+    for (const auto& datagram : peer.ReceiveAll(100)) {
+        const auto rtp = testing_support::ParseRtp(datagram.bytes);
+        if (rtp && rtp->payloadType == 102) ++frames;
+    }
+    return frames;
+}
+
+TEST_F(TransmissionTest, MediaGoesOnlyToThePairInForceThroughReAddSwitchAndRemoval) {
+    LearnPublicAddresses();  // this machine's public address is 127.0.0.1
+    ManualTicks ticks(1000);
+    constexpr uint32_t kFirst = 0x7F000002, kSecond = 0x7F000003, kLocal = 0x7F000004;
+    UdpPeer first(kFirst, 0);
+    const uint16_t port = first.Port();
+    UdpPeer second(kSecond, port), sameTranslator(kLoopback, port), local(kLocal, 0);
+    RecordingPacketSink sink;
+    std::vector<UdpPeer*> everyone = {&first, &second, &sameTranslator, &local};
+    // Sends one voice frame and returns how many frames each address got.
+    auto sendOne = [&] {
+        EXPECT_TRUE(transmission.SendAudio(kVoicePayload, sizeof kVoicePayload));
+        std::vector<int> counts;
+        for (UdpPeer* peer : everyone) counts.push_back(VoiceFramesAt(*peer));
+        return counts;
+    };
+
+    ASSERT_EQ(transmission.AddUser(7, kFirst, kLocal, &sink), 1);
+    ASSERT_EQ(transmission.SetUserAudioPort(7, port, local.Port()), 1);
+    EXPECT_EQ(sendOne(), (std::vector<int>{1, 0, 0, 0}));
+    ASSERT_EQ(transmission.AddUser(7, kSecond, 0xFFFFFFFF, &sink), 1) << "the peer moved";
+    EXPECT_EQ(sendOne(), (std::vector<int>{0, 1, 0, 0}));
+    ASSERT_EQ(transmission.AddUser(7, kLoopback, 0xFFFFFFFF, &sink), 1) << "now behind our own translator";
+    EXPECT_EQ(sendOne(), (std::vector<int>{0, 0, 1, 0}));
+    ticks.Advance(4000);
+    transmission.GreetPeers();  // no answer for 4 s: the local pair takes over
+    EXPECT_EQ(sendOne(), (std::vector<int>{0, 0, 0, 1}));
+    ASSERT_EQ(transmission.RemoveUser(7), 1);
+    EXPECT_EQ(sendOne(), (std::vector<int>{0, 0, 0, 0}));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// From a remote player's datagram to the user's sink: the queues, one packet
-// per message, the lookup by either pair, and who gives each packet back.
+// From a remote player's datagram to the user's sink: the queues, one message
+// for what is queued, the lookup by either pair, and who gives each packet back.
 #include "transport/rtp/rtp_packet.h"
+#include "transport/rtp/rtp_packet_pool.h"
 #include "transport_test_support.h"
 
 #include <algorithm>
@@ -34,22 +35,19 @@ protected:
     CTavolinRTPSession& Video() { return *transmission.VideoSessionForTesting(); }
 };
 
-TEST_F(ReceiveTest, EachMessageHandlesOnePacketInArrivalOrder) {
+TEST_F(ReceiveTest, OneMessageTakesEverythingQueuedInArrivalOrder) {
     UdpPeer remote, unused;
     RecordingPacketSink sink;
     AddLoopbackPeer(5, remote, unused, &sink, false);
     window.dispatchReceived = false;
     SendNumbered(remote, transmission.GetLocalAudioPort(), 102, 0x51, 0, 3);
-    ASSERT_TRUE(window.PumpUntil([&] { return window.audioReceivedMessages == 3; }, 2000));
+    ASSERT_TRUE(window.PumpUntil([&] { return Voice().GetPacketsInUse() == 3; }, 2000));
+    window.PumpFor(50);
+    EXPECT_EQ(window.audioReceivedMessages, 1) << "one message announces the whole queue";
 
     transmission.OnAudioReceived();
-    ASSERT_EQ(sink.audioPayloads.size(), 1u);
-    EXPECT_EQ(Number(sink.audioPayloads[0]), 0);
-    transmission.OnAudioReceived();
-    transmission.OnAudioReceived();
     ASSERT_EQ(sink.audioPayloads.size(), 3u);
-    EXPECT_EQ(Number(sink.audioPayloads[1]), 1);
-    EXPECT_EQ(Number(sink.audioPayloads[2]), 2);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Number(sink.audioPayloads[i]), i);
     transmission.OnAudioReceived();  // an empty queue: nothing happens
     EXPECT_EQ(sink.audioPayloads.size(), 3u);
     EXPECT_EQ(sink.userIds, (std::vector<int>{5, 5, 5}));
@@ -63,7 +61,9 @@ TEST_F(ReceiveTest, EitherPairOfAPeerFindsItAndStrangersAreGivenBack) {
     SendNumbered(publicSide, transmission.GetLocalAudioPort(), 102, 0x61, 0, 2);
     SendNumbered(localSide, transmission.GetLocalAudioPort(), 10, 0x62, 100, 2);  // TRANS from a peer is media
     SendNumbered(stranger, transmission.GetLocalAudioPort(), 102, 0x63, 200, 2);
-    ASSERT_TRUE(window.PumpUntil([&] { return window.audioReceivedMessages == 6; }, 2000));
+    ASSERT_TRUE(window.PumpUntil([&] { return sink.audioPayloads.size() == 4u && Voice().GetPacketsInUse() == 0; },
+                                 2000));
+    window.PumpFor(50);
     ASSERT_EQ(sink.audioPayloads.size(), 4u);
     std::vector<int> numbers;
     for (const auto& payload : sink.audioPayloads) numbers.push_back(Number(payload));
@@ -79,7 +79,9 @@ TEST_F(ReceiveTest, VideoMediaBelongsToTheSinkUntilItGivesItBack) {
     SendNumbered(remote, transmission.GetLocalVideoPort(), 34, 0x71, 0, 4);
     auto hello = RtpDatagram(1, 4, 0, 0x71, Bytes("HI"));
     ASSERT_TRUE(remote.SendTo(kLoopback, transmission.GetLocalVideoPort(), hello.data(), hello.size()));
-    ASSERT_TRUE(window.PumpUntil([&] { return window.videoReceivedMessages == 5; }, 2000));
+    ASSERT_TRUE(window.PumpUntil([&] { return sink.heldVideo.size() == 4u && Video().GetPacketsInUse() == 4u; },
+                                 2000));
+    window.PumpFor(50);
     ASSERT_EQ(sink.heldVideo.size(), 4u);
     EXPECT_EQ(Video().GetPacketsInUse(), 4u) << "the hello went back, the media did not";
     for (size_t i = 0; i < 4; ++i) EXPECT_EQ(Number(sink.videoPayloads[i]), static_cast<int>(i));
@@ -95,19 +97,18 @@ TEST_F(ReceiveTest, PacketsOfARemovedPeerAreGivenBackUndelivered) {
     window.dispatchReceived = false;
     SendNumbered(remote, transmission.GetLocalAudioPort(), 102, 0x81, 0, 2);
     SendNumbered(remote, transmission.GetLocalVideoPort(), 34, 0x82, 0, 2);
-    ASSERT_TRUE(window.PumpUntil([&] { return window.audioReceivedMessages + window.videoReceivedMessages == 4; }, 2000));
+    ASSERT_TRUE(window.PumpUntil([&] { return Voice().GetPacketsInUse() == 2 && Video().GetPacketsInUse() == 2; },
+                                 2000));
     ASSERT_EQ(transmission.RemoveUser(5), 1);
-    for (int i = 0; i < 2; ++i) {
-        transmission.OnAudioReceived();
-        transmission.OnVideoReceived();
-    }
+    transmission.OnAudioReceived();
+    transmission.OnVideoReceived();
     EXPECT_TRUE(sink.audioPayloads.empty());
     EXPECT_TRUE(sink.heldVideo.empty());
     EXPECT_EQ(Voice().GetPacketsInUse(), 0u);
     EXPECT_EQ(Video().GetPacketsInUse(), 0u);
 }
 
-TEST_F(ReceiveTest, DestroyGivesBackQueuedPacketsAndWaitsForHeldOnes) {
+TEST_F(ReceiveTest, DestroyTakesBackQueuedAndHeldPackets) {
     UdpPeer remote, unused;
     RecordingPacketSink sink;
     AddLoopbackPeer(5, remote, unused, &sink, true);
@@ -117,14 +118,15 @@ TEST_F(ReceiveTest, DestroyGivesBackQueuedPacketsAndWaitsForHeldOnes) {
     window.dispatchReceived = false;
     SendNumbered(remote, transmission.GetLocalVideoPort(), 34, 0x91, 2, 3);
     SendNumbered(remote, transmission.GetLocalAudioPort(), 102, 0x92, 0, 3);
-    ASSERT_TRUE(window.PumpUntil([&] { return window.videoReceivedMessages == 5 && window.audioReceivedMessages == 3; }, 2000));
+    ASSERT_TRUE(window.PumpUntil([&] { return Video().GetPacketsInUse() == 5 && Voice().GetPacketsInUse() == 3; },
+                                 2000));
 
-    CTavolinRTPSession* video = transmission.VideoSessionForTesting();
+    const rtp::RTPPacketPool::Totals before = rtp::RTPPacketPool::ProcessTotals();
     ASSERT_EQ(transmission.Destroy(), 1);
-    EXPECT_EQ(transmission.RetiredSessionCountForTesting(), 1u) << "the video session waits for its packets";
-    EXPECT_EQ(video->GetPacketsInUse(), 2u) << "queued packets went back, the sink's did not";
-    sink.ReleaseVideo();
-    EXPECT_EQ(transmission.RetiredSessionCountForTesting(), 0u);
+    EXPECT_TRUE(sink.heldVideo.empty()) << "the sink gave back what it held";
+    const rtp::RTPPacketPool::Totals after = rtp::RTPPacketPool::ProcessTotals();
+    EXPECT_EQ(after.released - before.released, 2u + 3u + 3u) << "held, queued video and queued voice";
+    EXPECT_EQ(after.acquired, after.released);
     window.dispatchReceived = true;
     transmission.OnVideoReceived();  // messages still waiting find empty queues
     transmission.OnAudioReceived();
@@ -163,6 +165,28 @@ TEST_F(ReceiveTest, QueueIsBoundedAndTheExcessIsGivenBackAtOnce) {
     EXPECT_EQ(Number(sink.audioPayloads.front()), 0);
     EXPECT_EQ(Number(sink.audioPayloads.back()), kLimit - 1);
     EXPECT_EQ(Voice().GetPacketsInUse(), 0u);
+}
+
+// A game that stalls its thread fills the message quota; packets that could
+// not be announced then must not wait for good.
+TEST_F(ReceiveTest, PacketsARefusedPostLeftWaitingAreAnnouncedAgain) {
+    UdpPeer remote, unused;
+    RecordingPacketSink sink;
+    AddLoopbackPeer(5, remote, unused, &sink, false);
+    constexpr UINT kFiller = 0x7FFF;
+    int filled = 0;
+    while (filled < 20000 && PostMessageA(window.Handle(), kFiller, 0, 0)) ++filled;
+    ASSERT_LT(filled, 20000) << "the quota never refused a post";
+
+    SendNumbered(remote, transmission.GetLocalAudioPort(), 102, 0x61, 0, 3);
+    // Queued while the quota is full: the posts are refused.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (Voice().GetPacketsInUse() != 3 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(Voice().GetPacketsInUse(), 3u);
+    ASSERT_TRUE(window.PumpUntil([&] { return sink.audioPayloads.size() == 3; }, 3000))
+        << "queued packets were stranded without a message";
+    EXPECT_EQ(Number(sink.audioPayloads.back()), 2);
 }
 
 }  // namespace

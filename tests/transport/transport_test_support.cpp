@@ -23,6 +23,10 @@ std::atomic<DWORD> g_ticks{1};
 DWORD ManualTickSource() { return g_ticks.load(); }
 }  // namespace
 
+TransmissionMessages TestMessages(void* context) {
+    return TransmissionMessages{kAudioReceived, kVideoReceived, kAudioPublicAddress, kVideoPublicAddress, context};
+}
+
 TestWindow::TestWindow() {
     log_.onMessage = [this](HWND, const platform_test::Received& message) { OnMessage(message); };
     window_ = class_.CreateWindow(&log_);
@@ -32,20 +36,20 @@ TestWindow::~TestWindow() { DestroyWindow(window_); }
 
 void TestWindow::OnMessage(const platform_test::Received& message) {
     switch (message.message) {
-        case MSG_AUDIO_RECEIVED:
+        case kAudioReceived:
             ++audioReceivedMessages;
             if (dispatchReceived && message.lParam)
                 reinterpret_cast<CTavolinTransmission*>(message.lParam)->OnAudioReceived();
             break;
-        case MSG_VIDEO_RECEIVED:
+        case kVideoReceived:
             ++videoReceivedMessages;
             if (dispatchReceived && message.lParam)
                 reinterpret_cast<CTavolinTransmission*>(message.lParam)->OnVideoReceived();
             break;
-        case MSG_AUDIO_PUBLIC_ADDRESS:
-        case MSG_VIDEO_PUBLIC_ADDRESS: {
+        case kAudioPublicAddress:
+        case kVideoPublicAddress: {
             auto* record = reinterpret_cast<PublicAddressRecord*>(message.wParam);
-            (message.message == MSG_AUDIO_PUBLIC_ADDRESS ? audioAddresses : videoAddresses).push_back(*record);
+            (message.message == kAudioPublicAddress ? audioAddresses : videoAddresses).push_back(*record);
             addressContexts.push_back(message.lParam);
             delete record;
             break;
@@ -255,8 +259,7 @@ void ManualTicks::Advance(DWORD ms) { g_ticks += ms; }
 
 void TransmissionTest::SetUp() {
     transmission.SetLogSink(&log);
-    transmission.SetEventContext(&eventContext);
-    ASSERT_EQ(transmission.Create(window.Handle()), 1);
+    ASSERT_EQ(transmission.Create(window.Handle(), TestMessages(&eventContext)), 1);
 }
 
 void TransmissionTest::LearnPublicAddresses() {

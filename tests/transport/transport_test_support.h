@@ -4,7 +4,6 @@
 // source the test sets by hand.
 #pragma once
 
-#include "engine/internal_interfaces.h"
 #include "platform/win32.h"
 #include "tests/platform/recording_window.h"
 #include "tests/support/recording_log_sink.h"
@@ -22,6 +21,14 @@
 #include <vector>
 
 namespace transport_testing {
+
+// The messages the test window answers, handed to the transmission as the
+// engine hands over its own.
+constexpr UINT kAudioReceived = 6440;
+constexpr UINT kVideoReceived = 6441;
+constexpr UINT kAudioPublicAddress = 6442;
+constexpr UINT kVideoPublicAddress = 6443;
+TransmissionMessages TestMessages(void* context);
 
 // A recording window owned by the test thread. 6440/6441 call the
 // transmission's receive handlers (as the engine does); 6442/6443 are
@@ -62,6 +69,7 @@ public:
     void OnVideoPacket(int userId, rtp::RTPPacket* packet) override;
     void OnAudioPacket(int userId, const uint8_t* payload, size_t length) override;
     void SetTransmission(ITavolinPacketReleaser* transmission) override { releaser = transmission; }
+    void ReleaseHeldPackets() override { ReleaseVideo(); }
 
     // Gives every held video packet back through the releaser.
     void ReleaseVideo();

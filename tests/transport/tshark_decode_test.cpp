@@ -48,7 +48,7 @@ protected:
 TEST_F(TsharkDecodeTest, EveryPacketKindDecodesWithoutErrors) {
     TestWindow window;
     CTavolinTransmission transmission;
-    ASSERT_EQ(transmission.Create(window.Handle()), 1);
+    ASSERT_EQ(transmission.Create(window.Handle(), TestMessages(nullptr)), 1);
     const uint16_t voicePort = transmission.GetLocalAudioPort();
     const uint16_t videoPort = transmission.GetLocalVideoPort();
 

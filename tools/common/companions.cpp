@@ -2,7 +2,7 @@
 
 #include <climits>
 #include <cstdlib>
-#include <string_view>
+#include <filesystem>
 
 namespace tools {
 namespace {
@@ -26,7 +26,8 @@ bool RunsFromBuildTree() {
 }  // namespace
 
 std::string DefaultLibraryPath() {
-    return RunsFromBuildTree() ? TAVOLIN_BUILT_LIBRARY : ProgramFolder() + "/" + TAVOLIN_INSTALLED_LIBRARY_FROM_BINDIR;
+    if (RunsFromBuildTree()) return TAVOLIN_BUILT_LIBRARY;
+    return (std::filesystem::path(ProgramFolder()) / TAVOLIN_INSTALLED_LIBRARY_FROM_BINDIR).lexically_normal();
 }
 
 std::string DefaultAddrdPath() {

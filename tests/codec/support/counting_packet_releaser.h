@@ -1,9 +1,9 @@
-// Makes received video packets for tests, owns them, and counts how often
-// each one is given back, so a test can prove every packet returns exactly once.
+// Makes received video fragments for tests, owns the packets behind them, and
+// counts how often each one is given back, so a test can prove every packet
+// returns exactly once.
 #pragma once
 
-#include "engine/internal_interfaces.h"
-#include "transport/rtp/rtp_packet.h"
+#include "codec/frame_assembler.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,27 +13,25 @@
 
 namespace codec_test {
 
-class CountingPacketReleaser : public ITavolinPacketReleaser {
+class CountingPacketReleaser : public IFragmentReleaser {
 public:
-    // A parsed RTP packet (payload type 34) with this timestamp and payload.
-    rtp::RTPPacket* Make(uint32_t timestamp, const std::vector<uint8_t>& payload);
+    // A fragment with this timestamp and payload; its token names a packet
+    // this releaser owns.
+    ReceivedFragment Make(uint32_t timestamp, const std::vector<uint8_t>& payload);
 
-    void DeleteVideoPacket(rtp::RTPPacket* packet) override;
-    // Video packets only ever go back as video; any call here is a fault.
-    void DeleteAudioPacket(rtp::RTPPacket* packet) override;
+    void ReleaseFragment(void* token) override;
 
-    int Releases(const rtp::RTPPacket* packet) const;
+    int Releases(const void* token) const;
     size_t Made() const { return packets_.size(); }
     size_t Unreleased() const;
-    // Packets given back more than once, unknown packets and audio releases.
+    // Packets given back more than once and unknown packets.
     int Faults() const { return faults_; }
     // Every packet made so far was given back exactly once.
     bool AllReleasedOnce() const { return faults_ == 0 && Unreleased() == 0; }
 
 private:
-    std::vector<std::unique_ptr<rtp::RTPPacket>> packets_;
-    std::unordered_map<const rtp::RTPPacket*, int> releases_;
-    uint16_t sequence_ = 0;
+    std::vector<std::unique_ptr<std::vector<uint8_t>>> packets_;
+    std::unordered_map<const void*, int> releases_;
     int faults_ = 0;
 };
 

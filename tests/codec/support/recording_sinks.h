@@ -1,7 +1,7 @@
 // Sinks that keep what the encoder and the decoder hand them.
 #pragma once
 
-#include "engine/internal_interfaces.h"
+#include "codec/codec_interfaces.h"
 
 #include <cstdint>
 #include <vector>

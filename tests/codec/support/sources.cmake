@@ -6,7 +6,3 @@ set(CODEC_TEST_SUPPORT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/synthetic_video.cpp
   ${CMAKE_CURRENT_LIST_DIR}/video_fragments.cpp
 )
-# Until the RTP library builds, take the packet parser on its own.
-if(NOT TARGET tavolin_rtp)
-  list(APPEND CODEC_TEST_SUPPORT_SOURCES ${CMAKE_CURRENT_LIST_DIR}/../../../transport/rtp/rtp_packet.cpp)
-endif()

@@ -1,6 +1,6 @@
 #include "tests/codec/support/synthetic_video.h"
 
-#include "engine/internal_interfaces.h"
+#include "codec/codec_interfaces.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,27 +1,19 @@
 #include "tests/codec/support/video_fragments.h"
 
-#include <algorithm>
+#include "codec/video_fragments.h"
+
 #include <cstring>
 
 namespace codec_test {
-namespace {
-constexpr int kFragmentHeaderBytes = 2;  // [count][index]
-
-Payload Fragment(int count, int index, const uint8_t* data, int bytes) {
-    Payload payload(kFragmentHeaderBytes + bytes);
-    payload[0] = static_cast<uint8_t>(count);
-    payload[1] = static_cast<uint8_t>(index);
-    if (bytes > 0) std::memcpy(payload.data() + kFragmentHeaderBytes, data, static_cast<size_t>(bytes));
-    return payload;
-}
-}  // namespace
 
 std::vector<Payload> CutIntoFragments(const uint8_t* frame, int length) {
-    const int count = (length + kFragmentDataBytes - 1) / kFragmentDataBytes;
+    const auto frameBytes = static_cast<size_t>(length);
+    const int count = video_fragments::FragmentCount(frameBytes);
     std::vector<Payload> fragments;
     for (int index = 0; index < count; ++index) {
-        const int offset = index * kFragmentDataBytes;
-        fragments.push_back(Fragment(count, index, frame + offset, std::min(kFragmentDataBytes, length - offset)));
+        Payload payload(video_fragments::kMaxFragmentBytes);
+        payload.resize(video_fragments::CutFragment(frame, frameBytes, count, index, payload.data()));
+        fragments.push_back(std::move(payload));
     }
     return fragments;
 }
@@ -32,11 +24,14 @@ std::vector<Payload> CutIntoFragments(const std::vector<uint8_t>& frame) {
 
 std::vector<Payload> SplitIntoFragments(const std::vector<uint8_t>& frame, int count) {
     std::vector<Payload> fragments;
-    const int length = static_cast<int>(frame.size());
+    const size_t length = frame.size();
     for (int index = 0; index < count; ++index) {
-        const int begin = length * index / count;
-        const int end = length * (index + 1) / count;
-        fragments.push_back(Fragment(count, index, frame.data() + begin, end - begin));
+        const size_t begin = length * static_cast<size_t>(index) / static_cast<size_t>(count);
+        const size_t end = length * static_cast<size_t>(index + 1) / static_cast<size_t>(count);
+        Payload payload{static_cast<uint8_t>(count), static_cast<uint8_t>(index)};
+        payload.insert(payload.end(), frame.begin() + static_cast<std::ptrdiff_t>(begin),
+                       frame.begin() + static_cast<std::ptrdiff_t>(end));
+        fragments.push_back(std::move(payload));
     }
     return fragments;
 }

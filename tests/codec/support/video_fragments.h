@@ -1,5 +1,5 @@
-// Cuts coded frames into the payloads the sending engine puts on the wire:
-// [count][index][up to 536 bytes of the frame].
+// Coded frames as lists of fragment payloads, for tests: cut as the sending
+// engine cuts them, or split into any number of parts.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,6 @@
 
 namespace codec_test {
 
-constexpr int kFragmentDataBytes = 536;
 // The video timestamp advances by this much per frame (90 kHz units).
 constexpr uint32_t kTimestampPerFrame = 6000;
 

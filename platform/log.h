@@ -1,7 +1,10 @@
-// Logging through the host's sink: nothing happens when no sink is set.
+// Logging through the host's sink, shared by every module: nothing happens
+// when no sink is set.
 #pragma once
 
 #include <tavolin/tavolin.h>
+
+#include <cstdint>
 
 template <typename... Args>
 inline void LogTo(ITavolinLogSink* sink, const char* format, Args... args) {

@@ -1,0 +1,31 @@
+# Include directories that follow the module graph.
+#
+# tavolin_module_include(<target> <folder>...): the target, and whatever links
+# it, sees the headers of these folders as "<folder>/<name>.h" and nothing else
+# of the tree. A module reaches another module's headers only by linking it,
+# so an include that points up the graph fails to build.
+function(tavolin_module_include target)
+  set(root ${CMAKE_BINARY_DIR}/include/${target})
+  file(REMOVE_RECURSE ${root})
+  foreach(folder ${ARGN})
+    file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*.h)
+    file(MAKE_DIRECTORY ${root}/${folder})
+    foreach(header ${headers})
+      get_filename_component(name ${header} NAME)
+      file(CREATE_LINK ${header} ${root}/${folder}/${name} SYMBOLIC)
+    endforeach()
+  endforeach()
+  target_include_directories(${target} PUBLIC ${root})
+endfunction()
+
+# tavolin_tree_include(<folder>...): every target of the calling directory sees
+# these folders whole, for instance "tests/..." for the tests' own helpers.
+function(tavolin_tree_include)
+  set(root ${CMAKE_BINARY_DIR}/include/tree${CMAKE_CURRENT_SOURCE_DIR})
+  foreach(folder ${ARGN})
+    get_filename_component(parent ${root}/${folder} DIRECTORY)
+    file(MAKE_DIRECTORY ${parent})
+    file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
+  endforeach()
+  set_property(DIRECTORY APPEND PROPERTY INCLUDE_DIRECTORIES ${root})
+endfunction()
