@@ -20,12 +20,11 @@ constexpr int kToneFrequenciesHz[kMaxPlayers] = {300,  500,  700,  900,  1100, 1
 // tones taken out).
 constexpr double kHeardSnrDb = 10;
 constexpr double kHearingBandHz = 50;
-// Markers searched for and found in at least this share of the seconds heard.
-constexpr double kMarkersFoundShare = 0.5;
-// The mix is judged from this long after the start on, once everyone talks.
-constexpr int64_t kSettleMicros = 3000000;
-constexpr size_t kSnrWindowSamples = 8000;  // 0.5 s between two markers
-constexpr int kSnrWindows = 5;
+// The mix is judged in half-second windows between two of the speaker's
+// markers, one per second from a second after the speaker opened.
+constexpr int64_t kFirstWindowMicros = 1000000;
+constexpr size_t kSnrWindowSamples = 8000;
+constexpr int kMaxSnrWindows = 15;
 constexpr int kLocalUser = -1;
 
 template <typename Function>
@@ -166,8 +165,8 @@ VoicePair VoiceRoom::Analyse(const Listener& listener, int speaker) const {
         if (other != speaker && other != listener.userId) others.push_back(ToneFrequencyHz(other));
     std::vector<double> snrs;
     const int64_t offset = MarkerOffsetMs(speaker) * int64_t{1000};
-    int64_t marker = (heard.startMicros + kSettleMicros - offset) / 1000000 * 1000000 + offset;
-    for (int i = 0; i < kSnrWindows; ++i, marker += 1000000) {
+    int64_t marker = (heard.startMicros + kFirstWindowMicros - offset) / 1000000 * 1000000 + offset;
+    for (int i = 0; i < kMaxSnrWindows; ++i, marker += 1000000) {
         // Half a second from 250 ms after a marker: before the next one and
         // clear of this one's sound (latency well under 250 ms).
         const int64_t begin = (marker + 250000 - heard.startMicros) * 16 / 1000;
@@ -175,13 +174,17 @@ VoicePair VoiceRoom::Analyse(const Listener& listener, int speaker) const {
         snrs.push_back(voice::ToneSnrInBandDb(heard.samples, static_cast<size_t>(begin), kSnrWindowSamples,
                                               ToneFrequencyHz(speaker), kHearingBandHz, others));
     }
-    if (!snrs.empty()) {
-        std::sort(snrs.begin(), snrs.end());
-        pair.toneSnrDb = snrs[snrs.size() / 2];
+    // Judged from the first window the speaker was heard in (players join
+    // at different times): the median from there on.
+    const auto first = std::find_if(snrs.begin(), snrs.end(), [](double snr) { return snr >= kHeardSnrDb; });
+    if (first == snrs.end()) {
+        pair.toneSnrDb = snrs.empty() ? 0 : *std::max_element(snrs.begin(), snrs.end());
+        return pair;
     }
-    const double seconds = static_cast<double>(heard.samples.size()) / 16000.0;
-    const bool markersFound = static_cast<double>(latencies.size()) >= kMarkersFoundShare * (seconds - 1);
-    pair.heard = !snrs.empty() && pair.toneSnrDb >= kHeardSnrDb && markersFound;
+    std::vector<double> since(first, snrs.end());
+    std::sort(since.begin(), since.end());
+    pair.toneSnrDb = since[since.size() / 2];
+    pair.heard = pair.toneSnrDb >= kHeardSnrDb && !latencies.empty();
     return pair;
 }
 
