@@ -1,6 +1,7 @@
 #include "engine/audio_component.h"
 
 #include "engine/guid.h"
+#include "voice/voice_factory.h"
 
 #include <mutex>
 #include <vector>
@@ -16,8 +17,9 @@ std::mutex& RegistryMutex() {
     return mutex;
 }
 
+// The library's own voice component until the host removes or replaces it.
 std::vector<Registration>& Registry() {
-    static std::vector<Registration> registry;
+    static std::vector<Registration> registry{{CLSID_TavolinAudioEngine, &voice::CreateVoiceComponent}};
     return registry;
 }
 

@@ -1,5 +1,6 @@
 // The in-process component registry, the counterpart of COM class
-// registration: the engine finds the voice component here. Empty by default.
+// registration: the engine finds the voice component here. It holds the
+// library's own voice component by default.
 #pragma once
 
 #include <tavolin/tavolin.h>

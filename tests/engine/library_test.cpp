@@ -29,7 +29,11 @@ TEST(Library, ExportsOnlyTheEntryAndHostFunctions) {
     const std::set<std::string> expected{"DllGetClassObjectEx",       "TavolinPumpMessages",
                                          "TavolinDispatchMessages",   "TavolinMessageFd",
                                          "TavolinRegisterComponent",  "TavolinAddSyntheticCamera",
-                                         "TavolinRemoveSyntheticCameras", "TavolinVersion"};
+                                         "TavolinRemoveSyntheticCameras", "TavolinVersion",
+                                         "TavolinEnumVoiceDevices",   "TavolinSelectVoiceDevice",
+                                         "TavolinSetVoiceLogSink",    "TavolinGetVoiceStats",
+                                         "TavolinAddSyntheticMicrophone", "TavolinAddSyntheticSpeaker",
+                                         "TavolinRemoveSyntheticAudioDevice", "TavolinRemoveSyntheticAudioDevices"};
     EXPECT_EQ(expected, DefinedDynamicSymbols(TAVOLIN_LIBRARY_PATH));
 }
 
