@@ -21,8 +21,9 @@ void CTavolinRTPSession::RequestPublicAddress(uint32_t address, uint16_t port, c
 
 // Poll thread, data-access lock held: must not call session operations.
 bool CTavolinRTPSession::OnRawPacket(rtp::RTPRawPacket* packet) {
-    if (hasPublicAddress.load() || !packet->IsRTP()) return true;
     const rtp::RTPIPv4Address& sender = packet->GetSenderAddress();
+    if (!packet->IsRTP()) return senders.AcceptsRtcp(sender.GetIP());
+    if (hasPublicAddress.load()) return senders.AcceptsRtp(sender.GetIP(), sender.GetPort());
     if (sender.GetIP() != serverAddress.load() || sender.GetPort() != serverPort.load()) return false;
     address_exchange::PublicAddress answer;
     if (!address_exchange::ParseAddressReply(packet->GetData(), packet->GetDataLength(), &answer)) return false;

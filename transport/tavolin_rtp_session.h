@@ -4,6 +4,7 @@
 #pragma once
 
 #include "transport/rtp/rtp_session.h"
+#include "transport/sender_filter.h"
 
 #include <atomic>
 #include <cstddef>
@@ -33,6 +34,9 @@ public:
     std::atomic<uint32_t> serverAddress{0};
     std::atomic<uint16_t> serverPort{0};
     std::atomic<bool> hasPublicAddress{false};
+
+    // Once the public address is known, only players are heard.
+    SenderFilter senders;
 
 protected:
     bool OnRawPacket(rtp::RTPRawPacket* packet) override;

@@ -82,8 +82,9 @@ int CTavolinTransmission::Create(HWND messageWindow, const TransmissionMessages&
     window = messageWindow;
     messages = windowMessages;
 
-    if (OpenSession(*audioSession, kVoiceTimestampUnitSeconds, 0, &audioPort) != 0) return 0;
-    if (OpenSession(*videoSession, kVideoTimestampUnitSeconds, audioPort, &videoPort) != 0) return 0;
+    if (OpenSession(*audioSession, kVoiceTimestampUnitSeconds, kVoiceLargestRtpBytes, 0, &audioPort) != 0) return 0;
+    if (OpenSession(*videoSession, kVideoTimestampUnitSeconds, kVideoLargestRtpBytes, audioPort, &videoPort) != 0)
+        return 0;
 
     audioSession->SetDefaultMark(false);
     audioSession->SetDefaultPayloadType(kVoicePayloadType);
@@ -92,15 +93,18 @@ int CTavolinTransmission::Create(HWND messageWindow, const TransmissionMessages&
     videoSession->SetDefaultPayloadType(kVideoPayloadType);
     videoSession->SetDefaultTimestampIncrement(kVideoTimestampIncrement);
     videoSession->SetMaximumPacketSize(kVideoMaximumPacketBytes);
+    UpdateSenderFilters();  // players added before the sessions existed
     return 1;
 }
 
 // Draws port bases until one binds; only a busy port leads to another draw.
-int CTavolinTransmission::OpenSession(CTavolinRTPSession& session, double timestampUnit, uint16_t avoidPort,
-                                      uint16_t* port) {
+int CTavolinTransmission::OpenSession(CTavolinRTPSession& session, double timestampUnit, size_t largestRtpBytes,
+                                      uint16_t avoidPort, uint16_t* port) {
     rtp::RTPSessionParams params;
     params.SetOwnTimestampUnit(timestampUnit);
     params.SetAcceptOwnPackets(false);
+    params.SetMaximumReceivedRTPBytes(largestRtpBytes);
+    params.SetMaximumReceivedRTCPBytes(kLargestRtcpBytes);
     rtp::RTPUDPv4TransmissionParams transmissionParams;
     int status = rtp::kErrorCannotBindRTPSocket;
     for (int draw = 0; draw < kMaxPortDraws; ++draw) {
@@ -178,6 +182,7 @@ int CTavolinTransmission::AddUser(int userId, uint32_t publicAddress, uint32_t l
         if (IsAddress(publicAddress)) known->publicAddress = publicAddress;
         if (IsAddress(localAddress)) known->localAddress = localAddress;
         AddDestinations(*known);
+        UpdateSenderFilters();
         return 1;
     }
     if (peerCount >= kMaxPeers) {
@@ -195,6 +200,7 @@ int CTavolinTransmission::AddUser(int userId, uint32_t publicAddress, uint32_t l
     peer.sink = sink;
     ++peerCount;
     if (sink) sink->SetTransmission(this);
+    UpdateSenderFilters();
     return 1;
 }
 
@@ -213,6 +219,7 @@ int CTavolinTransmission::SetUserPort(int userId, uint16_t publicPort, uint16_t 
     (video ? peer->localVideoPort : peer->localAudioPort) = localPort;
     CTavolinRTPSession* session = video ? videoSession.get() : audioSession.get();
     AddDestinationIfReachable(session, CurrentPair(*peer, video));
+    UpdateSenderFilters();
     SendHello(*peer, true, video);
     return 1;
 }
@@ -228,6 +235,7 @@ int CTavolinTransmission::RemoveUser(int userId) {
     for (int i = index; i + 1 < peerCount; ++i) peers[i] = peers[i + 1];
     --peerCount;
     peers[peerCount] = PeerEntry{};
+    UpdateSenderFilters();
     return 1;
 }
 
@@ -438,6 +446,23 @@ void CTavolinTransmission::SwitchToLocalAddress(PeerEntry& peer) {
 void CTavolinTransmission::AddDestinations(const PeerEntry& peer) {
     AddDestinationIfReachable(videoSession.get(), CurrentPair(peer, true));
     AddDestinationIfReachable(audioSession.get(), CurrentPair(peer, false));
+}
+
+void CTavolinTransmission::UpdateSenderFilters() {
+    for (const bool video : {false, true}) {
+        CTavolinRTPSession* session = video ? videoSession.get() : audioSession.get();
+        if (!session) continue;
+        std::vector<SenderPair> pairs;
+        std::vector<uint32_t> addresses;
+        for (int i = 0; i < peerCount; ++i) {
+            const PeerEntry& peer = peers[i];
+            pairs.push_back({peer.publicAddress, video ? peer.publicVideoPort : peer.publicAudioPort});
+            pairs.push_back({peer.localAddress, video ? peer.localVideoPort : peer.localAudioPort});
+            addresses.push_back(peer.publicAddress);
+            addresses.push_back(peer.localAddress);
+        }
+        session->senders.Replace(std::move(pairs), std::move(addresses));
+    }
 }
 
 void CTavolinTransmission::DeleteDestinations(const PeerEntry& peer) {

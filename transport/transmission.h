@@ -122,7 +122,8 @@ private:
     PeerEntry* FindPeer(int userId);
     PeerEntry* FindPeerBySender(uint32_t address, uint16_t port, bool video);
     int SetUserPort(int userId, uint16_t publicPort, uint16_t localPort, bool video);
-    int OpenSession(CTavolinRTPSession& session, double timestampUnit, uint16_t avoidPort, uint16_t* port);
+    int OpenSession(CTavolinRTPSession& session, double timestampUnit, size_t largestRtpBytes, uint16_t avoidPort,
+                    uint16_t* port);
     void QueuePacket(rtp::RTPSourceData* source, rtp::RTPPacket* packet, bool video);
     void OnPacketReceived(bool video);
     void DeliverPacket(const QueuedPacket& item, bool video);
@@ -130,6 +131,8 @@ private:
     // The destinations of the peer's pair in force, both media.
     void AddDestinations(const PeerEntry& peer);
     void DeleteDestinations(const PeerEntry& peer);
+    // The sessions hear the players of the table, after every change to it.
+    void UpdateSenderFilters();
 
     ITavolinLogSink* logSink = nullptr;
     PeerEntry peers[transmission::kMaxPeers];

@@ -26,6 +26,13 @@ constexpr double kVideoTimestampUnitSeconds = 1.0 / 90000;
 constexpr uint32_t kVoiceTimestampIncrement = 240;   // 30 ms
 constexpr uint32_t kVideoTimestampIncrement = 6000;  // once per frame
 constexpr size_t kVideoMaximumPacketBytes = 32768;
+// The largest datagrams a session takes in. Voice carries 63-byte packets,
+// video at most 550, the address server's answers and the greetings less;
+// the rest is room for what other RTP stacks add (CSRCs, extensions) and for
+// RTCP compounds of a full room. Longer datagrams are dropped unread.
+constexpr size_t kVoiceLargestRtpBytes = 256;
+constexpr size_t kVideoLargestRtpBytes = 1500;
+constexpr size_t kLargestRtcpBytes = 1500;
 
 // Control payloads, without terminator.
 constexpr char kHelloText[] = "HI";

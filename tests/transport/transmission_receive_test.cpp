@@ -189,4 +189,38 @@ TEST_F(ReceiveTest, PacketsARefusedPostLeftWaitingAreAnnouncedAgain) {
     EXPECT_EQ(Number(sink.audioPayloads.back()), 2);
 }
 
+// A receiver report block per SSRC, as a stranger would send to fill the
+// source table and the member count.
+std::vector<uint8_t> ReceiverReports(uint32_t firstSsrc, int count) {
+    std::vector<uint8_t> compound;
+    for (int i = 0; i < count; ++i) {
+        const uint32_t ssrc = firstSsrc + static_cast<uint32_t>(i);
+        const uint8_t header[8] = {0x80, 201, 0, 1, uint8_t(ssrc >> 24), uint8_t(ssrc >> 16), uint8_t(ssrc >> 8),
+                                   uint8_t(ssrc)};
+        compound.insert(compound.end(), header, header + sizeof header);
+    }
+    return compound;
+}
+
+TEST_F(ReceiveTest, StrangersAreNotHeardAndCannotCrowdOutAPlayer) {
+    UdpPeer remote, unused;
+    UdpPeer stranger(0x7F000009, 0);  // another machine
+    RecordingPacketSink sink;
+    AddLoopbackPeer(5, remote, unused, &sink, false);
+    for (int i = 0; i < 8; ++i) {
+        const std::vector<uint8_t> reports = ReceiverReports(0x10000 + 128 * i, 128);
+        ASSERT_TRUE(stranger.SendTo(kLoopback, transmission.GetLocalAudioPort() + 1, reports.data(), reports.size()));
+    }
+    SendNumbered(stranger, transmission.GetLocalAudioPort(), 102, 0x5000, 0, 50);
+    SendNumbered(remote, transmission.GetLocalAudioPort(), 102, 0x51, 0, 3);
+    ASSERT_TRUE(window.PumpUntil([&] { return sink.audioPayloads.size() == 3; }, 2000));
+
+    Voice().BeginDataAccess();
+    std::vector<uint32_t> sources;
+    for (bool found = Voice().GotoFirstSource(); found; found = Voice().GotoNextSource())
+        sources.push_back(Voice().GetCurrentSourceInfo()->GetSSRC());
+    Voice().EndDataAccess();
+    EXPECT_EQ(sources, (std::vector<uint32_t>{0x51})) << "only the player is in the table";
+}
+
 }  // namespace
