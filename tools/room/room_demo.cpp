@@ -4,6 +4,7 @@
 #include "tools/room/lobby.h"
 #include "tools/room/room.h"
 #include "tools/room/stop_signal.h"
+#include "tools/room/voice_room.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -23,24 +24,28 @@ RoomPlayer PlayerFor(const RoomOptions& options, int userId, bool usesRealCamera
     return player;
 }
 
-void PrintStatus(const RoomStatus& now, const RoomStatus& before, double seconds, std::ostream& out) {
-    char line[200];
+void PrintStatus(const RoomStatus& now, const RoomStatus& before, double seconds, double voiceFramesPerSecond,
+                 std::ostream& out) {
+    char line[240];
     std::snprintf(line, sizeof line,
-                  "[%5.1f s] in the room %d/%d (public address %d/%d), video %d/%d pairs, frames/s out %.1f in %.1f\n",
+                  "[%5.1f s] in the room %d/%d (public address %d/%d), video %d/%d pairs, frames/s out %.1f in %.1f, "
+                  "voice frames/s %.1f\n",
                   seconds, now.playersWithAllPeers, now.players, now.playersWithPublicAddress, now.players,
                   now.pairsWithVideo, now.pairs,
                   static_cast<double>(now.framesCaptured - before.framesCaptured) / kStatusPeriodSeconds,
-                  static_cast<double>(now.framesDrawn - before.framesDrawn) / kStatusPeriodSeconds);
+                  static_cast<double>(now.framesDrawn - before.framesDrawn) / kStatusPeriodSeconds,
+                  voiceFramesPerSecond);
     out << line << std::flush;
 }
 
 // Runs the room for the given time, one status line per period, or until a
 // stop signal comes. Returns false when it was stopped early.
-bool RunFor(Room& room, double seconds, std::ostream& out) {
+bool RunFor(Room& room, VoiceRoom& voice, double seconds, std::ostream& out) {
     using Clock = std::chrono::steady_clock;
     constexpr auto kStopCheckPeriod = std::chrono::milliseconds(50);
     const auto start = Clock::now();
     RoomStatus before;
+    uint64_t voiceBefore = 0;
     for (int tick = 1;; ++tick) {
         const double elapsed = std::min(seconds, tick * kStatusPeriodSeconds);
         const auto due = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(elapsed));
@@ -53,13 +58,16 @@ bool RunFor(Room& room, double seconds, std::ostream& out) {
             std::this_thread::sleep_until(std::min(due, Clock::now() + kStopCheckPeriod));
         }
         const RoomStatus now = room.Status();
-        PrintStatus(now, before, elapsed, out);
+        const uint64_t voiceNow = voice.FramesPlayed();
+        PrintStatus(now, before, elapsed, static_cast<double>(voiceNow - voiceBefore) / kStatusPeriodSeconds, out);
         before = now;
+        voiceBefore = voiceNow;
         if (elapsed >= seconds) return true;
     }
 }
 
-bool WriteOutputs(const Room& room, const RoomReport& report, const std::string& directory, std::ostream& errors) {
+bool WriteOutputs(const Room& room, const RoomReport& report, const VoiceReport& voice, const std::string& directory,
+                  std::ostream& errors) {
     std::error_code error;
     std::filesystem::create_directories(directory, error);
     if (error) {
@@ -72,7 +80,7 @@ bool WriteOutputs(const Room& room, const RoomReport& report, const std::string&
         written = false;
     };
     std::ofstream stats(directory + "/stats.json");
-    stats << StatsJson(report) << '\n';
+    stats << WithMember(StatsJson(report), "voice", voice.Json()) << '\n';
     if (!stats) fail("cannot write " + directory + "/stats.json");
     std::string pngError;
     if (!room.BuildMosaic().WritePng(directory + "/mosaic.png", &pngError)) fail(pngError);
@@ -113,18 +121,40 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
     out << "address server " << DottedAddress(serverAddress) << ':' << serverPort << ", " << options.players
         << " players, " << options.seconds << " s\n";
 
+    std::vector<int> localIds;
+    for (const RoomPlayer& player : players) localIds.push_back(player.setup.userId);
+    VoiceFunctions voiceFunctions;
+    std::error_code noDirectory;
+    std::filesystem::create_directories(options.outDirectory, noDirectory);  // the speakers write there
+    if (!voiceFunctions.Resolve(options.library, &error)) {
+        errors << error << '\n';
+        return 1;
+    }
+    VoiceRoom voice(voiceFunctions, localIds, options.players, options.outDirectory);
+    if (!voice.AddDevices(&error)) {
+        errors << error << '\n';
+        return 1;
+    }
+
     Room room(*library, std::move(players), options.players, *lobby);
     if (!room.Start(&error)) {
         errors << error << '\n';
         return 1;
     }
-    const bool ranFullTime = RunFor(room, options.seconds, out);
+    for (int id : localIds) room.Post(id, voice.StartTask(id));
+    const bool ranFullTime = RunFor(room, voice, options.seconds, out);
+    voice.CollectCounters();
     room.Stop();
     const RoomReport report = room.Report();
     PrintReport(report, out);
-    const bool written = WriteOutputs(room, report, options.outDirectory, errors);
-    if (written) out << "wrote " << options.outDirectory << "/stats.json, mosaic.png, log.txt\n";
-    return ranFullTime && report.EveryViewerSawEverySender() && written ? 0 : 1;
+    const VoiceReport voiceReport = voice.Report();
+    voiceReport.Print(out);
+    const bool written = WriteOutputs(room, report, voiceReport, options.outDirectory, errors);
+    voice.WriteLog(options.outDirectory + "/voice-log.txt");
+    if (written)
+        out << "wrote " << options.outDirectory << "/stats.json, mosaic.png, log.txt, voice-log.txt, heard-*.wav\n";
+    const bool everyoneHeard = voiceReport.EveryListenerHeardEverySpeaker();
+    return ranFullTime && report.EveryViewerSawEverySender() && everyoneHeard && written ? 0 : 1;
 }
 
 }  // namespace room
