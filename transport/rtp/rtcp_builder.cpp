@@ -1,5 +1,6 @@
 #include "transport/rtp/rtcp_builder.h"
 
+#include "transport/rtp/rtcp_nack.h"
 #include "transport/rtp/rtcp_packet.h"
 #include "transport/rtp/rtcp_report.h"
 #include "transport/rtp/rtcp_sdes.h"
@@ -27,6 +28,12 @@ size_t RTCPCompoundBuilder::SDESCNAMEBytes(size_t cnameLength) {
 size_t RTCPCompoundBuilder::BYEBytes(size_t reasonLength) {
     return kRTCPHeaderBytes + 4 + (reasonLength ? AlignTo4(1 + reasonLength) : 0);
 }
+
+size_t RTCPCompoundBuilder::NACKBytes(size_t entryCount) {
+    return kRTCPHeaderBytes + kRTCPFeedbackHeaderBodyBytes + entryCount * kRTCPNACKEntryBytes;
+}
+
+size_t RTCPCompoundBuilder::PLIBytes() { return kRTCPHeaderBytes + kRTCPFeedbackHeaderBodyBytes; }
 
 uint8_t* RTCPCompoundBuilder::Begin(size_t packetBytes, uint8_t count, uint8_t type) {
     if (packetBytes > buffer_.size() - length_) return nullptr;
@@ -79,6 +86,31 @@ bool RTCPCompoundBuilder::AddBYE(uint32_t ssrc, const uint8_t* reason, size_t re
         p[8] = static_cast<uint8_t>(reasonLength);
         std::memcpy(p + 9, reason, reasonLength);
     }
+    return true;
+}
+
+bool RTCPCompoundBuilder::AddNACK(uint32_t ssrc, uint32_t mediaSSRC, const uint16_t* lost, size_t count) {
+    const std::vector<RTCPNACKEntry> entries = PackNACKEntries(lost, count);
+    // The length field counts at most 65535 words after the first.
+    if (entries.empty() || NACKBytes(entries.size()) / 4 - 1 > 0xFFFF) return false;
+    uint8_t* p = Begin(NACKBytes(entries.size()), kRTCPFeedbackGenericNACK, kRTCPTransportFeedback);
+    if (!p) return false;
+    Write32(p + 4, ssrc);
+    Write32(p + 8, mediaSSRC);
+    uint8_t* entry = p + kRTCPHeaderBytes + kRTCPFeedbackHeaderBodyBytes;
+    for (const RTCPNACKEntry& e : entries) {
+        Write16(entry, e.pid);
+        Write16(entry + 2, e.blp);
+        entry += kRTCPNACKEntryBytes;
+    }
+    return true;
+}
+
+bool RTCPCompoundBuilder::AddPLI(uint32_t ssrc, uint32_t mediaSSRC) {
+    uint8_t* p = Begin(PLIBytes(), kRTCPFeedbackPLI, kRTCPPayloadFeedback);
+    if (!p) return false;
+    Write32(p + 4, ssrc);
+    Write32(p + 8, mediaSSRC);
     return true;
 }
 

@@ -1,5 +1,5 @@
-// Builds one compound RTCP packet: reports first, then SDES, then an
-// optional BYE (RFC 3550 6.1). Each Add fails, changing nothing, when the
+// Builds one compound RTCP packet: reports first, then SDES, then feedback
+// messages (RFC 4585) or an optional BYE (RFC 3550 6.1). Each Add fails, changing nothing, when the
 // packet would exceed the maximum size.
 #pragma once
 
@@ -23,6 +23,10 @@ public:
     bool AddSDESCNAME(uint32_t ssrc, const uint8_t* cname, size_t cnameLength);
     // Reason of at most 255 bytes.
     bool AddBYE(uint32_t ssrc, const uint8_t* reason, size_t reasonLength);
+    // A generic NACK for the lost sequence numbers of mediaSSRC (at least one;
+    // packed with PackNACKEntries).
+    bool AddNACK(uint32_t ssrc, uint32_t mediaSSRC, const uint16_t* lost, size_t count);
+    bool AddPLI(uint32_t ssrc, uint32_t mediaSSRC);
 
     const uint8_t* GetData() const { return buffer_.data(); }
     size_t GetLength() const { return length_; }
@@ -30,6 +34,8 @@ public:
     static size_t ReportBytes(bool senderReport, int count);
     static size_t SDESCNAMEBytes(size_t cnameLength);
     static size_t BYEBytes(size_t reasonLength);
+    static size_t NACKBytes(size_t entryCount);
+    static size_t PLIBytes();
 
 private:
     uint8_t* Begin(size_t packetBytes, uint8_t count, uint8_t type);

@@ -13,6 +13,8 @@ enum RTCPPacketType : uint8_t {
     kRTCPSourceDescription = 202,
     kRTCPBye = 203,
     kRTCPApplication = 204,
+    kRTCPTransportFeedback = 205,  // RFC 4585
+    kRTCPPayloadFeedback = 206,
 };
 
 constexpr size_t kRTCPHeaderBytes = 4;
@@ -24,7 +26,8 @@ public:
     RTCPPacket(const uint8_t* data, size_t length) : data_(data), length_(length) {}
 
     uint8_t GetPacketType() const { return data_[1]; }
-    // The five-bit count field (report blocks, chunks or sources; APP subtype).
+    // The five-bit count field (report blocks, chunks or sources; APP subtype;
+    // feedback message format).
     uint8_t GetCount() const { return data_[0] & 0x1F; }
     bool HasPadding() const { return data_[0] & 0x20; }
     const uint8_t* GetPacketData() const { return data_; }

@@ -23,6 +23,7 @@ const char* RTPErrorText(int error) {
         case kErrorReasonTooLong: return "BYE reason too long";
         case kErrorPollFailed: return "waiting on the sockets failed";
         case kErrorPollThreadRunning: return "the poll thread is running";
+        case kErrorFeedbackTooSoon: return "feedback to that address sent too recently";
         default: return "unknown error";
     }
 }

@@ -24,6 +24,7 @@ constexpr int kErrorNotInDestinationList = -15;
 constexpr int kErrorReasonTooLong = -16;
 constexpr int kErrorPollFailed = -17;
 constexpr int kErrorPollThreadRunning = -18;
+constexpr int kErrorFeedbackTooSoon = -19;
 
 // Short English description of an error code, for log texts and tests.
 const char* RTPErrorText(int error);

@@ -318,6 +318,8 @@ void RTPSession::OnBYETimeout(RTPSourceData*) {}
 void RTPSession::OnAPPPacket(RTCPAPPPacket*, double, const RTPIPv4Address*) {}
 void RTPSession::OnUnknownPacketType(RTCPPacket*, double, const RTPIPv4Address*) {}
 void RTPSession::OnUnknownPacketFormat(RTCPPacket*, double, const RTPIPv4Address*) {}
+void RTPSession::OnFeedback(RTCPFeedbackKind, uint32_t, uint32_t, const uint16_t*, size_t, double,
+                            const RTPIPv4Address*) {}
 void RTPSession::OnNoteTimeout(RTPSourceData*) {}
 void RTPSession::OnBYEPacket(RTPSourceData*) {}
 void RTPSession::OnSendRTCPCompoundPacket(RTCPCompoundPacket*) {}

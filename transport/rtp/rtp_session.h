@@ -11,6 +11,9 @@
 // OnRawPacket first, which may take it for itself or drop it before any RTP
 // parsing or source bookkeeping.
 //
+// Feedback (RFC 4585): received generic NACKs and picture loss indications
+// reach OnFeedback; SendFeedback sends them to one address at once.
+//
 // Threads: sends and destination changes may come from any thread. The
 // source table and received packets are read between BeginDataAccess and
 // EndDataAccess (a recursive lock the poll thread also holds while it
@@ -28,6 +31,7 @@
 // object itself is destroyed: its destructor frees the pool's storage.
 #pragma once
 
+#include "transport/rtp/rtcp_feedback.h"
 #include "transport/rtp/rtp_ipv4_address.h"
 #include "transport/rtp/rtp_packet.h"
 #include "transport/rtp/rtp_raw_packet.h"
@@ -43,6 +47,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace rtp {
@@ -97,6 +102,14 @@ public:
     // socket to a host-order address and port; refused above the maximum
     // packet size with kErrorPacketTooBig.
     int SendRawData(bool rtpChannel, const void* data, size_t length, uint32_t address, uint16_t port);
+    // A feedback compound now, outside the report schedule: an RR without
+    // report blocks (so the regular reports' loss intervals stay whole),
+    // SDES CNAME and the messages, to the RTCP port of `destination` (given
+    // by its RTP address). kErrorFeedbackTooSoon when feedback went to that
+    // address less than minimumSpacingSeconds ago. Returns the length sent
+    // or an error.
+    int SendFeedback(const RTPIPv4Address& destination, const RTCPFeedbackRequest* messages, size_t count,
+                     double minimumSpacingSeconds);
 
     int SetDefaultPayloadType(uint8_t payloadType);
     int SetDefaultMark(bool marker);
@@ -150,6 +163,11 @@ protected:
     virtual void OnAPPPacket(RTCPAPPPacket* packet, double receiveTime, const RTPIPv4Address* sender);
     virtual void OnUnknownPacketType(RTCPPacket* packet, double receiveTime, const RTPIPv4Address* sender);
     virtual void OnUnknownPacketFormat(RTCPPacket* packet, double receiveTime, const RTPIPv4Address* sender);
+    // A generic NACK (lost: the sequence numbers it marks) or a picture loss
+    // indication (no numbers) from senderSSRC about mediaSSRC. Other feedback
+    // formats go to OnUnknownPacketType, malformed ones to OnUnknownPacketFormat.
+    virtual void OnFeedback(RTCPFeedbackKind kind, uint32_t senderSSRC, uint32_t mediaSSRC, const uint16_t* lost,
+                            size_t lostCount, double receiveTime, const RTPIPv4Address* sender);
     virtual void OnNoteTimeout(RTPSourceData* source);
     virtual void OnBYEPacket(RTPSourceData* source);
     virtual void OnSendRTCPCompoundPacket(RTCPCompoundPacket* packet);
@@ -171,6 +189,7 @@ private:
     void ProcessSDES(const RTCPPacket& packet, const RTPIPv4Address& sender, double now);
     void ProcessBYE(const RTCPPacket& packet, const RTPIPv4Address& sender, double now);
     void ProcessReport(const RTCPPacket& packet, const RTPIPv4Address& sender, double now);
+    void ProcessFeedback(const RTCPPacket& packet, const RTPIPv4Address& sender, double now);
     // Own-SSRC handling of RFC 3550 8.2; returns false when the datagram is dropped.
     bool CheckOwnSSRC(uint32_t ssrc, const RTPIPv4Address& sender, bool isRTP, double now);
     RTCPMembership CurrentMembership();
@@ -198,6 +217,8 @@ private:
     std::unique_ptr<RTCPScheduler> scheduler_;   // guarded by dataMutex_
     std::unique_ptr<RTCPCompoundBuilder> rtcpBuilder_;  // guarded by dataMutex_
     std::vector<RTCPReportBlock> reportBlocks_;         // guarded by dataMutex_
+    // When feedback last went to each address (a few at most).
+    std::vector<std::pair<RTPIPv4Address, double>> feedbackSent_;  // guarded by dataMutex_
     std::mutex builderMutex_;
     std::recursive_mutex dataMutex_;
     RTPRawPacket rawPacket_;  // the polling thread's receive buffer

@@ -1,7 +1,10 @@
 // The receiving half of the session: datagrams from both sockets through
 // the receive filter, RTP into the source table, RTCP compounds packet by
-// packet, own-SSRC collisions and loops, and the time-outs.
+// packet (feedback to OnFeedback), own-SSRC collisions and loops, and the
+// time-outs.
 #include "transport/rtp/rtcp_bye.h"
+#include "transport/rtp/rtcp_nack.h"
+#include "transport/rtp/rtcp_pli.h"
 #include "transport/rtp/rtcp_report.h"
 #include "transport/rtp/rtcp_scheduler.h"
 #include "transport/rtp/rtcp_sdes.h"
@@ -99,6 +102,10 @@ void RTPSession::ProcessRTCP(RTPRawPacket* raw) {
                     OnUnknownPacketFormat(&packet, now, &sender);
                 break;
             }
+            case kRTCPTransportFeedback:
+            case kRTCPPayloadFeedback:
+                ProcessFeedback(packet, sender, now);
+                break;
             default:
                 OnUnknownPacketType(&packet, now, &sender);
                 break;
@@ -121,6 +128,27 @@ void RTPSession::ProcessReport(const RTCPPacket& packet, const RTPIPv4Address& s
     for (int i = 0; i < report.GetReportBlockCount(); ++i) {
         const RTCPReportBlock block = report.GetReportBlock(i);
         if (block.ssrc == ownSSRC) sources_->ProcessReportAboutUs(source, block, now);
+    }
+}
+
+void RTPSession::ProcessFeedback(const RTCPPacket& packet, const RTPIPv4Address& sender, double now) {
+    RTCPPacket copy = packet;
+    const bool nack = packet.GetPacketType() == kRTCPTransportFeedback && packet.GetCount() == kRTCPFeedbackGenericNACK;
+    const bool pli = packet.GetPacketType() == kRTCPPayloadFeedback && packet.GetCount() == kRTCPFeedbackPLI;
+    if (nack) {
+        RTCPNACKReader reader;
+        if (!reader.Parse(packet)) return OnUnknownPacketFormat(&copy, now, &sender);
+        const std::vector<uint16_t> lost = reader.GetLostSequenceNumbers();
+        OnFeedback(RTCPFeedbackKind::kGenericNACK, reader.GetSenderSSRC(), reader.GetMediaSSRC(), lost.data(),
+                   lost.size(), now, &sender);
+    } else if (pli) {
+        RTCPPLIReader reader;
+        if (!reader.Parse(packet)) return OnUnknownPacketFormat(&copy, now, &sender);
+        OnFeedback(RTCPFeedbackKind::kPictureLoss, reader.GetSenderSSRC(), reader.GetMediaSSRC(), nullptr, 0, now,
+                   &sender);
+    } else {
+        // Feedback formats this layer does not read, as any unknown packet.
+        OnUnknownPacketType(&copy, now, &sender);
     }
 }
 

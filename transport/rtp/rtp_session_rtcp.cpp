@@ -1,5 +1,6 @@
 // The sending half of RTCP: membership counts for the interval, the report
-// compound (SR or RR with report blocks, SDES CNAME, optional BYE).
+// compound (SR or RR with report blocks, SDES CNAME, optional BYE), and
+// feedback compounds sent at once to one address.
 #include "transport/rtp/rtcp_builder.h"
 #include "transport/rtp/rtcp_report.h"
 #include "transport/rtp/rtcp_scheduler.h"
@@ -16,6 +17,8 @@
 namespace rtp {
 namespace {
 constexpr double kNTPFractionUnits = 4294967296.0;  // 2^32 per second
+// Addresses whose last feedback time is kept; the oldest is forgotten first.
+constexpr size_t kMaximumFeedbackAddresses = 64;
 
 void SetNTPTime(double now, RTCPSenderInfo* info) {
     const double ntp = now + kNTPEpochOffsetSeconds;
@@ -84,6 +87,49 @@ int RTPSession::SendRTCPCompound(double now, uint32_t ssrc, bool bye, const uint
 
     const int status = transmitter_->SendRTCPData(out.GetData(), out.GetLength());
     if (status < 0) return status;
+    RTCPCompoundPacket sent;
+    if (sent.Parse(out.GetData(), out.GetLength())) OnSendRTCPCompoundPacket(&sent);
+    return static_cast<int>(out.GetLength());
+}
+
+int RTPSession::SendFeedback(const RTPIPv4Address& destination, const RTCPFeedbackRequest* messages, size_t count,
+                             double minimumSpacingSeconds) {
+    if (count == 0 || !messages) return kErrorInvalidParameter;
+    for (size_t i = 0; i < count; ++i)
+        if (messages[i].kind == RTCPFeedbackKind::kGenericNACK && (!messages[i].lost || messages[i].lostCount == 0))
+            return kErrorInvalidParameter;
+    std::lock_guard<std::recursive_mutex> lock(dataMutex_);
+    if (!created_) return kErrorNotCreated;
+    const double now = clock_->Now();
+    auto last = std::find_if(feedbackSent_.begin(), feedbackSent_.end(),
+                             [&](const auto& entry) { return entry.first == destination; });
+    if (last != feedbackSent_.end() && now - last->second < minimumSpacingSeconds) return kErrorFeedbackTooSoon;
+
+    // The builder holds at most the maximum packet size: a failed Add means too big.
+    const uint32_t ssrc = GetLocalSSRC();
+    RTCPCompoundBuilder& out = *rtcpBuilder_;
+    out.Reset();
+    if (!out.AddReceiverReport(ssrc, nullptr, 0) ||
+        !out.AddSDESCNAME(ssrc, reinterpret_cast<const uint8_t*>(cname_.data()), cname_.size()))
+        return kErrorPacketTooBig;
+    for (size_t i = 0; i < count; ++i) {
+        const RTCPFeedbackRequest& message = messages[i];
+        const bool added = message.kind == RTCPFeedbackKind::kGenericNACK
+                               ? out.AddNACK(ssrc, message.mediaSSRC, message.lost, message.lostCount)
+                               : out.AddPLI(ssrc, message.mediaSSRC);
+        if (!added) return kErrorPacketTooBig;
+    }
+    const int status = transmitter_->SendRawData(false, out.GetData(), out.GetLength(), destination.GetIP(),
+                                                 static_cast<uint16_t>(destination.GetPort() + 1));
+    if (status < 0) return status;
+    if (last != feedbackSent_.end()) {
+        last->second = now;
+    } else {
+        if (feedbackSent_.size() >= kMaximumFeedbackAddresses)
+            feedbackSent_.erase(std::min_element(feedbackSent_.begin(), feedbackSent_.end(),
+                                                 [](const auto& a, const auto& b) { return a.second < b.second; }));
+        feedbackSent_.emplace_back(destination, now);
+    }
     RTCPCompoundPacket sent;
     if (sent.Parse(out.GetData(), out.GetLength())) OnSendRTCPCompoundPacket(&sent);
     return static_cast<int>(out.GetLength());
