@@ -1,0 +1,143 @@
+// The engine's CPU per frame and peer in rooms of 2, 4, 8 and 16 players in
+// this process, against the bare encode and decode of the same pictures with
+// the same settings, measured in the same run.
+//
+// The engine's share is the CPU time of each engine's own thread (the one
+// that called Create and pumps its messages: encoding, sending, reassembly,
+// decoding) and of the threads its Create started (the RTP poll threads),
+// read per thread from the kernel. The cameras' streaming threads (picture
+// making, and the engine's scaling, which runs on them) are left out; the
+// views only count. Voice is removed, as the baseline holds none.
+// The baseline codes the first pictures each engine previewed (those it
+// encoded) under the engine's key frame policy and decodes the result.
+#include "bench/bare_video_codec.h"
+#include "bench/lean_room.h"
+#include "bench/thread_cpu.h"
+#include "tools/room/address_server_process.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+constexpr size_t kPicturesPerPlayer = 27;
+constexpr int kKeyFrameAfter = 25;  // the engine forces a key frame once more than 25 passed
+constexpr auto kWarmUp = std::chrono::milliseconds(500);
+constexpr auto kMeasured = std::chrono::seconds(3);
+constexpr int kBaselineRepetitions = 5;
+constexpr double kGoal = 1.25;
+
+struct BareCost {
+    double encodeSeconds = 0;  // per frame
+    double decodeSeconds = 0;
+};
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Per frame, median over repetitions, of coding and decoding every player's pictures.
+BareCost MeasureBare(const std::vector<const std::vector<std::vector<uint8_t>>*>& sequences) {
+    std::vector<double> encodes, decodes;
+    for (int repetition = 0; repetition < kBaselineRepetitions; ++repetition) {
+        double encodeSeconds = 0, decodeSeconds = 0;
+        size_t frames = 0;
+        for (const auto* pictures : sequences) {
+            InitCodecLibrary();
+            bench::BareEncoder encoder;
+            bench::BareDecoder decoder;
+            int sinceKey = kKeyFrameAfter + 1;
+            for (const auto& picture : *pictures) {
+                const bool key = sinceKey > kKeyFrameAfter;
+                sinceKey = key ? 1 : sinceKey + 1;
+                const double start = bench::CurrentThreadCpuSeconds();
+                const int length = encoder.Encode(picture.data(), key);
+                const double coded = bench::CurrentThreadCpuSeconds();
+                decoder.Decode(encoder.Bitstream(), length);
+                const double decoded = bench::CurrentThreadCpuSeconds();
+                encodeSeconds += coded - start;
+                decodeSeconds += decoded - coded;
+                ++frames;
+            }
+        }
+        encodes.push_back(encodeSeconds / static_cast<double>(frames));
+        decodes.push_back(decodeSeconds / static_cast<double>(frames));
+    }
+    return {Median(encodes), Median(decodes)};
+}
+
+bool RunRoom(const room::TavolinLibrary& library, uint16_t serverPort, int players) {
+    bench::LeanRoom room(library, players, serverPort, kPicturesPerPlayer);
+    std::string error;
+    if (!room.StartAndWait(&error)) {
+        std::printf("%2d players: %s\n", players, error.c_str());
+        return false;
+    }
+    std::this_thread::sleep_for(kWarmUp);
+    const std::set<pid_t> engineThreads = room.EngineThreads(), pumpThreads = room.PumpThreads();
+    const auto cpuBefore = bench::ReadThreadCpu();
+    const uint64_t encodedBefore = room.Encoded(), decodedBefore = room.Decoded();
+    const auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(kMeasured);
+    const auto cpuAfter = bench::ReadThreadCpu();
+    const uint64_t encoded = room.Encoded() - encodedBefore, decoded = room.Decoded() - decodedBefore;
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    room.Stop();
+
+    double engineSeconds = 0, pumpSeconds = 0, otherSeconds = 0;
+    for (const auto& [tid, spent] : bench::CpuBetween(cpuBefore, cpuAfter)) {
+        (engineThreads.count(tid) ? engineSeconds : otherSeconds) += spent.seconds;
+        if (pumpThreads.count(tid)) pumpSeconds += spent.seconds;
+    }
+
+    std::vector<const std::vector<std::vector<uint8_t>>*> sequences;
+    for (const auto& player : room.Players())
+        if (const auto* kept = player->Preview().KeptPictures()) sequences.push_back(kept);
+    if (sequences.empty() || decoded == 0) {
+        std::printf("%2d players: no pictures to measure\n", players);
+        return false;
+    }
+    const BareCost bare = MeasureBare(sequences);
+    const double bareSeconds = static_cast<double>(encoded) * bare.encodeSeconds +
+                               static_cast<double>(decoded) * bare.decodeSeconds;
+    const double ratio = engineSeconds / bareSeconds;
+    std::printf("%7d %9.1f %9.1f %9.3f %9.3f %9.3f %9.1f %9.1f %7.3f %s\n", players, encoded / wall,
+                decoded / wall, engineSeconds / wall, (engineSeconds - pumpSeconds) / wall, otherSeconds / wall, 1e6 * engineSeconds / static_cast<double>(decoded),
+                1e6 * bareSeconds / static_cast<double>(decoded), ratio, ratio <= kGoal ? "met" : "NOT MET");
+    return ratio <= kGoal;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<int> sizes = {2, 4, 8, 16};
+    if (argc > 1) {
+        sizes.clear();
+        for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
+    }
+    std::string error;
+    const auto library = room::TavolinLibrary::Load(TAVOLIN_DEFAULT_LIBRARY, &error);
+    if (!library) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    const auto server = room::AddressServerProcess::Start(TAVOLIN_DEFAULT_ADDRD, &error);
+    if (!server) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    std::printf("Engine CPU against bare encode + decode of the same pictures (goal: ratio <= %.2f)\n", kGoal);
+    std::printf("players  enc/s     dec/s     engine    poll      others    engine    bare      ratio\n");
+    std::printf("                             cores     cores     cores     us/f*p    us/f*p\n");
+    bool allMet = true;
+    for (const int players : sizes)
+        if (players >= 2 && players <= 16) allMet = RunRoom(*library, server->Port(), players) && allMet;
+    std::printf("\nus/f*p: microseconds per frame delivered to one peer (one decode). 'engine' is\n"
+                "the engine threads and the RTP poll threads, 'poll' the poll threads' part of it;\n"
+                "'others' is every other thread of the process (cameras, this program).\n");
+    return allMet ? 0 : 2;
+}
