@@ -10,6 +10,11 @@ void CTavolinEngineImpl::OnFrameCaptured() {
     uint32_t length = 0;
     const uint8_t* frame = m_CapZephra.GetFrame(&length);
     if (!frame) return;
+    if (m_CameraWatch.Arrived(GetTickCount()) && m_bCameraLost) {
+        m_bCameraLost = false;
+        m_Events.Emit(TAVOLIN_EVENT_CAMERA_STARTED, m_nLocalUserId, TAVOLIN_MEDIUM_VIDEO, 0, 0,
+                      m_CapZephra.GetDeviceName());
+    }
     if (m_pLocalUser) m_pLocalUser->DrawPreview(frame, static_cast<int>(length));
     m_VideoEnc.Encode(frame, m_nFramesSinceKeyFrame > kKeyFrameAfter);
     if (m_VideoEnc.KeyFrameFlag())

@@ -17,6 +17,7 @@ constexpr UINT kDestroySettleMs = 100;
 
 CTavolinEngineImpl::CTavolinEngineImpl() {
     for (CTavolinUser& user : m_UserArray) user.SetEngine(this);
+    m_Transmission.SetObserver(this);
     for (int i = 0; i < kClassNameLength; ++i) m_szClassName[i] = static_cast<char>('A' + std::rand() % 26);
     m_szClassName[kClassNameLength] = '\0';
 }
@@ -35,6 +36,8 @@ HRESULT CTavolinEngineImpl::QueryInterface(const IID& iid, void** out) {
         *out = static_cast<ITavolinEngine*>(this);
     } else if (SameGuid(iid, IID_ITavolinVideoDevice)) {
         *out = static_cast<ITavolinVideoDevice*>(this);
+    } else if (SameGuid(iid, IID_ITavolinEvents)) {
+        *out = static_cast<ITavolinEvents*>(this);
     } else {
         return E_NOINTERFACE;
     }
@@ -96,7 +99,8 @@ int CTavolinEngineImpl::Create(HINSTANCE instance, uint32_t serverAddress, int s
         if (receiveOnly == 0) {
             m_CapZephra.SetLogSink(m_pLog);
             m_CapZephra.SetFrameNotice(MSG_FRAME_CAPTURED, this);
-            m_CapZephra.Create(m_hWnd, kRequestedWidth, kRequestedHeight);
+            if (!m_CapZephra.Create(m_hWnd, kRequestedWidth, kRequestedHeight))
+                m_Events.Emit(TAVOLIN_EVENT_CAMERA_FAILED, -1, TAVOLIN_MEDIUM_VIDEO, 0, 0, m_CapZephra.GetDeviceName());
             m_VideoEnc.Open(kRequestedWidth, kRequestedHeight, static_cast<ITavolinVideoSink*>(this));
             InitCodecLibrary();
             m_VideoEnc.CreateEncoder();
@@ -114,6 +118,7 @@ int CTavolinEngineImpl::Create(HINSTANCE instance, uint32_t serverAddress, int s
                                             sizeof request);
 
         m_nReceiveOnly = receiveOnly;
+        m_bAddressTimeoutTold = false;
         m_uServerAddress = serverAddress;
         m_uServerPort = static_cast<uint16_t>(serverPort);
         SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -149,6 +154,7 @@ int CTavolinEngineImpl::Destroy() {
         m_Transmission.Destroy();
         LogTo(m_pLog, engine_log::kDestroyStopCapture);
         m_CapZephra.StopCapture();
+        m_bCapturing = false;
         LogTo(m_pLog, engine_log::kDestroyAudioCodec);
         LogTo(m_pLog, engine_log::kDestroyVideoCodec);
         LogTo(m_pLog, engine_log::kDestroyVideoEnc);
@@ -180,6 +186,7 @@ const char* CTavolinEngineImpl::GetDeviceName() { return m_CapZephra.GetDeviceNa
 
 int CTavolinEngineImpl::SelectDevice(const char* name) {
     const int result = m_CapZephra.SelectDevice(name);
+    if (!result) m_Events.Emit(TAVOLIN_EVENT_CAMERA_FAILED, -1, TAVOLIN_MEDIUM_VIDEO, 0, 0, name ? name : "");
     if (result && m_pLocalUser) m_pLocalUser->EnableVideoUnconditionally();
     return result;
 }

@@ -7,6 +7,7 @@
 #include "capture/cap_zephra.h"
 #include "codec/codec_interfaces.h"
 #include "codec/video_enc.h"
+#include "engine/host_events.h"
 #include "engine/user.h"
 #include "platform/win32.h"
 #include "transport/transmission.h"
@@ -16,12 +17,16 @@
 class CTavolinEngineImpl final : public ITavolinEngine,
                                  public ITavolinVideoSink,
                                  public ITavolinAudioSink,
-                                 public ITavolinVideoDevice {
+                                 public ITavolinVideoDevice,
+                                 public ITavolinEvents,
+                                 private ITransmissionObserver {
 public:
     static constexpr int kUserCount = 16;
     static constexpr int kClassNameLength = 31;
     // The public-address request carries the 32-bit value 1.
     static constexpr uint32_t kPublicAddressRequest = 1;
+    // A capturing camera that delivers nothing for this long is lost.
+    static constexpr uint32_t kCameraSilenceMs = 3000;
 
     CTavolinEngineImpl();
     ~CTavolinEngineImpl();
@@ -56,6 +61,10 @@ public:
     int ShowPropertyPage(HWND parent, int dialog) override;
     int HasPropertyPage(int dialog) override;
 
+    // ITavolinEvents
+    int Subscribe(ITavolinEventListener* listener) override { return m_Events.Subscribe(listener); }
+    int Unsubscribe(ITavolinEventListener* listener) override { return m_Events.Unsubscribe(listener); }
+
     // ITavolinVideoSink: cuts a coded frame into numbered fragments.
     void OnEncodedVideo(const uint8_t* data, int keyFrame, int length) override;
     // ITavolinAudioSink: frames a 50-byte voice frame as a tagged payload.
@@ -65,6 +74,7 @@ public:
     void SwitchLocalCamera(int userId, int on);
     void SwitchLocalVoice(int userId, int on);
     void OnReceivedVoice(int userId, const uint8_t* payload, size_t length);
+    void OnMediaStarted(int userId, bool video);
 
     HWND Window() const { return m_hWnd; }
     // The message window's procedure.
@@ -79,6 +89,12 @@ private:
     void LookUpLocalAddress();
     // A captured frame to the preview and the encoder (capture_handoff.cpp).
     void OnFrameCaptured();
+    // Events of silence: media from a peer, frames from the camera (greeting timer).
+    void WatchArrivals();
+
+    // ITransmissionObserver
+    void OnPeerGreeted(int userId, bool video) override;
+    void OnPeerSwitchedToLocal(int userId) override;
 
     CTavolinUser* FindUser(int userId);
     CTavolinUser* FindFreeRecord();
@@ -105,4 +121,10 @@ private:
     CTavolinUser* m_pLocalUser = nullptr;
     ITavolinEventSink* m_pEventSink = nullptr;
     ITavolinLogSink* m_pLog = nullptr;
+
+    HostEvents m_Events;
+    bool m_bCapturing = false;
+    bool m_bCameraLost = false;
+    ArrivalWatch m_CameraWatch{kCameraSilenceMs};
+    bool m_bAddressTimeoutTold = false;
 };

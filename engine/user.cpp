@@ -32,6 +32,8 @@ void CTavolinUser::Clear() {
     m_bmih.biCompression = BI_RGB;
     m_VideoDec.Close();
     m_FrameAssembler.ReleaseAll();
+    m_VoiceWatch.Reset();
+    m_VideoWatch.Reset();
 }
 
 void CTavolinUser::PrepareDecoder() {
@@ -40,6 +42,7 @@ void CTavolinUser::PrepareDecoder() {
 }
 
 void CTavolinUser::OnVideoPacket(int userId, rtp::RTPPacket* packet) {
+    if (userId == m_nUserId && m_VideoWatch.Arrived(GetTickCount()) && m_pEngine) m_pEngine->OnMediaStarted(userId, true);
     if (m_nVideo && userId == m_nUserId) {
         m_FrameAssembler.AddPacket(
             ReceivedFragment{packet->GetPayloadData(), packet->GetPayloadLength(), packet->GetTimestamp(), packet});
@@ -49,6 +52,7 @@ void CTavolinUser::OnVideoPacket(int userId, rtp::RTPPacket* packet) {
 }
 
 void CTavolinUser::OnAudioPacket(int userId, const uint8_t* payload, size_t length) {
+    if (userId == m_nUserId && m_VoiceWatch.Arrived(GetTickCount()) && m_pEngine) m_pEngine->OnMediaStarted(userId, false);
     if (m_pEngine && userId == m_nUserId) m_pEngine->OnReceivedVoice(userId, payload, length);
 }
 

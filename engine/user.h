@@ -5,6 +5,7 @@
 #include "codec/codec_interfaces.h"
 #include "codec/frame_assembler.h"
 #include "codec/video_dec.h"
+#include "engine/host_events.h"
 #include "transport/packet_sink.h"
 
 #include <cstdint>
@@ -19,6 +20,8 @@ public:
     static constexpr int kFreeUserId = -1;
     static constexpr uint32_t kNoAddress = 0xFFFFFFFF;
     static constexpr int kDefaultSetting = 100;
+    // Media that has not come for this long has stopped.
+    static constexpr uint32_t kMediaSilenceMs = 2000;
 
     CTavolinUser();
     ~CTavolinUser();
@@ -34,6 +37,8 @@ public:
     void EnableVideoUnconditionally();
     // Local preview of a captured frame, when the view is set and video is on.
     void DrawPreview(const uint8_t* frame, int length);
+    // True once when media of that kind has stopped arriving.
+    bool MediaStopped(bool video, uint32_t now) { return (video ? m_VideoWatch : m_VoiceWatch).Stopped(now); }
 
     // ITavolinPacketSink
     void OnVideoPacket(int userId, rtp::RTPPacket* packet) override;
@@ -75,4 +80,6 @@ private:
     CVideoFrameAssembler m_FrameAssembler;
     ITavolinPacketReleaser* m_pTransmission = nullptr;
     int m_nSetting = kDefaultSetting;
+    ArrivalWatch m_VoiceWatch{kMediaSilenceMs};
+    ArrivalWatch m_VideoWatch{kMediaSilenceMs};
 };

@@ -135,10 +135,18 @@ uint16_t CTavolinEngineImpl::GetLocalVideoPort() {
 
 void CTavolinEngineImpl::SwitchLocalCamera(int userId, int on) {
     if (userId != m_nLocalUserId || m_nReceiveOnly) return;
-    if (on == kSwitchOn)
-        m_CapZephra.StartCapture();
-    else
+    if (on != kSwitchOn) {
         m_CapZephra.StopCapture();
+        m_bCapturing = false;
+        return;
+    }
+    const bool started = m_CapZephra.StartCapture();
+    if (started == m_bCapturing) return;  // already running: nothing new to tell
+    m_bCapturing = started;
+    m_bCameraLost = false;
+    m_CameraWatch.Arrived(GetTickCount());
+    m_Events.Emit(started ? TAVOLIN_EVENT_CAMERA_STARTED : TAVOLIN_EVENT_CAMERA_FAILED, userId, TAVOLIN_MEDIUM_VIDEO, 0,
+                  0, m_CapZephra.GetDeviceName());
 }
 
 void CTavolinEngineImpl::SwitchLocalVoice(int userId, int on) {

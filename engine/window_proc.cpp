@@ -56,6 +56,7 @@ void CTavolinEngineImpl::OnTimer(UINT_PTR id) {
             break;
         case kTimerGreet:
             m_Transmission.GreetPeers();
+            WatchArrivals();
             break;
         case kTimerTrans:
             m_Transmission.SendTrans();
@@ -79,14 +80,22 @@ void CTavolinEngineImpl::RequestPublicAddressAgain() {
         KillTimer(m_hWnd, kTimerPublicAddress);
         return;
     }
+    if (!m_bAddressTimeoutTold) {
+        m_bAddressTimeoutTold = true;
+        for (const bool video : {false, true})
+            if (!m_Transmission.HasPublicAddress(video))
+                m_Events.Emit(TAVOLIN_EVENT_PUBLIC_ADDRESS_TIMEOUT, -1, video ? TAVOLIN_MEDIUM_VIDEO : TAVOLIN_MEDIUM_VOICE);
+    }
     const uint32_t request = kPublicAddressRequest;
     m_Transmission.RetryPublicAddress(m_uServerAddress, m_uServerPort, &request, sizeof request);
     LogTo(m_pLog, engine_log::kRequestPublicIp);
 }
 
 void CTavolinEngineImpl::OnPublicAddress(UINT message, const PublicAddressRecord& record) {
-    if (!m_pEventSink) return;
     const bool audio = message == MSG_AUDIO_PUBLIC_ADDRESS;
+    m_Events.Emit(TAVOLIN_EVENT_PUBLIC_ADDRESS, -1, audio ? TAVOLIN_MEDIUM_VOICE : TAVOLIN_MEDIUM_VIDEO, record.address,
+                  record.port);
+    if (!m_pEventSink) return;
     if (CTavolinUser* local = FindUser(m_nLocalUserId)) {
         local->m_uPublicAddress = record.address;
         (audio ? local->m_uAudioPort : local->m_uVideoPort) = record.port;

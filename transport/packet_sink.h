@@ -30,6 +30,14 @@ struct ITavolinPacketSink {
     virtual void ReleaseHeldPackets() = 0;
 };
 
+// What the transmission tells its owner about its peers, on the window thread.
+struct ITransmissionObserver {
+    // The peer answered a greeting of this medium for the first time.
+    virtual void OnPeerGreeted(int userId, bool video) = 0;
+    // Media to the peer now goes to its local pair.
+    virtual void OnPeerSwitchedToLocal(int userId) = 0;
+};
+
 // Posted with the public-address messages; allocated by the poster with new,
 // freed (delete) by the window procedure.
 struct PublicAddressRecord {

@@ -342,12 +342,11 @@ void CTavolinTransmission::DeliverPacket(const QueuedPacket& item, bool video) {
         if (BeginsWith(packet, kHelloText)) {
             SendHello(*peer, false, video);
         } else if (BeginsWith(packet, kHelloAnswerText)) {
-            if (video) {
-                peer->videoSettled = 1;
-            } else {
-                peer->audioSettled = 1;
-                LogTo(logSink, transport_log::kVoiceHelloAnswered);
-            }
+            int32_t& settled = video ? peer->videoSettled : peer->audioSettled;
+            const bool first = settled == 0;
+            settled = 1;
+            if (!video) LogTo(logSink, transport_log::kVoiceHelloAnswered);
+            if (first && observer_) observer_->OnPeerGreeted(peer->userId, video);
         }
         giveBack();
         return;
@@ -376,6 +375,11 @@ void CTavolinTransmission::RetryPublicAddress(uint32_t serverAddress, uint16_t s
         if (session && !session->hasPublicAddress.load())
             session->RequestPublicAddress(serverAddress, serverPort, data, length);
     }
+}
+
+bool CTavolinTransmission::HasPublicAddress(bool video) const {
+    const CTavolinRTPSession* session = video ? videoSession.get() : audioSession.get();
+    return session && session->hasPublicAddress.load();
 }
 
 bool CTavolinTransmission::HasPublicAddresses() const {
@@ -439,6 +443,7 @@ void CTavolinTransmission::SwitchToLocalAddress(PeerEntry& peer) {
     DeleteDestinations(peer);
     peer.usePublic = 0;
     AddDestinations(peer);
+    if (observer_) observer_->OnPeerSwitchedToLocal(peer.userId);
 }
 
 // A peer's destinations are exactly the pairs in force, one per medium, and

@@ -66,6 +66,7 @@ public:
     void DeleteAudioPacket(rtp::RTPPacket* packet) override;
 
     void SetLogSink(ITavolinLogSink* sink);
+    void SetObserver(ITransmissionObserver* observer) { observer_ = observer; }
 
     // The poll threads post `messages` to `window` from the moment the
     // sessions exist.
@@ -86,6 +87,7 @@ public:
     int RequestPublicAddress(uint32_t serverAddress, uint16_t serverPort, const void* data, size_t length);
     void RetryPublicAddress(uint32_t serverAddress, uint16_t serverPort, const void* data, size_t length);
     bool HasPublicAddresses() const;
+    bool HasPublicAddress(bool video) const;
     void GreetPeers();
     void SendTrans();
 
@@ -135,6 +137,7 @@ private:
     void UpdateSenderFilters();
 
     ITavolinLogSink* logSink = nullptr;
+    ITransmissionObserver* observer_ = nullptr;
     PeerEntry peers[transmission::kMaxPeers];
     int32_t peerCount = 0;
     uint16_t audioPort = 0;

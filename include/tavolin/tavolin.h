@@ -101,6 +101,36 @@ static const IID IID_ITavolinLogSink = {
     0x6f1d2b04, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb5, 0x04}};
 static const IID IID_ITavolinAudioEngine = {
     0x6f1d2b05, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb5, 0x05}};
+static const IID IID_ITavolinEvents = {
+    0x6f1d2b06, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb5, 0x06}};
+
+/* ---- Events ---------------------------------------------------------------
+ * What happens to the engine, for hosts (ITavolinEvents below). The GBK log
+ * stays as it is beside them. */
+enum TavolinEventKind {
+    TAVOLIN_EVENT_CAMERA_STARTED = 1,         /* text: the camera's name */
+    TAVOLIN_EVENT_CAMERA_FAILED = 2,          /* text: the camera's name, "" when there is none */
+    TAVOLIN_EVENT_CAMERA_LOST = 3,            /* capturing, but no frame for 3 s; text: the name */
+    TAVOLIN_EVENT_PUBLIC_ADDRESS = 4,         /* medium, address, port: learned from the server */
+    TAVOLIN_EVENT_PUBLIC_ADDRESS_TIMEOUT = 5, /* medium: the server has not answered in 4 s */
+    TAVOLIN_EVENT_PEER_GREETED = 6,           /* userId, medium: the peer answered "HI" with "REHI" */
+    TAVOLIN_EVENT_PEER_LOCAL_ADDRESS = 7,     /* userId: media now goes to the peer's local pair */
+    TAVOLIN_EVENT_MEDIA_STARTED = 8,          /* userId, medium: media from the peer arrives */
+    TAVOLIN_EVENT_MEDIA_STOPPED = 9           /* userId, medium: nothing from the peer for 2 s */
+};
+#define TAVOLIN_MEDIUM_VOICE 0
+#define TAVOLIN_MEDIUM_VIDEO 1
+
+/* Fields an event kind does not use are -1, 0 or "". Addresses in host byte
+ * order; text is UTF-8 and valid during the call only. */
+typedef struct TavolinEvent {
+    int kind;
+    int userId;
+    int medium;
+    uint32_t address;
+    int port;
+    const char* text;
+} TavolinEvent;
 
 #ifdef __cplusplus
 } /* extern "C" */
@@ -169,7 +199,7 @@ struct ITavolinEngine : ITavolinUnknown {
     virtual int RemoveUser(int userId) = 0;
     virtual int GetUser(int userId, ITavolinUser** out) = 0;
     /* The public address once the address server answered; 0xFFFFFFFF before
-     * (0 before Create). */
+     * (also before Create). User ids are the host's; -1 is never one. */
     virtual uint32_t GetLocalAddress() = 0;
     virtual uint16_t GetLocalAudioPort() = 0;
     virtual uint16_t GetLocalVideoPort() = 0;
@@ -190,6 +220,19 @@ struct ITavolinDeviceEnum : ITavolinUnknown {
     virtual int GetDeviceCount() = 0;
     virtual int HasDevice() = 0;
     virtual int EnumDevices(int kind, ITavolinDeviceNameSink* sink) = 0;
+};
+
+/* Implemented by the host: receives the engine's events on the engine thread. */
+struct ITavolinEventListener {
+    virtual void OnEvent(const TavolinEvent* event) = 0;
+};
+
+/* The engine's events, reached with QueryInterface(IID_ITavolinEvents) on the
+ * engine; shares the engine's reference count. Subscribe before Create to
+ * hear everything; a listener may unsubscribe from inside OnEvent. */
+struct ITavolinEvents : ITavolinUnknown {
+    virtual int Subscribe(ITavolinEventListener* listener) = 0;   /* 1, or 0 for null or twice */
+    virtual int Unsubscribe(ITavolinEventListener* listener) = 0; /* 1, or 0 when not subscribed */
 };
 
 /* Implemented by the engine: the audio component hands it 50-byte voice frames. */

@@ -91,4 +91,32 @@ TEST_F(LocalCamera, VideoSwitchRunsThePreviewAndTheEncoder) {
     PumpFor(std::chrono::milliseconds(500));
     EXPECT_EQ(stoppedAt, preview.frames);
 }
+struct RecordingListener : ITavolinEventListener {
+    void OnEvent(const TavolinEvent* event) override { events.push_back({event->kind, event->text}); }
+    std::vector<std::pair<int, std::string>> events;
+};
+
+TEST_F(LocalCamera, EventsTellTheHostWhichCameraRunsAndWhichFailed) {
+    ITavolinEvents* events = nullptr;
+    ASSERT_EQ(S_OK, engine->QueryInterface(IID_ITavolinEvents, reinterpret_cast<void**>(&events)));
+    RecordingListener listener, unsubscribed;
+    EXPECT_EQ(1, events->Subscribe(&listener));
+    EXPECT_EQ(0, events->Subscribe(&listener)) << "once is enough";
+    EXPECT_EQ(1, events->Subscribe(&unsubscribed));
+    EXPECT_EQ(1, events->Unsubscribe(&unsubscribed));
+
+    ITavolinUser* local = nullptr;
+    ASSERT_EQ(1, engine->GetUser(kLocalId, &local));
+    local->EnableVideo(1);
+    ITavolinVideoDevice* device = nullptr;
+    ASSERT_EQ(S_OK, engine->QueryInterface(IID_ITavolinVideoDevice, reinterpret_cast<void**>(&device)));
+    EXPECT_EQ(0, device->SelectDevice("no such camera"));
+    device->Release();
+    EXPECT_EQ((std::vector<std::pair<int, std::string>>{{TAVOLIN_EVENT_CAMERA_STARTED, "engine test camera"},
+                                                        {TAVOLIN_EVENT_CAMERA_FAILED, "no such camera"}}),
+              listener.events);
+    EXPECT_TRUE(unsubscribed.events.empty());
+    EXPECT_EQ(1, events->Unsubscribe(&listener));
+    events->Release();
+}
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -119,6 +120,33 @@ TestVoiceComponent* ComponentOf(ITavolinEngine* engine) {
     return nullptr;
 }
 
+size_t IndexOf(const std::vector<room::EngineEvent>& events, const room::EngineEvent& wanted) {
+    for (size_t i = 0; i < events.size(); ++i)
+        if (events[i] == wanted) return i;
+    ADD_FAILURE() << "no event " << wanted.kind << " of user " << wanted.userId << ", medium " << wanted.medium;
+    return events.size();
+}
+
+// What a host hears from its engine: the camera runs; per medium the public
+// address comes first (until then the session hears nothing else), then the
+// peer's answer to the greeting and its media, each exactly once.
+void ExpectEventsInOrder(const std::vector<room::EngineEvent>& events, int self, int other) {
+    for (const int medium : {TAVOLIN_MEDIUM_VOICE, TAVOLIN_MEDIUM_VIDEO}) {
+        const size_t address = IndexOf(events, {TAVOLIN_EVENT_PUBLIC_ADDRESS, -1, medium});
+        const size_t greeted = IndexOf(events, {TAVOLIN_EVENT_PEER_GREETED, other, medium});
+        const size_t media = IndexOf(events, {TAVOLIN_EVENT_MEDIA_STARTED, other, medium});
+        EXPECT_LT(address, greeted);
+        EXPECT_LT(address, media);
+        for (const room::EngineEvent& once : {events[greeted], events[media]})
+            EXPECT_EQ(1, std::count(events.begin(), events.end(), once));
+    }
+    IndexOf(events, {TAVOLIN_EVENT_CAMERA_STARTED, self, TAVOLIN_MEDIUM_VIDEO});
+    for (const room::EngineEvent& event : events) {
+        EXPECT_NE(TAVOLIN_EVENT_CAMERA_FAILED, event.kind);
+        EXPECT_NE(TAVOLIN_EVENT_PUBLIC_ADDRESS_TIMEOUT, event.kind);
+    }
+}
+
 TEST(TwoEngines, LearnTheirAddressesGreetAndCarryVoiceAndVideo) {
     std::string error;
     const auto library = room::TavolinLibrary::Load(TAVOLIN_DEFAULT_LIBRARY, &error);
@@ -164,6 +192,7 @@ TEST(TwoEngines, LearnTheirAddressesGreetAndCarryVoiceAndVideo) {
         EXPECT_NE(0, player.ownAddress->videoPublicPort);
         EXPECT_EQ(std::set<int>({other}), player.peersAdded);
         EXPECT_GE(room.Log().Count(id, "收到rehi"), 1u) << "the greeting was not answered";
+        ExpectEventsInOrder(player.events, id, other);
         EXPECT_GT(report.Pair(id, other)->frames, 0u) << "no picture drawn";
     }
 

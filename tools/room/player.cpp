@@ -56,6 +56,8 @@ void Player::Run() {
         return;
     }
     engine_->SetEventSink(this);
+    if (SUCCEEDED(engine_->QueryInterface(IID_ITavolinEvents, reinterpret_cast<void**>(&events_))) && events_)
+        events_->Subscribe(this);
     outcome_.engineCreated = engine_->Create(library_.Instance(), setup_.serverAddress, setup_.serverPort,
                                              setup_.userId, kCodecFlag, kSendAndReceive) == 1;
     if (outcome_.engineCreated)
@@ -69,8 +71,23 @@ void Player::Run() {
         RunPostedTasks();
     }
     engine_->Destroy();
+    if (events_) {
+        events_->Unsubscribe(this);
+        events_->Release();
+        events_ = nullptr;
+    }
     engine_->Release();
     engine_ = nullptr;
+}
+
+void Player::OnEvent(const TavolinEvent* event) {
+    outcome_.events.push_back({event->kind, event->userId, event->medium});
+}
+
+bool PlayerOutcome::Greeted(int userId) const {
+    for (const EngineEvent& event : events)
+        if (event.kind == TAVOLIN_EVENT_PEER_GREETED && event.userId == userId) return true;
+    return false;
 }
 
 // The preview view first, so the first picture of the camera is recorded;

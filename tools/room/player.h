@@ -58,6 +58,14 @@ using PlayerTask = std::function<void(PlayerContext&)>;
 // The senders' preview records by user id: fixed before any player starts.
 using SourceMap = std::map<int, SourceFrames*>;
 
+// One event of the engine, as the player heard it.
+struct EngineEvent {
+    int kind;
+    int userId;
+    int medium;
+    bool operator==(const EngineEvent&) const = default;
+};
+
 // What became of a player, for the report; read after the player stopped.
 struct PlayerOutcome {
     int userId = 0;
@@ -66,10 +74,13 @@ struct PlayerOutcome {
     std::optional<PeerAddress> ownAddress;  // once both sessions learned their public address
     std::set<int> peersAnnounced;  // by the lobby (or a task)
     std::set<int> peersAdded;      // and in the engine now
+    std::vector<EngineEvent> events;  // in the order the engine told them
+    // Whether `userId` answered our greeting on either medium.
+    bool Greeted(int userId) const;
     std::vector<std::string> problems;
 };
 
-class Player final : private PlayerContext, private ITavolinEventSink {
+class Player final : private PlayerContext, private ITavolinEventSink, private ITavolinEventListener {
 public:
     Player(const TavolinLibrary& library, PlayerSetup setup, Lobby& lobby, RoomLog& log, const Clock& clock,
            const SourceMap& sources);
@@ -117,6 +128,9 @@ private:
     int OnAudioAddress(uint32_t publicAddress, uint32_t localAddress, int publicPort, int localPort) override;
     int OnVideoAddress(uint32_t publicAddress, uint32_t localAddress, int publicPort, int localPort) override;
 
+    // ITavolinEventListener
+    void OnEvent(const TavolinEvent* event) override;
+
     struct SessionAddress {
         uint32_t publicAddress = 0;
         uint16_t publicPort = 0;
@@ -139,6 +153,7 @@ private:
 
     // Engine thread only (read by others after Stop).
     ITavolinEngine* engine_ = nullptr;
+    ITavolinEvents* events_ = nullptr;
     std::optional<SessionAddress> audio_;
     std::optional<SessionAddress> video_;
     std::map<int, PeerAddress> knownPeers_;

@@ -7,9 +7,6 @@
 
 namespace room {
 namespace {
-// Logged by an engine when a voice "REHI" answers its greeting.
-constexpr const char* kRehiHeardText = "收到rehi";
-
 std::string Figure(std::optional<double> value, const char* format) {
     if (!value) return "-";
     char text[32];
@@ -17,7 +14,7 @@ std::string Figure(std::optional<double> value, const char* format) {
     return text;
 }
 
-std::string WhyNothingWasShown(const RoomReport& report, const RoomLog& log, int viewerId, int senderId) {
+std::string WhyNothingWasShown(const RoomReport& report, int viewerId, int senderId) {
     const PlayerOutcome& viewer = *report.PlayerOf(viewerId);
     const PlayerOutcome* sender = report.PlayerOf(senderId);  // null: another process
     const SenderSummary* camera = report.SenderOf(senderId);
@@ -33,9 +30,9 @@ std::string WhyNothingWasShown(const RoomReport& report, const RoomLog& log, int
     if (!viewer.peersAdded.count(senderId)) return "the viewer's engine refused the sender";
     if (sender && !sender->peersAdded.count(viewerId))
         return "the sender's engine does not have the viewer, so it sends it nothing";
-    if (log.Count(viewerId, kRehiHeardText) == 0)
-        return "no packets: the viewer never heard a REHI, so nothing of the others reaches it";
-    return "packets arrive (REHI heard) but no complete key frame was decoded";
+    if (!viewer.Greeted(senderId))
+        return "no packets: the sender never answered the viewer's greeting (no REHI), so nothing of it arrives";
+    return "packets arrive (the sender answered the greeting) but no complete key frame was decoded";
 }
 }  // namespace
 
@@ -67,11 +64,11 @@ SenderSummary SummarizeSender(int sender, const SourceFrames& source) {
     return summary;
 }
 
-std::vector<PairFailure> FindFailures(const RoomReport& report, const RoomLog& log) {
+std::vector<PairFailure> FindFailures(const RoomReport& report) {
     std::vector<PairFailure> failures;
     for (const PairSummary& pair : report.pairs)
         if (pair.frames == 0)
-            failures.push_back({pair.viewer, pair.sender, WhyNothingWasShown(report, log, pair.viewer, pair.sender)});
+            failures.push_back({pair.viewer, pair.sender, WhyNothingWasShown(report, pair.viewer, pair.sender)});
     return failures;
 }
 

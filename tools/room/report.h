@@ -45,7 +45,7 @@ SenderSummary SummarizeSender(int sender, const SourceFrames& source);
 
 // Every pair that drew nothing, with the most likely reason as the host can
 // see it: engine, camera, public address, lobby, greeting, key frame.
-std::vector<PairFailure> FindFailures(const RoomReport& report, const RoomLog& log);
+std::vector<PairFailure> FindFailures(const RoomReport& report);
 
 void PrintReport(const RoomReport& report, std::ostream& out);
 std::string StatsJson(const RoomReport& report);

@@ -120,7 +120,7 @@ RoomReport Room::Report() const {
             report.pairs.push_back(player->PairOf(sender).Summarize(viewer, sender, senderSource));
         }
     }
-    report.failures = FindFailures(report, log_);
+    report.failures = FindFailures(report);
     return report;
 }
 

@@ -1,0 +1,38 @@
+// The host's event listeners and the watch that turns silence into events:
+// media that stops arriving from a peer, a camera that stops delivering.
+#pragma once
+
+#include <tavolin/tavolin.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class HostEvents {
+public:
+    int Subscribe(ITavolinEventListener* listener);
+    int Unsubscribe(ITavolinEventListener* listener);
+
+    // Engine thread. Listeners may unsubscribe from inside their call.
+    void Emit(int kind, int userId, int medium, uint32_t address = 0, int port = 0, const std::string& text = "");
+
+private:
+    std::vector<ITavolinEventListener*> listeners_;
+};
+
+// Whether something keeps arriving: started on the first arrival, stopped
+// after a silence longer than `silenceMs`, started again by the next one.
+class ArrivalWatch {
+public:
+    explicit ArrivalWatch(uint32_t silenceMs) : silenceMs_(silenceMs) {}
+    // True when this arrival starts a flow.
+    bool Arrived(uint32_t now);
+    // True when the flow has just stopped.
+    bool Stopped(uint32_t now);
+    void Reset() { flowing_ = false; }
+
+private:
+    uint32_t silenceMs_;
+    uint32_t last_ = 0;
+    bool flowing_ = false;
+};
