@@ -44,6 +44,7 @@ GstFilterGraph::~GstFilterGraph() {
 // Errors are all that matters here; nothing pops the bus, so drop everything.
 GstBusSyncReply GstFilterGraph::OnBusMessage(GstBus*, GstMessage* message, gpointer monitor) {
     if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) static_cast<StreamStartMonitor*>(monitor)->OnError();
+    gst_message_unref(message);  // a sync handler that drops a message owns it
     return GST_BUS_DROP;
 }
 
