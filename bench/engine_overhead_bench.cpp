@@ -5,7 +5,8 @@
 // The engine's share is the CPU time of each engine's own thread (the one
 // that called Create and pumps its messages: encoding, sending, reassembly,
 // decoding) and of the threads its Create started (the RTP poll threads),
-// read per thread from the kernel. The cameras' streaming threads (picture
+// read per thread from the kernel (threads the media framework named are
+// never counted, even when started during a Create). The cameras' streaming threads (picture
 // making, and the engine's scaling, which runs on them) are left out; the
 // views only count. Voice is removed, as the baseline holds none.
 // The baseline codes the first pictures each engine previewed (those it
@@ -21,6 +22,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -85,13 +87,19 @@ bool RunRoom(const room::TavolinLibrary& library, uint16_t serverPort, int playe
     const auto start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(kMeasured);
     const auto cpuAfter = bench::ReadThreadCpu();
+
     const uint64_t encoded = room.Encoded() - encodedBefore, decoded = room.Decoded() - decodedBefore;
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     room.Stop();
 
+    // The media framework names its threads and reuses pooled ones, which may
+    // have been started during a Create: only unnamed threads (named as the
+    // program) are the engine's.
+    const std::string programName = bench::ReadThreadCpu().at(getpid()).name;
     double engineSeconds = 0, pumpSeconds = 0, otherSeconds = 0;
     for (const auto& [tid, spent] : bench::CpuBetween(cpuBefore, cpuAfter)) {
-        (engineThreads.count(tid) ? engineSeconds : otherSeconds) += spent.seconds;
+        const bool engine = engineThreads.count(tid) && spent.name == programName;
+        (engine ? engineSeconds : otherSeconds) += spent.seconds;
         if (pumpThreads.count(tid)) pumpSeconds += spent.seconds;
     }
 

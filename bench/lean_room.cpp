@@ -32,13 +32,16 @@ const std::vector<std::vector<uint8_t>>* CountingView::KeptPictures() const {
 }
 
 LeanPlayer::LeanPlayer(const room::TavolinLibrary& library, int userId, std::string cameraName, uint16_t serverPort,
-                       room::Lobby& lobby, std::mutex& createTurn, size_t picturesToKeep)
+                       room::Lobby& lobby, std::mutex& createTurn, std::atomic<int>& created, int playersInRoom,
+                       size_t picturesToKeep)
     : library_(library),
       userId_(userId),
       cameraName_(std::move(cameraName)),
       serverPort_(serverPort),
       lobby_(lobby),
       createTurn_(createTurn),
+      created_(created),
+      playersInRoom_(playersInRoom),
       preview_(picturesToKeep) {
     for (int id = 1; id <= 16; ++id) views_.push_back(std::make_unique<CountingView>());
     own_.userId = userId;
@@ -86,7 +89,9 @@ void LeanPlayer::Run() {
         engineThreads_.insert(pumpThread_.load());
         for (const pid_t tid : ThreadIds())
             if (!before.count(tid)) engineThreads_.insert(tid);
+        ++created_;
     }
+    while (created_.load() < playersInRoom_ && !stop_) library_.PumpMessages(kPumpSliceMs);
     if (created) {
         engine_->SetUserView(userId_, &preview_);
         ITavolinVideoDevice* device = nullptr;
@@ -146,7 +151,7 @@ LeanRoom::LeanRoom(const room::TavolinLibrary& library, int players, uint16_t se
     : library_(library), count_(players) {
     for (int id = 1; id <= players; ++id)
         players_.push_back(std::make_unique<LeanPlayer>(library, id, "bench-camera-" + std::to_string(id), serverPort,
-                                                        lobby_, createTurn_, picturesToKeep));
+                                                        lobby_, createTurn_, created_, players, picturesToKeep));
 }
 
 LeanRoom::~LeanRoom() { Stop(); }

@@ -3,8 +3,8 @@
 // so that what the engine threads spend is the engine's. Each engine runs on
 // a thread of its own; the ids of that thread and of the threads its Create
 // started (the RTP poll threads) are kept, engines being created one at a
-// time so that no other engine's threads are taken for its own. The cameras
-// start after Create, so their threads are never among them.
+// time so that no other engine's threads are taken for its own. No camera
+// starts before every engine is created, so camera threads are never among them.
 #pragma once
 
 #include "tools/room/lobby.h"
@@ -50,7 +50,8 @@ private:
 class LeanPlayer final : private ITavolinEventSink {
 public:
     LeanPlayer(const room::TavolinLibrary& library, int userId, std::string cameraName, uint16_t serverPort,
-               room::Lobby& lobby, std::mutex& createTurn, size_t picturesToKeep);
+               room::Lobby& lobby, std::mutex& createTurn, std::atomic<int>& created, int playersInRoom,
+               size_t picturesToKeep);
     ~LeanPlayer();
     void Start();
     void Stop();
@@ -79,6 +80,8 @@ private:
     const uint16_t serverPort_;
     room::Lobby& lobby_;
     std::mutex& createTurn_;
+    std::atomic<int>& created_;  // engines past Create, in the whole room
+    const int playersInRoom_;
     CountingView preview_;
     std::vector<std::unique_ptr<CountingView>> views_;  // by user id - 1
     std::thread thread_;
@@ -113,6 +116,7 @@ private:
     const int count_;
     room::SharedLobby lobby_;
     std::mutex createTurn_;
+    std::atomic<int> created_{0};
     std::vector<std::unique_ptr<LeanPlayer>> players_;
     bool stopped_ = false;
 };
