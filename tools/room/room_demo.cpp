@@ -1,6 +1,8 @@
 #include "tools/room/room_demo.h"
 
 #include "tools/room/address_server_process.h"
+#include "tools/room/impaired_lobby.h"
+#include "tools/room/impairment_relay.h"
 #include "tools/room/lobby.h"
 #include "tools/room/room.h"
 #include "tools/room/stop_signal.h"
@@ -66,8 +68,9 @@ bool RunFor(Room& room, VoiceRoom& voice, double seconds, std::ostream& out) {
     }
 }
 
-bool WriteOutputs(const Room& room, const RoomReport& report, const VoiceReport& voice, const std::string& directory,
-                  std::ostream& errors) {
+// relayJson: the relay's counts, empty without a relay.
+bool WriteOutputs(const Room& room, const RoomReport& report, const VoiceReport& voice, const std::string& relayJson,
+                  const std::string& directory, std::ostream& errors) {
     std::error_code error;
     std::filesystem::create_directories(directory, error);
     if (error) {
@@ -80,7 +83,8 @@ bool WriteOutputs(const Room& room, const RoomReport& report, const VoiceReport&
         written = false;
     };
     std::ofstream stats(directory + "/stats.json");
-    stats << WithMember(StatsJson(report), "voice", voice.Json()) << '\n';
+    const std::string json = WithMember(StatsJson(report), "voice", voice.Json());
+    stats << (relayJson.empty() ? json : WithMember(json, "relay", relayJson)) << '\n';
     if (!stats) fail("cannot write " + directory + "/stats.json");
     std::string pngError;
     if (!room.BuildMosaic().WritePng(directory + "/mosaic.png", &pngError)) fail(pngError);
@@ -100,6 +104,7 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
     std::unique_ptr<AddressServerProcess> server;
     uint32_t serverAddress = kLoopbackAddress;
     uint16_t serverPort = 0;
+    std::unique_ptr<ImpairmentRelay> relay;
     std::unique_ptr<Lobby> lobby;
     std::vector<RoomPlayer> players;
     if (options.Joining()) {
@@ -113,7 +118,12 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
             return 1;
         }
         serverPort = server->Port();
-        lobby = std::make_unique<SharedLobby>();
+        if (options.impairment.Active()) {
+            relay = std::make_unique<ImpairmentRelay>(options.impairment);
+            lobby = std::make_unique<ImpairedLobby>(*relay);
+        } else {
+            lobby = std::make_unique<SharedLobby>();
+        }
         for (int id = kFirstUserId; id < kFirstUserId + options.players; ++id)
             players.push_back(PlayerFor(options, id, id == kFirstUserId && !options.camera.empty(), serverAddress,
                                         serverPort));
@@ -145,11 +155,16 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
     const bool ranFullTime = RunFor(room, voice, options.seconds, out);
     voice.CollectCounters();
     room.Stop();
+    if (relay) {
+        relay->Stop();
+        for (const std::string& problem : static_cast<ImpairedLobby&>(*lobby).Problems()) errors << problem << '\n';
+    }
     const RoomReport report = room.Report();
     PrintReport(report, out);
     const VoiceReport voiceReport = voice.Report();
     voiceReport.Print(out);
-    const bool written = WriteOutputs(room, report, voiceReport, options.outDirectory, errors);
+    const bool written =
+        WriteOutputs(room, report, voiceReport, relay ? relay->Json() : std::string(), options.outDirectory, errors);
     voice.WriteLog(options.outDirectory + "/voice-log.txt");
     if (written)
         out << "wrote " << options.outDirectory << "/stats.json, mosaic.png, log.txt, voice-log.txt, heard-*.wav\n";

@@ -37,6 +37,8 @@ constexpr const char* kHelp =
     "usage: tavolin-room [--players N] [--seconds S] [--out DIR] [--camera NAME] [--library PATH] [--addrd PATH]\n"
     "       tavolin-room --join DIR --id K --server ADDR:PORT [--local-address ADDR] [--players N] [--seconds S]\n"
     "                    [--out DIR]\n"
+    "       tavolin-room [--loss PCT] [--burst N] [--delay MS] [--jitter MS] [--reorder PCT] [--duplicate PCT]\n"
+    "                    [--seed S] [other options of a room in one process]\n"
     "\n"
     "Runs a video chat room of N players (2..16, default 3) for S seconds (default 10):\n"
     "an address server on loopback, N engines on threads of their own, each with a\n"
@@ -52,12 +54,28 @@ constexpr const char* kHelp =
     "ADDR:PORT. ADDR of --local-address (default 127.0.0.1) is what the others are\n"
     "told as this player's local address.\n"
     "\n"
+    "With any of --loss, --delay, --jitter, --reorder or --duplicate, every pair of\n"
+    "players talks through a relay on 127.0.0.1 that loses PCT % of the datagrams\n"
+    "(in bursts of N, default 1), delays them by MS ms varying by up to --jitter MS\n"
+    "either way, holds back --reorder PCT % so later ones overtake them, and sends\n"
+    "--duplicate PCT % twice, each direction, medium and channel drawn from seed S\n"
+    "(default 1); what it did is in stats.json \"relay\".\n"
+    "\n"
     "  --library PATH   the engine library to load (default: the installed one)\n"
     "  --addrd PATH     the tavolin-addrd to start (default: the one beside this tool)\n"
     "  --help           this text\n"
     "  --version        the version\n";
 
 std::string Checked(bool valid, const char* problem) { return valid ? std::string() : problem; }
+
+constexpr double kMaximumDelayMs = 10000;
+
+// A number within [low, high].
+auto Bounded(double* field, double low, double high, const char* problem) {
+    return [=](const char* value) {
+        return Checked(ParseNumber(std::string_view(value), field) && *field >= low && *field <= high, problem);
+    };
+}
 }  // namespace
 
 std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) {
@@ -92,6 +110,21 @@ std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) 
               return Checked(ParseNumber(std::string_view(value), &options->id), "not a player number");
           }},
          {"server", "ADDR:PORT", text(&options->server)},
+         {"loss", "PCT", Bounded(&options->impairment.lossPercent, 0, 100, "not a percentage")},
+         {"burst", "N",
+          [&](const char* value) {
+              return Checked(ParseNumber(std::string_view(value), &options->impairment.burst) &&
+                                 options->impairment.burst >= 1 && options->impairment.burst <= 1000,
+                             "not a burst length (1..1000)");
+          }},
+         {"delay", "MS", Bounded(&options->impairment.delayMs, 0, kMaximumDelayMs, "not a delay (0..10000 ms)")},
+         {"jitter", "MS", Bounded(&options->impairment.jitterMs, 0, kMaximumDelayMs, "not a jitter (0..10000 ms)")},
+         {"reorder", "PCT", Bounded(&options->impairment.reorderPercent, 0, 100, "not a percentage")},
+         {"duplicate", "PCT", Bounded(&options->impairment.duplicatePercent, 0, 100, "not a percentage")},
+         {"seed", "S",
+          [&](const char* value) {
+              return Checked(ParseNumber(std::string_view(value), &options->impairment.seed), "not a seed");
+          }},
          {"local-address", "ADDR", [&](const char* value) {
               options->localAddress = value;
               return Checked(ParseDottedAddress(value).has_value(), "not an IPv4 address");
@@ -105,6 +138,8 @@ std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) 
             return tools::CommandLineError(kProgram, "--join needs --id between 1 and the number of players");
         if (!ParseEndpoint(options->server, &address, &port))
             return tools::CommandLineError(kProgram, "--join needs --server ADDR:PORT");
+        if (options->impairment.Active())
+            return tools::CommandLineError(kProgram, "the impairment relay needs the whole room in one process");
     } else if (options->id != 0 || !options->server.empty()) {
         return tools::CommandLineError(kProgram, "--id and --server belong to --join");
     }

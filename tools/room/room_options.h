@@ -2,6 +2,7 @@
 #pragma once
 
 #include "tools/common/companions.h"
+#include "tools/room/impairment.h"
 
 #include <cstdint>
 #include <optional>
@@ -22,6 +23,8 @@ struct RoomOptions {
     int id = 0;
     std::string server;  // ADDR:PORT
     std::string localAddress = "127.0.0.1";
+    // A room in one process may run through an impairment relay.
+    ImpairmentSettings impairment;
 
     bool Joining() const { return !joinDirectory.empty(); }
 };
