@@ -1,12 +1,16 @@
 // Compound RTCP datagrams as a session's RTCP socket receives them: the
 // compound checks, then every packet read by its type's reader with every
-// field touched. Reports that parse must survive being built again.
+// field touched. Reports and feedback that parse must survive being built
+// again.
 #include "transport/rtp/rtcp_builder.h"
 #include "transport/rtp/rtcp_bye.h"
+#include "transport/rtp/rtcp_nack.h"
 #include "transport/rtp/rtcp_packet.h"
+#include "transport/rtp/rtcp_pli.h"
 #include "transport/rtp/rtcp_report.h"
 #include "transport/rtp/rtcp_sdes.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -45,6 +49,29 @@ void CheckReportRoundTrip(const rtp::RTCPReportReader& report) {
           !report.IsSenderReport());
     Check(again.GetReportBlockCount() == report.GetReportBlockCount());
     for (int i = 0; i < again.GetReportBlockCount(); ++i) Check(SameBlock(again.GetReportBlock(i), blocks[size_t(i)]));
+}
+
+// The numbers a NACK marks, built again, give the same numbers: entries may
+// pack differently, the set they mark may not.
+void CheckNACKRoundTrip(const rtp::RTCPNACKReader& nack) {
+    std::vector<uint16_t> lost = nack.GetLostSequenceNumbers();
+    Check(!lost.empty() && lost.size() <= size_t(nack.GetEntryCount()) * 17);
+    rtp::RTCPCompoundBuilder builder(kBuildLimitBytes);
+    if (!builder.AddNACK(nack.GetSenderSSRC(), nack.GetMediaSSRC(), lost.data(), lost.size())) {
+        // Only a NACK whose unpacked entries outgrow the builder may fail.
+        Check(rtp::RTCPCompoundBuilder::NACKBytes(lost.size()) > kBuildLimitBytes);
+        return;
+    }
+    rtp::RTCPPacket packet(builder.GetData(), builder.GetLength());
+    rtp::RTCPNACKReader again;
+    Check(again.Parse(packet));
+    Check(again.GetSenderSSRC() == nack.GetSenderSSRC() && again.GetMediaSSRC() == nack.GetMediaSSRC());
+    std::vector<uint16_t> rebuilt = again.GetLostSequenceNumbers();
+    std::sort(lost.begin(), lost.end());
+    lost.erase(std::unique(lost.begin(), lost.end()), lost.end());
+    std::sort(rebuilt.begin(), rebuilt.end());
+    rebuilt.erase(std::unique(rebuilt.begin(), rebuilt.end()), rebuilt.end());
+    Check(rebuilt == lost);
 }
 
 uint32_t Touch(const uint8_t* bytes, size_t length) {
@@ -93,6 +120,19 @@ void ReadPacket(const rtp::RTCPPacket& packet, const uint8_t* end) {
             if (!app.Parse(packet)) break;
             Check(app.GetAPPData() + app.GetAPPDataLength() <= end);
             sink = sink + Touch(app.GetName(), 4) + Touch(app.GetAPPData(), app.GetAPPDataLength());
+            break;
+        }
+        case rtp::kRTCPTransportFeedback:
+        case rtp::kRTCPPayloadFeedback: {
+            rtp::RTCPFeedbackReader feedback;
+            if (!feedback.Parse(packet)) break;
+            Check(feedback.GetFCI() + feedback.GetFCILength() <= end);
+            sink = sink + feedback.GetSenderSSRC() + feedback.GetMediaSSRC() +
+                   Touch(feedback.GetFCI(), feedback.GetFCILength());
+            rtp::RTCPNACKReader nack;
+            if (nack.Parse(packet)) CheckNACKRoundTrip(nack);
+            rtp::RTCPPLIReader pli;
+            if (pli.Parse(packet)) sink = sink + pli.GetMediaSSRC();
             break;
         }
         default:

@@ -28,7 +28,8 @@ struct RTCPNACKEntry {
 
 // The fewest entries a single pass can give: each number joins the open
 // entry when it lies 1..16 after its PID, else opens a new one. Numbers in
-// ascending order (with wrap) pack best; repeats cost nothing.
+// ascending order (with wrap) pack best; a repeat within the open entry
+// costs nothing, an earlier one may mark its number twice.
 std::vector<RTCPNACKEntry> PackNACKEntries(const uint16_t* lost, size_t count);
 
 class RTCPNACKReader {
