@@ -26,23 +26,24 @@ RoomPlayer PlayerFor(const RoomOptions& options, int userId, bool usesRealCamera
     return player;
 }
 
+// note: what the line adds, e.g. that a player fell back to its synthetic camera.
 void PrintStatus(const RoomStatus& now, const RoomStatus& before, double seconds, double voiceFramesPerSecond,
-                 std::ostream& out) {
+                 const std::string& note, std::ostream& out) {
     char line[240];
     std::snprintf(line, sizeof line,
                   "[%5.1f s] in the room %d/%d (public address %d/%d), video %d/%d pairs, frames/s out %.1f in %.1f, "
-                  "voice frames/s %.1f\n",
+                  "voice frames/s %.1f%s\n",
                   seconds, now.playersWithAllPeers, now.players, now.playersWithPublicAddress, now.players,
                   now.pairsWithVideo, now.pairs,
                   static_cast<double>(now.framesCaptured - before.framesCaptured) / kStatusPeriodSeconds,
                   static_cast<double>(now.framesDrawn - before.framesDrawn) / kStatusPeriodSeconds,
-                  voiceFramesPerSecond);
+                  voiceFramesPerSecond, note.c_str());
     out << line << std::flush;
 }
 
 // Runs the room for the given time, one status line per period, or until a
 // stop signal comes. Returns false when it was stopped early.
-bool RunFor(Room& room, VoiceRoom& voice, double seconds, std::ostream& out) {
+bool RunFor(Room& room, VoiceRoom& voice, double seconds, const std::string& note, std::ostream& out) {
     using Clock = std::chrono::steady_clock;
     constexpr auto kStopCheckPeriod = std::chrono::milliseconds(50);
     const auto start = Clock::now();
@@ -61,7 +62,8 @@ bool RunFor(Room& room, VoiceRoom& voice, double seconds, std::ostream& out) {
         }
         const RoomStatus now = room.Status();
         const uint64_t voiceNow = voice.FramesPlayed();
-        PrintStatus(now, before, elapsed, static_cast<double>(voiceNow - voiceBefore) / kStatusPeriodSeconds, out);
+        PrintStatus(now, before, elapsed, static_cast<double>(voiceNow - voiceBefore) / kStatusPeriodSeconds, note,
+                    out);
         before = now;
         voiceBefore = voiceNow;
         if (elapsed >= seconds) return true;
@@ -101,6 +103,16 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
         return 1;
     }
 
+    // A camera that does not exist is reported now; its player keeps its synthetic camera.
+    bool realCamera = !options.camera.empty();
+    std::string cameraNote;
+    if (realCamera && !library->HasCamera(options.camera)) {
+        realCamera = false;
+        const std::string player = std::to_string(options.Joining() ? options.id : kFirstUserId);
+        errors << "no camera named \"" << options.camera << "\": player " << player << " uses its synthetic camera\n";
+        cameraNote = ", player " + player + " on its synthetic camera";
+    }
+
     std::unique_ptr<AddressServerProcess> server;
     uint32_t serverAddress = kLoopbackAddress;
     uint16_t serverPort = 0;
@@ -110,7 +122,7 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
     if (options.Joining()) {
         ParseEndpoint(options.server, &serverAddress, &serverPort);
         lobby = std::make_unique<DirectoryLobby>(options.joinDirectory, kDirectoryLobbyPollInterval);
-        players.push_back(PlayerFor(options, options.id, !options.camera.empty(), serverAddress, serverPort));
+        players.push_back(PlayerFor(options, options.id, realCamera, serverAddress, serverPort));
     } else {
         server = AddressServerProcess::Start(options.addressServer, &error);
         if (!server) {
@@ -125,7 +137,7 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
             lobby = std::make_unique<SharedLobby>();
         }
         for (int id = kFirstUserId; id < kFirstUserId + options.players; ++id)
-            players.push_back(PlayerFor(options, id, id == kFirstUserId && !options.camera.empty(), serverAddress,
+            players.push_back(PlayerFor(options, id, id == kFirstUserId && realCamera, serverAddress,
                                         serverPort));
     }
     out << "address server " << DottedAddress(serverAddress) << ':' << serverPort << ", " << options.players
@@ -152,7 +164,7 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
         return 1;
     }
     for (int id : localIds) room.Post(id, voice.StartTask(id));
-    const bool ranFullTime = RunFor(room, voice, options.seconds, out);
+    const bool ranFullTime = RunFor(room, voice, options.seconds, cameraNote, out);
     voice.CollectCounters();
     room.Stop();
     if (relay) {

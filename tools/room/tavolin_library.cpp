@@ -2,6 +2,9 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace room {
 namespace {
 template <typename Function>
@@ -10,6 +13,15 @@ bool Resolve(void* handle, const char* name, Function* function, std::string* er
     if (!*function) *error = std::string("the library does not export ") + name;
     return *function != nullptr;
 }
+constexpr int kVideoDevices = 1;  // EnumDevices' kind for cameras
+
+class CameraNames : public ITavolinDeviceNameSink {
+public:
+    void OnDeviceName(const char* name) override {
+        if (name) names.emplace_back(name);
+    }
+    std::vector<std::string> names;
+};
 }  // namespace
 
 // The library stays loaded for the life of the process: the media framework
@@ -35,6 +47,18 @@ ITavolinEngine* TavolinLibrary::CreateEngine() const {
     if (functions_.getClassObject(&CLSID_TavolinEngine, &IID_ITavolinEngine, reinterpret_cast<void**>(&engine)) != S_OK)
         return nullptr;
     return engine;
+}
+
+bool TavolinLibrary::HasCamera(const std::string& name) const {
+    ITavolinDeviceEnum* devices = nullptr;
+    if (functions_.getClassObject(&CLSID_TavolinDeviceEnum, &IID_ITavolinDeviceEnum,
+                                  reinterpret_cast<void**>(&devices)) != S_OK ||
+        !devices)
+        return false;
+    CameraNames cameras;
+    devices->EnumDevices(kVideoDevices, &cameras);
+    devices->Release();
+    return std::find(cameras.names.begin(), cameras.names.end(), name) != cameras.names.end();
 }
 
 }  // namespace room

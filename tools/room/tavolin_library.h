@@ -30,6 +30,8 @@ public:
 
     // A new engine, or null.
     ITavolinEngine* CreateEngine() const;
+    // Whether a camera of that name exists (synthetic ones included).
+    bool HasCamera(const std::string& name) const;
     // The module instance handed to Create.
     HINSTANCE Instance() const { return instance_; }
 

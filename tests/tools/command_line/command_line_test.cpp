@@ -97,4 +97,15 @@ TEST(Room, RefusesBadValuesAndAnUnusableOutDirectoryBeforeStarting) {
     EXPECT_EQ(0u, out.err.find("tavolin-room: --out /proc/version/room: cannot create it:")) << out.err;
     EXPECT_EQ("", out.out);
 }
+TEST(Room, ACameraThatDoesNotExistIsReportedAtOnceAndItsPlayerKeepsItsSyntheticOne) {
+    const std::string out = testing::TempDir() + "room-camera";
+    const Finished run = tools_test::ToolProcess({TAVOLIN_ROOM_PATH, "--players", "2", "--seconds", "2", "--camera",
+                                                  "No Such Camera", "--out", out})
+                             .Wait(30000);
+    EXPECT_EQ(0, run.status) << run.err;  // both players still see each other
+    EXPECT_NE(std::string::npos,
+              run.err.find("no camera named \"No Such Camera\": player 1 uses its synthetic camera\n"));
+    EXPECT_NE(std::string::npos, run.out.find("voice frames/s"));
+    EXPECT_NE(std::string::npos, run.out.find(", player 1 on its synthetic camera\n"));
+}
 }  // namespace
