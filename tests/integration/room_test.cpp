@@ -4,6 +4,7 @@
 // room as a game client would find them in the library) so that every
 // received packet can be counted back to its pool.
 #include "tools/room/address_server_process.h"
+#include "tools/room/impaired_lobby.h"
 #include "tools/room/lobby.h"
 #include "tools/room/room.h"
 #include "transport/rtp/rtp_packet_pool.h"
@@ -134,6 +135,43 @@ TEST_F(RoomTest, ARemovedPlayerIsNotDrawnAndComesBackFromTheNextKeyFrame) {
     std::cout << "first picture, frame " << *firstAfterReturn->number << ", "
               << (firstAfterReturn->time - addedAt) * 1000 << " ms after adding again, PSNR "
               << *firstAfterReturn->psnrDb << " dB\n";
+    ExpectEveryPacketGivenBack();
+}
+
+// 5 % of the datagrams lost each way: the relay loses about that many, and
+// every pair still decodes pictures (they may be damaged until feedback
+// repairs them); no packet is lost to its pool on the way.
+TEST_F(RoomTest, ThreePlayersThroughALossyRelayStillDecodeEveryPair) {
+    constexpr int kPlayers = 3;
+    room::ImpairmentSettings settings;
+    settings.lossPercent = 5;
+    settings.seed = 11;
+    room::ImpairmentRelay relay(settings);
+    room::ImpairedLobby lobby(relay);
+    room::RoomReport report;
+    {
+        Room room(Library(), Players(kPlayers), kPlayers, lobby);
+        std::string error;
+        ASSERT_TRUE(room.Start(&error)) << error;
+        std::this_thread::sleep_for(6s);
+        room.Stop();
+        relay.Stop();
+        report = room.Report();
+    }
+    room::PrintReport(report, std::cout);
+    EXPECT_TRUE(report.EveryViewerSawEverySender());
+    EXPECT_TRUE(lobby.Problems().empty());
+    uint64_t received = 0, dropped = 0;
+    for (int from = 1; from <= kPlayers; ++from) {
+        for (int to = 1; to <= kPlayers; ++to) {
+            if (from == to) continue;
+            const room::RelayCounts video = relay.Counts(from, to, room::RelayMedium::kVideo, false);
+            EXPECT_GT(video.forwarded, 0u) << from << " -> " << to;
+            received += video.received;
+            dropped += video.dropped;
+        }
+    }
+    EXPECT_NEAR(100.0 * double(dropped) / double(received), 5.0, 2.0) << dropped << " of " << received;
     ExpectEveryPacketGivenBack();
 }
 }  // namespace
