@@ -10,7 +10,8 @@
 namespace room {
 
 void RoomLog::Add(int player, std::string_view gbkText) {
-    LogLine line{player, GbkToUtf8(gbkText)};
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    LogLine line{seconds, player, GbkToUtf8(gbkText)};
     std::lock_guard lock(mutex_);
     lines_.push_back(std::move(line));
 }
@@ -30,7 +31,11 @@ size_t RoomLog::Count(int player, std::string_view utf8Text) const {
 
 bool RoomLog::WriteFile(const std::string& path) const {
     std::ofstream file(path);
-    for (const LogLine& line : Lines()) file << "player " << line.player << ": " << line.text << '\n';
+    for (const LogLine& line : Lines()) {
+        char time[32];
+        std::snprintf(time, sizeof time, "[%8.3f s] ", line.seconds);
+        file << time << "player " << line.player << ": " << line.text << '\n';
+    }
     return static_cast<bool>(file);
 }
 

@@ -6,6 +6,7 @@
 
 #include <tavolin/tavolin.h>
 
+#include <chrono>
 #include <cstddef>
 #include <mutex>
 #include <string>
@@ -16,6 +17,7 @@ namespace room {
 
 
 struct LogLine {
+    double seconds = 0;  // since the log was made
     int player = 0;
     std::string text;  // UTF-8
 };
@@ -26,10 +28,11 @@ public:
     std::vector<LogLine> Lines() const;
     // How many texts of this player equal `utf8Text`.
     size_t Count(int player, std::string_view utf8Text) const;
-    // Every line as "player N: text", one per line.
+    // Every line as "[SECONDS s] player N: text", one per line.
     bool WriteFile(const std::string& path) const;
 
 private:
+    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     mutable std::mutex mutex_;
     std::vector<LogLine> lines_;
 };

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 
 namespace {
 using room::PairSummary;
@@ -117,6 +118,18 @@ TEST(RoomLog, ConvertsEngineTextsFromGbkAndNamesThePlayer) {
     const auto lines = log.Lines();
     ASSERT_EQ(2u, lines.size());
     EXPECT_EQ("bad ?", lines[1].text);
+    EXPECT_LE(lines[0].seconds, lines[1].seconds);
+
+    const std::string path = testing::TempDir() + "room-log.txt";
+    ASSERT_TRUE(log.WriteFile(path));
+    std::ifstream file(path);
+    std::string first, second;
+    std::getline(file, first);
+    std::getline(file, second);
+    // "[   0.000 s] player 3: bad ?": time since the log began, then the player.
+    EXPECT_EQ('[', second[0]);
+    EXPECT_EQ(" s] player 3: bad ?", second.substr(9));
+    EXPECT_EQ(" s] player 2: Zephra：尝试使用局域网IP地址通信", first.substr(9));
 }
 
 TEST(RoomLog, TheSinkFormatsLikePrintf) {
