@@ -112,6 +112,29 @@ TEST(ImpairmentRelay, ForwardsBothWaysFromTheOtherSideReorderingDuplicatingAndDe
     relay.Stop();
 }
 
+TEST(ImpairmentRelay, HoldsEachDatagramForTheDelay) {
+    ImpairmentSettings settings;
+    settings.delayMs = 40;
+    room::ImpairmentRelay relay(settings);
+    UdpPeer a, b;
+    uint16_t portForA = 0, portForB = 0;
+    std::string error;
+    ASSERT_TRUE(relay.AddPath(RelayMedium::kAudio, {1, kLoopback, a.Port()}, {2, kLoopback, b.Port()}, &portForA,
+                              &portForB, &error))
+        << error;
+    for (uint32_t i = 0; i < 5; ++i) {
+        const auto bytes = Numbered(i);
+        const auto sent = std::chrono::steady_clock::now();
+        ASSERT_TRUE(a.SendTo(kLoopback, portForA, bytes.data(), bytes.size()));
+        const auto arrived = b.Receive(1000);
+        ASSERT_TRUE(arrived);
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count();
+        EXPECT_GE(ms, 39.0);
+        EXPECT_LE(ms, 60.0);  // the relay wakes at least every 5 ms
+        EXPECT_EQ(NumberOf(*arrived), i);
+    }
+}
+
 TEST(ImpairedLobby, EachPlayerIsToldTheRelayOnceBothHavePublished) {
     ImpairmentSettings settings;
     settings.lossPercent = 1;

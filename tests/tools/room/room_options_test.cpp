@@ -78,3 +78,27 @@ TEST(Endpoint, ParsesAddressAndPort) {
     EXPECT_FALSE(room::ParseEndpoint("198.18.0.1", &address, &port));
 }
 }  // namespace
+
+namespace {
+TEST(RoomOptions, ImpairmentsAreReadWithinTheirRangesAndOnlyForARoomInOneProcess) {
+    const auto options = Parse({"--loss", "5", "--burst", "3", "--delay", "40", "--jitter", "10", "--reorder", "2.5",
+                                "--duplicate", "1", "--seed", "42"});
+    ASSERT_TRUE(options);
+    EXPECT_TRUE(options->impairment.Active());
+    EXPECT_EQ(5.0, options->impairment.lossPercent);
+    EXPECT_EQ(3, options->impairment.burst);
+    EXPECT_EQ(40.0, options->impairment.delayMs);
+    EXPECT_EQ(10.0, options->impairment.jitterMs);
+    EXPECT_EQ(2.5, options->impairment.reorderPercent);
+    EXPECT_EQ(1.0, options->impairment.duplicatePercent);
+    EXPECT_EQ(42u, options->impairment.seed);
+    EXPECT_FALSE(Parse({})->impairment.Active());
+    EXPECT_FALSE(Parse({"--loss", "101"}));
+    EXPECT_FALSE(Parse({"--burst", "0"}));
+    EXPECT_FALSE(Parse({"--delay", "-1"}));
+    EXPECT_FALSE(Parse({"--seed", "x"}));
+    std::string error;
+    EXPECT_FALSE(Parse({"--join", "/tmp/x", "--id", "1", "--server", "127.0.0.1:5000", "--loss", "5"}, &error));
+    EXPECT_NE(error.find("one process"), std::string::npos);
+}
+}  // namespace
