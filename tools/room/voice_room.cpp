@@ -64,12 +64,7 @@ bool VoiceFunctions::Resolve(const std::string& path, std::string* error) {
 VoiceRoom::VoiceRoom(VoiceFunctions functions, std::vector<int> local, int playersInRoom, std::string outDirectory)
     : functions_(functions), local_(std::move(local)), playersInRoom_(playersInRoom),
       outDirectory_(std::move(outDirectory)) {
-    for (int id : local_) {
-        auto listener = std::make_unique<Listener>();
-        listener->userId = id;
-        listener->logSink = std::make_unique<PlayerLogSink>(log_, id);
-        listeners_[id] = std::move(listener);
-    }
+    for (int id : local_) listeners_[id] = std::make_unique<Listener>(log_, id);
 }
 
 bool VoiceRoom::AddDevices(std::string* error) {
@@ -92,7 +87,7 @@ PlayerTask VoiceRoom::StartTask(int userId) {
         Listener& listener = *listeners_.at(userId);
         ITavolinEngine* engine = &player.Engine();
         const std::string name = std::to_string(userId);
-        functions_.setLogSink(engine, listener.logSink.get());
+        functions_.setLogSink(engine, &listener.logSink);
         functions_.selectDevice(engine, TAVOLIN_VOICE_MICROPHONE, ("room-mic-" + name).c_str());
         functions_.selectDevice(engine, TAVOLIN_VOICE_SPEAKER, ("room-ear-" + name).c_str());
         ITavolinUser* self = nullptr;

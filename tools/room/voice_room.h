@@ -73,9 +73,10 @@ public:
 
 private:
     struct Listener {
-        int userId = 0;
+        Listener(RoomLog& log, int id) : userId(id), logSink(log, id) {}
+        int userId;
         ITavolinEngine* engine = nullptr;  // set by its start task, on its thread
-        std::unique_ptr<PlayerLogSink> logSink;
+        PlayerLogSink logSink;
         std::mutex lock;
         voice::Recording heard;
         std::map<int, TavolinVoiceStats> counters;  // by speaker
