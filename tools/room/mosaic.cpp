@@ -4,6 +4,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -13,17 +14,67 @@ constexpr int kRgbBytesPerPixel = 3;
 constexpr int kPngBitDepth = 8;
 
 int Extent(int tiles, int tileSize) { return tiles * tileSize + (tiles + 1) * kMosaicGapPixels; }
+
+// Digits 0-9 of 3 x 5 cells, one row of 3 bits per entry, drawn kDigitScale times larger.
+constexpr uint8_t kDigits[10][5] = {{7, 5, 5, 5, 7}, {2, 6, 2, 2, 7}, {7, 1, 7, 4, 7}, {7, 1, 7, 1, 7},
+                                    {5, 5, 7, 1, 1}, {7, 4, 7, 1, 7}, {7, 4, 7, 5, 7}, {7, 1, 1, 1, 1},
+                                    {7, 5, 7, 5, 7}, {7, 5, 7, 1, 7}};
+constexpr int kDigitScale = 2;
+constexpr int kDigitAdvance = 4 * kDigitScale;
+constexpr uint8_t kLabelWhite[kRgbBytesPerPixel] = {255, 255, 255};
+constexpr uint8_t kFailedRed[kRgbBytesPerPixel] = {230, 30, 30};
+constexpr int kCrossThickness = 3;
 }  // namespace
 
 Mosaic::Mosaic(int rows, int columns)
-    : width_(Extent(columns, kPictureWidth)),
-      height_(Extent(rows, kPictureHeight)),
+    : width_(kMosaicLabelPixels + Extent(columns, kPictureWidth)),
+      height_(kMosaicLabelPixels + Extent(rows, kPictureHeight)),
       rgb_(static_cast<size_t>(width_) * height_ * kRgbBytesPerPixel, kMosaicGapGrey) {}
+
+int Mosaic::TileLeft(int column) const {
+    return kMosaicLabelPixels + kMosaicGapPixels + column * (kPictureWidth + kMosaicGapPixels);
+}
+
+int Mosaic::TileTop(int row) const {
+    return kMosaicLabelPixels + kMosaicGapPixels + row * (kPictureHeight + kMosaicGapPixels);
+}
+
+void Mosaic::Fill(int left, int top, int width, int height, const uint8_t* rgb) {
+    for (int y = std::max(0, top); y < std::min(height_, top + height); ++y)
+        for (int x = std::max(0, left); x < std::min(width_, left + width); ++x)
+            std::copy(rgb, rgb + kRgbBytesPerPixel, rgb_.begin() + (static_cast<size_t>(y) * width_ + x) * kRgbBytesPerPixel);
+}
+
+void Mosaic::DrawNumber(int left, int top, int number) {
+    const std::string digits = std::to_string(number);
+    for (size_t i = 0; i < digits.size(); ++i)
+        for (int cellRow = 0; cellRow < 5; ++cellRow)
+            for (int cell = 0; cell < 3; ++cell)
+                if (kDigits[digits[i] - '0'][cellRow] & (4 >> cell))
+                    Fill(left + static_cast<int>(i) * kDigitAdvance + cell * kDigitScale, top + cellRow * kDigitScale,
+                         kDigitScale, kDigitScale, kLabelWhite);
+}
+
+void Mosaic::LabelRow(int row, int player) {
+    DrawNumber(kMosaicGapPixels, TileTop(row) + kPictureHeight / 2 - kDigitScale * 5 / 2, player);
+}
+
+void Mosaic::LabelColumn(int column, int player) {
+    DrawNumber(TileLeft(column) + kPictureWidth / 2 - kDigitAdvance / 2, kMosaicGapPixels, player);
+}
+
+void Mosaic::MarkFailed(int row, int column) {
+    for (int x = 0; x < kPictureWidth; ++x) {
+        const int y = x * kPictureHeight / kPictureWidth;
+        Fill(TileLeft(column) + x, TileTop(row) + y, 1, kCrossThickness, kFailedRed);
+        Fill(TileLeft(column) + x, TileTop(row) + kPictureHeight - kCrossThickness - y, 1, kCrossThickness, kFailedRed);
+    }
+}
 
 void Mosaic::Put(int row, int column, const std::vector<uint8_t>& picture) {
     if (picture.size() < kPictureBytes) return;
-    const int left = kMosaicGapPixels + column * (kPictureWidth + kMosaicGapPixels);
-    const int top = kMosaicGapPixels + row * (kPictureHeight + kMosaicGapPixels);
+    const int left = TileLeft(column);
+    const int top = TileTop(row);
     for (int y = 0; y < kPictureHeight; ++y) {
         // The picture's top row is its last row in memory.
         const uint8_t* source = picture.data() + (kPictureHeight - 1 - y) * kPictureRowBytes;

@@ -126,14 +126,17 @@ RoomReport Room::Report() const {
 
 Mosaic Room::BuildMosaic() const {
     Mosaic mosaic(static_cast<int>(players_.size()), playersInRoom_);
+    for (int sender = kFirstUserId; sender < kFirstUserId + playersInRoom_; ++sender)
+        mosaic.LabelColumn(sender - kFirstUserId, sender);
     int row = 0;
     for (const auto& [viewer, player] : players_) {
+        mosaic.LabelRow(row, viewer);
         for (int sender = kFirstUserId; sender < kFirstUserId + playersInRoom_; ++sender) {
             const int column = sender - kFirstUserId;
-            if (sender == viewer)
-                mosaic.Put(row, column, sources_.at(viewer)->LastPicture());
-            else
-                mosaic.Put(row, column, player->PairOf(sender).LastPicture());
+            const std::vector<uint8_t>& picture =
+                sender == viewer ? sources_.at(viewer)->LastPicture() : player->PairOf(sender).LastPicture();
+            mosaic.Put(row, column, picture);
+            if (picture.empty()) mosaic.MarkFailed(row, column);
         }
         ++row;
     }

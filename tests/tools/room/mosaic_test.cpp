@@ -35,16 +35,44 @@ Rgb PixelAt(const std::vector<uint8_t>& rgb, int width, int x, int y) {
 
 TEST(Mosaic, PutsTilesUprightInRgbWithGreyGaps) {
     room::Mosaic mosaic(2, 3);
-    EXPECT_EQ(3 * kPictureWidth + 4 * kMosaicGapPixels, mosaic.Width());
-    EXPECT_EQ(2 * kPictureHeight + 3 * kMosaicGapPixels, mosaic.Height());
+    EXPECT_EQ(room::kMosaicLabelPixels + 3 * kPictureWidth + 4 * kMosaicGapPixels, mosaic.Width());
+    EXPECT_EQ(room::kMosaicLabelPixels + 2 * kPictureHeight + 3 * kMosaicGapPixels, mosaic.Height());
     mosaic.Put(1, 2, RedTopBlueRest());
-    const int left = kMosaicGapPixels + 2 * (kPictureWidth + kMosaicGapPixels);
-    const int top = kMosaicGapPixels + kPictureHeight + kMosaicGapPixels;
+    const int left = room::kMosaicLabelPixels + kMosaicGapPixels + 2 * (kPictureWidth + kMosaicGapPixels);
+    const int top = room::kMosaicLabelPixels + kMosaicGapPixels + kPictureHeight + kMosaicGapPixels;
     EXPECT_EQ(Rgb({255, 0, 0}), PixelAt(mosaic.Rgb(), mosaic.Width(), left, top));
     EXPECT_EQ(Rgb({0, 0, 255}), PixelAt(mosaic.Rgb(), mosaic.Width(), left + 5, top + 1));
     const uint8_t grey = room::kMosaicGapGrey;
     EXPECT_EQ(Rgb({grey, grey, grey}), PixelAt(mosaic.Rgb(), mosaic.Width(), left - 1, top));
-    EXPECT_EQ(Rgb({grey, grey, grey}), PixelAt(mosaic.Rgb(), mosaic.Width(), 10, 10));  // empty tile
+    EXPECT_EQ(Rgb({grey, grey, grey}), PixelAt(mosaic.Rgb(), mosaic.Width(), 40, 40));  // empty tile
+}
+
+// White pixels in a rectangle of the picture.
+int WhiteIn(const room::Mosaic& mosaic, int left, int top, int width, int height) {
+    int white = 0;
+    for (int y = top; y < top + height; ++y)
+        for (int x = left; x < left + width; ++x) white += PixelAt(mosaic.Rgb(), mosaic.Width(), x, y) == Rgb({255, 255, 255});
+    return white;
+}
+
+TEST(Mosaic, NumbersRowsAndColumnsAndCrossesOutFailedPairs) {
+    room::Mosaic mosaic(2, 2);
+    const int band = room::kMosaicLabelPixels;
+    const int second = band + 2 * kMosaicGapPixels + kPictureWidth;  // left of column 1
+    EXPECT_EQ(0, WhiteIn(mosaic, 0, 0, mosaic.Width(), band));
+    mosaic.LabelColumn(1, 2);
+    EXPECT_EQ(0, WhiteIn(mosaic, 0, 0, second, band));  // nothing over column 0
+    EXPECT_GT(WhiteIn(mosaic, second, 0, kPictureWidth, band), 0);
+    mosaic.LabelRow(0, 16);
+    EXPECT_GT(WhiteIn(mosaic, 0, band, band, kPictureHeight), 0);
+
+    mosaic.MarkFailed(1, 0);
+    const int left = band + kMosaicGapPixels;
+    const int top = band + 2 * kMosaicGapPixels + kPictureHeight;
+    EXPECT_EQ(Rgb({230, 30, 30}), PixelAt(mosaic.Rgb(), mosaic.Width(), left + kPictureWidth / 2, top + kPictureHeight / 2));
+    EXPECT_EQ(Rgb({230, 30, 30}), PixelAt(mosaic.Rgb(), mosaic.Width(), left, top));
+    const uint8_t grey = room::kMosaicGapGrey;
+    EXPECT_EQ(Rgb({grey, grey, grey}), PixelAt(mosaic.Rgb(), mosaic.Width(), left + kPictureWidth / 2, top + 5));
 }
 
 TEST(Mosaic, WritesAPngThatReadsBackTheSame) {
