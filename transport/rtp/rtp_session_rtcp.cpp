@@ -95,6 +95,8 @@ int RTPSession::SendRTCPCompound(double now, uint32_t ssrc, bool bye, const uint
 int RTPSession::SendFeedback(const RTPIPv4Address& destination, const RTCPFeedbackRequest* messages, size_t count,
                              double minimumSpacingSeconds) {
     if (count == 0 || !messages) return kErrorInvalidParameter;
+    // The RTCP port is the one above the RTP port.
+    if (destination.GetPort() == 0 || destination.GetPort() == 0xFFFF) return kErrorInvalidAddress;
     for (size_t i = 0; i < count; ++i)
         if (messages[i].kind == RTCPFeedbackKind::kGenericNACK && (!messages[i].lost || messages[i].lostCount == 0))
             return kErrorInvalidParameter;

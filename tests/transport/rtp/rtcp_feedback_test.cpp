@@ -125,6 +125,7 @@ TEST_F(FeedbackPairTest, FeedbackGoesToOneAddressAtOnceAndKeepsItsSpacing) {
     EXPECT_GT(a.SendFeedback(toB, messages + 1, 1, 0.1), 0);
     const rtp::RTCPFeedbackRequest emptyNack{rtp::RTCPFeedbackKind::kGenericNACK, 1, lost, 0};
     EXPECT_EQ(a.SendFeedback(toB, &emptyNack, 1, 0), rtp::kErrorInvalidParameter);
+    EXPECT_EQ(a.SendFeedback({kLoopback, 0xFFFF}, messages + 1, 1, 0), rtp::kErrorInvalidAddress);
 }
 
 TEST_F(FeedbackPairTest, OtherFeedbackIsUnknownAndBrokenFeedbackMalformed) {
