@@ -53,8 +53,8 @@ std::optional<int> ReadCommandLine(const ToolCommandLine& line, int argc, char**
         const ToolOption& tool = line.options[static_cast<size_t>(code - kFirstOptionCode)];
         const std::string problem = tool.take(optarg);
         if (!problem.empty())
-            return CommandLineError(line.program, "--" + std::string(tool.name) + (optarg ? " " + std::string(optarg) : "") +
-                                                      ": " + problem);
+            return CommandLineError(line.program, "--" + std::string(tool.name) +
+                                                      (optarg ? " " + std::string(optarg) : "") + ": " + problem);
     }
     if (optind < argc) return CommandLineError(line.program, std::string("unexpected argument ") + argv[optind]);
     return std::nullopt;

@@ -114,7 +114,8 @@ private:
 // One game client: the event sink of its engine and the views of its users.
 class Host : public ITavolinEventSink {
 public:
-    Host(int userId, const Library& library, Meeting& meeting) : userId_(userId), library_(library), meeting_(meeting) {}
+    Host(int userId, const Library& library, Meeting& meeting)
+        : userId_(userId), library_(library), meeting_(meeting) {}
 
     HRESULT QueryInterface(const IID& iid, void** out) override {
         if (!out) return E_POINTER;

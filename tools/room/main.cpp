@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
     room::RoomOptions options;
     if (const auto status = room::ReadRoomOptions(argc, argv, &options)) return *status;
     const std::string problem = OutDirectoryProblem(options.outDirectory);
-    if (!problem.empty()) return tools::CommandLineError("tavolin-room", "--out " + options.outDirectory + ": " + problem);
+    if (!problem.empty())
+        return tools::CommandLineError("tavolin-room", "--out " + options.outDirectory + ": " + problem);
     room::CatchStopSignals();
     return room::RunRoomDemo(options, std::cout, std::cerr);
 }

@@ -42,7 +42,8 @@ int Mosaic::TileTop(int row) const {
 void Mosaic::Fill(int left, int top, int width, int height, const uint8_t* rgb) {
     for (int y = std::max(0, top); y < std::min(height_, top + height); ++y)
         for (int x = std::max(0, left); x < std::min(width_, left + width); ++x)
-            std::copy(rgb, rgb + kRgbBytesPerPixel, rgb_.begin() + (static_cast<size_t>(y) * width_ + x) * kRgbBytesPerPixel);
+            std::copy(rgb, rgb + kRgbBytesPerPixel,
+                      rgb_.begin() + (static_cast<size_t>(y) * width_ + x) * kRgbBytesPerPixel);
 }
 
 void Mosaic::DrawNumber(int left, int top, int number) {

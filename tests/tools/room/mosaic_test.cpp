@@ -51,7 +51,8 @@ TEST(Mosaic, PutsTilesUprightInRgbWithGreyGaps) {
 int WhiteIn(const room::Mosaic& mosaic, int left, int top, int width, int height) {
     int white = 0;
     for (int y = top; y < top + height; ++y)
-        for (int x = left; x < left + width; ++x) white += PixelAt(mosaic.Rgb(), mosaic.Width(), x, y) == Rgb({255, 255, 255});
+        for (int x = left; x < left + width; ++x)
+            white += PixelAt(mosaic.Rgb(), mosaic.Width(), x, y) == Rgb({255, 255, 255});
     return white;
 }
 
@@ -69,8 +70,9 @@ TEST(Mosaic, NumbersRowsAndColumnsAndCrossesOutFailedPairs) {
     mosaic.MarkFailed(1, 0);
     const int left = band + kMosaicGapPixels;
     const int top = band + 2 * kMosaicGapPixels + kPictureHeight;
-    EXPECT_EQ(Rgb({230, 30, 30}), PixelAt(mosaic.Rgb(), mosaic.Width(), left + kPictureWidth / 2, top + kPictureHeight / 2));
-    EXPECT_EQ(Rgb({230, 30, 30}), PixelAt(mosaic.Rgb(), mosaic.Width(), left, top));
+    const Rgb red{230, 30, 30};
+    EXPECT_EQ(red, PixelAt(mosaic.Rgb(), mosaic.Width(), left + kPictureWidth / 2, top + kPictureHeight / 2));
+    EXPECT_EQ(red, PixelAt(mosaic.Rgb(), mosaic.Width(), left, top));
     const uint8_t grey = room::kMosaicGapGrey;
     EXPECT_EQ(Rgb({grey, grey, grey}), PixelAt(mosaic.Rgb(), mosaic.Width(), left + kPictureWidth / 2, top + 5));
 }
