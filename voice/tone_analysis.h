@@ -10,6 +10,12 @@
 
 namespace voice {
 
+// Sixteen tones 100 Hz or more apart that the voice codec passes with 22 dB
+// or more of signal to noise (measured at -24 dBFS), one per player.
+inline constexpr int kDistinctTones = 16;
+inline constexpr int kDistinctToneFrequenciesHz[kDistinctTones] = {300,  500,  700,  900,  1100, 1300, 1500, 2100,
+                                                                   1700, 1800, 1600, 2200, 2700, 3000, 3200, 3400};
+
 // Sound with the CLOCK_MONOTONIC time of its first sample, 16 kHz mono.
 struct Recording {
     int64_t startMicros = 0;

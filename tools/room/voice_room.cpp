@@ -11,10 +11,7 @@
 namespace room {
 namespace {
 
-// One tone per player, 100 Hz or more apart, each among the frequencies the
-// voice codec passes with 22 dB or more of signal to noise.
-constexpr int kToneFrequenciesHz[kMaxPlayers] = {300,  500,  700,  900,  1100, 1300, 1500, 2100,
-                                                 1700, 1800, 1600, 2200, 2700, 3000, 3200, 3400};
+static_assert(voice::kDistinctTones >= kMaxPlayers, "one tone per player");
 // A listener hears a speaker when the speaker's tone stands this far above
 // whatever else the mix holds within kHearingBandHz of it (the room's other
 // tones taken out).
@@ -42,7 +39,7 @@ double Percentile(std::vector<int64_t> values, double share) {
 
 }  // namespace
 
-int ToneFrequencyHz(int userId) { return kToneFrequenciesHz[(userId - kFirstUserId) % kMaxPlayers]; }
+int ToneFrequencyHz(int userId) { return voice::kDistinctToneFrequenciesHz[(userId - kFirstUserId) % kMaxPlayers]; }
 
 int MarkerOffsetMs(int userId) { return (userId - kFirstUserId) % kMaxPlayers * 1000 / kMaxPlayers; }
 
