@@ -117,7 +117,15 @@ void CVideoFrameAssembler::AddPacket(const ReceivedFragment& fragment) {
     ReleaseFragments(slot);
     ClearSlot(slot);
     PurgeOlder(timestamp);
-    if (assembled && m_Decoder) m_Decoder->Decode(m_FrameBuffer.get(), length);
+    if (assembled && TakeInOrder(timestamp) && m_Decoder) m_Decoder->Decode(m_FrameBuffer.get(), length);
+}
+
+bool CVideoFrameAssembler::TakeInOrder(uint32_t timestamp) {
+    if (m_HasDecoded && (timestamp == m_LastDecoded || IsOlder(timestamp, m_LastDecoded))) return false;
+    if (m_HasDecoded && timestamp - m_LastDecoded != kTimestampPerFrame && m_Decoder) m_Decoder->MarkReferenceLost();
+    m_HasDecoded = true;
+    m_LastDecoded = timestamp;
+    return true;
 }
 
 bool CVideoFrameAssembler::AssembleFrame(const FragmentSlot& slot, int& length) {
@@ -134,6 +142,7 @@ bool CVideoFrameAssembler::AssembleFrame(const FragmentSlot& slot, int& length) 
 }
 
 void CVideoFrameAssembler::ReleaseAll() {
+    m_HasDecoded = false;
     for (FragmentSlot& slot : m_Slots) {
         if (!slot.inUse) continue;
         ReleaseFragments(slot);

@@ -1,6 +1,9 @@
 // Collects one user's video fragments by RTP timestamp, joins complete frames
-// and hands them to the user's decoder. Owns every fragment it holds until it
-// gives it back through its releaser, exactly once.
+// and hands them to the user's decoder in order: a frame older than the last
+// one decoded is dropped, and a frame that does not follow the last one
+// (a frame between them was lost or purged) tells the decoder its reference
+// is gone. Owns every fragment it holds until it gives it back through its
+// releaser, exactly once.
 #pragma once
 
 #include "codec/video_fragments.h"
@@ -60,7 +63,13 @@ private:
     static void ClearSlot(FragmentSlot& slot);
     static bool IsComplete(const FragmentSlot& slot);
 
+    // Whether a complete frame may be decoded, and what that says of the
+    // decoder's reference picture.
+    bool TakeInOrder(uint32_t timestamp);
+
     CVideoDec* m_Decoder = nullptr;
+    bool m_HasDecoded = false;
+    uint32_t m_LastDecoded = 0;
     FragmentSlot m_Slots[kSlotCount];
     // Followed by the decoder's read-ahead padding, kept zero.
     std::unique_ptr<uint8_t[]> m_FrameBuffer;

@@ -38,6 +38,8 @@ bool CVideoDec::CreateDecoder() {
     // it is created with a fixed size; only the system's size fits the picture.
     if (!HasSystemPictureSize()) return false;
     Close();  // a second creation must not leak the first instance
+    m_Frozen = true;
+    m_Counts = Counts{};
 
     xvid_dec_create_t create{};
     create.version = codec::kLibraryVersion;
@@ -81,7 +83,30 @@ void CVideoDec::Decode(const uint8_t* frame, int length) {
     // Shown only when a picture came out and every byte was consumed: the
     // library reports nothing else about a damaged frame.
     consumed = ConsumedWithStuffing(frame, length, consumed);
-    if (stats.type > XVID_TYPE_NOTHING && consumed >= length) m_Sink->OnDecodedFrame(m_Picture.data(), consumed);
+    if (stats.type <= XVID_TYPE_NOTHING) return;
+    if (consumed < length) {
+        MarkReferenceLost();  // a damaged picture is no reference either
+        return;
+    }
+    if (m_Frozen && stats.type != XVID_TYPE_IVOP) {
+        ++m_Counts.droppedWhileFrozen;
+        return;
+    }
+    if (m_Frozen && m_Counts.shown > 0) {
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_FrozenSince).count();
+        m_Counts.frozenSeconds += seconds;
+        if (seconds > m_Counts.longestFreezeSeconds) m_Counts.longestFreezeSeconds = seconds;
+    }
+    m_Frozen = false;
+    ++m_Counts.shown;
+    m_Sink->OnDecodedFrame(m_Picture.data(), consumed);
+}
+
+void CVideoDec::MarkReferenceLost() {
+    if (m_Frozen) return;
+    m_Frozen = true;
+    m_FrozenSince = std::chrono::steady_clock::now();
+    ++m_Counts.freezes;
 }
 
 bool CVideoDec::Close() {

@@ -5,6 +5,7 @@
 #include "codec/guard_paged_buffer.h"
 #include "codec/codec_interfaces.h"
 
+#include <chrono>
 #include <cstdint>
 
 class CVideoDec {
@@ -21,10 +22,25 @@ public:
     CVideoDec& operator=(const CVideoDec&) = delete;
 
     void Open(int width, int height, ITavolinFrameSink* sink);
+    // A new instance shows nothing until a key frame decodes.
     bool CreateDecoder();
     void Decode(const uint8_t* frame, int length);
     bool Close();
     const uint8_t* Picture() const;
+
+    // A frame the stream refers to was lost: every picture until the next key
+    // frame would be decoded against one this decoder never had, so none is
+    // shown; the view keeps the last good one.
+    void MarkReferenceLost();
+
+    struct Counts {
+        uint64_t shown = 0;
+        uint64_t droppedWhileFrozen = 0;
+        uint64_t freezes = 0;  // after the first picture
+        double frozenSeconds = 0;
+        double longestFreezeSeconds = 0;
+    };
+    const Counts& GetCounts() const { return m_Counts; }
 
 private:
     // One library call; a stream header (VOL) ends the call early and is
@@ -39,4 +55,7 @@ private:
     codec::GuardPagedBuffer m_Picture;
     int m_Width = 0;
     int m_Height = 0;
+    bool m_Frozen = true;
+    std::chrono::steady_clock::time_point m_FrozenSince;
+    Counts m_Counts;
 };

@@ -6,7 +6,8 @@
 //   | count  | index  | frame bytes index*536 ... +n      |   n <= 536
 //   +--------+--------+-----------------------------------+
 //
-// Every fragment of a frame shares the frame's RTP timestamp; the last one
+// Every fragment of a frame shares the frame's RTP timestamp, which advances
+// by 6000 (90 kHz units) from one frame to the next; the last fragment
 // carries what is left, n = frame length - index * 536.
 //
 // The two sides set different limits, and both are part of the format: the
@@ -22,6 +23,7 @@
 
 namespace video_fragments {
 
+constexpr uint32_t kTimestampPerFrame = 6000;
 constexpr size_t kHeaderBytes = 2;
 constexpr size_t kMaxDataBytes = 536;
 constexpr size_t kMaxFragmentBytes = kHeaderBytes + kMaxDataBytes;

@@ -131,7 +131,32 @@ TEST_F(FrameAssemblerTest, TimestampOrderFollowsTheWrap) {
     void* afterWrap = AddIncompleteFrame(kJustAfterWrap + 6000);
     Add(kJustBeforeWrap - 6000, whole);
     EXPECT_EQ(releaser.Releases(afterWrap), 0) << "a frame just after the wrap is newer";
-    EXPECT_EQ(Decoded(), 2u);
+    EXPECT_EQ(Decoded(), 1u) << "older than the frame decoded last: dropped, not decoded out of order";
+}
+
+// A lost frame leaves every later one until the next key frame decoded
+// against a picture the viewer never had: none of them is shown.
+TEST_F(FrameAssemblerTest, AfterALostFrameNothingIsShownUntilAKeyFrame) {
+    EnginePolicyEncoder encoder;
+    const std::vector<CodedFrame> frames = encoder.EncodeMoving(0, 28);  // key frames at 0 and 27
+    ASSERT_EQ(frames[0].keyFrame, 2);
+    uint32_t timestamp = 6000;
+    auto send = [&](size_t n) {
+        for (const Payload& fragment : CutIntoFragments(frames[n].bytes)) Add(timestamp + 6000 * uint32_t(n), fragment);
+    };
+    for (size_t n = 0; n < 3; ++n) send(n);
+    EXPECT_EQ(Decoded(), 3u);
+    // Frame 3 never arrives.
+    for (size_t n = 4; n < 26; ++n) send(n);
+    EXPECT_EQ(Decoded(), 3u) << "P frames after the gap are not shown";
+    EXPECT_EQ(decoder.GetCounts().droppedWhileFrozen, 22u);
+    size_t keyFrame = 26;
+    while (keyFrame < frames.size() && frames[keyFrame].keyFrame == 0) ++keyFrame;
+    ASSERT_LT(keyFrame, frames.size());
+    send(keyFrame);
+    EXPECT_EQ(Decoded(), 4u) << "the next key frame ends the freeze";
+    EXPECT_EQ(decoder.GetCounts().freezes, 1u);
+    EXPECT_GT(decoder.GetCounts().longestFreezeSeconds, 0.0);
 }
 
 TEST_F(FrameAssemblerTest, SeventeenthFrameTakesTheSlotOfTheOldest) {
