@@ -16,7 +16,9 @@ libdir=$(dirname "$(find "$prefix" -name "libtavolin.so.$version")")
 [ -n "$libdir" ] || fail "no libtavolin.so.$version"
 [ "$(readlink "$libdir/libtavolin.so.${version%%.*}")" = "libtavolin.so.$version" ] || fail "soname link"
 [ "$(readlink "$libdir/libtavolin.so")" = "libtavolin.so.${version%%.*}" ] || fail "development link"
-objdump -p "$libdir/libtavolin.so.$version" | grep -q "SONAME *libtavolin.so.${version%%.*}$" || fail "SONAME"
+# (grep reads a variable: grep -q ending a pipe early would fail it under pipefail)
+headers=$(objdump -p "$libdir/libtavolin.so.$version")
+grep -q "SONAME *libtavolin.so.${version%%.*}$" <<<"$headers" || fail "SONAME"
 for file in include/tavolin/tavolin.h share/man/man1/tavolin-room.1 share/man/man1/tavolin-addrd.1 \
     lib/systemd/system/tavolin-addrd.service share/doc/tavolin/LICENSE; do
   [ -f "$prefix/$file" ] || fail "missing $file"
