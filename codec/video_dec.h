@@ -32,6 +32,8 @@ public:
     // frame would be decoded against one this decoder never had, so none is
     // shown; the view keeps the last good one.
     void MarkReferenceLost();
+    // Waiting for a key frame: nothing is shown.
+    bool IsFrozen() const { return m_Frozen; }
 
     struct Counts {
         uint64_t shown = 0;

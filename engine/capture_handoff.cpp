@@ -4,19 +4,25 @@
 
 namespace {
 constexpr int kKeyFrameAfter = 25;
+// Peers' requests for key frames are answered at most this often.
+constexpr uint32_t kAskedKeyFrameSpacingMs = 200;
 }
 
 void CTavolinEngineImpl::OnFrameCaptured() {
     uint32_t length = 0;
     const uint8_t* frame = m_CapZephra.GetFrame(&length);
     if (!frame) return;
-    if (m_CameraWatch.Arrived(GetTickCount()) && m_bCameraLost) {
+    const uint32_t now = GetTickCount();
+    if (m_CameraWatch.Arrived(now) && m_bCameraLost) {
         m_bCameraLost = false;
         m_Events.Emit(TAVOLIN_EVENT_CAMERA_STARTED, m_nLocalUserId, TAVOLIN_MEDIUM_VIDEO, 0, 0,
                       m_CapZephra.GetDeviceName());
     }
     if (m_pLocalUser) m_pLocalUser->DrawPreview(frame, static_cast<int>(length));
-    m_VideoEnc.Encode(frame, m_nFramesSinceKeyFrame > kKeyFrameAfter);
+    // A request waits while the last asked-for key frame is too recent.
+    const bool asked = now - m_uLastAskedKeyFrame >= kAskedKeyFrameSpacingMs && m_Transmission.TakeKeyFrameRequest();
+    if (asked) m_uLastAskedKeyFrame = now;
+    m_VideoEnc.Encode(frame, asked || m_nFramesSinceKeyFrame > kKeyFrameAfter);
     if (m_VideoEnc.KeyFrameFlag())
         m_nFramesSinceKeyFrame = 0;
     else

@@ -75,6 +75,7 @@ public:
     void SwitchLocalVoice(int userId, int on);
     void OnReceivedVoice(int userId, const uint8_t* payload, size_t length);
     void OnMediaStarted(int userId, bool video);
+    void RequestKeyFrame(int userId, uint32_t mediaSSRC) { m_Transmission.RequestKeyFrame(userId, mediaSSRC); }
 
     HWND Window() const { return m_hWnd; }
     // The message window's procedure.
@@ -127,4 +128,5 @@ private:
     bool m_bCameraLost = false;
     ArrivalWatch m_CameraWatch{kCameraSilenceMs};
     bool m_bAddressTimeoutTold = false;
+    uint32_t m_uLastAskedKeyFrame = 0;  // GetTickCount of the last key frame a peer asked for
 };

@@ -44,8 +44,11 @@ void CTavolinUser::PrepareDecoder() {
 void CTavolinUser::OnVideoPacket(int userId, rtp::RTPPacket* packet) {
     if (userId == m_nUserId && m_VideoWatch.Arrived(GetTickCount()) && m_pEngine) m_pEngine->OnMediaStarted(userId, true);
     if (m_nVideo && userId == m_nUserId) {
+        const uint32_t ssrc = packet->GetSSRC();
         m_FrameAssembler.AddPacket(
             ReceivedFragment{packet->GetPayloadData(), packet->GetPayloadLength(), packet->GetTimestamp(), packet});
+        // Frozen: ask the sender for a key frame (the transmission spaces the asks).
+        if (m_VideoDec.IsFrozen() && m_nUserId == userId && m_pEngine) m_pEngine->RequestKeyFrame(userId, ssrc);
     } else if (m_pTransmission) {
         m_pTransmission->DeleteVideoPacket(packet);
     }

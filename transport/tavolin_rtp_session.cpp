@@ -36,6 +36,14 @@ bool CTavolinRTPSession::OnRawPacket(rtp::RTPRawPacket* packet) {
     return false;
 }
 
+// Poll thread, data-access lock held. Only a picture loss about our own video
+// matters; the sender keeps no history to answer a NACK from.
+void CTavolinRTPSession::OnFeedback(rtp::RTCPFeedbackKind feedback, uint32_t, uint32_t mediaSSRC, const uint16_t*,
+                                    size_t, double, const rtp::RTPIPv4Address*) {
+    if (kind == kVideo && feedback == rtp::RTCPFeedbackKind::kPictureLoss && mediaSSRC == GetLocalSSRC() && owner)
+        owner->OnKeyFrameRequested();
+}
+
 void CTavolinRTPSession::OnPollThreadStep() {
     if (owner) owner->AnnounceWaitingPackets(kind == kVideo);
     BeginDataAccess();

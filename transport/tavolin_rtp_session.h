@@ -41,4 +41,6 @@ public:
 protected:
     bool OnRawPacket(rtp::RTPRawPacket* packet) override;
     void OnPollThreadStep() override;
+    void OnFeedback(rtp::RTCPFeedbackKind kind, uint32_t senderSSRC, uint32_t mediaSSRC, const uint16_t* lost,
+                    size_t lostCount, double receiveTime, const rtp::RTPIPv4Address* sender) override;
 };

@@ -241,6 +241,17 @@ int CTavolinTransmission::RemoveUser(int userId) {
 
 // ---- Sending ----------------------------------------------------------------
 
+void CTavolinTransmission::RequestKeyFrame(int userId, uint32_t mediaSSRC) {
+    PeerEntry* peer = FindPeer(userId);
+    if (!peer || !videoSession) return;
+    const rtp::RTPIPv4Address pair = CurrentPair(*peer, true);
+    if (!IsReachable(pair)) return;
+    rtp::RTCPFeedbackRequest pictureLoss;
+    pictureLoss.kind = rtp::RTCPFeedbackKind::kPictureLoss;
+    pictureLoss.mediaSSRC = mediaSSRC;
+    videoSession->SendFeedback(pair, &pictureLoss, 1, kPictureLossSpacingSeconds);
+}
+
 int CTavolinTransmission::NextVideoFrame() {
     return videoSession ? videoSession->IncrementTimestampDefault() : rtp::kErrorNotCreated;
 }

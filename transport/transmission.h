@@ -80,6 +80,14 @@ public:
     int SetUserVideoPort(int userId, uint16_t publicPort, uint16_t localPort);
     int RemoveUser(int userId);
 
+    // Engine thread: asks the peer for a key frame with a picture loss
+    // indication about its video source `mediaSSRC` (rate-limited).
+    void RequestKeyFrame(int userId, uint32_t mediaSSRC);
+    // Engine thread: whether a peer asked for a key frame since the last call.
+    bool TakeKeyFrameRequest() { return keyFrameRequested_.exchange(false); }
+    // Video poll thread: a peer asked for a key frame.
+    void OnKeyFrameRequested() { keyFrameRequested_ = true; }
+
     int NextVideoFrame();
     bool SendVideo(const void* data, size_t length, uint32_t timestampIncrement);
     bool SendAudio(const void* data, size_t length);
@@ -152,4 +160,5 @@ private:
 
     std::atomic<uint64_t> droppedAudioPackets{0};
     std::atomic<uint64_t> droppedVideoPackets{0};
+    std::atomic<bool> keyFrameRequested_{false};
 };

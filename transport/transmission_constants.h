@@ -41,6 +41,10 @@ constexpr char kTransText[] = "TRANS";
 constexpr char kByeReason[] = "Close";
 constexpr size_t kControlPrefixBytes = 2;  // receivers compare "HI" / "RE" only
 
+// Picture loss indications go to one peer at most this often while its
+// video stays frozen here.
+constexpr double kPictureLossSpacingSeconds = 0.2;
+
 // Greeting rules, in GetTickCount milliseconds.
 constexpr uint32_t kLocalFallbackAfterMs = 4000;
 constexpr uint32_t kHelloGiveUpAfterMs = 30000;

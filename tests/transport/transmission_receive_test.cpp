@@ -1,8 +1,13 @@
 // From a remote player's datagram to the user's sink: the queues, one message
 // for what is queued, the lookup by either pair, and who gives each packet back.
+#include "transport/rtp/rtcp_builder.h"
 #include "transport/rtp/rtp_packet.h"
 #include "transport/rtp/rtp_packet_pool.h"
 #include "transport_test_support.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
@@ -221,6 +226,45 @@ TEST_F(ReceiveTest, StrangersAreNotHeardAndCannotCrowdOutAPlayer) {
         sources.push_back(Voice().GetCurrentSourceInfo()->GetSSRC());
     Voice().EndDataAccess();
     EXPECT_EQ(sources, (std::vector<uint32_t>{0x51})) << "only the player is in the table";
+}
+
+// Picture loss both ways: asked of a peer whose video froze here, and a
+// peer's ask turned into a key frame request for the encoder.
+TEST_F(ReceiveTest, PictureLossIsAskedForAndHeard) {
+    UdpPortPair peer;
+    RecordingPacketSink sink;
+    ASSERT_EQ(transmission.AddUser(5, kLoopback, kLoopback, &sink), 1);
+    ASSERT_EQ(transmission.SetUserVideoPort(5, peer.RtpPort(), peer.RtpPort()), 1);
+
+    transmission.RequestKeyFrame(5, 0xABCD);
+    transmission.RequestKeyFrame(5, 0xABCD);  // too soon: not sent again
+    peer.Collect(300);
+    int pictureLosses = 0;
+    for (const auto& datagram : peer.received) {
+        if (datagram.toPort != peer.RtcpPort()) continue;
+        for (size_t at = 0; at + 12 <= datagram.bytes.size();) {
+            const uint8_t* p = datagram.bytes.data() + at;
+            const uint32_t media = uint32_t(p[8]) << 24 | uint32_t(p[9]) << 16 | uint32_t(p[10]) << 8 | p[11];
+            if (p[1] == 206 && (p[0] & 0x1F) == 1 && media == 0xABCD) ++pictureLosses;
+            at += 4 * (size_t((p[2] << 8) | p[3]) + 1);
+        }
+    }
+    EXPECT_EQ(pictureLosses, 1);
+
+    EXPECT_FALSE(transmission.TakeKeyFrameRequest());
+    rtp::RTCPCompoundBuilder compound(1500);
+    const uint8_t cname[] = "peer@host";
+    ASSERT_TRUE(compound.AddReceiverReport(0x5151, nullptr, 0));
+    ASSERT_TRUE(compound.AddSDESCNAME(0x5151, cname, sizeof cname - 1));
+    ASSERT_TRUE(compound.AddPLI(0x5151, Video().GetLocalSSRC()));
+    const std::vector<uint8_t> bytes(compound.GetData(), compound.GetData() + compound.GetLength());
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(kLoopback);
+    to.sin_port = htons(static_cast<uint16_t>(transmission.GetLocalVideoPort() + 1));
+    ASSERT_EQ(sendto(peer.RtcpFd(), bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to),
+              static_cast<ssize_t>(bytes.size()));
+    ASSERT_TRUE(window.PumpUntil([&] { return transmission.TakeKeyFrameRequest(); }, 2000));
 }
 
 }  // namespace
