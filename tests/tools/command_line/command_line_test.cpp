@@ -99,7 +99,7 @@ TEST(Room, RefusesBadValuesAndAnUnusableOutDirectoryBeforeStarting) {
 }
 TEST(Room, ACameraThatDoesNotExistIsReportedAtOnceAndItsPlayerKeepsItsSyntheticOne) {
     const std::string out = testing::TempDir() + "room-camera";
-    const Finished run = tools_test::ToolProcess({TAVOLIN_ROOM_PATH, "--players", "2", "--seconds", "2", "--camera",
+    const Finished run = tools_test::ToolProcess({TAVOLIN_ROOM_PATH, "--players", "2", "--seconds", "5", "--camera",
                                                   "No Such Camera", "--out", out})
                              .Wait(30000);
     EXPECT_NE(std::string::npos, run.out.find("every viewer decoded video from every other player")) << run.out;
