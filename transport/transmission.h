@@ -124,6 +124,7 @@ public:
     int PeerCountForTesting() const { return peerCount; }
     const PeerEntry* PeerAtForTesting(int index) const;
     uint64_t DroppedAudioPacketsForTesting() const { return droppedAudioPackets.load(); }
+    size_t QueuedPacketsForTesting(bool video);
     uint64_t DroppedVideoPacketsForTesting() const { return droppedVideoPackets.load(); }
     CTavolinRTPSession* AudioSessionForTesting() const { return audioSession.get(); }
     CTavolinRTPSession* VideoSessionForTesting() const { return videoSession.get(); }
@@ -137,7 +138,8 @@ private:
     void QueuePacket(rtp::RTPSourceData* source, rtp::RTPPacket* packet, bool video);
     void OnPacketReceived(bool video);
     void DeliverPacket(const QueuedPacket& item, bool video);
-    void CloseSession(std::unique_ptr<CTavolinRTPSession>& session, ReceiveQueue& queue);
+    // sinksGaveBack: the sinks were asked for what they held.
+    void CloseSession(std::unique_ptr<CTavolinRTPSession>& session, ReceiveQueue& queue, bool sinksGaveBack);
     // The destinations of the peer's pair in force, both media.
     void AddDestinations(const PeerEntry& peer);
     void DeleteDestinations(const PeerEntry& peer);

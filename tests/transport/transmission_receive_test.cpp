@@ -46,7 +46,7 @@ TEST_F(ReceiveTest, OneMessageTakesEverythingQueuedInArrivalOrder) {
     AddLoopbackPeer(5, remote, unused, &sink, false);
     window.dispatchReceived = false;
     SendNumbered(remote, transmission.GetLocalAudioPort(), 102, 0x51, 0, 3);
-    ASSERT_TRUE(window.PumpUntil([&] { return Voice().GetPacketsInUse() == 3; }, 2000));
+    ASSERT_TRUE(window.PumpUntil([&] { return transmission.QueuedPacketsForTesting(false) == 3; }, 2000));
     window.PumpFor(50);
     EXPECT_EQ(window.audioReceivedMessages, 1) << "one message announces the whole queue";
 
@@ -102,8 +102,9 @@ TEST_F(ReceiveTest, PacketsOfARemovedPeerAreGivenBackUndelivered) {
     window.dispatchReceived = false;
     SendNumbered(remote, transmission.GetLocalAudioPort(), 102, 0x81, 0, 2);
     SendNumbered(remote, transmission.GetLocalVideoPort(), 34, 0x82, 0, 2);
-    ASSERT_TRUE(window.PumpUntil([&] { return Voice().GetPacketsInUse() == 2 && Video().GetPacketsInUse() == 2; },
-                                 2000));
+    ASSERT_TRUE(window.PumpUntil(
+        [&] { return transmission.QueuedPacketsForTesting(false) == 2 && transmission.QueuedPacketsForTesting(true) == 2; },
+        2000));
     ASSERT_EQ(transmission.RemoveUser(5), 1);
     transmission.OnAudioReceived();
     transmission.OnVideoReceived();
@@ -123,8 +124,9 @@ TEST_F(ReceiveTest, DestroyTakesBackQueuedAndHeldPackets) {
     window.dispatchReceived = false;
     SendNumbered(remote, transmission.GetLocalVideoPort(), 34, 0x91, 2, 3);
     SendNumbered(remote, transmission.GetLocalAudioPort(), 102, 0x92, 0, 3);
-    ASSERT_TRUE(window.PumpUntil([&] { return Video().GetPacketsInUse() == 5 && Voice().GetPacketsInUse() == 3; },
-                                 2000));
+    ASSERT_TRUE(window.PumpUntil(
+        [&] { return transmission.QueuedPacketsForTesting(true) == 3 && transmission.QueuedPacketsForTesting(false) == 3; },
+        2000));
 
     const rtp::RTPPacketPool::Totals before = rtp::RTPPacketPool::ProcessTotals();
     ASSERT_EQ(transmission.Destroy(), 1);
@@ -186,9 +188,9 @@ TEST_F(ReceiveTest, PacketsARefusedPostLeftWaitingAreAnnouncedAgain) {
     SendNumbered(remote, transmission.GetLocalAudioPort(), 102, 0x61, 0, 3);
     // Queued while the quota is full: the posts are refused.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (Voice().GetPacketsInUse() != 3 && std::chrono::steady_clock::now() < deadline)
+    while (transmission.QueuedPacketsForTesting(false) != 3 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_EQ(Voice().GetPacketsInUse(), 3u);
+    ASSERT_EQ(transmission.QueuedPacketsForTesting(false), 3u);
     ASSERT_TRUE(window.PumpUntil([&] { return sink.audioPayloads.size() == 3; }, 3000))
         << "queued packets were stranded without a message";
     EXPECT_EQ(Number(sink.audioPayloads.back()), 2);
