@@ -69,6 +69,8 @@ int CCapZephra::Create(HWND window, int width, int height) {
         if (m_pControl && SUCCEEDED(m_pControl->Run())) {
             m_bRunning = 1;
             if (SUCCEEDED(m_pControl->Stop())) m_bRunning = 0;
+            // Frames of the trial run are no one's: the camera is not on yet.
+            m_Ring.Clear();
             return 1;
         }
         if (m_pControl && SUCCEEDED(m_pControl->Stop())) m_bRunning = 0;

@@ -21,6 +21,12 @@ void FrameRing::Free() {
     staging_.reset();
 }
 
+void FrameRing::Clear() {
+    EnterCriticalSection(&lock_);
+    read_ = write_ = count_ = 0;
+    LeaveCriticalSection(&lock_);
+}
+
 // Under the lock.
 void FrameRing::Advance() {
     if (++count_ > kRingSlots) {

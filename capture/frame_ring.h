@@ -26,6 +26,8 @@ public:
     bool Allocate();
     void Free();
     bool IsAllocated() const { return slots_ != nullptr; }
+    // Drops every frame held.
+    void Clear();
 
     // Streaming thread: `fill(data)` writes one frame into the next slot and
     // returns its length, at most kFrameSlotBytes.

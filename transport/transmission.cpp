@@ -143,7 +143,7 @@ int CTavolinTransmission::Destroy() {
 // The poll thread is stopped first, so that no packet can be queued after the
 // queue has been emptied.
 void CTavolinTransmission::CloseSession(std::unique_ptr<CTavolinRTPSession>& session, ReceiveQueue& queue,
-                                        bool sinksGaveBack) {
+                                        [[maybe_unused]] bool sinksGaveBack) {
     if (!session) return;
     session->BYEDestroy(0, kByeReason, std::strlen(kByeReason));
     EnterCriticalSection(&queue.lock);

@@ -37,6 +37,9 @@ TEST(FrameRing, KeepsTheNewestFourAndHandsOutCopiesOldestFirst) {
     }
     EXPECT_EQ(ring.TakeOldest(&length), nullptr);
 
+    StoreFrame(ring, 6, 10);
+    ring.Clear();
+    EXPECT_EQ(ring.TakeOldest(&length), nullptr) << "cleared";
     StoreFrame(ring, 7, 10);
     ASSERT_TRUE(ring.Allocate()) << "allocating again empties the ring";
     EXPECT_EQ(ring.TakeOldest(&length), nullptr);
