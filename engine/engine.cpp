@@ -119,6 +119,7 @@ int CTavolinEngineImpl::Create(HINSTANCE instance, uint32_t serverAddress, int s
 
         m_nReceiveOnly = receiveOnly;
         m_bAddressTimeoutTold = false;
+        m_bAddressKnown[0] = m_bAddressKnown[1] = false;
         m_uServerAddress = serverAddress;
         m_uServerPort = static_cast<uint16_t>(serverPort);
         SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));

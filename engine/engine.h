@@ -128,5 +128,8 @@ private:
     bool m_bCameraLost = false;
     ArrivalWatch m_CameraWatch{kCameraSilenceMs};
     bool m_bAddressTimeoutTold = false;
+    // Which public-address notices (voice, video) the window has had: the
+    // request timer ends once both came.
+    bool m_bAddressKnown[2] = {false, false};
     uint32_t m_uLastAskedKeyFrame = 0;  // GetTickCount of the last key frame a peer asked for
 };

@@ -76,14 +76,14 @@ void CTavolinEngineImpl::PollAudioLevels() {
 }
 
 void CTavolinEngineImpl::RequestPublicAddressAgain() {
-    if (m_Transmission.HasPublicAddresses()) {
+    if (m_bAddressKnown[0] && m_bAddressKnown[1]) {
         KillTimer(m_hWnd, kTimerPublicAddress);
         return;
     }
     if (!m_bAddressTimeoutTold) {
         m_bAddressTimeoutTold = true;
         for (const bool video : {false, true})
-            if (!m_Transmission.HasPublicAddress(video))
+            if (!m_bAddressKnown[video])
                 m_Events.Emit(TAVOLIN_EVENT_PUBLIC_ADDRESS_TIMEOUT, -1, video ? TAVOLIN_MEDIUM_VIDEO : TAVOLIN_MEDIUM_VOICE);
     }
     const uint32_t request = kPublicAddressRequest;
@@ -93,6 +93,7 @@ void CTavolinEngineImpl::RequestPublicAddressAgain() {
 
 void CTavolinEngineImpl::OnPublicAddress(UINT message, const PublicAddressRecord& record) {
     const bool audio = message == MSG_AUDIO_PUBLIC_ADDRESS;
+    m_bAddressKnown[audio ? 0 : 1] = true;
     m_Events.Emit(TAVOLIN_EVENT_PUBLIC_ADDRESS, -1, audio ? TAVOLIN_MEDIUM_VOICE : TAVOLIN_MEDIUM_VIDEO, record.address,
                   record.port);
     if (!m_pEventSink) return;

@@ -400,11 +400,6 @@ void CTavolinTransmission::RetryPublicAddress(uint32_t serverAddress, uint16_t s
     }
 }
 
-bool CTavolinTransmission::HasPublicAddress(bool video) const {
-    const CTavolinRTPSession* session = video ? videoSession.get() : audioSession.get();
-    return session && session->hasPublicAddress.load();
-}
-
 bool CTavolinTransmission::HasPublicAddresses() const {
     for (const CTavolinRTPSession* session : {audioSession.get(), videoSession.get()}) {
         if (session && !session->hasPublicAddress.load()) return false;

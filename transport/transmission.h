@@ -95,7 +95,6 @@ public:
     int RequestPublicAddress(uint32_t serverAddress, uint16_t serverPort, const void* data, size_t length);
     void RetryPublicAddress(uint32_t serverAddress, uint16_t serverPort, const void* data, size_t length);
     bool HasPublicAddresses() const;
-    bool HasPublicAddress(bool video) const;
     void GreetPeers();
     void SendTrans();
 
