@@ -108,16 +108,41 @@ void CVideoFrameAssembler::AddPacket(const ReceivedFragment& fragment) {
         return;
     }
     slot.fragments[header.index] = fragment;
-    if (!IsComplete(slot)) return;
+    if (!m_HasNewest || IsOlder(m_Newest, timestamp)) m_Newest = timestamp;
+    m_HasNewest = true;
+    DecodeReady();
+}
 
-    int length = 0;
-    const bool assembled = AssembleFrame(slot, length);
-    // Done with the fragments before decoding, so a sink that empties this
-    // assembler from inside the decoder's callback finds nothing to release twice.
-    ReleaseFragments(slot);
-    ClearSlot(slot);
-    PurgeOlder(timestamp);
-    if (assembled && TakeInOrder(timestamp) && m_Decoder) m_Decoder->Decode(m_FrameBuffer.get(), length);
+CVideoFrameAssembler::FragmentSlot* CVideoFrameAssembler::OldestComplete() {
+    FragmentSlot* oldest = nullptr;
+    for (FragmentSlot& slot : m_Slots) {
+        if (!slot.inUse || !IsComplete(slot)) continue;
+        if (!oldest || IsOlder(slot.timestamp, oldest->timestamp)) oldest = &slot;
+    }
+    return oldest;
+}
+
+void CVideoFrameAssembler::DecodeReady() {
+    while (FragmentSlot* slot = OldestComplete()) {
+        const uint32_t timestamp = slot->timestamp;
+        int length = 0;
+        const bool assembled = AssembleFrame(*slot, length);
+        if (ShouldWaitFor(*slot, assembled, length)) return;
+        // Done with the fragments before decoding, so a sink that empties
+        // this assembler from inside the decoder's callback finds nothing to
+        // release twice.
+        ReleaseFragments(*slot);
+        ClearSlot(*slot);
+        PurgeOlder(timestamp);
+        if (assembled && TakeInOrder(timestamp) && m_Decoder) m_Decoder->Decode(m_FrameBuffer.get(), length);
+    }
+}
+
+bool CVideoFrameAssembler::ShouldWaitFor(const FragmentSlot& slot, bool assembled, int length) const {
+    if (!m_HasDecoded || !assembled || !IsOlder(m_LastDecoded, slot.timestamp)) return false;
+    if (slot.timestamp - m_LastDecoded == kTimestampPerFrame) return false;
+    if (CVideoDec::IsKeyFrame(m_FrameBuffer.get(), static_cast<size_t>(length))) return false;
+    return m_Newest - m_LastDecoded <= (kHoldFrames + 1) * kTimestampPerFrame;
 }
 
 bool CVideoFrameAssembler::TakeInOrder(uint32_t timestamp) {
@@ -143,6 +168,7 @@ bool CVideoFrameAssembler::AssembleFrame(const FragmentSlot& slot, int& length) 
 
 void CVideoFrameAssembler::ReleaseAll() {
     m_HasDecoded = false;
+    m_HasNewest = false;
     for (FragmentSlot& slot : m_Slots) {
         if (!slot.inUse) continue;
         ReleaseFragments(slot);

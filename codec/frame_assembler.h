@@ -1,9 +1,11 @@
 // Collects one user's video fragments by RTP timestamp, joins complete frames
 // and hands them to the user's decoder in order: a frame older than the last
-// one decoded is dropped, and a frame that does not follow the last one
-// (a frame between them was lost or purged) tells the decoder its reference
-// is gone. Owns every fragment it holds until it gives it back through its
-// releaser, exactly once.
+// one decoded is dropped. A complete frame that does not follow the last one
+// decoded waits (up to kHoldFrames frame steps of newer traffic) for the
+// frames between, whose missing packets may still be resent; a key frame
+// needs no reference and goes at once. A frame decoded past a gap tells the
+// decoder its reference is gone. Owns every fragment it holds until it gives
+// it back through its releaser, exactly once.
 #pragma once
 
 #include "codec/video_fragments.h"
@@ -44,6 +46,10 @@ public:
 
 private:
     static constexpr int kSlotCount = 16;
+    // How far (in frame steps) the newest fragment may run ahead of the next
+    // frame due before that frame is given up: about a quarter of a second
+    // at 15 frames per second, time for a resend or two over a slow path.
+    static constexpr uint32_t kHoldFrames = 4;
 
     struct FragmentSlot {
         ReceivedFragment fragments[video_fragments::kMaxJoinedFragments];
@@ -53,6 +59,12 @@ private:
     };
 
     FragmentSlot* FindSlot(uint32_t timestamp);
+    FragmentSlot* OldestComplete();
+    // Decodes, in timestamp order, every complete frame that need not wait.
+    void DecodeReady();
+    // Whether the frames between the last decoded one and the complete frame
+    // `slot` (assembled in the frame buffer) are still worth waiting for.
+    bool ShouldWaitFor(const FragmentSlot& slot, bool assembled, int length) const;
     FragmentSlot* EvictOldest();
     void PurgeOlder(uint32_t timestamp);
     // Joins the slot's fragments in the frame buffer; false when they would
@@ -70,6 +82,8 @@ private:
     CVideoDec* m_Decoder = nullptr;
     bool m_HasDecoded = false;
     uint32_t m_LastDecoded = 0;
+    bool m_HasNewest = false;
+    uint32_t m_Newest = 0;  // the newest timestamp of any fragment
     FragmentSlot m_Slots[kSlotCount];
     // Followed by the decoder's read-ahead padding, kept zero.
     std::unique_ptr<uint8_t[]> m_FrameBuffer;

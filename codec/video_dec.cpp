@@ -102,6 +102,17 @@ void CVideoDec::Decode(const uint8_t* frame, int length) {
     m_Sink->OnDecodedFrame(m_Picture.data(), consumed);
 }
 
+bool CVideoDec::IsKeyFrame(const uint8_t* frame, size_t length) {
+    // The picture header's start code; its next two bits give the coding type.
+    constexpr uint8_t kPictureStartCode = 0xB6;
+    constexpr uint8_t kIntraCoded = 0;
+    for (size_t i = 0; i + 4 < length; ++i) {
+        if (frame[i] != 0 || frame[i + 1] != 0 || frame[i + 2] != 1 || frame[i + 3] != kPictureStartCode) continue;
+        return (frame[i + 4] >> 6) == kIntraCoded;
+    }
+    return false;
+}
+
 void CVideoDec::MarkReferenceLost() {
     if (m_Frozen) return;
     m_Frozen = true;

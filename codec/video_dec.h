@@ -6,6 +6,7 @@
 #include "codec/codec_interfaces.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 
 class CVideoDec {
@@ -25,6 +26,9 @@ public:
     // A new instance shows nothing until a key frame decodes.
     bool CreateDecoder();
     void Decode(const uint8_t* frame, int length);
+    // Whether the coded frame's first picture is intra coded (decodes without
+    // a reference); only its headers are read, so a first fragment suffices.
+    static bool IsKeyFrame(const uint8_t* frame, size_t length);
     bool Close();
     const uint8_t* Picture() const;
 

@@ -159,6 +159,33 @@ TEST_F(FrameAssemblerTest, AfterALostFrameNothingIsShownUntilAKeyFrame) {
     EXPECT_GT(decoder.GetCounts().longestFreezeSeconds, 0.0);
 }
 
+// A frame resent late is waited for: the frames after it are held, then all
+// of them decode in order, and no picture is lost to a freeze.
+TEST_F(FrameAssemblerTest, FramesAfterAGapWaitForTheMissingFrameToBeResent) {
+    EnginePolicyEncoder encoder;
+    const std::vector<CodedFrame> frames = encoder.EncodeMoving(0, 7);
+    auto send = [&](size_t n) {
+        for (const Payload& fragment : CutIntoFragments(frames[n].bytes)) Add(6000 + 6000 * uint32_t(n), fragment);
+    };
+    for (size_t n : {0, 1, 3, 4, 5}) send(n);
+    EXPECT_EQ(Decoded(), 2u) << "frames 3-5 wait for frame 2";
+    send(2);
+    send(6);
+    ASSERT_EQ(Decoded(), 7u);
+    for (size_t n = 0; n < frames.size(); ++n)
+        EXPECT_EQ(pictures.consumedCounts[n], static_cast<int>(frames[n].bytes.size())) << "frame " << n;
+    EXPECT_EQ(decoder.GetCounts().freezes, 0u);
+    EXPECT_EQ(decoder.GetCounts().droppedWhileFrozen, 0u);
+}
+
+TEST_F(FrameAssemblerTest, KeyFrameAfterAGapDoesNotWait) {
+    for (const Payload& fragment : SplitIntoFragments(keyFrames_[0], 2)) Add(6000, fragment);
+    AddIncompleteFrame(12000);
+    for (const Payload& fragment : SplitIntoFragments(keyFrames_[1], 2)) Add(18000, fragment);
+    EXPECT_EQ(Decoded(), 2u);
+    EXPECT_TRUE(CVideoDec::IsKeyFrame(keyFrames_[1].data(), keyFrames_[1].size()));
+}
+
 TEST_F(FrameAssemblerTest, SeventeenthFrameTakesTheSlotOfTheOldest) {
     // Timestamps out of order, the oldest in the middle of the slots.
     std::vector<void*> held;
