@@ -1,9 +1,13 @@
 #include "transport/tavolin_rtp_session.h"
 
 #include "transport/address_datagram.h"
+#include "transport/source_figures.h"
 #include "transport/transmission.h"
 
+#include <algorithm>
 #include <vector>
+
+using namespace transmission;
 
 CTavolinRTPSession::~CTavolinRTPSession() { Destroy(); }
 
@@ -36,27 +40,74 @@ bool CTavolinRTPSession::OnRawPacket(rtp::RTPRawPacket* packet) {
     return false;
 }
 
-// Poll thread, data-access lock held. Only a picture loss about our own video
-// matters; the sender keeps no history to answer a NACK from.
-void CTavolinRTPSession::OnFeedback(rtp::RTCPFeedbackKind feedback, uint32_t, uint32_t mediaSSRC, const uint16_t*,
-                                    size_t, double, const rtp::RTPIPv4Address*) {
-    if (kind == kVideo && feedback == rtp::RTCPFeedbackKind::kPictureLoss && mediaSSRC == GetLocalSSRC() && owner)
-        owner->OnKeyFrameRequested();
+// Poll thread, data-access lock held. Only feedback about our own video
+// matters; the peer is known by where its video comes from (its SSRC) or, when
+// none came yet, by the RTCP socket the feedback came from.
+void CTavolinRTPSession::OnFeedback(rtp::RTCPFeedbackKind feedback, uint32_t senderSSRC, uint32_t mediaSSRC,
+                                    const uint16_t* lost, size_t lostCount, double receiveTime,
+                                    const rtp::RTPIPv4Address* sender) {
+    if (kind != kVideo || !owner || !sender || mediaSSRC != GetLocalSSRC()) return;
+    const rtp::RTPSourceData* source = GetSourceInfo(senderSSRC);
+    const rtp::RTPIPv4Address* media = source ? source->GetRTPDataAddress() : nullptr;
+    if (feedback == rtp::RTCPFeedbackKind::kPictureLoss)
+        owner->OnPictureLossReceived(*sender, media);
+    else
+        owner->OnNackReceived(*sender, media, lost, lostCount, receiveTime);
+}
+
+// Sending thread, send lock held.
+void CTavolinRTPSession::OnPacketSent(const uint8_t* packet, size_t length, uint16_t sequence, double sendTime) {
+    if (kind == kVideo) sent.Add(packet, length, sequence, sendTime);
+}
+
+// Poll thread, data-access lock held.
+void CTavolinRTPSession::OnRemoveSource(rtp::RTPSourceData* source) { missingVideo_.erase(source->GetSSRC()); }
+
+void CTavolinRTPSession::NoteVideoArrival(rtp::RTPSourceData* source, const rtp::RTPPacket* packet, double now) {
+    const rtp::RTPIPv4Address* from = source->GetRTPDataAddress();
+    auto entry = missingVideo_.find(source->GetSSRC());
+    if (entry == missingVideo_.end()) {
+        if (!from || missingVideo_.size() >= kMaxNackSources) return;
+        entry = missingVideo_.emplace(source->GetSSRC(), MissingVideo{NackRequester{}, *from}).first;
+    }
+    if (entry->second.requester.OnPacket(packet->GetSequenceNumber(), now) && owner)
+        owner->CountVideoFeedback(entry->second.sender, &PeerLinkCounts::packetsRecovered);
+}
+
+// One NACK per source with numbers due, spaced per peer; numbers a refused
+// send left unasked stay due for the next round.
+void CTavolinRTPSession::AskForMissingVideo(double now) {
+    for (auto& [ssrc, entry] : missingVideo_) {
+        const rtp::RTPSourceData* source = GetSourceInfo(ssrc);
+        const double measured = source ? source_figures::RoundTripSeconds(*source) : 0;
+        const double roundTrip = measured > 0 ? measured : kAssumedRoundTripSeconds;
+        const std::vector<uint16_t> due =
+            entry.requester.Due(now, std::max(kNackRetryFloorSeconds, kNackRetryRoundTrips * roundTrip));
+        if (due.empty()) continue;
+        const rtp::RTCPFeedbackRequest nack{rtp::RTCPFeedbackKind::kGenericNACK, ssrc, due.data(), due.size()};
+        if (SendFeedback(entry.sender, &nack, 1, kNackSpacingSeconds) < 0) continue;
+        entry.requester.MarkAsked(due, now);
+        if (owner) owner->CountVideoFeedback(entry.sender, &PeerLinkCounts::nacksSent);
+    }
 }
 
 void CTavolinRTPSession::OnPollThreadStep() {
     if (owner) owner->AnnounceWaitingPackets(kind == kVideo);
+    const double now = GetClockTime();
     BeginDataAccess();
     for (bool found = GotoFirstSourceWithData(); found; found = GotoNextSourceWithData()) {
         rtp::RTPSourceData* source = GetCurrentSourceInfo();
         while (rtp::RTPPacket* packet = GetNextPacket()) {
-            if (!owner)
+            if (!owner) {
                 DeletePacket(packet);
-            else if (kind == kVideo)
-                owner->QueueVideoPacket(source, packet);
-            else
+            } else if (kind == kVideo) {
+                NoteVideoArrival(source, packet, packet->GetReceiveTime());
+                owner->QueueVideoPacket(source, packet);  // the packet is the owner's now
+            } else {
                 owner->QueueAudioPacket(source, packet);
+            }
         }
     }
+    if (kind == kVideo && owner) AskForMissingVideo(now);
     EndDataAccess();
 }

@@ -1,14 +1,20 @@
 // The transmission's RTP session: learns its public address from the address
 // server before it accepts any RTP (until then everything on the RTP socket
 // belongs to the address exchange), and hands received packets to its owner.
+// The video session also keeps what it sent for retransmission, hands NACKs
+// and picture loss indications to its owner, and asks its senders for the
+// packets missing from their sequence.
 #pragma once
 
+#include "transport/nack_requester.h"
 #include "transport/rtp/rtp_session.h"
 #include "transport/sender_filter.h"
+#include "transport/sent_packet_history.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <unordered_map>
 
 class CTavolinTransmission;
 
@@ -37,10 +43,26 @@ public:
 
     // Once the public address is known, only players are heard.
     SenderFilter senders;
+    // Video: what SendPacket sent during the last second.
+    SentPacketHistory sent;
 
 protected:
     bool OnRawPacket(rtp::RTPRawPacket* packet) override;
     void OnPollThreadStep() override;
+    void OnPacketSent(const uint8_t* packet, size_t length, uint16_t sequence, double sendTime) override;
+    void OnRemoveSource(rtp::RTPSourceData* source) override;
+
+private:
+    // Poll thread, data-access lock held.
+    void NoteVideoArrival(rtp::RTPSourceData* source, const rtp::RTPPacket* packet, double now);
+    void AskForMissingVideo(double now);
+
+    // Gaps of each video source, with where its RTP comes from; poll thread only.
+    struct MissingVideo {
+        NackRequester requester;
+        rtp::RTPIPv4Address sender;
+    };
+    std::unordered_map<uint32_t, MissingVideo> missingVideo_;
     void OnFeedback(rtp::RTCPFeedbackKind kind, uint32_t senderSSRC, uint32_t mediaSSRC, const uint16_t* lost,
                     size_t lostCount, double receiveTime, const rtp::RTPIPv4Address* sender) override;
 };

@@ -2,7 +2,9 @@
 
 #include "platform/log.h"
 #include "transport/log_texts.h"
+#include "transport/rtp/rtp_defaults.h"
 #include "transport/rtp/rtp_errors.h"
+#include "transport/source_figures.h"
 #include "transport/tavolin_rtp_session.h"
 
 #include <cassert>
@@ -261,7 +263,8 @@ void CTavolinTransmission::RequestKeyFrame(int userId, uint32_t mediaSSRC) {
     rtp::RTCPFeedbackRequest pictureLoss;
     pictureLoss.kind = rtp::RTCPFeedbackKind::kPictureLoss;
     pictureLoss.mediaSSRC = mediaSSRC;
-    videoSession->SendFeedback(pair, &pictureLoss, 1, kPictureLossSpacingSeconds);
+    if (videoSession->SendFeedback(pair, &pictureLoss, 1, kPictureLossSpacingSeconds) > 0)
+        links_.Count(peer->userId, &PeerLinkCounts::pictureLossSent);
 }
 
 int CTavolinTransmission::NextVideoFrame() {
@@ -269,11 +272,18 @@ int CTavolinTransmission::NextVideoFrame() {
 }
 
 bool CTavolinTransmission::SendVideo(const void* data, size_t length, uint32_t timestampIncrement) {
-    return videoSession && videoSession->SendPacket(data, length, kVideoPayloadType, false, timestampIncrement) >= 0;
+    if (!videoSession || videoSession->SendPacket(data, length, kVideoPayloadType, false, timestampIncrement) < 0)
+        return false;
+    ++videoPacketsSent_;
+    videoBytesSent_ += rtp::kRTPFixedHeaderBytes + length;
+    return true;
 }
 
 bool CTavolinTransmission::SendAudio(const void* data, size_t length) {
-    return audioSession && audioSession->SendPacket(data, length) >= 0;
+    if (!audioSession || audioSession->SendPacket(data, length) < 0) return false;
+    ++audioPacketsSent_;
+    audioBytesSent_ += rtp::kRTPFixedHeaderBytes + length;
+    return true;
 }
 
 // ---- Receiving ----------------------------------------------------------------
@@ -361,6 +371,7 @@ void CTavolinTransmission::DeliverPacket(const QueuedPacket& item, bool video) {
         giveBack();
         return;
     }
+    links_.CountReceived(peer->userId, video, packet->GetPacketLength());
     if (packet->GetPayloadType() == kHelloPayloadType) {
         if (BeginsWith(packet, kHelloText)) {
             SendHello(*peer, false, video);
@@ -461,6 +472,7 @@ void CTavolinTransmission::SwitchToLocalAddress(PeerEntry& peer) {
     DeleteDestinations(peer);
     peer.usePublic = 0;
     AddDestinations(peer);
+    PublishPeerPairs();
     if (observer_) observer_->OnPeerSwitchedToLocal(peer.userId);
 }
 
@@ -486,6 +498,21 @@ void CTavolinTransmission::UpdateSenderFilters() {
         }
         session->senders.Replace(std::move(pairs), std::move(addresses));
     }
+    PublishPeerPairs();
+}
+
+void CTavolinTransmission::PublishPeerPairs() {
+    std::vector<PeerPairs> published;
+    for (int i = 0; i < peerCount; ++i) {
+        const PeerEntry& peer = peers[i];
+        published.push_back({peer.userId,
+                             peer.publicAddress,
+                             peer.localAddress,
+                             {peer.publicAudioPort, peer.publicVideoPort},
+                             {peer.localAudioPort, peer.localVideoPort},
+                             peer.usePublic == 1});
+    }
+    links_.Update(published);
 }
 
 void CTavolinTransmission::DeleteDestinations(const PeerEntry& peer) {

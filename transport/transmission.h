@@ -6,6 +6,8 @@
 
 #include "platform/win32.h"
 #include "transport/packet_sink.h"
+#include "transport/peer_links.h"
+#include "transport/peer_statistics.h"
 #include "transport/transmission_constants.h"
 
 #include <atomic>
@@ -85,8 +87,20 @@ public:
     void RequestKeyFrame(int userId, uint32_t mediaSSRC);
     // Engine thread: whether a peer asked for a key frame since the last call.
     bool TakeKeyFrameRequest() { return keyFrameRequested_.exchange(false); }
-    // Video poll thread: a peer asked for a key frame.
-    void OnKeyFrameRequested() { keyFrameRequested_ = true; }
+
+    // Video poll thread, about our own video: a picture loss indication, or a
+    // NACK answered with the very packets asked for (those still in the
+    // history, within the peer's budget) to the peer's video pair in force.
+    // rtcpSender: where the feedback came from; mediaSender: where the asking
+    // peer's video comes from, null when none came.
+    void OnPictureLossReceived(const rtp::RTPIPv4Address& rtcpSender, const rtp::RTPIPv4Address* mediaSender);
+    void OnNackReceived(const rtp::RTPIPv4Address& rtcpSender, const rtp::RTPIPv4Address* mediaSender,
+                        const uint16_t* lost, size_t lostCount, double now);
+    // Video poll thread: counts for the peer whose video comes from `mediaSender`.
+    void CountVideoFeedback(const rtp::RTPIPv4Address& mediaSender, uint64_t PeerLinkCounts::*counter);
+
+    // Engine thread: the figures of one peer; false for an unknown user.
+    bool GetPeerStatistics(int userId, PeerTransportStatistics* out);
 
     int NextVideoFrame();
     bool SendVideo(const void* data, size_t length, uint32_t timestampIncrement);
@@ -142,8 +156,14 @@ private:
     // The destinations of the peer's pair in force, both media.
     void AddDestinations(const PeerEntry& peer);
     void DeleteDestinations(const PeerEntry& peer);
-    // The sessions hear the players of the table, after every change to it.
+    // The sessions hear the players of the table, and the poll threads know
+    // their pairs, after every change to it.
     void UpdateSenderFilters();
+    void PublishPeerPairs();
+    int32_t FindFeedbackPeer(const rtp::RTPIPv4Address& rtcpSender, const rtp::RTPIPv4Address* mediaSender) const;
+    // Our reception of the peer's source and its report about ours, from the
+    // session's table (the source whose RTP or RTCP comes from the peer's pairs).
+    void FillSourceFigures(const PeerEntry& peer, bool video, MediumTransportStatistics* out);
 
     ITavolinLogSink* logSink = nullptr;
     ITransmissionObserver* observer_ = nullptr;
@@ -158,6 +178,12 @@ private:
     std::unique_ptr<CTavolinRTPSession> audioSession;
     std::unique_ptr<CTavolinRTPSession> videoSession;
     std::atomic<uint32_t> ownPublicAddress{transmission::kBroadcastAddress};
+
+    PeerLinks links_;
+    std::atomic<uint64_t> audioPacketsSent_{0};
+    std::atomic<uint64_t> audioBytesSent_{0};
+    std::atomic<uint64_t> videoPacketsSent_{0};
+    std::atomic<uint64_t> videoBytesSent_{0};
 
     std::atomic<uint64_t> droppedAudioPackets{0};
     std::atomic<uint64_t> droppedVideoPackets{0};

@@ -45,6 +45,33 @@ constexpr size_t kControlPrefixBytes = 2;  // receivers compare "HI" / "RE" only
 // video stays frozen here.
 constexpr double kPictureLossSpacingSeconds = 0.2;
 
+// Retransmission of lost video packets (generic NACK).
+// The sender keeps what it sent for this long, in at most this many packets
+// (a second of video is 15 frames of 1..3 fragments, key frames a few more).
+constexpr double kSentHistorySeconds = 1.0;
+constexpr size_t kSentHistoryPackets = 256;
+// What a peer may have sent again within the history's second: this share of
+// the video bytes sent in that second.
+constexpr double kRetransmissionBudgetShare = 0.25;
+// The receiver asks for a missing number once it has been missing this long
+// (packets overtaken on the way arrive meanwhile), asks again after a round
+// trip (times the factor, with a floor; an assumed one until reports tell),
+// and gives up after a few asks or once the number is as old as the
+// sender's history.
+constexpr double kNackReorderWaitSeconds = 0.025;
+constexpr double kNackRetryRoundTrips = 1.5;
+constexpr double kNackRetryFloorSeconds = 0.05;
+constexpr double kAssumedRoundTripSeconds = 0.1;
+constexpr int kMaxNackTries = 3;
+constexpr double kNackGiveUpSeconds = kSentHistorySeconds;
+// A jump over more numbers than this is not asked for (the picture loss
+// indication deals with it); at most this many numbers are tracked per source.
+constexpr int kMaxNackGap = 64;
+constexpr size_t kMaxTrackedMissing = 128;
+// NACK compounds to one peer at most this often; sources tracked at most.
+constexpr double kNackSpacingSeconds = 0.02;
+constexpr size_t kMaxNackSources = 32;
+
 // Greeting rules, in GetTickCount milliseconds.
 constexpr uint32_t kLocalFallbackAfterMs = 4000;
 constexpr uint32_t kHelloGiveUpAfterMs = 30000;

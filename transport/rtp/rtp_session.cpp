@@ -182,7 +182,10 @@ int RTPSession::SendPacket(const void* data, size_t length, uint8_t payloadType,
     if (status < 0) return status;
     status = transmitter_->SendRTPData(builder_->GetPacket(), builder_->GetPacketLength());
     if (status < 0) return status;
-    builder_->RecordSent(clock_->Now());
+    const double now = clock_->Now();
+    builder_->RecordSent(now);
+    const auto sequence = static_cast<uint16_t>(builder_->GetNextSequence() - 1);
+    OnPacketSent(builder_->GetPacket(), builder_->GetPacketLength(), sequence, now);
     builder_->IncrementTimestamp(timestampIncrement);
     return 0;
 }
@@ -307,6 +310,8 @@ double RTPSession::GetNextRTCPTime() {
     return created_ && scheduler_ ? scheduler_->GetNextTime() : 0;
 }
 
+double RTPSession::GetClockTime() const { return clock_ ? clock_->Now() : 0; }
+
 void RTPSession::OnRTPPacket(RTPPacket*, double, const RTPIPv4Address*) {}
 void RTPSession::OnRTCPCompoundPacket(RTCPCompoundPacket*, double, const RTPIPv4Address*) {}
 void RTPSession::OnSSRCCollision(RTPSourceData*, const RTPIPv4Address*, bool) {}
@@ -323,6 +328,7 @@ void RTPSession::OnFeedback(RTCPFeedbackKind, uint32_t, uint32_t, const uint16_t
 void RTPSession::OnNoteTimeout(RTPSourceData*) {}
 void RTPSession::OnBYEPacket(RTPSourceData*) {}
 void RTPSession::OnSendRTCPCompoundPacket(RTCPCompoundPacket*) {}
+void RTPSession::OnPacketSent(const uint8_t*, size_t, uint16_t, double) {}
 bool RTPSession::OnRawPacket(RTPRawPacket*) { return true; }
 void RTPSession::OnPollThreadError(int) {}
 void RTPSession::OnPollThreadStep() {}

@@ -12,7 +12,9 @@
 // parsing or source bookkeeping.
 //
 // Feedback (RFC 4585): received generic NACKs and picture loss indications
-// reach OnFeedback; SendFeedback sends them to one address at once.
+// reach OnFeedback; SendFeedback sends them to one address at once. Every
+// packet SendPacket sent reaches OnPacketSent, so that a derived session can
+// keep what it may have to send again.
 //
 // Threads: sends and destination changes may come from any thread. The
 // source table and received packets are read between BeginDataAccess and
@@ -105,9 +107,11 @@ public:
     // A feedback compound now, outside the report schedule: an RR without
     // report blocks (so the regular reports' loss intervals stay whole),
     // SDES CNAME and the messages, to the RTCP port of `destination` (given
-    // by its RTP address). kErrorFeedbackTooSoon when feedback went to that
-    // address less than minimumSpacingSeconds ago. Returns the length sent
-    // or an error.
+    // by its RTP address). kErrorFeedbackTooSoon when feedback of a kind the
+    // compound carries went to that address less than minimumSpacingSeconds
+    // ago: each kind keeps its own spacing, so that frequent NACKs cannot
+    // hold back a picture loss indication, nor the other way round. Returns
+    // the length sent or an error.
     int SendFeedback(const RTPIPv4Address& destination, const RTCPFeedbackRequest* messages, size_t count,
                      double minimumSpacingSeconds);
 
@@ -144,6 +148,8 @@ public:
     size_t GetPacketsInUse() const;
     // Clock time at which the next RTCP compound is due (0 when not created).
     double GetNextRTCPTime();
+    // The session's clock (0 when not created).
+    double GetClockTime() const;
 
 protected:
     // Callbacks, empty by default. All but the last two run on the thread
@@ -171,6 +177,10 @@ protected:
     virtual void OnNoteTimeout(RTPSourceData* source);
     virtual void OnBYEPacket(RTPSourceData* source);
     virtual void OnSendRTCPCompoundPacket(RTCPCompoundPacket* packet);
+    // On the sending thread, after SendPacket sent `packet` (whole, as on the
+    // wire) at clock time sendTime, with the send lock held: it must not call
+    // the session's send or timestamp operations. SendPacketTo does not call it.
+    virtual void OnPacketSent(const uint8_t* packet, size_t length, uint16_t sequence, double sendTime);
     // The receive filter: every datagram of either socket, before anything
     // reads it. Returning false drops it; the packet may be changed in place.
     virtual bool OnRawPacket(RTPRawPacket* packet);
@@ -197,6 +207,9 @@ private:
     // A report compound from `ssrc`, with a BYE when bye is set. Returns its
     // length or an error.
     int SendRTCPCompound(double now, uint32_t ssrc, bool bye, const uint8_t* reason, size_t reasonLength);
+    // Feedback spacing per address and kind; guarded by dataMutex_.
+    double LastFeedbackTime(const RTPIPv4Address& destination, RTCPFeedbackKind kind) const;
+    void NoteFeedbackSent(const RTPIPv4Address& destination, RTCPFeedbackKind kind, double now);
     void CheckTimeouts(double now);
     void MembersLeft(double now, int count);
     void StopPollThread();
@@ -217,8 +230,13 @@ private:
     std::unique_ptr<RTCPScheduler> scheduler_;   // guarded by dataMutex_
     std::unique_ptr<RTCPCompoundBuilder> rtcpBuilder_;  // guarded by dataMutex_
     std::vector<RTCPReportBlock> reportBlocks_;         // guarded by dataMutex_
-    // When feedback last went to each address (a few at most).
-    std::vector<std::pair<RTPIPv4Address, double>> feedbackSent_;  // guarded by dataMutex_
+    // When feedback of each kind last went to each address (a few at most).
+    struct FeedbackSent {
+        RTPIPv4Address destination;
+        RTCPFeedbackKind kind;
+        double time;
+    };
+    std::vector<FeedbackSent> feedbackSent_;  // guarded by dataMutex_
     std::mutex builderMutex_;
     std::recursive_mutex dataMutex_;
     RTPRawPacket rawPacket_;  // the polling thread's receive buffer

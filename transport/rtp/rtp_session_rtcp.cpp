@@ -13,12 +13,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace rtp {
 namespace {
 constexpr double kNTPFractionUnits = 4294967296.0;  // 2^32 per second
-// Addresses whose last feedback time is kept; the oldest is forgotten first.
-constexpr size_t kMaximumFeedbackAddresses = 64;
+// Addresses and kinds whose last feedback time is kept; the oldest is
+// forgotten first.
+constexpr size_t kMaximumFeedbackEntries = 64;
 
 void SetNTPTime(double now, RTCPSenderInfo* info) {
     const double ntp = now + kNTPEpochOffsetSeconds;
@@ -103,9 +105,8 @@ int RTPSession::SendFeedback(const RTPIPv4Address& destination, const RTCPFeedba
     std::lock_guard<std::recursive_mutex> lock(dataMutex_);
     if (!created_) return kErrorNotCreated;
     const double now = clock_->Now();
-    auto last = std::find_if(feedbackSent_.begin(), feedbackSent_.end(),
-                             [&](const auto& entry) { return entry.first == destination; });
-    if (last != feedbackSent_.end() && now - last->second < minimumSpacingSeconds) return kErrorFeedbackTooSoon;
+    for (size_t i = 0; i < count; ++i)
+        if (now - LastFeedbackTime(destination, messages[i].kind) < minimumSpacingSeconds) return kErrorFeedbackTooSoon;
 
     // The builder holds at most the maximum packet size: a failed Add means too big.
     const uint32_t ssrc = GetLocalSSRC();
@@ -124,17 +125,29 @@ int RTPSession::SendFeedback(const RTPIPv4Address& destination, const RTCPFeedba
     const int status = transmitter_->SendRawData(false, out.GetData(), out.GetLength(), destination.GetIP(),
                                                  static_cast<uint16_t>(destination.GetPort() + 1));
     if (status < 0) return status;
-    if (last != feedbackSent_.end()) {
-        last->second = now;
-    } else {
-        if (feedbackSent_.size() >= kMaximumFeedbackAddresses)
-            feedbackSent_.erase(std::min_element(feedbackSent_.begin(), feedbackSent_.end(),
-                                                 [](const auto& a, const auto& b) { return a.second < b.second; }));
-        feedbackSent_.emplace_back(destination, now);
-    }
+    for (size_t i = 0; i < count; ++i) NoteFeedbackSent(destination, messages[i].kind, now);
     RTCPCompoundPacket sent;
     if (sent.Parse(out.GetData(), out.GetLength())) OnSendRTCPCompoundPacket(&sent);
     return static_cast<int>(out.GetLength());
+}
+
+double RTPSession::LastFeedbackTime(const RTPIPv4Address& destination, RTCPFeedbackKind kind) const {
+    for (const FeedbackSent& sent : feedbackSent_)
+        if (sent.destination == destination && sent.kind == kind) return sent.time;
+    return -std::numeric_limits<double>::infinity();
+}
+
+void RTPSession::NoteFeedbackSent(const RTPIPv4Address& destination, RTCPFeedbackKind kind, double now) {
+    for (FeedbackSent& sent : feedbackSent_) {
+        if (sent.destination == destination && sent.kind == kind) {
+            sent.time = now;
+            return;
+        }
+    }
+    if (feedbackSent_.size() >= kMaximumFeedbackEntries)
+        feedbackSent_.erase(std::min_element(feedbackSent_.begin(), feedbackSent_.end(),
+                                             [](const auto& a, const auto& b) { return a.time < b.time; }));
+    feedbackSent_.push_back({destination, kind, now});
 }
 
 }  // namespace rtp

@@ -83,6 +83,8 @@ public:
     uint32_t INF_GetBaseSequenceNumber() const { return sequence_.GetBaseSequence(); }
     uint32_t INF_GetExtendedHighestSequenceNumber() const { return sequence_.GetExtendedHighest(); }
     int32_t INF_GetNumPacketsLost() const { return sequence_.GetCumulativeLost(); }
+    // Fraction lost (1/256) of the interval our last report about it covered.
+    uint8_t INF_GetFractionLost() const { return lastFractionLost_; }
     uint32_t INF_GetJitter() const { return jitter_.GetJitter(); }
     double INF_GetLastRTPPacketTime() const { return lastRTPTime_; }
 
@@ -115,6 +117,7 @@ private:
     RTCPReportBlock reportAboutUs_;
     double reportAboutUsTime_ = 0;
     RTPSequenceValidator sequence_;
+    uint8_t lastFractionLost_ = 0;
     RTPJitterEstimator jitter_;
     std::string cname_;
     std::string note_;

@@ -102,6 +102,10 @@ void RTPSources::ProcessRTPPacket(RTPPacket* packet, const RTPIPv4Address& sende
     source->lastHeardTime_ = now;
 
     const uint16_t sequence = packet->GetSequenceNumber();
+    // A late packet (sent again, duplicated or overtaken) says when it was
+    // resent, not how the network's delay varies: it does not feed the jitter.
+    const bool late = source->sequenceStarted_ && !source->sequence_.InProbation() &&
+                      !SequenceIsNewer(sequence, static_cast<uint16_t>(source->sequence_.GetExtendedHighest()));
     if (!source->sequenceStarted_) {
         // A source that announced its CNAME needs no probation.
         source->sequence_.Start(sequence, source->cname_.empty() ? kMinSequential : 0);
@@ -136,7 +140,7 @@ void RTPSources::ProcessRTPPacket(RTPPacket* packet, const RTPIPv4Address& sende
     source->queueTail_ = packet;
 
     if (!source->sequence_.InProbation()) {
-        source->jitter_.Update(packet->GetTimestamp(), now / timestampUnit);
+        if (!late) source->jitter_.Update(packet->GetTimestamp(), now / timestampUnit);
         source->lastRTPTime_ = now;
         source->isSender_ = true;
         source->receivedSinceReport_ = true;
@@ -225,6 +229,7 @@ void RTPSources::CollectReportBlocks(std::vector<RTCPReportBlock>* blocks, doubl
         RTCPReportBlock block;
         block.ssrc = source.ssrc_;
         block.fractionLost = source.sequence_.TakeFractionLost();
+        source.lastFractionLost_ = block.fractionLost;
         block.packetsLost = source.sequence_.GetCumulativeLost();
         block.extendedHighestSequence = source.sequence_.GetExtendedHighest();
         block.jitter = source.jitter_.GetJitter();

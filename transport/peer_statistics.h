@@ -1,0 +1,43 @@
+// What the transmission knows about its traffic with one peer, for a host's
+// view of the connection. Filled by CTavolinTransmission::GetPeerStatistics.
+#pragma once
+
+#include <cstdint>
+
+struct MediumTransportStatistics {
+    // Datagrams of this medium from the peer that reached the window thread
+    // (greetings included), with their RTP headers.
+    uint64_t packetsReceived = 0;
+    uint64_t bytesReceived = 0;
+    // RTP packets this engine sent on the medium; each goes to every peer.
+    uint64_t packetsSent = 0;
+    uint64_t bytesSent = 0;
+
+    // Our reception of the peer's source: set once its RTP has been heard.
+    bool hasReception = false;
+    double fractionLost = 0;  // 0..1, the interval of our last report about it
+    int32_t cumulativeLost = 0;
+    double jitterMs = 0;
+
+    // What the peer reported about our source in its last SR or RR.
+    bool hasPeerReport = false;
+    double peerFractionLost = 0;
+    int32_t peerCumulativeLost = 0;
+    double peerJitterMs = 0;
+    // From that report's LSR and DLSR; 0 until a report answered one of our
+    // sender reports.
+    double roundTripMs = 0;
+};
+
+struct PeerTransportStatistics {
+    MediumTransportStatistics voice;
+    MediumTransportStatistics video;
+    // Video only: voice is neither asked for again nor sent again.
+    uint64_t nacksSent = 0;  // NACK messages, each asking one or more packets
+    uint64_t nacksReceived = 0;
+    uint64_t pictureLossSent = 0;
+    uint64_t pictureLossReceived = 0;
+    uint64_t packetsRetransmitted = 0;    // sent again to this peer
+    uint64_t retransmissionsRefused = 0;  // asked for, held, but beyond its budget
+    uint64_t packetsRecovered = 0;        // asked for by us and arrived afterwards
+};
