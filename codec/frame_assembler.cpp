@@ -108,6 +108,7 @@ void CVideoFrameAssembler::AddPacket(const ReceivedFragment& fragment) {
         return;
     }
     slot.fragments[header.index] = fragment;
+    if (IsComplete(slot)) ++m_FramesCompleted;
     if (!m_HasNewest || IsOlder(m_Newest, timestamp)) m_Newest = timestamp;
     m_HasNewest = true;
     DecodeReady();

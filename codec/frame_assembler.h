@@ -43,6 +43,9 @@ public:
     void SetReleaser(IFragmentReleaser* releaser);
     void AddPacket(const ReceivedFragment& fragment);
     void ReleaseAll();
+    // Frames whose every fragment arrived, shown or not.
+    uint64_t FramesCompleted() const { return m_FramesCompleted; }
+    void ResetCount() { m_FramesCompleted = 0; }
 
 private:
     static constexpr int kSlotCount = 16;
@@ -88,4 +91,5 @@ private:
     // Followed by the decoder's read-ahead padding, kept zero.
     std::unique_ptr<uint8_t[]> m_FrameBuffer;
     IFragmentReleaser* m_Releaser = nullptr;
+    uint64_t m_FramesCompleted = 0;
 };

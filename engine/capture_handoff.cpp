@@ -12,6 +12,7 @@ void CTavolinEngineImpl::OnFrameCaptured() {
     uint32_t length = 0;
     const uint8_t* frame = m_CapZephra.GetFrame(&length);
     if (!frame) return;
+    ++m_Counts.framesCaptured;
     const uint32_t now = GetTickCount();
     if (m_CameraWatch.Arrived(now) && m_bCameraLost) {
         m_bCameraLost = false;
@@ -22,9 +23,12 @@ void CTavolinEngineImpl::OnFrameCaptured() {
     // A request waits while the last asked-for key frame is too recent.
     const bool asked = now - m_uLastAskedKeyFrame >= kAskedKeyFrameSpacingMs && m_Transmission.TakeKeyFrameRequest();
     if (asked) m_uLastAskedKeyFrame = now;
-    m_VideoEnc.Encode(frame, asked || m_nFramesSinceKeyFrame > kKeyFrameAfter);
-    if (m_VideoEnc.KeyFrameFlag())
+    const bool regular = m_nFramesSinceKeyFrame > kKeyFrameAfter;
+    m_VideoEnc.Encode(frame, asked || regular);
+    if (m_VideoEnc.KeyFrameFlag()) {
         m_nFramesSinceKeyFrame = 0;
-    else
+        ++(asked ? m_Counts.keyFramesAsked : regular ? m_Counts.keyFramesRegular : m_Counts.keyFramesByCoder);
+    } else {
         ++m_nFramesSinceKeyFrame;
+    }
 }

@@ -38,6 +38,8 @@ HRESULT CTavolinEngineImpl::QueryInterface(const IID& iid, void** out) {
         *out = static_cast<ITavolinVideoDevice*>(this);
     } else if (SameGuid(iid, IID_ITavolinEvents)) {
         *out = static_cast<ITavolinEvents*>(this);
+    } else if (SameGuid(iid, IID_ITavolinStatistics)) {
+        *out = static_cast<ITavolinStatistics*>(this);
     } else {
         return E_NOINTERFACE;
     }

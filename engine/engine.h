@@ -8,6 +8,7 @@
 #include "codec/codec_interfaces.h"
 #include "codec/video_enc.h"
 #include "engine/host_events.h"
+#include "engine/statistics.h"
 #include "engine/user.h"
 #include "platform/win32.h"
 #include "transport/transmission.h"
@@ -19,6 +20,7 @@ class CTavolinEngineImpl final : public ITavolinEngine,
                                  public ITavolinAudioSink,
                                  public ITavolinVideoDevice,
                                  public ITavolinEvents,
+                                 public ITavolinStatistics,
                                  private ITransmissionObserver {
 public:
     static constexpr int kUserCount = 16;
@@ -65,6 +67,10 @@ public:
     int Subscribe(ITavolinEventListener* listener) override { return m_Events.Subscribe(listener); }
     int Unsubscribe(ITavolinEventListener* listener) override { return m_Events.Unsubscribe(listener); }
 
+    // ITavolinStatistics (engine_statistics.cpp)
+    int GetLocalStatistics(TavolinLocalStatistics* out) override;
+    int GetPeerStatistics(int userId, TavolinPeerStatistics* out) override;
+
     // ITavolinVideoSink: cuts a coded frame into numbered fragments.
     void OnEncodedVideo(const uint8_t* data, int keyFrame, int length) override;
     // ITavolinAudioSink: frames a 50-byte voice frame as a tagged payload.
@@ -101,6 +107,8 @@ private:
     CTavolinUser* FindFreeRecord();
     int SetUserPort(int userId, int publicPort, int localPort, bool video);
     void ReleaseAudioEngine();
+    // The transmission's RTCP, feedback and resend figures of one peer.
+    void FillTransportStatistics(int userId, TavolinPeerStatistics& out);
     void FreeUndeliveredAddressRecords();
 
     uint32_t m_uLocalAddress = 0;
@@ -132,4 +140,5 @@ private:
     // request timer ends once both came.
     bool m_bAddressKnown[2] = {false, false};
     uint32_t m_uLastAskedKeyFrame = 0;  // GetTickCount of the last key frame a peer asked for
+    LocalCounts m_Counts;
 };

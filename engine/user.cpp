@@ -34,14 +34,17 @@ void CTavolinUser::Clear() {
     m_FrameAssembler.ReleaseAll();
     m_VoiceWatch.Reset();
     m_VideoWatch.Reset();
+    m_Counts = PeerCounts{};
 }
 
 void CTavolinUser::PrepareDecoder() {
     InitCodecLibrary();
     m_VideoDec.CreateDecoder();
+    m_FrameAssembler.ResetCount();
 }
 
 void CTavolinUser::OnVideoPacket(int userId, rtp::RTPPacket* packet) {
+    if (userId == m_nUserId) m_Counts.videoReceived.Add(packet->GetPayloadLength());
     if (userId == m_nUserId && m_VideoWatch.Arrived(GetTickCount()) && m_pEngine) m_pEngine->OnMediaStarted(userId, true);
     if (m_nVideo && userId == m_nUserId) {
         const uint32_t ssrc = packet->GetSSRC();
@@ -55,8 +58,28 @@ void CTavolinUser::OnVideoPacket(int userId, rtp::RTPPacket* packet) {
 }
 
 void CTavolinUser::OnAudioPacket(int userId, const uint8_t* payload, size_t length) {
+    if (userId == m_nUserId) m_Counts.voiceReceived.Add(length);
     if (userId == m_nUserId && m_VoiceWatch.Arrived(GetTickCount()) && m_pEngine) m_pEngine->OnMediaStarted(userId, false);
     if (m_pEngine && userId == m_nUserId) m_pEngine->OnReceivedVoice(userId, payload, length);
+}
+
+void CTavolinUser::FillStatistics(TavolinPeerStatistics& out, const LocalCounts& local, uint32_t nowMs) {
+    constexpr double kBitsPerKbit = 1000.0 / 8;
+    const CVideoDec::Counts& decoded = m_VideoDec.GetCounts();
+    out.userId = m_nUserId;
+    out.framesReceived = m_FrameAssembler.FramesCompleted();
+    out.framesShown = decoded.shown;
+    out.framesDropped = out.framesReceived > out.framesShown ? out.framesReceived - out.framesShown : 0;
+    out.freezes = decoded.freezes;
+    out.frozenSeconds = decoded.frozenSeconds;
+    out.longestFreezeSeconds = decoded.longestFreezeSeconds;
+    out.framesShownPerSecond = m_Counts.shownRate.Sample(nowMs, decoded.shown);
+    out.videoPacketsReceived = m_Counts.videoReceived.packets;
+    out.voicePacketsReceived = m_Counts.voiceReceived.packets;
+    out.videoKbitsPerSecondIn = m_Counts.videoInBitRate.Sample(nowMs, m_Counts.videoReceived.bytes) / kBitsPerKbit;
+    out.voiceKbitsPerSecondIn = m_Counts.voiceInBitRate.Sample(nowMs, m_Counts.voiceReceived.bytes) / kBitsPerKbit;
+    out.videoKbitsPerSecondOut = m_Counts.videoOutBitRate.Sample(nowMs, local.videoSent.bytes) / kBitsPerKbit;
+    out.voiceKbitsPerSecondOut = m_Counts.voiceOutBitRate.Sample(nowMs, local.voiceSent.bytes) / kBitsPerKbit;
 }
 
 void CTavolinUser::SetTransmission(ITavolinPacketReleaser* transmission) { m_pTransmission = transmission; }

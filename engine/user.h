@@ -6,6 +6,7 @@
 #include "codec/frame_assembler.h"
 #include "codec/video_dec.h"
 #include "engine/host_events.h"
+#include "engine/statistics.h"
 #include "transport/packet_sink.h"
 
 #include <cstdint>
@@ -39,6 +40,8 @@ public:
     void DrawPreview(const uint8_t* frame, int length);
     // True once when media of that kind has stopped arriving.
     bool MediaStopped(bool video, uint32_t now) { return (video ? m_VideoWatch : m_VoiceWatch).Stopped(now); }
+    // The user's figures for the host; rates are sampled as it asks.
+    void FillStatistics(TavolinPeerStatistics& out, const LocalCounts& local, uint32_t nowMs);
 
     // ITavolinPacketSink
     void OnVideoPacket(int userId, rtp::RTPPacket* packet) override;
@@ -82,4 +85,5 @@ private:
     int m_nSetting = kDefaultSetting;
     ArrivalWatch m_VoiceWatch{kMediaSilenceMs};
     ArrivalWatch m_VideoWatch{kMediaSilenceMs};
+    PeerCounts m_Counts;
 };

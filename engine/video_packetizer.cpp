@@ -10,9 +10,10 @@ void CTavolinEngineImpl::OnEncodedVideo(const uint8_t* data, int, int length) {
     // The encoder never hands on a frame too long to number.
     if (count < 0) return;
     m_Transmission.NextVideoFrame();
+    ++m_Counts.framesCoded;
     uint8_t fragment[video_fragments::kMaxFragmentBytes];
     for (int i = 0; i < count; ++i) {
         const size_t fragmentBytes = video_fragments::CutFragment(data, frameBytes, count, i, fragment);
-        m_Transmission.SendVideo(fragment, fragmentBytes, 0);
+        if (m_Transmission.SendVideo(fragment, fragmentBytes, 0)) m_Counts.videoSent.Add(fragmentBytes);
     }
 }

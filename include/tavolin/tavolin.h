@@ -103,6 +103,8 @@ static const IID IID_ITavolinAudioEngine = {
     0x6f1d2b05, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb5, 0x05}};
 static const IID IID_ITavolinEvents = {
     0x6f1d2b06, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb5, 0x06}};
+static const IID IID_ITavolinStatistics = {
+    0x6f1d2b07, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb5, 0x07}};
 
 /* ---- Events ---------------------------------------------------------------
  * What happens to the engine, for hosts (ITavolinEvents below). The GBK log
@@ -131,6 +133,62 @@ typedef struct TavolinEvent {
     int port;
     const char* text;
 } TavolinEvent;
+
+/* ---- Statistics -----------------------------------------------------------
+ * Figures for hosts (ITavolinStatistics below). Set `size` to the struct's
+ * size before the call; the engine fills what fits. Counts run from Create (a
+ * peer's from its AddUser); rates are averages since the previous call that
+ * was at least a second earlier (the first call reports 0). Loss, jitter and
+ * round trip come from RTCP reports, which travel every few seconds; they are
+ * -1 until the first report. */
+typedef struct TavolinPeerStatistics {
+    uint32_t size;
+    int userId;
+    /* The peer's video as this engine received and showed it. */
+    uint64_t framesReceived;       /* complete frames joined from fragments */
+    uint64_t framesShown;          /* handed to the view */
+    uint64_t framesDropped;        /* received, not shown: late, undecodable or while frozen */
+    uint64_t freezes;              /* times the picture stopped for a lost reference */
+    double frozenSeconds;          /* in all, of the freezes that ended */
+    double longestFreezeSeconds;
+    double framesShownPerSecond;
+    uint64_t videoPacketsReceived;
+    uint64_t voicePacketsReceived;
+    double videoKbitsPerSecondIn;  /* RTP payload and headers, both ways */
+    double voiceKbitsPerSecondIn;
+    double videoKbitsPerSecondOut; /* what this engine sends, to each peer alike */
+    double voiceKbitsPerSecondOut;
+    /* Reception of the peer's video by this engine (RFC 3550 6.4.1). */
+    double fractionLost;           /* 0..1, since the previous report */
+    int64_t cumulativeLost;
+    double jitterMs;
+    /* What the peer reported about this engine's video. */
+    double remoteFractionLost;
+    int64_t remoteCumulativeLost;
+    double remoteJitterMs;
+    double roundTripMs;            /* from the peer's report about our sender report */
+    /* Feedback (RFC 4585) and retransmission of video. */
+    uint64_t nacksSent;            /* feedback messages asking for lost packets */
+    uint64_t nacksReceived;
+    uint64_t pictureLossSent;      /* requests for a key frame */
+    uint64_t pictureLossReceived;
+    uint64_t packetsResent;        /* packets sent again because the peer asked */
+    uint64_t resendsRefused;       /* asked for, but beyond the resend budget or history */
+    uint64_t packetsRecovered;     /* asked for and then received */
+} TavolinPeerStatistics;
+
+typedef struct TavolinLocalStatistics {
+    uint32_t size;
+    uint64_t framesCaptured;       /* taken from the camera on the engine thread */
+    uint64_t framesCoded;
+    uint64_t keyFrames;            /* all coded key frames, of which: */
+    uint64_t keyFramesRegular;     /* forced because too many frames passed since the last */
+    uint64_t keyFramesAsked;       /* forced because a peer asked (picture loss) */
+    uint64_t keyFramesByCoder;     /* the first frame, or the coder's own choice */
+    double framesCodedPerSecond;
+    double videoKbitsPerSecondOut;
+    double voiceKbitsPerSecondOut;
+} TavolinLocalStatistics;
 
 #ifdef __cplusplus
 } /* extern "C" */
@@ -233,6 +291,15 @@ struct ITavolinEventListener {
 struct ITavolinEvents : ITavolinUnknown {
     virtual int Subscribe(ITavolinEventListener* listener) = 0;   /* 1, or 0 for null or twice */
     virtual int Unsubscribe(ITavolinEventListener* listener) = 0; /* 1, or 0 when not subscribed */
+};
+
+/* The engine's figures, reached with QueryInterface(IID_ITavolinStatistics)
+ * on the engine; shares the engine's reference count. Call on the engine
+ * thread. 1 when filled; 0 for a null pointer, a size below 8 bytes, or a
+ * user the engine does not have. */
+struct ITavolinStatistics : ITavolinUnknown {
+    virtual int GetLocalStatistics(TavolinLocalStatistics* out) = 0;
+    virtual int GetPeerStatistics(int userId, TavolinPeerStatistics* out) = 0;
 };
 
 /* Implemented by the engine: the audio component hands it 50-byte voice frames. */

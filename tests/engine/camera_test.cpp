@@ -85,6 +85,21 @@ TEST_F(LocalCamera, VideoSwitchRunsThePreviewAndTheEncoder) {
         if (auto rtp = ParseRtp(datagram.bytes); rtp && rtp->payloadType == 34) codedFrames.insert(rtp->timestamp);
     EXPECT_GE(codedFrames.size(), size_t(preview.frames) - 2);
 
+    // The host's figures agree with what the preview and the peer saw: the
+    // first key frame is the coder's, then one is forced after 26 P frames.
+    ITavolinStatistics* statistics = nullptr;
+    ASSERT_EQ(S_OK, engine->QueryInterface(IID_ITavolinStatistics, reinterpret_cast<void**>(&statistics)));
+    TavolinLocalStatistics figures{};
+    figures.size = sizeof figures;
+    ASSERT_EQ(1, statistics->GetLocalStatistics(&figures));
+    EXPECT_EQ(uint64_t(preview.frames), figures.framesCaptured);
+    EXPECT_GE(figures.framesCoded, codedFrames.size());
+    EXPECT_EQ(1u, figures.keyFramesByCoder);
+    EXPECT_EQ(figures.framesCoded > 27 ? 1u : 0u, figures.keyFramesRegular);
+    EXPECT_EQ(0u, figures.keyFramesAsked);
+    EXPECT_EQ(figures.keyFramesByCoder + figures.keyFramesRegular, figures.keyFrames);
+    statistics->Release();
+
     local->EnableVideo(2);
     PumpFor(std::chrono::milliseconds(300));
     const int stoppedAt = preview.frames;

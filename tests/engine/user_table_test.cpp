@@ -2,6 +2,8 @@
 #include "engine/log_texts.h"
 #include "tests/engine/engine_fixture.h"
 
+#include <cstddef>
+
 namespace {
 using namespace testing_support;
 
@@ -33,6 +35,33 @@ TEST_F(UserTable, HoldsFifteenRemoteUsers) {
     EXPECT_EQ(0, engine->AddUser(115, kPeerAddress, kPeerAddress));
     EXPECT_EQ(0, engine->HasUser(115));
     EXPECT_TRUE(host.log.Texts().empty());
+}
+
+TEST_F(UserTable, StatisticsAreGivenForRemoteUsersOnlyAndFitTheHostsSize) {
+    ASSERT_EQ(1, engine->AddUser(100, kPeerAddress, kPeerAddress));
+    ITavolinStatistics* statistics = nullptr;
+    ASSERT_EQ(S_OK, engine->QueryInterface(IID_ITavolinStatistics, reinterpret_cast<void**>(&statistics)));
+    TavolinPeerStatistics peer{};
+    peer.size = sizeof peer;
+    EXPECT_EQ(0, statistics->GetPeerStatistics(kLocalId, &peer));
+    EXPECT_EQ(0, statistics->GetPeerStatistics(101, &peer));
+    EXPECT_EQ(0, statistics->GetPeerStatistics(100, nullptr));
+    ASSERT_EQ(1, statistics->GetPeerStatistics(100, &peer));
+    EXPECT_EQ(100, peer.userId);
+    EXPECT_EQ(0u, peer.framesReceived);
+    EXPECT_EQ(-1, peer.roundTripMs) << "no report yet";
+
+    // An older host's smaller struct is filled only as far as it reaches.
+    TavolinPeerStatistics shorter{};
+    shorter.size = offsetof(TavolinPeerStatistics, framesReceived);
+    shorter.framesReceived = 12345;
+    ASSERT_EQ(1, statistics->GetPeerStatistics(100, &shorter));
+    EXPECT_EQ(100, shorter.userId);
+    EXPECT_EQ(offsetof(TavolinPeerStatistics, framesReceived), shorter.size);
+    EXPECT_EQ(12345u, shorter.framesReceived) << "beyond the host's size";
+    shorter.size = 4;
+    EXPECT_EQ(0, statistics->GetPeerStatistics(100, &shorter));
+    statistics->Release();
 }
 
 TEST_F(UserTable, MinusOneNamesNoUserAndHandsOutNoFreeRecord) {

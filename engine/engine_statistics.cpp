@@ -1,0 +1,74 @@
+// The host's statistics interface: the engine's own counts, the user
+// records' counts and the transmission's RTCP and feedback figures.
+#include "engine/engine.h"
+#include "transport/peer_statistics.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+constexpr double kBitsPerKbit = 1000.0 / 8;
+// The smallest struct a host can pass: the size field and one more word.
+constexpr uint32_t kSmallestSize = 8;
+
+// Copies what fits in the host's struct, keeping the size it gave.
+template <typename Statistics>
+int Hand(const Statistics& filled, Statistics* out) {
+    const uint32_t size = out->size;
+    std::memcpy(out, &filled, std::min<size_t>(size, sizeof filled));
+    out->size = size;
+    return 1;
+}
+}  // namespace
+
+int CTavolinEngineImpl::GetLocalStatistics(TavolinLocalStatistics* out) {
+    if (!out || out->size < kSmallestSize) return 0;
+    const uint32_t now = GetTickCount();
+    TavolinLocalStatistics filled{};
+    filled.framesCaptured = m_Counts.framesCaptured;
+    filled.framesCoded = m_Counts.framesCoded;
+    filled.keyFramesRegular = m_Counts.keyFramesRegular;
+    filled.keyFramesAsked = m_Counts.keyFramesAsked;
+    filled.keyFramesByCoder = m_Counts.keyFramesByCoder;
+    filled.keyFrames = filled.keyFramesRegular + filled.keyFramesAsked + filled.keyFramesByCoder;
+    filled.framesCodedPerSecond = m_Counts.codedRate.Sample(now, m_Counts.framesCoded);
+    filled.videoKbitsPerSecondOut = m_Counts.videoBitRate.Sample(now, m_Counts.videoSent.bytes) / kBitsPerKbit;
+    filled.voiceKbitsPerSecondOut = m_Counts.voiceBitRate.Sample(now, m_Counts.voiceSent.bytes) / kBitsPerKbit;
+    return Hand(filled, out);
+}
+
+int CTavolinEngineImpl::GetPeerStatistics(int userId, TavolinPeerStatistics* out) {
+    if (!out || out->size < kSmallestSize) return 0;
+    CTavolinUser* user = FindUser(userId);
+    if (!user || user == m_pLocalUser) return 0;
+    TavolinPeerStatistics filled{};
+    user->FillStatistics(filled, m_Counts, GetTickCount());
+    FillTransportStatistics(userId, filled);
+    return Hand(filled, out);
+}
+
+void CTavolinEngineImpl::FillTransportStatistics(int userId, TavolinPeerStatistics& out) {
+    out.fractionLost = out.remoteFractionLost = out.jitterMs = out.remoteJitterMs = out.roundTripMs = -1;
+    out.cumulativeLost = out.remoteCumulativeLost = -1;
+    PeerTransportStatistics transport;
+    if (!m_Transmission.GetPeerStatistics(userId, &transport)) return;
+    const MediumTransportStatistics& video = transport.video;
+    if (video.hasReception) {
+        out.fractionLost = video.fractionLost;
+        out.cumulativeLost = video.cumulativeLost;
+        out.jitterMs = video.jitterMs;
+    }
+    if (video.hasPeerReport) {
+        out.remoteFractionLost = video.peerFractionLost;
+        out.remoteCumulativeLost = video.peerCumulativeLost;
+        out.remoteJitterMs = video.peerJitterMs;
+        if (video.roundTripMs > 0) out.roundTripMs = video.roundTripMs;
+    }
+    out.nacksSent = transport.nacksSent;
+    out.nacksReceived = transport.nacksReceived;
+    out.pictureLossSent = transport.pictureLossSent;
+    out.pictureLossReceived = transport.pictureLossReceived;
+    out.packetsResent = transport.packetsRetransmitted;
+    out.resendsRefused = transport.retransmissionsRefused;
+    out.packetsRecovered = transport.packetsRecovered;
+}
