@@ -2,6 +2,8 @@
 // the window thread.
 #include "capture/cap_zephra.h"
 
+#include "trace/hop_trace.h"
+
 #include <cstring>
 
 using namespace media;
@@ -14,7 +16,10 @@ HRESULT CCapZephra::BufferCB(double sampleTime, BYTE* buffer, LONG length) {
     // copy may ever run past a slot.
     if (!m_bScale && static_cast<size_t>(length) > kFrameSlotBytes) return E_FAIL;
 
-    m_Ring.Store([&](uint8_t* slot) { return CopyFrame(buffer, length, slot); });
+    m_Ring.Store([&](uint8_t* slot) {
+        TAVOLIN_HOP_TRACE(FrameStored(slot));
+        return CopyFrame(buffer, length, slot);
+    });
     PostMessageA(m_hWnd, m_uFrameMessage, 0, reinterpret_cast<LPARAM>(m_pFrameContext));
     return S_OK;
 }

@@ -1,5 +1,7 @@
 #include "capture/frame_ring.h"
 
+#include "trace/hop_trace.h"
+
 #include <cstring>
 #include <new>
 
@@ -44,6 +46,7 @@ uint8_t* FrameRing::TakeOldest(uint32_t* length) {
         return nullptr;
     }
     const FrameSlot& oldest = slots_[read_];
+    TAVOLIN_HOP_TRACE(FrameTaken(oldest.data));
     staging_->length = oldest.length;
     std::memcpy(staging_->data, oldest.data, oldest.length);
     if (length) *length = oldest.length;

@@ -1,6 +1,7 @@
 #include "codec/video_dec.h"
 
 #include "codec/codec_library.h"
+#include "trace/hop_trace.h"
 
 #include <xvid.h>
 
@@ -64,6 +65,7 @@ int CVideoDec::DecodeFrame(const uint8_t* frame, int length, void* stats) {
 }
 
 void CVideoDec::Decode(const uint8_t* frame, int length) {
+    TAVOLIN_HOP_TRACE(FrameStep(kTavolinHopAssembled));
     // Reopened at another size since creation, the picture would not fit.
     if (!m_Handle || !HasSystemPictureSize() || !frame || length <= 0) return;
     int consumed = 0;
@@ -99,6 +101,7 @@ void CVideoDec::Decode(const uint8_t* frame, int length) {
     }
     m_Frozen = false;
     ++m_Counts.shown;
+    TAVOLIN_HOP_TRACE(FrameStep(kTavolinHopDecoded));
     m_Sink->OnDecodedFrame(m_Picture.data(), consumed);
 }
 

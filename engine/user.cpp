@@ -1,6 +1,7 @@
 #include "engine/user.h"
 
 #include "engine/engine.h"
+#include "trace/hop_trace.h"
 #include "transport/rtp/rtp_packet.h"
 
 CTavolinUser::CTavolinUser() {
@@ -123,4 +124,5 @@ void CTavolinUser::DrawPreview(const uint8_t* frame, int length) {
 
 void CTavolinUser::OnDecodedFrame(const uint8_t* picture, int consumed) {
     if (m_pView) m_pView->DrawFrame(&m_bmih, picture, consumed);
+    TAVOLIN_HOP_TRACE(FrameStep(kTavolinHopDrawn));
 }

@@ -2,6 +2,7 @@
 // its fragments in index order.
 #include "codec/video_fragments.h"
 #include "engine/engine.h"
+#include "trace/hop_trace.h"
 
 void CTavolinEngineImpl::OnEncodedVideo(const uint8_t* data, int, int length) {
     if (length < 0) return;
@@ -9,6 +10,7 @@ void CTavolinEngineImpl::OnEncodedVideo(const uint8_t* data, int, int length) {
     const int count = video_fragments::FragmentCount(frameBytes);
     // The encoder never hands on a frame too long to number.
     if (count < 0) return;
+    TAVOLIN_HOP_TRACE(FrameCoded());
     m_Transmission.NextVideoFrame();
     ++m_Counts.framesCoded;
     uint8_t fragment[video_fragments::kMaxFragmentBytes];
@@ -16,4 +18,5 @@ void CTavolinEngineImpl::OnEncodedVideo(const uint8_t* data, int, int length) {
         const size_t fragmentBytes = video_fragments::CutFragment(data, frameBytes, count, i, fragment);
         if (m_Transmission.SendVideo(fragment, fragmentBytes, 0)) m_Counts.videoSent.Add(fragmentBytes);
     }
+    TAVOLIN_HOP_TRACE(FrameSent());
 }

@@ -3,6 +3,8 @@
 #include "platform/log.h"
 #include "transport/log_texts.h"
 #include "transport/rtp/rtp_defaults.h"
+#include "trace/hop_trace.h"
+#include "transport/rtp/rtp_clock.h"
 #include "transport/rtp/rtp_errors.h"
 #include "transport/source_figures.h"
 #include "transport/tavolin_rtp_session.h"
@@ -306,6 +308,8 @@ void CTavolinTransmission::QueuePacket(rtp::RTPSourceData* source, rtp::RTPPacke
         session->DeletePacket(packet);
         return;
     }
+    if (video) TAVOLIN_HOP_TRACE(PacketQueued(videoPort, packet->GetSSRC(), packet->GetTimestamp(),
+                                              rtp::RTPSystemClock::Instance().Now() - packet->GetReceiveTime()));
     ReceiveQueue& queue = video ? videoQueue : audioQueue;
     EnterCriticalSection(&queue.lock);
     const bool full = queue.packets.size() >= kReceiveQueueLimit;
@@ -386,6 +390,7 @@ void CTavolinTransmission::DeliverPacket(const QueuedPacket& item, bool video) {
         return;
     }
     if (video) {
+        TAVOLIN_HOP_TRACE(PacketDrained(videoPort, packet->GetSSRC(), packet->GetTimestamp()));
         peer->sink->OnVideoPacket(peer->userId, packet);  // the sink owns it now
     } else {
         peer->sink->OnAudioPacket(peer->userId, packet->GetPayloadData(), packet->GetPayloadLength());

@@ -33,7 +33,8 @@ TEST(Library, ExportsOnlyTheEntryAndHostFunctions) {
                                          "TavolinEnumVoiceDevices",   "TavolinSelectVoiceDevice",
                                          "TavolinSetVoiceLogSink",    "TavolinGetVoiceStats",
                                          "TavolinAddSyntheticMicrophone", "TavolinAddSyntheticSpeaker",
-                                         "TavolinRemoveSyntheticAudioDevice", "TavolinRemoveSyntheticAudioDevices"};
+                                         "TavolinRemoveSyntheticAudioDevice", "TavolinRemoveSyntheticAudioDevices",
+                                         "TavolinSetHopTrace",        "TavolinTakeHopTrace"};
     EXPECT_EQ(expected, DefinedDynamicSymbols(TAVOLIN_LIBRARY_PATH));
 }
 

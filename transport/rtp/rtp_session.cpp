@@ -1,5 +1,6 @@
 #include "transport/rtp/rtp_session.h"
 
+#include "trace/hop_trace.h"
 #include "transport/rtp/rtcp_builder.h"
 #include "transport/rtp/rtcp_scheduler.h"
 #include "transport/rtp/rtp_clock.h"
@@ -182,6 +183,7 @@ int RTPSession::SendPacket(const void* data, size_t length, uint8_t payloadType,
     if (status < 0) return status;
     status = transmitter_->SendRTPData(builder_->GetPacket(), builder_->GetPacketLength());
     if (status < 0) return status;
+    TAVOLIN_HOP_TRACE(PacketSent(builder_->GetSSRC(), builder_->GetTimestamp()));
     const double now = clock_->Now();
     builder_->RecordSent(now);
     const auto sequence = static_cast<uint16_t>(builder_->GetNextSequence() - 1);
