@@ -17,6 +17,7 @@ std::optional<double> InMilliseconds(std::optional<double> seconds) {
 
 void PairRecord::OnPicture(const uint8_t* picture, double now, const SourceFrames* source) {
     const uint64_t drawn = drawn_.load(std::memory_order_relaxed);
+    if (missedSinceLastPicture_.exchange(false, std::memory_order_relaxed)) lastNumber_.reset();
     if (drawn == 0) firstTime_ = now;
     lastTime_ = now;
     DrawSample sample;
@@ -38,7 +39,12 @@ void PairRecord::OnPicture(const uint8_t* picture, double now, const SourceFrame
     }
     if (samples_.size() < kMaxDrawSamples) samples_.push_back(sample);
     lastPicture_.assign(picture, picture + kPictureBytes);
-    drawn_.store(drawn + 1, std::memory_order_relaxed);
+    drawn_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void PairRecord::OnMissed() {
+    missedSinceLastPicture_.store(true, std::memory_order_relaxed);
+    drawn_.fetch_add(1, std::memory_order_relaxed);
 }
 
 // Frames between the last stamp and this one that the sender did capture (any

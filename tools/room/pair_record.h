@@ -38,10 +38,13 @@ struct PairSummary {
 
 class PairRecord {
 public:
-    // On the viewer's engine thread, for every picture drawn for this sender.
-    // `source` is the sender's preview record, or null when the sender runs
-    // in another process.
+    // On one thread (the room's picture checker), for every picture drawn for
+    // this sender, in order. `source` is the sender's preview record, or null
+    // when the sender runs in another process.
     void OnPicture(const uint8_t* picture, double now, const SourceFrames* source);
+    // On the viewer's engine thread: a picture was drawn but not looked at.
+    // The frames between the stamps around it do not count as lost.
+    void OnMissed();
 
     // Safe from any thread while the room runs.
     uint64_t Drawn() const { return drawn_.load(std::memory_order_relaxed); }
@@ -56,6 +59,7 @@ private:
     void CountMissing(uint16_t number, const SourceFrames* source);
 
     std::atomic<uint64_t> drawn_{0};
+    std::atomic<bool> missedSinceLastPicture_{false};
     std::vector<DrawSample> samples_;
     std::vector<uint8_t> lastPicture_;
     double firstTime_ = 0;

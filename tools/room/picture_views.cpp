@@ -15,7 +15,7 @@ int PictureView::DrawFrame(const BITMAPINFOHEADER* header, const uint8_t* bytes,
         malformed_.fetch_add(1, std::memory_order_relaxed);
         return 0;
     }
-    OnPicture(bytes, clock_());
+    checker_.Submit(*this, bytes, clock_());
     return 1;
 }
 

@@ -1,9 +1,11 @@
 // The host's views: one per user of a player's engine. The local user's view
 // records the sender's own preview; every other user's view records what this
-// player was shown of that sender.
+// player was shown of that sender. DrawFrame only copies the picture for the
+// room's picture checker, which records it on its own thread.
 #pragma once
 
 #include "tools/room/pair_record.h"
+#include "tools/room/picture_checker.h"
 #include "tools/room/source_frames.h"
 
 #include <tavolin/tavolin.h>
@@ -15,9 +17,9 @@ namespace room {
 
 using Clock = std::function<double()>;  // seconds since the room started
 
-class PictureView : public ITavolinUserView {
+class PictureView : public ITavolinUserView, private PictureInspector {
 public:
-    explicit PictureView(const Clock& clock) : clock_(clock) {}
+    PictureView(const Clock& clock, PictureChecker& checker) : clock_(clock), checker_(checker) {}
 
     HRESULT QueryInterface(const IID&, void**) override { return E_NOINTERFACE; }
     ULONG AddRef() override { return 1; }
@@ -34,31 +36,32 @@ public:
 
     uint64_t Malformed() const { return malformed_.load(std::memory_order_relaxed); }
 
-protected:
-    virtual void OnPicture(const uint8_t* picture, double now) = 0;
-
 private:
     const Clock& clock_;
+    PictureChecker& checker_;
     std::atomic<uint64_t> malformed_{0};
 };
 
 class PreviewView final : public PictureView {
 public:
-    PreviewView(const Clock& clock, SourceFrames& source) : PictureView(clock), source_(source) {}
+    PreviewView(const Clock& clock, PictureChecker& checker, SourceFrames& source)
+        : PictureView(clock, checker), source_(source) {}
 
 private:
-    void OnPicture(const uint8_t* picture, double now) override { source_.OnPreview(picture, now); }
+    void Inspect(const uint8_t* picture, double now) override { source_.OnPreview(picture, now); }
+    void Missed() override { source_.OnMissed(); }
     SourceFrames& source_;
 };
 
 class RemoteView final : public PictureView {
 public:
     // `source` is the sender's preview record, or null when it is not in this process.
-    RemoteView(const Clock& clock, PairRecord& record, const SourceFrames* source)
-        : PictureView(clock), record_(record), source_(source) {}
+    RemoteView(const Clock& clock, PictureChecker& checker, PairRecord& record, const SourceFrames* source)
+        : PictureView(clock, checker), record_(record), source_(source) {}
 
 private:
-    void OnPicture(const uint8_t* picture, double now) override { record_.OnPicture(picture, now, source_); }
+    void Inspect(const uint8_t* picture, double now) override { record_.OnPicture(picture, now, source_); }
+    void Missed() override { record_.OnMissed(); }
     PairRecord& record_;
     const SourceFrames* source_;
 };

@@ -17,16 +17,17 @@ const SourceFrames* FindSource(const SourceMap& sources, int userId) {
 }  // namespace
 
 Player::Player(const TavolinLibrary& library, PlayerSetup setup, Lobby& lobby, RoomLog& log, const Clock& clock,
-               const SourceMap& sources)
+               const SourceMap& sources, PictureChecker& checker)
     : library_(library),
       setup_(std::move(setup)),
       lobby_(lobby),
       clock_(clock),
       logSink_(log, setup_.userId),
-      preview_(clock, *sources.at(setup_.userId)) {
+      preview_(clock, checker, *sources.at(setup_.userId)) {
     outcome_.userId = setup_.userId;
     for (int sender = kFirstUserId; sender < kFirstUserId + kMaxPlayers; ++sender)
-        remoteViews_.push_back(std::make_unique<RemoteView>(clock, pairs_[Slot(sender)], FindSource(sources, sender)));
+        remoteViews_.push_back(std::make_unique<RemoteView>(clock, checker, pairs_[Slot(sender)],
+                                                             FindSource(sources, sender)));
 }
 
 Player::~Player() { Stop(); }

@@ -83,7 +83,7 @@ struct PlayerOutcome {
 class Player final : private PlayerContext, private ITavolinEventSink, private ITavolinEventListener {
 public:
     Player(const TavolinLibrary& library, PlayerSetup setup, Lobby& lobby, RoomLog& log, const Clock& clock,
-           const SourceMap& sources);
+           const SourceMap& sources, PictureChecker& checker);
     ~Player();
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;

@@ -98,6 +98,8 @@ void PrintReport(const RoomReport& report, std::ostream& out) {
                       Figure(pair.psnrMinDb, "%.1f").c_str(), shown.c_str());
         out << line;
     }
+    out << "\npictures checked " << report.picturesChecked << ", shown but not checked (checker busy) "
+        << report.picturesMissed << '\n';
     if (report.failures.empty()) {
         out << "\nevery viewer decoded video from every other player\n";
         return;
@@ -156,6 +158,8 @@ std::string StatsJson(const RoomReport& report) {
         json.EndObject();
     }
     json.EndArray();
+    json.Key("pictures_checked").Number(static_cast<double>(report.picturesChecked));
+    json.Key("pictures_not_checked").Number(static_cast<double>(report.picturesMissed));
     json.Key("failures").BeginArray();
     for (const PairFailure& failure : report.failures) {
         json.BeginObject();

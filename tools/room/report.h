@@ -34,6 +34,9 @@ struct RoomReport {
     std::vector<SenderSummary> senders;   // their previews
     std::vector<PairSummary> pairs;       // viewer here, sender anywhere
     std::vector<PairFailure> failures;    // pairs without a single picture
+    // Pictures shown that the demo looked at, and those it had no room for.
+    uint64_t picturesChecked = 0;
+    uint64_t picturesMissed = 0;
 
     bool EveryViewerSawEverySender() const { return failures.empty(); }
     const PairSummary* Pair(int viewer, int sender) const;

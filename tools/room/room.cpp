@@ -40,7 +40,7 @@ Room::Room(const TavolinLibrary& library, std::vector<RoomPlayer> players, int p
     }
     for (const RoomPlayer& player : setups_)
         players_[player.setup.userId] =
-            std::make_unique<Player>(library_, player.setup, lobby_, log_, clock_, sources_);
+            std::make_unique<Player>(library_, player.setup, lobby_, log_, clock_, sources_, checker_);
 }
 
 Room::~Room() { Stop(); }
@@ -101,6 +101,7 @@ void Room::Stop() {
         std::this_thread::sleep_for(kDrainAfterCamerasStop);
     }
     for (auto& [id, player] : players_) player->Stop();
+    checker_.Finish();
     if (camerasAdded_) library_.RemoveSyntheticCameras();
 }
 
@@ -121,6 +122,8 @@ RoomReport Room::Report() const {
         }
     }
     report.failures = FindFailures(report);
+    report.picturesChecked = checker_.Checked();
+    report.picturesMissed = checker_.Missed();
     return report;
 }
 

@@ -4,6 +4,7 @@
 
 #include "tools/room/lobby.h"
 #include "tools/room/mosaic.h"
+#include "tools/room/picture_checker.h"
 #include "tools/room/player.h"
 #include "tools/room/report.h"
 #include "tools/room/room_log.h"
@@ -56,7 +57,8 @@ public:
     RoomStatus Status() const;
     // Polls `done` until it holds or `timeout` passes; true when it held.
     bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) const;
-    // Stops the cameras, lets the frames on their way arrive, then stops the engines.
+    // Stops the cameras, lets the frames on their way arrive, then stops the
+    // engines and checks the pictures they showed.
     void Stop();
 
     // After Stop.
@@ -77,6 +79,7 @@ private:
     const Clock clock_;
     std::map<int, std::unique_ptr<SourceFrames>> ownedSources_;
     SourceMap sources_;
+    PictureChecker checker_;  // outlives the players, whose views submit to it
     std::map<int, std::unique_ptr<Player>> players_;
     bool camerasAdded_ = false;
     bool started_ = false;

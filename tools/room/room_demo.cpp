@@ -1,6 +1,7 @@
 #include "tools/room/room_demo.h"
 
 #include "tools/room/address_server_process.h"
+#include "tools/room/hop_table.h"
 #include "tools/room/impaired_lobby.h"
 #include "tools/room/impairment_relay.h"
 #include "tools/room/lobby.h"
@@ -70,9 +71,9 @@ bool RunFor(Room& room, VoiceRoom& voice, double seconds, const std::string& not
     }
 }
 
-// relayJson: the relay's counts, empty without a relay.
+// relayJson, traceJson: the relay's counts and the hop trace, empty without them.
 bool WriteOutputs(const Room& room, const RoomReport& report, const VoiceReport& voice, const std::string& relayJson,
-                  const std::string& directory, std::ostream& errors) {
+                  const std::string& traceJson, const std::string& directory, std::ostream& errors) {
     std::error_code error;
     std::filesystem::create_directories(directory, error);
     if (error) {
@@ -86,7 +87,8 @@ bool WriteOutputs(const Room& room, const RoomReport& report, const VoiceReport&
     };
     std::ofstream stats(directory + "/stats.json");
     const std::string json = WithMember(StatsJson(report), "voice", voice.Json());
-    stats << (relayJson.empty() ? json : WithMember(json, "relay", relayJson)) << '\n';
+    const std::string withRelay = relayJson.empty() ? json : WithMember(json, "relay", relayJson);
+    stats << (traceJson.empty() ? withRelay : WithMember(withRelay, "trace", traceJson)) << '\n';
     if (!stats) fail("cannot write " + directory + "/stats.json");
     std::string pngError;
     if (!room.BuildMosaic().WritePng(directory + "/mosaic.png", &pngError)) fail(pngError);
@@ -158,6 +160,15 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
         return 1;
     }
 
+    HopTraceFunctions trace;
+    if (options.trace) {
+        if (!trace.Resolve(options.library, &error)) {
+            errors << error << '\n';
+            return 1;
+        }
+        trace.setTrace(1);
+    }
+
     Room room(*library, std::move(players), options.players, *lobby);
     if (!room.Start(&error)) {
         errors << error << '\n';
@@ -167,6 +178,13 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
     const bool ranFullTime = RunFor(room, voice, options.seconds, cameraNote, out);
     voice.CollectCounters();
     room.Stop();
+    std::string traceJson;
+    if (options.trace) {
+        const uint64_t dropped = trace.setTrace(0);
+        const HopTable table = BuildHopTable(trace.TakeAll(), dropped);
+        PrintHopTable(table, out);
+        traceJson = HopTableJson(table);
+    }
     if (relay) {
         relay->Stop();
         for (const std::string& problem : static_cast<ImpairedLobby&>(*lobby).Problems()) errors << problem << '\n';
@@ -176,7 +194,8 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
     const VoiceReport voiceReport = voice.Report();
     voiceReport.Print(out);
     const bool written =
-        WriteOutputs(room, report, voiceReport, relay ? relay->Json() : std::string(), options.outDirectory, errors);
+        WriteOutputs(room, report, voiceReport, relay ? relay->Json() : std::string(), traceJson, options.outDirectory,
+                     errors);
     voice.WriteLog(options.outDirectory + "/voice-log.txt");
     if (written)
         out << "wrote " << options.outDirectory << "/stats.json, mosaic.png, log.txt, voice-log.txt, heard-*.wav\n";

@@ -35,6 +35,7 @@ namespace {
 constexpr const char* kProgram = "tavolin-room";
 constexpr const char* kHelp =
     "usage: tavolin-room [--players N] [--seconds S] [--out DIR] [--camera NAME] [--library PATH] [--addrd PATH]\n"
+    "                    [--trace]\n"
     "       tavolin-room --join DIR --id K --server ADDR:PORT [--local-address ADDR] [--players N] [--seconds S]\n"
     "                    [--out DIR]\n"
     "       tavolin-room [--loss PCT] [--burst N] [--delay MS] [--jitter MS] [--reorder PCT] [--duplicate PCT]\n"
@@ -60,6 +61,10 @@ constexpr const char* kHelp =
     "either way, holds back --reorder PCT % so later ones overtake them, and sends\n"
     "--duplicate PCT % twice, each direction, medium and channel drawn from seed S\n"
     "(default 1); what it did is in stats.json \"relay\".\n"
+    "\n"
+    "With --trace the engine stamps every video frame at each hop from the camera\n"
+    "to the remote view; the time each hop took (median, p99) is printed and\n"
+    "written to stats.json \"trace\".\n"
     "\n"
     "  --library PATH   the engine library to load (default: the installed one)\n"
     "  --addrd PATH     the tavolin-addrd to start (default: the one beside this tool)\n"
@@ -124,6 +129,11 @@ std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) 
          {"seed", "S",
           [&](const char* value) {
               return Checked(ParseNumber(std::string_view(value), &options->impairment.seed), "not a seed");
+          }},
+         {"trace", nullptr,
+          [&](const char*) {
+              options->trace = true;
+              return std::string();
           }},
          {"local-address", "ADDR", [&](const char* value) {
               options->localAddress = value;

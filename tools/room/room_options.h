@@ -25,6 +25,8 @@ struct RoomOptions {
     std::string localAddress = "127.0.0.1";
     // A room in one process may run through an impairment relay.
     ImpairmentSettings impairment;
+    // Per-hop time stamps of every video frame from the engine.
+    bool trace = false;
 
     bool Joining() const { return !joinDirectory.empty(); }
 };

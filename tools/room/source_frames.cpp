@@ -20,7 +20,7 @@ void SourceFrames::OnPreview(const uint8_t* picture, double now) {
         kept.number = *number;
         kept.bytes.assign(picture, picture + kPictureBytes);
     }
-    captured_.store(index + 1, std::memory_order_relaxed);
+    captured_.fetch_add(1, std::memory_order_relaxed);
 }
 
 std::optional<SourceFrames::Match> SourceFrames::Find(uint16_t number, const uint8_t* shown) const {

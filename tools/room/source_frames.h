@@ -16,8 +16,11 @@ namespace room {
 
 class SourceFrames {
 public:
-    // On the sender's engine thread, for every picture of its local preview.
+    // On one thread (the room's picture checker), for every picture of the
+    // sender's local preview, in order.
     void OnPreview(const uint8_t* picture, double now);
+    // On the sender's engine thread: a preview picture was not looked at.
+    void OnMissed() { captured_.fetch_add(1, std::memory_order_relaxed); }
 
     struct Match {
         double captureTime = 0;      // seconds on the room clock

@@ -1,0 +1,188 @@
+#include "tools/room/hop_table.h"
+
+#include "tools/room/json_writer.h"
+#include "tools/room/statistics.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <map>
+#include <tuple>
+
+namespace room {
+namespace {
+constexpr double kNanosecondsPerMillisecond = 1e6;
+constexpr size_t kTakeBatch = size_t{1} << 16;
+constexpr uint32_t kSendingSide = 0;
+
+using Times = std::array<std::optional<int64_t>, kTavolinHopCount>;
+using SenderKey = std::pair<uint32_t, uint32_t>;                  // ssrc, timestamp
+using ReceiverKey = std::tuple<uint32_t, uint32_t, uint32_t>;     // receiver, ssrc, timestamp
+
+// Per-fragment hops keep all their times; the frame's hop is the first
+// (sending) or the last before assembly (receiving).
+struct FrameRecords {
+    Times once;
+    std::vector<std::pair<uint32_t, int64_t>> fragments;  // hop, time
+};
+
+bool PerFragment(uint32_t hop) {
+    return hop == kTavolinHopSent || hop == kTavolinHopReceived || hop == kTavolinHopQueued ||
+           hop == kTavolinHopDrained;
+}
+
+struct Interval {
+    const char* name;
+    TavolinHop from;
+    TavolinHop to;
+};
+
+// The sending hop kTavolinHopSent stands for the first fragment sent at the
+// left of an interval and the last one at its right (see LastSent below).
+constexpr Interval kIntervals[] = {
+    {"captured -> taken (ring, message 9161)", kTavolinHopCaptured, kTavolinHopTaken},
+    {"taken -> coded (preview, encode)", kTavolinHopTaken, kTavolinHopCoded},
+    {"coded -> first fragment sent", kTavolinHopCoded, kTavolinHopSent},
+    {"first -> last fragment sent", kTavolinHopSent, kTavolinHopCount},
+    {"last sent -> last received (socket)", kTavolinHopCount, kTavolinHopReceived},
+    {"received -> queued (poll thread)", kTavolinHopReceived, kTavolinHopQueued},
+    {"queued -> drained (message 6441)", kTavolinHopQueued, kTavolinHopDrained},
+    {"drained -> assembled", kTavolinHopDrained, kTavolinHopAssembled},
+    {"assembled -> decoded", kTavolinHopAssembled, kTavolinHopDecoded},
+    {"decoded -> drawn (host's DrawFrame)", kTavolinHopDecoded, kTavolinHopDrawn},
+    {"end to end: captured -> DrawFrame called", kTavolinHopCaptured, kTavolinHopDecoded},
+    {"end to end: captured -> drawn", kTavolinHopCaptured, kTavolinHopDrawn},
+};
+constexpr size_t kIntervalCount = std::size(kIntervals);
+
+// A traced frame's time at each hop; index kTavolinHopCount holds the last fragment sent.
+using FrameTimes = std::array<int64_t, kTavolinHopCount + 1>;
+
+std::optional<FrameTimes> Combine(const FrameRecords& sent, const FrameRecords& received) {
+    FrameTimes times{};
+    for (uint32_t hop : {kTavolinHopCaptured, kTavolinHopTaken, kTavolinHopCoded}) {
+        if (!sent.once[hop]) return std::nullopt;
+        times[hop] = *sent.once[hop];
+    }
+    for (uint32_t hop : {kTavolinHopAssembled, kTavolinHopDecoded, kTavolinHopDrawn}) {
+        if (!received.once[hop]) return std::nullopt;
+        times[hop] = *received.once[hop];
+    }
+    std::optional<int64_t> firstSent, lastSent;
+    for (const auto& [hop, time] : sent.fragments) {
+        firstSent = std::min(firstSent.value_or(time), time);
+        lastSent = std::max(lastSent.value_or(time), time);
+    }
+    if (!firstSent) return std::nullopt;
+    times[kTavolinHopSent] = *firstSent;
+    times[kTavolinHopCount] = *lastSent;
+    for (uint32_t hop : {kTavolinHopReceived, kTavolinHopQueued, kTavolinHopDrained}) {
+        std::optional<int64_t> last;
+        for (const auto& [fragmentHop, time] : received.fragments)
+            if (fragmentHop == hop && time <= times[kTavolinHopAssembled]) last = std::max(last.value_or(time), time);
+        if (!last) return std::nullopt;
+        times[hop] = *last;
+    }
+    return times;
+}
+}  // namespace
+
+bool HopTraceFunctions::Resolve(const std::string& path, std::string* error) {
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+    if (!handle) {
+        *error = "the library " + path + " is not loaded";
+        return false;
+    }
+    setTrace = reinterpret_cast<decltype(setTrace)>(dlsym(handle, "TavolinSetHopTrace"));
+    takeTrace = reinterpret_cast<decltype(takeTrace)>(dlsym(handle, "TavolinTakeHopTrace"));
+    dlclose(handle);  // the reference NOLOAD took; the library stays
+    if (!setTrace || !takeTrace) *error = "the library " + path + " has no hop trace";
+    return setTrace && takeTrace;
+}
+
+std::vector<TavolinHopRecord> HopTraceFunctions::TakeAll() const {
+    std::vector<TavolinHopRecord> records;
+    for (;;) {
+        const size_t had = records.size();
+        records.resize(had + kTakeBatch);
+        const size_t taken = takeTrace(records.data() + had, kTakeBatch);
+        records.resize(had + taken);
+        if (taken < kTakeBatch) return records;
+    }
+}
+
+HopTable BuildHopTable(const std::vector<TavolinHopRecord>& records, uint64_t recordsDropped) {
+    std::map<SenderKey, FrameRecords> sent;
+    std::map<ReceiverKey, FrameRecords> received;
+    for (const TavolinHopRecord& record : records) {
+        if (record.hop >= kTavolinHopCount) continue;
+        FrameRecords& frame = record.receiver == kSendingSide
+                                  ? sent[{record.sender, record.timestamp}]
+                                  : received[{record.receiver, record.sender, record.timestamp}];
+        if (PerFragment(record.hop))
+            frame.fragments.emplace_back(record.hop, record.nanoseconds);
+        else if (!frame.once[record.hop])
+            frame.once[record.hop] = record.nanoseconds;
+    }
+    HopTable table;
+    table.recordsDropped = recordsDropped;
+    std::array<std::vector<double>, kIntervalCount> durations;
+    for (const auto& [key, frame] : received) {
+        if (!frame.once[kTavolinHopDrawn]) continue;
+        ++table.framesDrawn;
+        const auto sender = sent.find({std::get<1>(key), std::get<2>(key)});
+        if (sender == sent.end()) continue;
+        const std::optional<FrameTimes> times = Combine(sender->second, frame);
+        if (!times) continue;
+        ++table.framesTraced;
+        for (size_t i = 0; i < kIntervalCount; ++i)
+            durations[i].push_back(static_cast<double>((*times)[kIntervals[i].to] - (*times)[kIntervals[i].from]) /
+                                   kNanosecondsPerMillisecond);
+    }
+    for (size_t i = 0; i < kIntervalCount; ++i)
+        table.steps.push_back({kIntervals[i].name, Percentile(durations[i], 0.5), Percentile(durations[i], 0.99)});
+    return table;
+}
+
+void PrintHopTable(const HopTable& table, std::ostream& out) {
+    char line[160];
+    std::snprintf(line, sizeof line, "\nhop trace: %llu remote pictures drawn, %llu traced from capture on%s\n",
+                  static_cast<unsigned long long>(table.framesDrawn),
+                  static_cast<unsigned long long>(table.framesTraced),
+                  table.recordsDropped ? " (some records did not fit)" : "");
+    out << line;
+    out << "hop                                          median ms     p99 ms\n";
+    for (const HopStep& step : table.steps) {
+        const auto figure = [](std::optional<double> value) {
+            char text[32] = "-";
+            if (value) std::snprintf(text, sizeof text, "%.3f", *value);
+            return std::string(text);
+        };
+        std::snprintf(line, sizeof line, "%-44s %9s  %9s\n", step.name.c_str(), figure(step.medianMs).c_str(),
+                      figure(step.p99Ms).c_str());
+        out << line;
+    }
+}
+
+std::string HopTableJson(const HopTable& table) {
+    JsonWriter json;
+    json.BeginObject();
+    json.Key("frames_drawn").Number(static_cast<double>(table.framesDrawn));
+    json.Key("frames_traced").Number(static_cast<double>(table.framesTraced));
+    json.Key("records_dropped").Number(static_cast<double>(table.recordsDropped));
+    json.Key("hops").BeginArray();
+    for (const HopStep& step : table.steps) {
+        json.BeginObject();
+        json.Key("hop").String(step.name);
+        json.Key("ms_median").Optional(step.medianMs);
+        json.Key("ms_p99").Optional(step.p99Ms);
+        json.EndObject();
+    }
+    json.EndArray();
+    json.EndObject();
+    return json.Text();
+}
+
+}  // namespace room

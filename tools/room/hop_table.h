@@ -1,0 +1,45 @@
+// tavolin-room --trace: the engine's per-hop time stamps of every video frame
+// (trace/hop_record.h), read from the library after the room ran, turned into
+// the time each hop took, capture to the remote view.
+#pragma once
+
+#include "trace/hop_record.h"
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace room {
+
+struct HopTraceFunctions {
+    decltype(&TavolinSetHopTrace) setTrace = nullptr;
+    decltype(&TavolinTakeHopTrace) takeTrace = nullptr;
+    // From the library already loaded from `path`; false with `error` set.
+    bool Resolve(const std::string& path, std::string* error);
+    // Every record kept since tracing started.
+    std::vector<TavolinHopRecord> TakeAll() const;
+};
+
+struct HopStep {
+    std::string name;
+    std::optional<double> medianMs;
+    std::optional<double> p99Ms;
+};
+
+struct HopTable {
+    uint64_t framesDrawn = 0;   // remote pictures the trace saw drawn
+    uint64_t framesTraced = 0;  // of those, with every hop from capture on
+    uint64_t recordsDropped = 0;
+    std::vector<HopStep> steps;  // hop by hop, then end to end
+};
+
+// Frames drawn whose sender's stamps are missing (frames coded before tracing
+// began) count as drawn, not traced. A fragment that came again after its
+// frame was assembled does not move the frame's last arrival.
+HopTable BuildHopTable(const std::vector<TavolinHopRecord>& records, uint64_t recordsDropped);
+void PrintHopTable(const HopTable& table, std::ostream& out);
+std::string HopTableJson(const HopTable& table);
+
+}  // namespace room
