@@ -1,0 +1,173 @@
+// Retransmission over loopback: a gap in a peer's video is asked for with a
+// NACK until it is filled, a NACK is answered with the very packets to the
+// peer that asked and within its budget, a duplicate is just another packet,
+// and two transmissions count what they did for each other.
+#include "transport/rtp/rtcp_builder.h"
+#include "transport/rtp/rtcp_nack.h"
+#include "transport/rtp/rtcp_packet.h"
+#include "transport_test_support.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <chrono>
+
+namespace {
+using namespace transport_testing;
+using testing_support::kLoopback;
+
+constexpr uint8_t kVideo = transmission::kVideoPayloadType;
+
+bool SendFrom(int fd, uint16_t toPort, const std::vector<uint8_t>& bytes) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(kLoopback);
+    to.sin_port = htons(toPort);
+    return sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
+           static_cast<ssize_t>(bytes.size());
+}
+
+uint16_t SequenceOf(const std::vector<uint8_t>& rtp) { return static_cast<uint16_t>(rtp[2] << 8 | rtp[3]); }
+
+// The numbers every generic NACK in an RTCP compound asks for.
+std::vector<uint16_t> NackedNumbers(const std::vector<uint8_t>& compound) {
+    std::vector<uint16_t> numbers;
+    rtp::RTCPCompoundPacket packets;
+    if (!packets.Parse(compound.data(), compound.size())) return numbers;
+    rtp::RTCPPacket packet;
+    packets.GotoFirstPacket();
+    while (packets.GetNextPacket(&packet)) {
+        rtp::RTCPNACKReader nack;
+        if (!nack.Parse(packet)) continue;
+        const std::vector<uint16_t> lost = nack.GetLostSequenceNumbers();
+        numbers.insert(numbers.end(), lost.begin(), lost.end());
+    }
+    return numbers;
+}
+
+// Of what `peer` received: the video RTP packets, or the numbers NACKed to it.
+std::vector<std::vector<uint8_t>> VideoPackets(const UdpPortPair& peer) {
+    std::vector<std::vector<uint8_t>> packets;
+    for (const auto& datagram : peer.received)
+        if (datagram.toPort == peer.RtpPort() && datagram.bytes.size() > 12 && (datagram.bytes[1] & 0x7F) == kVideo)
+            packets.push_back(datagram.bytes);
+    return packets;
+}
+
+std::vector<uint16_t> NackedTo(const UdpPortPair& peer) {
+    std::vector<uint16_t> numbers;
+    for (const auto& datagram : peer.received) {
+        if (datagram.toPort != peer.RtcpPort()) continue;
+        const std::vector<uint16_t> asked = NackedNumbers(datagram.bytes);
+        numbers.insert(numbers.end(), asked.begin(), asked.end());
+    }
+    return numbers;
+}
+
+std::vector<uint8_t> NackCompound(uint32_t senderSSRC, uint32_t mediaSSRC, const std::vector<uint16_t>& lost) {
+    rtp::RTCPCompoundBuilder compound(1500);
+    const uint8_t cname[] = "peer@host";
+    EXPECT_TRUE(compound.AddReceiverReport(senderSSRC, nullptr, 0));
+    EXPECT_TRUE(compound.AddSDESCNAME(senderSSRC, cname, sizeof cname - 1));
+    EXPECT_TRUE(compound.AddNACK(senderSSRC, mediaSSRC, lost.data(), lost.size()));
+    return {compound.GetData(), compound.GetData() + compound.GetLength()};
+}
+
+class RetransmissionTest : public TransmissionTest {
+protected:
+    void AddVideoPeer(int userId, UdpPortPair& peer, RecordingPacketSink* sink) {
+        ASSERT_EQ(transmission.AddUser(userId, kLoopback, kLoopback, sink), 1);
+        ASSERT_EQ(transmission.SetUserVideoPort(userId, peer.RtpPort(), peer.RtpPort()), 1);
+    }
+
+    // A remote player's video: sequence numbers `numbers`, one every 10 ms,
+    // pumping the window meanwhile.
+    void SendVideoFrom(UdpPortPair& peer, std::initializer_list<int> numbers) {
+        for (int number : numbers) {
+            const std::vector<uint8_t> payload = {1, 0, static_cast<uint8_t>(number)};
+            ASSERT_TRUE(peer.SendFromRtp(transmission.GetLocalVideoPort(),
+                                         RtpDatagram(kVideo, static_cast<uint16_t>(number), 6000u * number, 0x77,
+                                                     payload)));
+            window.PumpFor(10);
+            peer.Collect(0);
+        }
+    }
+
+    PeerTransportStatistics Statistics(CTavolinTransmission& of, int userId) {
+        PeerTransportStatistics figures;
+        EXPECT_TRUE(of.GetPeerStatistics(userId, &figures));
+        return figures;
+    }
+};
+
+TEST_F(RetransmissionTest, ANackIsAnsweredWithTheSamePacketsToTheAskingPeerOnlyWithinItsBudget) {
+    UdpPortPair asking, other;
+    RecordingPacketSink askingSink, otherSink;
+    AddVideoPeer(5, asking, &askingSink);
+    AddVideoPeer(6, other, &otherSink);
+    const std::vector<uint8_t> payload(100, 0x5A);
+    for (int frame = 0; frame < 8; ++frame) {
+        transmission.NextVideoFrame();
+        ASSERT_TRUE(transmission.SendVideo(payload.data(), payload.size(), 0));
+    }
+    for (int round = 0; round < 20 && VideoPackets(asking).size() < 8; ++round) asking.Collect(50);
+    const std::vector<std::vector<uint8_t>> sent = VideoPackets(asking);
+    ASSERT_EQ(sent.size(), 8u);
+    other.Collect(100);
+    asking.received.clear();
+    other.received.clear();
+
+    // Eight packets of 112 bytes: a quarter is two of them. The last number
+    // was never sent.
+    const std::vector<uint16_t> lost = {SequenceOf(sent[1]), SequenceOf(sent[2]), SequenceOf(sent[3]),
+                                        static_cast<uint16_t>(SequenceOf(sent[7]) + 100)};
+    ASSERT_TRUE(SendFrom(asking.RtcpFd(), transmission.GetLocalVideoPort() + 1,
+                         NackCompound(0x5151, transmission.VideoSessionForTesting()->GetLocalSSRC(), lost)));
+    for (int round = 0; round < 10 && VideoPackets(asking).size() < 2; ++round) asking.Collect(50);
+    asking.Collect(100);
+    other.Collect(100);
+    EXPECT_EQ(VideoPackets(asking), (std::vector<std::vector<uint8_t>>{sent[1], sent[2]}))
+        << "byte for byte: the same sequence numbers and timestamps";
+    EXPECT_TRUE(VideoPackets(other).empty());
+
+    const PeerTransportStatistics figures = Statistics(transmission, 5);
+    EXPECT_EQ(figures.nacksReceived, 1u);
+    EXPECT_EQ(figures.packetsRetransmitted, 2u);
+    EXPECT_EQ(figures.retransmissionsRefused, 1u) << "held, but beyond the budget";
+    EXPECT_EQ(figures.video.packetsSent, 8u);
+    EXPECT_EQ(figures.video.bytesSent, 8u * 112);
+    EXPECT_EQ(Statistics(transmission, 6).packetsRetransmitted, 0u);
+    EXPECT_FALSE(transmission.GetPeerStatistics(7, nullptr));
+}
+
+TEST_F(RetransmissionTest, AGapIsAskedForUntilItArrivesAndADuplicateAsksNothing) {
+    LearnPublicAddresses();
+    UdpPortPair peer;
+    RecordingPacketSink sink;
+    AddVideoPeer(5, peer, &sink);
+    SendVideoFrom(peer, {0, 1, 2, 3, 2, 5, 6});  // a duplicate of 2, then 4 missing
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    int next = 7;
+    while (NackedTo(peer).empty() && std::chrono::steady_clock::now() < deadline) SendVideoFrom(peer, {next++});
+    EXPECT_EQ(NackedTo(peer), std::vector<uint16_t>{4}) << "only the gap, once so far";
+
+    SendVideoFrom(peer, {4});
+    for (int i = 0; i < 30; ++i) SendVideoFrom(peer, {next++});  // 300 ms: two retry intervals
+    peer.Collect(50);
+    EXPECT_EQ(NackedTo(peer), std::vector<uint16_t>{4}) << "not asked again once it came";
+    ASSERT_TRUE(window.PumpUntil([&] { return sink.videoPayloads.size() == static_cast<size_t>(next + 1); }, 2000))
+        << "every packet reaches the sink, the duplicate too (the assembler drops it)";
+
+    const PeerTransportStatistics figures = Statistics(transmission, 5);
+    EXPECT_EQ(figures.nacksSent, 1u);
+    EXPECT_EQ(figures.packetsRecovered, 1u);
+    EXPECT_EQ(figures.video.packetsReceived, static_cast<uint64_t>(next + 1));
+    EXPECT_TRUE(figures.video.hasReception);
+    EXPECT_EQ(figures.video.cumulativeLost, -1) << "the duplicate counts as received";
+    sink.ReleaseVideo();
+    EXPECT_EQ(transmission.VideoSessionForTesting()->GetPacketsInUse(), 0u);
+}
+
+}  // namespace
