@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 
 namespace {
 using namespace transport_testing;
@@ -168,6 +169,87 @@ TEST_F(RetransmissionTest, AGapIsAskedForUntilItArrivesAndADuplicateAsksNothing)
     EXPECT_EQ(figures.video.cumulativeLost, -1) << "the duplicate counts as received";
     sink.ReleaseVideo();
     EXPECT_EQ(transmission.VideoSessionForTesting()->GetPacketsInUse(), 0u);
+}
+
+// Stands between two transmissions: what reaches `nearSide` goes on to the far
+// session from `farSide`, and back; `drop` decides on each RTP datagram
+// going out to the far one.
+struct LoopbackRelay {
+    UdpPortPair nearSide, farSide;
+    uint16_t nearVideoPort = 0, farVideoPort = 0;
+    std::function<bool(const std::vector<uint8_t>&)> drop;
+
+    void Step() {
+        Forward(nearSide, farSide, farVideoPort, true);
+        Forward(farSide, nearSide, nearVideoPort, false);
+    }
+    static void ForwardOne(const UdpPortPair& from, const UdpPortPair& via, uint16_t toVideoPort,
+                           const UdpPortPair::Received& datagram) {
+        const bool rtcp = datagram.toPort == from.RtcpPort();
+        SendFrom(rtcp ? via.RtcpFd() : via.RtpFd(), static_cast<uint16_t>(toVideoPort + (rtcp ? 1 : 0)),
+                 datagram.bytes);
+    }
+    void Forward(UdpPortPair& from, UdpPortPair& via, uint16_t toVideoPort, bool outward) {
+        from.Collect(0);
+        for (const auto& datagram : from.received)
+            if (!(outward && datagram.toPort == from.RtpPort() && drop && drop(datagram.bytes)))
+                ForwardOne(from, via, toVideoPort, datagram);
+        from.received.clear();
+    }
+};
+
+TEST_F(RetransmissionTest, TwoTransmissionsCountTheirNacksPictureLossAndRetransmissions) {
+    LearnPublicAddresses();
+    RecordingPacketSink nearSink, farSink;
+    CTavolinTransmission far;
+    ASSERT_EQ(far.Create(window.Handle(), TestMessages(&eventContext)), 1);
+    far.RequestPublicAddress(kLoopback, server.Port(), &kRequestValue, sizeof kRequestValue);
+    ASSERT_TRUE(window.PumpUntil([&] { return far.HasPublicAddresses(); }, 3000));
+
+    LoopbackRelay relay;
+    relay.nearVideoPort = transmission.GetLocalVideoPort();
+    relay.farVideoPort = far.GetLocalVideoPort();
+    // The sixth video packet is lost once; its retransmission passes.
+    int videoSeen = 0;
+    relay.drop = [&](const std::vector<uint8_t>& bytes) {
+        return (bytes[1] & 0x7F) == kVideo && ++videoSeen == 6;
+    };
+    ASSERT_EQ(transmission.AddUser(2, kLoopback, kLoopback, &nearSink), 1);
+    ASSERT_EQ(transmission.SetUserVideoPort(2, relay.nearSide.RtpPort(), relay.nearSide.RtpPort()), 1);
+    ASSERT_EQ(far.AddUser(1, kLoopback, kLoopback, &farSink), 1);
+    ASSERT_EQ(far.SetUserVideoPort(1, relay.farSide.RtpPort(), relay.farSide.RtpPort()), 1);
+
+    const std::vector<uint8_t> payload(200, 0x33);
+    for (int frame = 0; frame < 40; ++frame) {
+        transmission.NextVideoFrame();
+        ASSERT_TRUE(transmission.SendVideo(payload.data(), payload.size(), 0));
+        for (int i = 0; i < 2; ++i) {
+            window.PumpFor(5);
+            relay.Step();
+        }
+    }
+    far.RequestKeyFrame(1, transmission.VideoSessionForTesting()->GetLocalSSRC());
+    PeerTransportStatistics nearFigures, farFigures;
+    ASSERT_TRUE(window.PumpUntil(
+        [&] {
+            relay.Step();
+            return transmission.GetPeerStatistics(2, &nearFigures) && nearFigures.pictureLossReceived == 1;
+        },
+        2000));
+    ASSERT_TRUE(far.GetPeerStatistics(1, &farFigures));
+
+    EXPECT_EQ(farFigures.pictureLossSent, 1u);
+    EXPECT_GE(farFigures.nacksSent, 1u);
+    EXPECT_EQ(farFigures.packetsRecovered, 1u);
+    EXPECT_EQ(nearFigures.nacksReceived, farFigures.nacksSent);
+    EXPECT_EQ(nearFigures.packetsRetransmitted, farFigures.nacksSent) << "each ask answered";
+    EXPECT_EQ(nearFigures.retransmissionsRefused, 0u);
+    EXPECT_EQ(nearFigures.video.packetsSent, 40u);
+    EXPECT_EQ(farFigures.video.packetsReceived, 40u + 2) << "every packet, the greeting and the answer to its own";
+    EXPECT_EQ(farFigures.video.cumulativeLost, 0) << "the lost packet came after all";
+
+    far.Destroy();
+    transmission.Destroy();
 }
 
 }  // namespace
