@@ -13,7 +13,7 @@ enum TavolinHop : uint32_t {
     kTavolinHopCaptured = 0,  // capture thread: the frame is stored in the ring
     kTavolinHopTaken,         // engine thread: taken out of the ring
     kTavolinHopCoded,         // the encoder handed on its bits
-    kTavolinHopSent,          // a fragment went to the socket (per fragment)
+    kTavolinHopSent,          // a fragment is handed to the socket (per fragment)
     kTavolinHopReceived,      // poll thread: a fragment came from the socket (per fragment)
     kTavolinHopQueued,        // poll thread: handed to the receive queue (per fragment)
     kTavolinHopDrained,       // engine thread: taken from the queue (per fragment)

@@ -39,14 +39,13 @@ struct Interval {
     TavolinHop to;
 };
 
-// The sending hop kTavolinHopSent stands for the first fragment sent at the
-// left of an interval and the last one at its right (see LastSent below).
+constexpr auto kLastSentHop = static_cast<TavolinHop>(kLastSent);
 constexpr Interval kIntervals[] = {
     {"captured -> taken (ring, message 9161)", kTavolinHopCaptured, kTavolinHopTaken},
     {"taken -> coded (preview, encode)", kTavolinHopTaken, kTavolinHopCoded},
     {"coded -> first fragment sent", kTavolinHopCoded, kTavolinHopSent},
-    {"first -> last fragment sent", kTavolinHopSent, kTavolinHopCount},
-    {"last sent -> last received (socket)", kTavolinHopCount, kTavolinHopReceived},
+    {"first -> last fragment sent", kTavolinHopSent, kLastSentHop},
+    {"last sent -> last received (socket)", kLastSentHop, kTavolinHopReceived},
     {"received -> queued (poll thread)", kTavolinHopReceived, kTavolinHopQueued},
     {"queued -> drained (message 6441)", kTavolinHopQueued, kTavolinHopDrained},
     {"drained -> assembled", kTavolinHopDrained, kTavolinHopAssembled},
@@ -55,10 +54,6 @@ constexpr Interval kIntervals[] = {
     {"end to end: captured -> DrawFrame called", kTavolinHopCaptured, kTavolinHopDecoded},
     {"end to end: captured -> drawn", kTavolinHopCaptured, kTavolinHopDrawn},
 };
-constexpr size_t kIntervalCount = std::size(kIntervals);
-
-// A traced frame's time at each hop; index kTavolinHopCount holds the last fragment sent.
-using FrameTimes = std::array<int64_t, kTavolinHopCount + 1>;
 
 std::optional<FrameTimes> Combine(const FrameRecords& sent, const FrameRecords& received) {
     FrameTimes times{};
@@ -77,7 +72,7 @@ std::optional<FrameTimes> Combine(const FrameRecords& sent, const FrameRecords& 
     }
     if (!firstSent) return std::nullopt;
     times[kTavolinHopSent] = *firstSent;
-    times[kTavolinHopCount] = *lastSent;
+    times[kLastSent] = *lastSent;
     for (uint32_t hop : {kTavolinHopReceived, kTavolinHopQueued, kTavolinHopDrained}) {
         std::optional<int64_t> last;
         for (const auto& [fragmentHop, time] : received.fragments)
@@ -113,7 +108,7 @@ std::vector<TavolinHopRecord> HopTraceFunctions::TakeAll() const {
     }
 }
 
-HopTable BuildHopTable(const std::vector<TavolinHopRecord>& records, uint64_t recordsDropped) {
+TracedFrames TraceFrames(const std::vector<TavolinHopRecord>& records) {
     std::map<SenderKey, FrameRecords> sent;
     std::map<ReceiverKey, FrameRecords> received;
     for (const TavolinHopRecord& record : records) {
@@ -126,23 +121,30 @@ HopTable BuildHopTable(const std::vector<TavolinHopRecord>& records, uint64_t re
         else if (!frame.once[record.hop])
             frame.once[record.hop] = record.nanoseconds;
     }
-    HopTable table;
-    table.recordsDropped = recordsDropped;
-    std::array<std::vector<double>, kIntervalCount> durations;
+    TracedFrames traced;
     for (const auto& [key, frame] : received) {
         if (!frame.once[kTavolinHopDrawn]) continue;
-        ++table.framesDrawn;
+        ++traced.drawn;
         const auto sender = sent.find({std::get<1>(key), std::get<2>(key)});
         if (sender == sent.end()) continue;
-        const std::optional<FrameTimes> times = Combine(sender->second, frame);
-        if (!times) continue;
-        ++table.framesTraced;
-        for (size_t i = 0; i < kIntervalCount; ++i)
-            durations[i].push_back(static_cast<double>((*times)[kIntervals[i].to] - (*times)[kIntervals[i].from]) /
-                                   kNanosecondsPerMillisecond);
+        if (const std::optional<FrameTimes> times = Combine(sender->second, frame)) traced.frames.push_back(*times);
     }
-    for (size_t i = 0; i < kIntervalCount; ++i)
-        table.steps.push_back({kIntervals[i].name, Percentile(durations[i], 0.5), Percentile(durations[i], 0.99)});
+    return traced;
+}
+
+HopTable BuildHopTable(const std::vector<TavolinHopRecord>& records, uint64_t recordsDropped) {
+    const TracedFrames traced = TraceFrames(records);
+    HopTable table;
+    table.recordsDropped = recordsDropped;
+    table.framesDrawn = traced.drawn;
+    table.framesTraced = traced.frames.size();
+    for (const Interval& interval : kIntervals) {
+        std::vector<double> durations;
+        for (const FrameTimes& times : traced.frames)
+            durations.push_back(static_cast<double>(times[interval.to] - times[interval.from]) /
+                                kNanosecondsPerMillisecond);
+        table.steps.push_back({interval.name, Percentile(durations, 0.5), Percentile(durations, 0.99)});
+    }
     return table;
 }
 

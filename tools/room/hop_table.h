@@ -5,6 +5,7 @@
 
 #include "trace/hop_record.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <ostream>
@@ -35,9 +36,22 @@ struct HopTable {
     std::vector<HopStep> steps;  // hop by hop, then end to end
 };
 
+// One remote picture traced from capture on: nanoseconds at each hop, by
+// TavolinHop; per-fragment hops hold the first fragment sent and the last
+// received, queued and drained before the frame was assembled; index
+// kTavolinHopCount holds the last fragment sent.
+using FrameTimes = std::array<int64_t, kTavolinHopCount + 1>;
+constexpr size_t kLastSent = kTavolinHopCount;
+
+struct TracedFrames {
+    uint64_t drawn = 0;  // remote pictures drawn, traced or not
+    std::vector<FrameTimes> frames;
+};
+
 // Frames drawn whose sender's stamps are missing (frames coded before tracing
 // began) count as drawn, not traced. A fragment that came again after its
 // frame was assembled does not move the frame's last arrival.
+TracedFrames TraceFrames(const std::vector<TavolinHopRecord>& records);
 HopTable BuildHopTable(const std::vector<TavolinHopRecord>& records, uint64_t recordsDropped);
 void PrintHopTable(const HopTable& table, std::ostream& out);
 std::string HopTableJson(const HopTable& table);

@@ -181,9 +181,9 @@ int RTPSession::SendPacket(const void* data, size_t length, uint8_t payloadType,
     if (!created_ || !builder_) return kErrorNotCreated;
     int status = builder_->Build(data, length, payloadType, marker);
     if (status < 0) return status;
+    TAVOLIN_HOP_TRACE(PacketSent(builder_->GetSSRC(), builder_->GetTimestamp()));
     status = transmitter_->SendRTPData(builder_->GetPacket(), builder_->GetPacketLength());
     if (status < 0) return status;
-    TAVOLIN_HOP_TRACE(PacketSent(builder_->GetSSRC(), builder_->GetTimestamp()));
     const double now = clock_->Now();
     builder_->RecordSent(now);
     const auto sequence = static_cast<uint16_t>(builder_->GetNextSequence() - 1);

@@ -1,0 +1,108 @@
+// The demo's picture checks off the engine threads: every picture looked at
+// in the order shown, those without a free buffer counted and never waited for.
+#include "tests/tools/room/stamped_picture.h"
+#include "tools/room/pair_record.h"
+#include "tools/room/picture_checker.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+using room::PictureChecker;
+using room::PictureInspector;
+
+std::vector<uint8_t> Picture(uint8_t fill) { return std::vector<uint8_t>(room::kPictureBytes, fill); }
+
+// Records what it is given; with `hold` set, the first Inspect waits until Release.
+class RecordingInspector : public PictureInspector {
+public:
+    void Inspect(const uint8_t* picture, double shownAt) override {
+        std::unique_lock lock(mutex_);
+        inspected.push_back({picture[0], picture[room::kPictureBytes - 1], shownAt});
+        entered_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return !hold; });
+    }
+    void Missed() override {
+        std::lock_guard lock(mutex_);
+        ++missed;
+    }
+    void WaitUntilInspecting() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return entered_; });
+    }
+    void Release() {
+        std::lock_guard lock(mutex_);
+        hold = false;
+        changed_.notify_all();
+    }
+
+    struct Seen {
+        uint8_t first, last;
+        double shownAt;
+        bool operator==(const Seen&) const = default;
+    };
+    std::vector<Seen> inspected;
+    int missed = 0;
+    bool hold = false;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool entered_ = false;
+};
+
+TEST(PictureChecker, LooksAtEveryPictureInTheOrderShownFromItsOwnCopy) {
+    RecordingInspector preview, remote;
+    PictureChecker checker(4);
+    std::vector<RecordingInspector::Seen> expectedPreview, expectedRemote;
+    for (uint8_t i = 0; i < 20; ++i) {
+        std::vector<uint8_t> picture = Picture(i);
+        checker.Submit(i % 2 ? remote : preview, picture.data(), i * 0.1);
+        std::fill(picture.begin(), picture.end(), 0xFF);  // the engine reuses its buffer at once
+        (i % 2 ? expectedRemote : expectedPreview).push_back({i, i, i * 0.1});
+        while (checker.Checked() + 2 < i) std::this_thread::yield();  // a buffer free for the next
+    }
+    checker.Finish();
+    EXPECT_EQ(preview.inspected, expectedPreview);
+    EXPECT_EQ(remote.inspected, expectedRemote);
+    EXPECT_EQ(checker.Checked(), 20u);
+    EXPECT_EQ(checker.Missed(), 0u);
+}
+
+TEST(PictureChecker, APictureWithoutAFreeBufferIsCountedNotWaitedFor) {
+    RecordingInspector inspector;
+    inspector.hold = true;
+    PictureChecker checker(2);
+    checker.Submit(inspector, Picture(1).data(), 0.1);
+    inspector.WaitUntilInspecting();                    // the first buffer is being looked at
+    checker.Submit(inspector, Picture(2).data(), 0.2);  // the second waits
+    checker.Submit(inspector, Picture(3).data(), 0.3);  // none left: missed, at once
+    EXPECT_EQ(inspector.missed, 1);
+    EXPECT_EQ(checker.Missed(), 1u);
+    inspector.Release();
+    checker.Finish();
+    ASSERT_EQ(inspector.inspected.size(), 2u);
+    EXPECT_EQ(inspector.inspected[1].first, 2);
+    EXPECT_EQ(checker.Checked(), 2u);
+    checker.Submit(inspector, Picture(4).data(), 0.4);  // after Finish: missed
+    EXPECT_EQ(checker.Missed(), 2u);
+}
+
+TEST(PairRecord, APictureNotCheckedCountsAsDrawnAndHidesNoLoss) {
+    room::PairRecord record;
+    record.OnPicture(room_testing::StampedPicture(10).data(), 1.0, nullptr);
+    record.OnMissed();  // frame 11, shown but not looked at
+    record.OnPicture(room_testing::StampedPicture(12).data(), 1.2, nullptr);
+    record.OnPicture(room_testing::StampedPicture(14).data(), 1.4, nullptr);  // 13 lost
+    const room::PairSummary summary = record.Summarize(1, 2, nullptr);
+    EXPECT_EQ(summary.frames, 4u);
+    EXPECT_EQ(summary.stamped, 3u);
+    EXPECT_EQ(summary.lost, 1u) << "the gap around the picture not checked is not counted";
+}
+
+}  // namespace
