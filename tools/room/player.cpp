@@ -71,6 +71,7 @@ void Player::Run() {
             for (const PeerAddress& peer : lobby_.TakeNewPeers(setup_.userId)) AddPeer(peer);
         RunPostedTasks();
     }
+    if (outcome_.engineCreated) outcome_.engineFigures = ReadEngineFigures(*engine_, outcome_.peersAdded);
     engine_->Destroy();
     if (events_) {
         events_->Unsubscribe(this);

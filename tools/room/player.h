@@ -4,6 +4,7 @@
 // happens on the thread that created it.
 #pragma once
 
+#include "tools/room/engine_figures.h"
 #include "tools/room/lobby.h"
 #include "tools/room/pair_record.h"
 #include "tools/room/picture_views.h"
@@ -78,6 +79,7 @@ struct PlayerOutcome {
     // Whether `userId` answered our greeting on either medium.
     bool Greeted(int userId) const;
     std::vector<std::string> problems;
+    EngineFigures engineFigures;  // read just before the engine was destroyed
 };
 
 class Player final : private PlayerContext, private ITavolinEventSink, private ITavolinEventListener {

@@ -2,6 +2,7 @@
 
 #include "tools/room/address_server_process.h"
 #include "tools/room/hop_table.h"
+#include "tools/room/engine_figures.h"
 #include "tools/room/impaired_lobby.h"
 #include "tools/room/impairment_relay.h"
 #include "tools/room/lobby.h"
@@ -86,7 +87,8 @@ bool WriteOutputs(const Room& room, const RoomReport& report, const VoiceReport&
         written = false;
     };
     std::ofstream stats(directory + "/stats.json");
-    const std::string json = WithMember(StatsJson(report), "voice", voice.Json());
+    const std::string json =
+        WithMember(WithMember(StatsJson(report), "voice", voice.Json()), "transport", TransportJson(report));
     const std::string withRelay = relayJson.empty() ? json : WithMember(json, "relay", relayJson);
     stats << (traceJson.empty() ? withRelay : WithMember(withRelay, "trace", traceJson)) << '\n';
     if (!stats) fail("cannot write " + directory + "/stats.json");
@@ -191,6 +193,7 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
     }
     const RoomReport report = room.Report();
     PrintReport(report, out);
+    PrintTransportTable(report, out);
     const VoiceReport voiceReport = voice.Report();
     voiceReport.Print(out);
     const bool written =
