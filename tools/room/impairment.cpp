@@ -4,6 +4,20 @@
 
 namespace room {
 
+bool CarriesFeedback(const uint8_t* compound, size_t length) {
+    constexpr uint8_t kTransportFeedback = 205;
+    constexpr uint8_t kPayloadFeedback = 206;
+    constexpr size_t kHeaderBytes = 4;
+    size_t offset = 0;
+    while (offset + kHeaderBytes <= length) {
+        const uint8_t type = compound[offset + 1];
+        if (type == kTransportFeedback || type == kPayloadFeedback) return true;
+        const size_t words = (size_t(compound[offset + 2]) << 8 | compound[offset + 3]) + 1;
+        offset += words * 4;
+    }
+    return false;
+}
+
 ImpairedFlow::ImpairedFlow(const ImpairmentSettings& settings, uint64_t seed) : settings_(settings), random_(seed) {
     // Bursts of N start with q = p / (N (1 - p) + p), so that the share lost
     // in the long run, N q / (N q + 1 - q), is p.

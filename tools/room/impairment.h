@@ -3,6 +3,7 @@
 // loss in bursts, delay with jitter, reordering and duplication.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -17,15 +18,23 @@ struct ImpairmentSettings {
     double reorderPercent = 0;
     double duplicatePercent = 0;
     uint64_t seed = 1;
+    // RTCP compounds carrying feedback (NACK, picture loss) never arrive, as
+    // between peers that ignore it.
+    bool dropFeedback = false;
 
     bool Active() const {
-        return lossPercent > 0 || delayMs > 0 || jitterMs > 0 || reorderPercent > 0 || duplicatePercent > 0;
+        return lossPercent > 0 || delayMs > 0 || jitterMs > 0 || reorderPercent > 0 || duplicatePercent > 0 ||
+               dropFeedback;
     }
 };
 
 // A datagram picked for reordering is held this much longer, so that the
 // ones right behind it overtake it.
 constexpr double kReorderHoldSeconds = 0.025;
+
+// Whether an RTCP compound holds a transport-layer or payload-specific
+// feedback packet (RFC 4585 types 205, 206).
+bool CarriesFeedback(const uint8_t* compound, size_t length);
 
 class ImpairedFlow {
 public:

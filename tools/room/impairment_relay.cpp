@@ -143,6 +143,10 @@ void ImpairmentRelay::ReceiveFrom(size_t flowIndex, double now) {
         const ssize_t length = recv(flow.inSocket, buffer.data(), buffer.size(), 0);
         if (length < 0) return;
         ++flow.counts.received;
+        if (flow.rtcp && settings_.dropFeedback && CarriesFeedback(buffer.data(), static_cast<size_t>(length))) {
+            ++flow.counts.feedbackDropped;
+            continue;
+        }
         const uint64_t arrival = flow.arrivals++;
         const std::vector<double> departures = flow.impairment.Admit(now);
         if (departures.empty() || held_.size() + departures.size() > kMaximumHeld) {
@@ -191,6 +195,7 @@ std::string ImpairmentRelay::Json() const {
     json.Key("delay_ms").Number(settings_.delayMs).Key("jitter_ms").Number(settings_.jitterMs);
     json.Key("reorder_percent").Number(settings_.reorderPercent);
     json.Key("duplicate_percent").Number(settings_.duplicatePercent);
+    json.Key("drop_feedback").Bool(settings_.dropFeedback);
     json.Key("seed").Number(static_cast<double>(settings_.seed)).EndObject();
     json.Key("flows").BeginArray();
     std::lock_guard lock(mutex_);
@@ -200,7 +205,8 @@ std::string ImpairmentRelay::Json() const {
         json.Key("medium").String(MediumName(flow->medium)).Key("channel").String(flow->rtcp ? "rtcp" : "rtp");
         json.Key("received").Number(double(c.received)).Key("forwarded").Number(double(c.forwarded));
         json.Key("dropped").Number(double(c.dropped)).Key("duplicated").Number(double(c.duplicated));
-        json.Key("reordered").Number(double(c.reordered)).EndObject();
+        json.Key("reordered").Number(double(c.reordered));
+        json.Key("feedback_dropped").Number(double(c.feedbackDropped)).EndObject();
     }
     json.EndArray().EndObject();
     return json.Text();

@@ -27,6 +27,7 @@ struct RelayCounts {
     uint64_t dropped = 0;
     uint64_t duplicated = 0;  // extra copies sent
     uint64_t reordered = 0;   // sent after a datagram that arrived later
+    uint64_t feedbackDropped = 0;  // RTCP feedback held back on purpose, not in `dropped`
 };
 
 // Where a player's session listens (RTCP at port + 1).

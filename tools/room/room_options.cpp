@@ -39,7 +39,7 @@ constexpr const char* kHelp =
     "       tavolin-room --join DIR --id K --server ADDR:PORT [--local-address ADDR] [--players N] [--seconds S]\n"
     "                    [--out DIR]\n"
     "       tavolin-room [--loss PCT] [--burst N] [--delay MS] [--jitter MS] [--reorder PCT] [--duplicate PCT]\n"
-    "                    [--seed S] [other options of a room in one process]\n"
+    "                    [--no-feedback] [--seed S] [other options of a room in one process]\n"
     "\n"
     "Runs a video chat room of N players (2..16, default 3) for S seconds (default 10):\n"
     "an address server on loopback, N engines on threads of their own, each with a\n"
@@ -55,12 +55,15 @@ constexpr const char* kHelp =
     "ADDR:PORT. ADDR of --local-address (default 127.0.0.1) is what the others are\n"
     "told as this player's local address.\n"
     "\n"
-    "With any of --loss, --delay, --jitter, --reorder or --duplicate, every pair of\n"
-    "players talks through a relay on 127.0.0.1 that loses PCT % of the datagrams\n"
-    "(in bursts of N, default 1), delays them by MS ms varying by up to --jitter MS\n"
-    "either way, holds back --reorder PCT % so later ones overtake them, and sends\n"
-    "--duplicate PCT % twice, each direction, medium and channel drawn from seed S\n"
-    "(default 1); what it did is in stats.json \"relay\".\n"
+    "With any of --loss, --delay, --jitter, --reorder, --duplicate or --no-feedback,\n"
+    "every pair of players talks through a relay on 127.0.0.1 that loses PCT % of\n"
+    "the datagrams (in bursts of N, default 1), delays them by MS ms varying by up\n"
+    "to --jitter MS either way, holds back --reorder PCT % so later ones overtake\n"
+    "them, and sends --duplicate PCT % twice, each direction, medium and channel\n"
+    "drawn from seed S\n"
+    "(default 1); --no-feedback drops every RTCP compound carrying feedback (NACK,\n"
+    "picture loss), as between peers that ignore it. What the relay did is in\n"
+    "stats.json \"relay\".\n"
     "\n"
     "With --trace the engine stamps every video frame at each hop from the camera\n"
     "to the remote view; the time each hop took (median, p99) is printed and\n"
@@ -129,6 +132,11 @@ std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) 
          {"seed", "S",
           [&](const char* value) {
               return Checked(ParseNumber(std::string_view(value), &options->impairment.seed), "not a seed");
+          }},
+         {"no-feedback", nullptr,
+          [&](const char*) {
+              options->impairment.dropFeedback = true;
+              return std::string();
           }},
          {"trace", nullptr,
           [&](const char*) {
