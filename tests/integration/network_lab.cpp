@@ -97,6 +97,14 @@ void NetworkLab::Translate(const std::string& ns, const std::string& publicDevic
     Run(inside + "nft add rule ip filter input iifname " + publicDevice + " meta l4proto udp drop");
 }
 
+void NetworkLab::DropUdpAtRandom(const std::string& ns, int percent) {
+    const std::string inside = "ip netns exec " + ns + " ";
+    Run(inside + "nft add table inet lossy");
+    Run(inside + "nft 'add chain inet lossy out { type filter hook output priority 0 ; }'");
+    Run(inside + "nft add rule inet lossy out meta l4proto udp numgen random mod 100 '<' " + std::to_string(percent) +
+        " drop");
+}
+
 NamespaceProcess::NamespaceProcess(const std::string& ns, const std::vector<std::string>& arguments,
                                    const std::string& outputPath) {
     std::vector<std::string> command{"ip", "netns", "exec", ns};

@@ -36,6 +36,8 @@ public:
     // peer's early greeting leaves a tracking entry on the translator that
     // makes its later mapping towards that peer take another port.
     void Translate(const std::string& ns, const std::string& publicDevice);
+    // Every UDP datagram sent in `ns` is dropped with `percent` % chance.
+    void DropUdpAtRandom(const std::string& ns, int percent);
 
     // Every step so far succeeded.
     bool Ok() const { return failed_.empty(); }
