@@ -7,6 +7,12 @@
 
 using namespace transmission;
 
+NackTiming NackTimingFor(double roundTripSeconds, double jitterSeconds) {
+    const double roundTrip = roundTripSeconds > 0 ? roundTripSeconds : kAssumedRoundTripSeconds;
+    return {std::clamp(kNackReorderJitters * jitterSeconds, kNackReorderWaitFloorSeconds, kNackReorderWaitCapSeconds),
+            std::max(kNackRetryFloorSeconds, kNackRetryRoundTrips * roundTrip + kNackRetryJitters * jitterSeconds)};
+}
+
 bool NackRequester::OnPacket(uint16_t sequence, double now) {
     if (!started_) {
         started_ = true;
@@ -36,15 +42,15 @@ void NackRequester::AddMissing(uint16_t sequence, double now) {
     missing_.push_back({sequence, now, 0, 0});
 }
 
-std::vector<uint16_t> NackRequester::Due(double now, double retryIntervalSeconds) {
+std::vector<uint16_t> NackRequester::Due(double now, const NackTiming& timing) {
     std::erase_if(missing_, [&](const Missing& entry) {
-        const bool lastAskExpired = entry.tries >= kMaxNackTries && now - entry.lastAsked >= retryIntervalSeconds;
+        const bool lastAskExpired = entry.tries >= kMaxNackTries && now - entry.lastAsked >= timing.retryInterval;
         return now - entry.since > kNackGiveUpSeconds || lastAskExpired;
     });
     std::vector<uint16_t> due;
     for (const Missing& entry : missing_) {
-        if (now - entry.since < kNackReorderWaitSeconds || entry.tries >= kMaxNackTries) continue;
-        if (entry.tries > 0 && now - entry.lastAsked < retryIntervalSeconds) continue;
+        if (now - entry.since < timing.reorderWait || entry.tries >= kMaxNackTries) continue;
+        if (entry.tries > 0 && now - entry.lastAsked < timing.retryInterval) continue;
         due.push_back(entry.sequence);
     }
     return due;

@@ -10,13 +10,21 @@
 #include <cstdint>
 #include <vector>
 
+// How long to wait before asking, and between asks, in seconds.
+struct NackTiming {
+    double reorderWait;
+    double retryInterval;
+};
+// From the source's round trip (0: not known yet) and interarrival jitter.
+NackTiming NackTimingFor(double roundTripSeconds, double jitterSeconds);
+
 class NackRequester {
 public:
     // A packet of the source arrived. True when it is one that was asked for
     // (a recovered packet).
     bool OnPacket(uint16_t sequence, double now);
     // The numbers to ask for now, oldest first; forgets those given up.
-    std::vector<uint16_t> Due(double now, double retryIntervalSeconds);
+    std::vector<uint16_t> Due(double now, const NackTiming& timing);
     // The numbers Due gave went out at `now`.
     void MarkAsked(const std::vector<uint16_t>& asked, double now);
     size_t MissingCount() const { return missing_.size(); }

@@ -4,7 +4,6 @@
 #include "transport/source_figures.h"
 #include "transport/transmission.h"
 
-#include <algorithm>
 #include <vector>
 
 using namespace transmission;
@@ -79,10 +78,11 @@ void CTavolinRTPSession::NoteVideoArrival(rtp::RTPSourceData* source, const rtp:
 void CTavolinRTPSession::AskForMissingVideo(double now) {
     for (auto& [ssrc, entry] : missingVideo_) {
         const rtp::RTPSourceData* source = GetSourceInfo(ssrc);
-        const double measured = source ? source_figures::RoundTripSeconds(*source) : 0;
-        const double roundTrip = measured > 0 ? measured : kAssumedRoundTripSeconds;
-        const std::vector<uint16_t> due =
-            entry.requester.Due(now, std::max(kNackRetryFloorSeconds, kNackRetryRoundTrips * roundTrip));
+        const NackTiming timing =
+            source ? NackTimingFor(source_figures::RoundTripSeconds(*source),
+                                   source->INF_GetJitter() * kVideoTimestampUnitSeconds)
+                   : NackTimingFor(0, 0);
+        const std::vector<uint16_t> due = entry.requester.Due(now, timing);
         if (due.empty()) continue;
         const rtp::RTCPFeedbackRequest nack{rtp::RTCPFeedbackKind::kGenericNACK, ssrc, due.data(), due.size()};
         if (SendFeedback(entry.sender, &nack, 1, kNackSpacingSeconds) < 0) continue;

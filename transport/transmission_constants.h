@@ -53,13 +53,18 @@ constexpr size_t kSentHistoryPackets = 256;
 // What a peer may have sent again within the history's second: this share of
 // the video bytes sent in that second.
 constexpr double kRetransmissionBudgetShare = 0.25;
-// The receiver asks for a missing number once it has been missing this long
-// (packets overtaken on the way arrive meanwhile), asks again after a round
-// trip (times the factor, with a floor; an assumed one until reports tell),
-// and gives up after a few asks or once the number is as old as the
-// sender's history.
-constexpr double kNackReorderWaitSeconds = 0.025;
-constexpr double kNackRetryRoundTrips = 1.5;
+// The receiver asks for a missing number once it has been missing for a few
+// times the source's interarrival jitter (packets overtaken on the way
+// arrive meanwhile; asking for them would spend the sender's budget on
+// duplicates), within bounds; asks again after a round trip (times the
+// factor, plus the jitter's spread, with a floor; an assumed round trip until
+// reports tell), and gives up after a few asks or once the number is as old
+// as the sender's history.
+constexpr double kNackReorderJitters = 3.0;
+constexpr double kNackReorderWaitFloorSeconds = 0.01;
+constexpr double kNackReorderWaitCapSeconds = 0.06;
+constexpr double kNackRetryRoundTrips = 1.2;
+constexpr double kNackRetryJitters = 2.0;
 constexpr double kNackRetryFloorSeconds = 0.05;
 constexpr double kAssumedRoundTripSeconds = 0.1;
 constexpr int kMaxNackTries = 3;

@@ -15,14 +15,14 @@ namespace {
 using namespace transmission;
 using Numbers = std::vector<uint16_t>;
 
-constexpr double kRetry = 0.15;
+constexpr NackTiming kTiming{0.02, 0.15};
 
 // Asks what is due at each step of `step` seconds from `start` to `end`,
 // marking it asked, and returns the times at which `sequence` was asked.
 std::vector<double> AskTimes(NackRequester& requester, uint16_t sequence, double start, double end, double step) {
     std::vector<double> times;
     for (double now = start; now <= end; now += step) {
-        const Numbers due = requester.Due(now, kRetry);
+        const Numbers due = requester.Due(now, kTiming);
         for (uint16_t number : due)
             if (number == sequence) times.push_back(now);
         requester.MarkAsked(due, now);
@@ -34,12 +34,12 @@ TEST(NackRequester, AGapIsAskedAfterTheReorderWaitThenOncePerRetryAtMostThreeTim
     NackRequester requester;
     EXPECT_FALSE(requester.OnPacket(65534, 0));
     EXPECT_FALSE(requester.OnPacket(1, 0));  // 65535 and 0 missing, across the wrap
-    EXPECT_EQ(requester.Due(kNackReorderWaitSeconds / 2, kRetry), Numbers{}) << "may still be on its way";
-    EXPECT_EQ(requester.Due(kNackReorderWaitSeconds, kRetry), (Numbers{65535, 0}));
+    EXPECT_EQ(requester.Due(kTiming.reorderWait / 2, kTiming), Numbers{}) << "may still be on its way";
+    EXPECT_EQ(requester.Due(kTiming.reorderWait, kTiming), (Numbers{65535, 0}));
 
-    const std::vector<double> times = AskTimes(requester, 0, kNackReorderWaitSeconds, 0.9, 0.01);
+    const std::vector<double> times = AskTimes(requester, 0, kTiming.reorderWait, 0.9, 0.01);
     ASSERT_EQ(times.size(), static_cast<size_t>(kMaxNackTries));
-    for (size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i] - times[i - 1], kRetry - 1e-9);
+    for (size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i] - times[i - 1], kTiming.retryInterval - 1e-9);
     EXPECT_EQ(requester.MissingCount(), 0u) << "given up once the last ask had its round trip";
 }
 
@@ -48,12 +48,12 @@ TEST(NackRequester, AnArrivalEndsTheAsksAndCountsAsRecoveredOnlyWhenAsked) {
     requester.OnPacket(10, 0);
     requester.OnPacket(14, 0);  // 11, 12, 13 missing
     EXPECT_FALSE(requester.OnPacket(13, 0.001)) << "overtaken, arrived before any ask";
-    const Numbers due = requester.Due(0.03, kRetry);
+    const Numbers due = requester.Due(0.03, kTiming);
     EXPECT_EQ(due, (Numbers{11, 12}));
     requester.MarkAsked(due, 0.03);
     EXPECT_TRUE(requester.OnPacket(11, 0.08));
     EXPECT_FALSE(requester.OnPacket(11, 0.09)) << "a duplicate is nothing";
-    EXPECT_EQ(requester.Due(0.2, kRetry), Numbers{12});
+    EXPECT_EQ(requester.Due(0.2, kTiming), Numbers{12});
 }
 
 TEST(NackRequester, DuplicatesLateAndLongJumpsAskNothing) {
@@ -61,12 +61,23 @@ TEST(NackRequester, DuplicatesLateAndLongJumpsAskNothing) {
     for (uint16_t s : {100, 101, 102, 101, 100, 102, 103}) requester.OnPacket(s, 0);
     EXPECT_EQ(requester.MissingCount(), 0u);
     requester.OnPacket(static_cast<uint16_t>(103 + kMaxNackGap + 2), 0);  // a restart or a long outage
-    EXPECT_EQ(requester.Due(1, kRetry), Numbers{});
+    EXPECT_EQ(requester.Due(1, kTiming), Numbers{});
 
     NackRequester old;
     old.OnPacket(1, 0);
     old.OnPacket(3, 0);
-    EXPECT_EQ(old.Due(kNackGiveUpSeconds + 0.01, kRetry), Numbers{}) << "older than the sender keeps";
+    EXPECT_EQ(old.Due(kNackGiveUpSeconds + 0.01, kTiming), Numbers{}) << "older than the sender keeps";
+}
+
+TEST(NackRequester, TimingFollowsTheJitterAndTheRoundTripWithinBounds) {
+    const NackTiming unknown = NackTimingFor(0, 0);
+    EXPECT_DOUBLE_EQ(unknown.reorderWait, kNackReorderWaitFloorSeconds);
+    EXPECT_DOUBLE_EQ(unknown.retryInterval, kNackRetryRoundTrips * kAssumedRoundTripSeconds);
+    const NackTiming jittery = NackTimingFor(0.1, 0.01);
+    EXPECT_DOUBLE_EQ(jittery.reorderWait, kNackReorderJitters * 0.01);
+    EXPECT_DOUBLE_EQ(jittery.retryInterval, kNackRetryRoundTrips * 0.1 + kNackRetryJitters * 0.01);
+    EXPECT_DOUBLE_EQ(NackTimingFor(0.1, 1).reorderWait, kNackReorderWaitCapSeconds);
+    EXPECT_DOUBLE_EQ(NackTimingFor(0.001, 0).retryInterval, kNackRetryFloorSeconds);
 }
 
 TEST(SentPacketHistory, CopiesTheExactBytesOfRecentPacketsOnly) {
