@@ -128,6 +128,22 @@ TEST_F(FeedbackPairTest, FeedbackGoesToOneAddressAtOnceAndKeepsItsSpacing) {
     EXPECT_EQ(a.SendFeedback({kLoopback, 0xFFFF}, messages + 1, 1, 0), rtp::kErrorInvalidAddress);
 }
 
+// Frequent NACKs must not hold back a picture loss indication, nor the other
+// way round: each kind keeps its own spacing per address.
+TEST_F(FeedbackPairTest, EachFeedbackKindKeepsItsOwnSpacing) {
+    const uint16_t lost[] = {7};
+    const rtp::RTCPFeedbackRequest nack{rtp::RTCPFeedbackKind::kGenericNACK, 0xABCD, lost, 1};
+    const rtp::RTCPFeedbackRequest pli{rtp::RTCPFeedbackKind::kPictureLoss, 0xABCD, nullptr, 0};
+    const rtp::RTPIPv4Address toB{kLoopback, portB};
+    EXPECT_GT(a.SendFeedback(toB, &nack, 1, 0.02), 0);
+    EXPECT_GT(a.SendFeedback(toB, &pli, 1, 0.2), 0);
+    EXPECT_EQ(a.SendFeedback(toB, &nack, 1, 0.02), rtp::kErrorFeedbackTooSoon);
+    clock.Advance(0.03);
+    EXPECT_GT(a.SendFeedback(toB, &nack, 1, 0.02), 0);
+    EXPECT_EQ(a.SendFeedback(toB, &pli, 1, 0.2), rtp::kErrorFeedbackTooSoon);
+    ASSERT_TRUE(PollUntil(b, [&] { return b.received.size() == 3; }));
+}
+
 TEST_F(FeedbackPairTest, OtherFeedbackIsUnknownAndBrokenFeedbackMalformed) {
     testing_support::UdpPeer peer;
     const std::vector<uint8_t> compound = {
