@@ -51,6 +51,8 @@ protected:
     void OnPollThreadStep() override;
     void OnPacketSent(const uint8_t* packet, size_t length, uint16_t sequence, double sendTime) override;
     void OnRemoveSource(rtp::RTPSourceData* source) override;
+    void OnFeedback(rtp::RTCPFeedbackKind kind, uint32_t senderSSRC, uint32_t mediaSSRC, const uint16_t* lost,
+                    size_t lostCount, double receiveTime, const rtp::RTPIPv4Address* sender) override;
 
 private:
     // Poll thread, data-access lock held.
@@ -63,6 +65,4 @@ private:
         rtp::RTPIPv4Address sender;
     };
     std::unordered_map<uint32_t, MissingVideo> missingVideo_;
-    void OnFeedback(rtp::RTCPFeedbackKind kind, uint32_t senderSSRC, uint32_t mediaSSRC, const uint16_t* lost,
-                    size_t lostCount, double receiveTime, const rtp::RTPIPv4Address* sender) override;
 };
