@@ -83,13 +83,13 @@ protected:
         ASSERT_EQ(transmission.SetUserVideoPort(userId, peer.RtpPort(), peer.RtpPort()), 1);
     }
 
-    // A remote player's video: sequence numbers `numbers`, one every 10 ms,
+    // A remote player's video: sequence numbers `numbers`, one every 10 ms (900 ticks),
     // pumping the window meanwhile.
     void SendVideoFrom(UdpPortPair& peer, std::initializer_list<int> numbers) {
         for (int number : numbers) {
             const std::vector<uint8_t> payload = {1, 0, static_cast<uint8_t>(number)};
             ASSERT_TRUE(peer.SendFromRtp(transmission.GetLocalVideoPort(),
-                                         RtpDatagram(kVideo, static_cast<uint16_t>(number), 6000u * number, 0x77,
+                                         RtpDatagram(kVideo, static_cast<uint16_t>(number), 900u * number, 0x77,
                                                      payload)));
             window.PumpFor(10);
             peer.Collect(0);
