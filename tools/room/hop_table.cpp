@@ -16,6 +16,9 @@ namespace {
 constexpr double kNanosecondsPerMillisecond = 1e6;
 constexpr size_t kTakeBatch = size_t{1} << 16;
 constexpr uint32_t kSendingSide = 0;
+constexpr double kMedian = 0.5;
+constexpr double kP99 = 0.99;
+constexpr size_t kSlowestShare = 100;  // the slowest hundredth
 
 using Times = std::array<std::optional<int64_t>, kTavolinHopCount>;
 using SenderKey = std::pair<uint32_t, uint32_t>;                  // ssrc, timestamp
@@ -138,12 +141,27 @@ HopTable BuildHopTable(const std::vector<TavolinHopRecord>& records, uint64_t re
     table.recordsDropped = recordsDropped;
     table.framesDrawn = traced.drawn;
     table.framesTraced = traced.frames.size();
+    const auto duration = [](const FrameTimes& times, const Interval& interval) {
+        return static_cast<double>(times[interval.to] - times[interval.from]) / kNanosecondsPerMillisecond;
+    };
+    // The slowest hundredth of the frames end to end, at least one.
+    std::vector<const FrameTimes*> slowest;
+    for (const FrameTimes& times : traced.frames) slowest.push_back(&times);
+    const size_t slowCount = std::min(slowest.size(), std::max<size_t>(1, slowest.size() / kSlowestShare));
+    const Interval& endToEnd = kIntervals[std::size(kIntervals) - 1];
+    std::partial_sort(slowest.begin(), slowest.begin() + static_cast<std::ptrdiff_t>(slowCount), slowest.end(),
+                      [&](const FrameTimes* a, const FrameTimes* b) {
+                          return duration(*a, endToEnd) > duration(*b, endToEnd);
+                      });
+    slowest.resize(slowCount);
     for (const Interval& interval : kIntervals) {
         std::vector<double> durations;
-        for (const FrameTimes& times : traced.frames)
-            durations.push_back(static_cast<double>(times[interval.to] - times[interval.from]) /
-                                kNanosecondsPerMillisecond);
-        table.steps.push_back({interval.name, Percentile(durations, 0.5), Percentile(durations, 0.99)});
+        for (const FrameTimes& times : traced.frames) durations.push_back(duration(times, interval));
+        HopStep step{interval.name, Percentile(durations, kMedian), Percentile(durations, kP99), std::nullopt};
+        double slowSum = 0;
+        for (const FrameTimes* times : slowest) slowSum += duration(*times, interval);
+        if (slowCount > 0) step.slowestMeanMs = slowSum / static_cast<double>(slowCount);
+        table.steps.push_back(step);
     }
     return table;
 }
@@ -155,15 +173,15 @@ void PrintHopTable(const HopTable& table, std::ostream& out) {
                   static_cast<unsigned long long>(table.framesTraced),
                   table.recordsDropped ? " (some records did not fit)" : "");
     out << line;
-    out << "hop                                          median ms     p99 ms\n";
+    out << "hop                                          median ms     p99 ms  slowest 1 % (mean ms)\n";
     for (const HopStep& step : table.steps) {
         const auto figure = [](std::optional<double> value) {
             char text[32] = "-";
             if (value) std::snprintf(text, sizeof text, "%.3f", *value);
             return std::string(text);
         };
-        std::snprintf(line, sizeof line, "%-44s %9s  %9s\n", step.name.c_str(), figure(step.medianMs).c_str(),
-                      figure(step.p99Ms).c_str());
+        std::snprintf(line, sizeof line, "%-44s %9s  %9s  %9s\n", step.name.c_str(), figure(step.medianMs).c_str(),
+                      figure(step.p99Ms).c_str(), figure(step.slowestMeanMs).c_str());
         out << line;
     }
 }
@@ -180,6 +198,7 @@ std::string HopTableJson(const HopTable& table) {
         json.Key("hop").String(step.name);
         json.Key("ms_median").Optional(step.medianMs);
         json.Key("ms_p99").Optional(step.p99Ms);
+        json.Key("ms_mean_of_slowest_1_percent").Optional(step.slowestMeanMs);
         json.EndObject();
     }
     json.EndArray();

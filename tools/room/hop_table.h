@@ -27,6 +27,8 @@ struct HopStep {
     std::string name;
     std::optional<double> medianMs;
     std::optional<double> p99Ms;
+    // Mean over the slowest 1 % of frames end to end: where their time went.
+    std::optional<double> slowestMeanMs;
 };
 
 struct HopTable {

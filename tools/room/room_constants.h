@@ -43,6 +43,7 @@ constexpr size_t kRecentSourcePictures = 64;  // frames (4 s at 15 fps)
 // Shown pictures waiting for the demo's checks: about 130 ms of a
 // sixteen-player room (3,840 pictures a second), 30 MB.
 constexpr size_t kPictureCheckBuffers = 512;
+constexpr int kPictureCheckNice = 19;
 
 // Pictures per viewer and sender whose latency and PSNR are kept for the
 // report (2.5 hours at 15 frames per second).

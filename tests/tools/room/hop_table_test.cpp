@@ -73,6 +73,9 @@ TEST(HopTable, MedianAndP99OfEveryHopAndEndToEnd) {
     EXPECT_DOUBLE_EQ(*step("assembled -> decoded").p99Ms, 1.0);  // 99th of 101: still a regular frame
     EXPECT_DOUBLE_EQ(*step("end to end: captured -> drawn").medianMs, 10.0);
     EXPECT_DOUBLE_EQ(*step("first -> last fragment sent").medianMs, 1.0);
+    // The slowest hundredth of 101 frames is the slow one alone.
+    EXPECT_DOUBLE_EQ(*step("assembled -> decoded").slowestMeanMs, 56.0);
+    EXPECT_DOUBLE_EQ(*step("end to end: captured -> drawn").slowestMeanMs, 61.0);
     EXPECT_NE(room::HopTableJson(table).find("\"frames_traced\":101"), std::string::npos);
 }
 
