@@ -3,7 +3,10 @@
 # (or $1) for a few seconds ($2, default 6) under perf's CPU-clock sampler
 # (a software event, so it works where the hardware counters do not), then
 # the samples grouped into codec library, engine, GStreamer camera, voice
-# codec, kernel, libc and demo. Run from the build directory:
+# codec, kernel, libc and demo: once for the whole run (starting, stopping
+# and the demo's analysis at the end included), once for the timed run alone
+# (the window tavolin-room writes to stats.json, on the monotonic clock perf
+# samples with here). Run from the build directory:
 #   ../bench/room_cpu.sh [PLAYERS] [SECONDS]
 set -eu
 players=${1:-16}
@@ -14,12 +17,17 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 frequency=999
 start=$(date +%s.%N)
-perf record -q -e cpu-clock -F $frequency -o "$work/perf.data" -- \
+perf record -q -k CLOCK_MONOTONIC -e cpu-clock -F $frequency -o "$work/perf.data" -- \
     "$room" --players "$players" --seconds "$seconds" --out "$work/room" ${library:+--library "$library"} \
     >"$work/room.txt" 2>&1 || echo "tavolin-room failed (see its output below)"
 end=$(date +%s.%N)
 tail -n 3 "$work/room.txt"
-perf report -i "$work/perf.data" --sort dso --stdio -F overhead,sample,dso 2>/dev/null | awk -v seconds="$seconds" -v start="$start" -v end="$end" -v hz=$frequency '
+
+# $1: extra perf report options; $2: the seconds the CPU is divided by; $3: the table's title.
+table() {
+  echo
+  echo "$3"
+  perf report -i "$work/perf.data" $1 --sort dso --stdio -F overhead,sample,dso 2>/dev/null | awk -v seconds="$2" -v hz=$frequency '
   /^#/ || NF < 3 { next }
   {
     samples = $2; dso = $3
@@ -35,9 +43,16 @@ perf report -i "$work/perf.data" --sort dso --stdio -F overhead,sample,dso 2>/de
     by[group] += samples; total += samples
   }
   END {
-    wall = end - start
-    printf "\n%-32s %8s %12s %8s\n", "part", "CPU s", "CPU s/room s", "share"
+    printf "%-32s %8s %12s %8s\n", "part", "CPU s", "CPU s/room s", "share"
     for (g in by) printf "%-32s %8.2f %12.3f %7.1f%%\n", g, by[g] / hz, by[g] / hz / seconds, 100 * by[g] / total
-    printf "%-32s %8.2f %12.3f %7.1f%%\n", "whole run", total / hz, total / hz / seconds, 100
-    printf "(%d samples at %d Hz; %.1f s of wall time for a room of %d s, starting and stopping included)\n", total, hz, wall, seconds
+    printf "%-32s %8.2f %12.3f %7.1f%%\n", "all", total / hz, total / hz / seconds, 100
   }'
+}
+
+table "" "$seconds" "whole run ($(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }') s of wall time for a room of $seconds s)"
+# "run_monotonic_s":{"start":S,"end":E} -> "S,E SECONDS"
+window=$(sed -n 's/.*"run_monotonic_s":{"start":\([0-9.]*\),"end":\([0-9.]*\)}.*/\1 \2/p' "$work/room/stats.json" 2>/dev/null |
+    awk '{ printf "%.6f,%.6f %.3f", $1, $2, $2 - $1 }')
+if [ -n "$window" ]; then
+  table "--time ${window% *}" "${window#* }" "while the room ran (${window#* } s)"
+fi

@@ -1,19 +1,23 @@
 #include "tools/room/room_demo.h"
 
 #include "tools/room/address_server_process.h"
-#include "tools/room/hop_table.h"
 #include "tools/room/engine_figures.h"
+#include "tools/room/hop_table.h"
 #include "tools/room/impaired_lobby.h"
 #include "tools/room/impairment_relay.h"
+#include "tools/room/json_writer.h"
 #include "tools/room/lobby.h"
 #include "tools/room/room.h"
 #include "tools/room/stop_signal.h"
 #include "tools/room/voice_room.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace room {
 namespace {
@@ -72,9 +76,22 @@ bool RunFor(Room& room, VoiceRoom& voice, double seconds, const std::string& not
     }
 }
 
-// relayJson, traceJson: the relay's counts and the hop trace, empty without them.
-bool WriteOutputs(const Room& room, const RoomReport& report, const VoiceReport& voice, const std::string& relayJson,
-                  const std::string& traceJson, const std::string& directory, std::ostream& errors) {
+// More members of stats.json by name: the run's time, the relay's counts, the hop trace.
+using JsonMembers = std::vector<std::pair<std::string, std::string>>;
+
+// The timed run on the monotonic clock (CLOCK_MONOTONIC), for tools that
+// sample the process, such as bench/room_cpu.sh.
+std::string RunWindowJson(std::chrono::steady_clock::time_point start, std::chrono::steady_clock::time_point end) {
+    const auto seconds = [](std::chrono::steady_clock::time_point at) {
+        return std::chrono::duration<double>(at.time_since_epoch()).count();
+    };
+    JsonWriter json;
+    json.BeginObject().Key("start").Number(seconds(start)).Key("end").Number(seconds(end)).EndObject();
+    return json.Text();
+}
+
+bool WriteOutputs(const Room& room, const RoomReport& report, const VoiceReport& voice, const JsonMembers& members,
+                  const std::string& directory, std::ostream& errors) {
     std::error_code error;
     std::filesystem::create_directories(directory, error);
     if (error) {
@@ -87,10 +104,10 @@ bool WriteOutputs(const Room& room, const RoomReport& report, const VoiceReport&
         written = false;
     };
     std::ofstream stats(directory + "/stats.json");
-    const std::string json =
+    std::string json =
         WithMember(WithMember(StatsJson(report), "voice", voice.Json()), "transport", TransportJson(report));
-    const std::string withRelay = relayJson.empty() ? json : WithMember(json, "relay", relayJson);
-    stats << (traceJson.empty() ? withRelay : WithMember(withRelay, "trace", traceJson)) << '\n';
+    for (const auto& [name, value] : members) json = WithMember(json, name, value);
+    stats << json << '\n';
     if (!stats) fail("cannot write " + directory + "/stats.json");
     std::string pngError;
     if (!room.BuildMosaic().WritePng(directory + "/mosaic.png", &pngError)) fail(pngError);
@@ -177,18 +194,20 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
         return 1;
     }
     for (int id : localIds) room.Post(id, voice.StartTask(id));
+    const auto runStart = std::chrono::steady_clock::now();
     const bool ranFullTime = RunFor(room, voice, options.seconds, cameraNote, out);
+    JsonMembers members = {{"run_monotonic_s", RunWindowJson(runStart, std::chrono::steady_clock::now())}};
     voice.CollectCounters();
     room.Stop();
-    std::string traceJson;
     if (options.trace) {
         const uint64_t dropped = trace.setTrace(0);
         const HopTable table = BuildHopTable(trace.TakeAll(), dropped);
         PrintHopTable(table, out);
-        traceJson = HopTableJson(table);
+        members.emplace_back("trace", HopTableJson(table));
     }
     if (relay) {
         relay->Stop();
+        members.emplace_back("relay", relay->Json());
         for (const std::string& problem : static_cast<ImpairedLobby&>(*lobby).Problems()) errors << problem << '\n';
     }
     const RoomReport report = room.Report();
@@ -196,9 +215,7 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
     PrintTransportTable(report, out);
     const VoiceReport voiceReport = voice.Report();
     voiceReport.Print(out);
-    const bool written =
-        WriteOutputs(room, report, voiceReport, relay ? relay->Json() : std::string(), traceJson, options.outDirectory,
-                     errors);
+    const bool written = WriteOutputs(room, report, voiceReport, members, options.outDirectory, errors);
     voice.WriteLog(options.outDirectory + "/voice-log.txt");
     if (written)
         out << "wrote " << options.outDirectory << "/stats.json, mosaic.png, log.txt, voice-log.txt, heard-*.wav\n";
