@@ -70,6 +70,11 @@ uint16_t CTavolinTransmission::GetLocalAudioPort() const { return audioPort; }
 
 uint16_t CTavolinTransmission::GetLocalVideoPort() const { return videoPort; }
 
+uint32_t CTavolinTransmission::GetLocalSsrc(bool video) const {
+    CTavolinRTPSession* session = (video ? videoSession : audioSession).get();
+    return session && session->IsActive() ? session->GetLocalSSRC() : 0;
+}
+
 size_t CTavolinTransmission::QueuedPacketsForTesting(bool video) {
     ReceiveQueue& queue = video ? videoQueue : audioQueue;
     EnterCriticalSection(&queue.lock);

@@ -118,6 +118,8 @@ public:
 
     uint16_t GetLocalAudioPort() const;
     uint16_t GetLocalVideoPort() const;
+    // The session's own SSRC; 0 before Create.
+    uint32_t GetLocalSsrc(bool video) const;
 
     // Poll threads. A packet beyond the queue bound is given back at once.
     void QueueAudioPacket(rtp::RTPSourceData* source, rtp::RTPPacket* packet);

@@ -188,6 +188,8 @@ typedef struct TavolinLocalStatistics {
     double framesCodedPerSecond;
     double videoKbitsPerSecondOut;
     double voiceKbitsPerSecondOut;
+    uint32_t videoSsrc;            /* this engine's RTP sources, to find its streams in captures */
+    uint32_t voiceSsrc;
 } TavolinLocalStatistics;
 
 #ifdef __cplusplus

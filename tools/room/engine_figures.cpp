@@ -84,6 +84,8 @@ std::string TransportJson(const RoomReport& report) {
             json.Key("key_frames_by_coder").Number(Count(local->keyFramesByCoder));
             json.Key("key_frames_regular").Number(Count(local->keyFramesRegular));
             json.Key("key_frames_asked").Number(Count(local->keyFramesAsked));
+            json.Key("video_ssrc").Number(local->videoSsrc);
+            json.Key("voice_ssrc").Number(local->voiceSsrc);
         }
         json.Key("peers").BeginArray();
         for (const auto& [sender, peer] : player.engineFigures.peers) {
