@@ -50,9 +50,10 @@ public:
 private:
     static constexpr int kSlotCount = 16;
     // How far (in frame steps) the newest fragment may run ahead of the next
-    // frame due before that frame is given up: about a quarter of a second
-    // at 15 frames per second, time for a resend or two over a slow path.
-    static constexpr uint32_t kHoldFrames = 4;
+    // frame due before that frame is given up: about half a second at 15
+    // frames per second, time for two asks and resends over a 100 ms round
+    // trip (a lost last fragment is noticed only when the next frame comes).
+    static constexpr uint32_t kHoldFrames = 8;
 
     struct FragmentSlot {
         ReceivedFragment fragments[video_fragments::kMaxJoinedFragments];
