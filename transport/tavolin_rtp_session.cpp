@@ -50,13 +50,13 @@ void CTavolinRTPSession::OnFeedback(rtp::RTCPFeedbackKind feedback, uint32_t sen
     const rtp::RTPIPv4Address* media = source ? source->GetRTPDataAddress() : nullptr;
     if (feedback == rtp::RTCPFeedbackKind::kPictureLoss)
         owner->OnPictureLossReceived(*sender, media);
-    else
+    else if (retransmission)
         owner->OnNackReceived(*sender, media, lost, lostCount, receiveTime);
 }
 
 // Sending thread, send lock held.
 void CTavolinRTPSession::OnPacketSent(const uint8_t* packet, size_t length, uint16_t sequence, double sendTime) {
-    if (kind == kVideo) sent.Add(packet, length, sequence, sendTime);
+    if (kind == kVideo && retransmission) sent.Add(packet, length, sequence, sendTime);
 }
 
 // Poll thread, data-access lock held.
@@ -101,13 +101,13 @@ void CTavolinRTPSession::OnPollThreadStep() {
             if (!owner) {
                 DeletePacket(packet);
             } else if (kind == kVideo) {
-                NoteVideoArrival(source, packet, packet->GetReceiveTime());
+                if (retransmission) NoteVideoArrival(source, packet, packet->GetReceiveTime());
                 owner->QueueVideoPacket(source, packet);  // the packet is the owner's now
             } else {
                 owner->QueueAudioPacket(source, packet);
             }
         }
     }
-    if (kind == kVideo && owner) AskForMissingVideo(now);
+    if (kind == kVideo && owner && retransmission) AskForMissingVideo(now);
     EndDataAccess();
 }

@@ -45,6 +45,9 @@ public:
     SenderFilter senders;
     // Video: what SendPacket sent during the last second.
     SentPacketHistory sent;
+    // Video: gaps are asked for, sent packets kept and NACKs answered; set
+    // before the session opens.
+    bool retransmission = true;
 
 protected:
     bool OnRawPacket(rtp::RTPRawPacket* packet) override;

@@ -8,6 +8,7 @@
 #include "transport/rtp/rtp_errors.h"
 #include "transport/source_figures.h"
 #include "transport/tavolin_rtp_session.h"
+#include "transport/video_retransmission_switch.h"
 
 #include <cassert>
 #include <cstdlib>
@@ -98,6 +99,7 @@ int CTavolinTransmission::Create(HWND messageWindow, const TransmissionMessages&
     audioSession->kind = CTavolinRTPSession::kVoice;
     videoSession->owner = this;
     videoSession->kind = CTavolinRTPSession::kVideo;
+    videoSession->retransmission = VideoRetransmissionEnabled();
     // Known before the poll threads start, which post to it.
     window = messageWindow;
     messages = windowMessages;

@@ -5,6 +5,7 @@
 #include "transport/rtp/rtcp_builder.h"
 #include "transport/rtp/rtcp_nack.h"
 #include "transport/rtp/rtcp_packet.h"
+#include "transport/video_retransmission_switch.h"
 #include "transport_test_support.h"
 
 #include <arpa/inet.h>
@@ -249,6 +250,90 @@ TEST_F(RetransmissionTest, TwoTransmissionsCountTheirNacksPictureLossAndRetransm
     EXPECT_EQ(farFigures.video.cumulativeLost, 0) << "the lost packet came after all";
 
     far.Destroy();
+    transmission.Destroy();
+}
+
+// What a transmission did about retransmission for one peer: our video sent,
+// then a NACK for one of its packets, then the peer's video with one gap.
+struct RetransmissionWork {
+    size_t historyBytes = 0;
+    size_t resent = 0;
+    std::vector<uint16_t> nacked;
+    size_t delivered = 0;
+    uint64_t feedbackCounted = 0;  // NACKs sent and received, packets resent
+};
+
+RetransmissionWork Exercise(CTavolinTransmission& subject, TestWindow& window) {
+    RetransmissionWork work;
+    UdpPortPair peer;
+    RecordingPacketSink sink;
+    EXPECT_EQ(subject.AddUser(5, kLoopback, kLoopback, &sink), 1);
+    EXPECT_EQ(subject.SetUserVideoPort(5, peer.RtpPort(), peer.RtpPort()), 1);
+    const std::vector<uint8_t> payload(100, 0x5A);
+    for (int frame = 0; frame < 8; ++frame) {
+        subject.NextVideoFrame();
+        EXPECT_TRUE(subject.SendVideo(payload.data(), payload.size(), 0));
+    }
+    for (int round = 0; round < 20 && VideoPackets(peer).size() < 8; ++round) peer.Collect(50);
+    const std::vector<std::vector<uint8_t>> sent = VideoPackets(peer);
+    EXPECT_EQ(sent.size(), 8u);
+    if (sent.size() < 8) return work;
+    CTavolinRTPSession* session = subject.VideoSessionForTesting();
+    work.historyBytes = session->sent.BytesWithin(session->GetClockTime());
+    peer.received.clear();
+
+    EXPECT_TRUE(SendFrom(peer.RtcpFd(), subject.GetLocalVideoPort() + 1,
+                         NackCompound(0x5151, session->GetLocalSSRC(), {SequenceOf(sent[1])})));
+    constexpr int kPeerPackets = 40;  // 400 ms, number 4 missing
+    for (int number = 0; number < kPeerPackets; ++number) {
+        if (number != 4) {
+            EXPECT_TRUE(peer.SendFromRtp(subject.GetLocalVideoPort(),
+                                         RtpDatagram(kVideo, static_cast<uint16_t>(number), 900u * number, 0x77,
+                                                     {1, 0, static_cast<uint8_t>(number)})));
+        }
+        window.PumpFor(10);
+        peer.Collect(0);
+    }
+    window.PumpUntil([&] { return sink.videoPayloads.size() == kPeerPackets - 1; }, 2000);
+    peer.Collect(100);
+    work.resent = VideoPackets(peer).size();
+    work.nacked = NackedTo(peer);
+    work.delivered = sink.videoPayloads.size();
+    sink.ReleaseVideo();
+    PeerTransportStatistics figures;
+    EXPECT_TRUE(subject.GetPeerStatistics(5, &figures));
+    work.feedbackCounted = figures.nacksSent + figures.nacksReceived + figures.packetsRetransmitted;
+    EXPECT_EQ(subject.RemoveUser(5), 1);  // the sink goes with this call
+    return work;
+}
+
+TEST_F(RetransmissionTest, SwitchedOffAVideoSessionKeepsNothingAsksNothingAndResendsNothing) {
+    LearnPublicAddresses();
+    transmission::EnableVideoRetransmission(false);
+    CTavolinTransmission off;
+    const int created = off.Create(window.Handle(), TestMessages(&eventContext));
+    transmission::EnableVideoRetransmission(true);  // read when a session opens
+    ASSERT_EQ(created, 1);
+    off.RequestPublicAddress(kLoopback, server.Port(), &kRequestValue, sizeof kRequestValue);
+    ASSERT_TRUE(window.PumpUntil([&] { return off.HasPublicAddresses(); }, 3000));
+
+    const RetransmissionWork on = Exercise(transmission, window);
+    EXPECT_EQ(on.historyBytes, 8u * 112);
+    EXPECT_EQ(on.resent, 1u);
+    EXPECT_FALSE(on.nacked.empty());
+    EXPECT_EQ(on.nacked, std::vector<uint16_t>(on.nacked.size(), 4)) << "the gap, asked until it gives up";
+    EXPECT_EQ(on.delivered, 39u);
+    EXPECT_GE(on.feedbackCounted, 3u);
+
+    const RetransmissionWork offWork = Exercise(off, window);
+    EXPECT_EQ(offWork.historyBytes, 0u);
+    EXPECT_EQ(offWork.resent, 0u);
+    EXPECT_TRUE(offWork.nacked.empty());
+    EXPECT_EQ(offWork.delivered, 39u) << "video still flows";
+    EXPECT_EQ(offWork.feedbackCounted, 0u);
+    EXPECT_EQ(off.VideoSessionForTesting()->GetPacketsInUse(), 0u);
+
+    off.Destroy();
     transmission.Destroy();
 }
 
