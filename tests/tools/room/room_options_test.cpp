@@ -29,6 +29,9 @@ TEST(RoomOptions, DefaultsToThreePlayersForTenSeconds) {
     EXPECT_EQ(10.0, options->seconds);
     EXPECT_EQ("room-out", options->outDirectory);
     EXPECT_FALSE(options->Joining());
+    EXPECT_FALSE(options->trace);
+    EXPECT_TRUE(Parse({"--trace"})->trace);
+    EXPECT_FALSE(Parse({"--trace=yes"})) << "a switch takes no value";
 }
 
 TEST(RoomOptions, KeepsPlayersBetweenTwoAndSixteen) {
