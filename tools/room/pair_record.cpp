@@ -71,10 +71,15 @@ PairSummary PairRecord::Summarize(int viewer, int sender, const SourceFrames* so
         summary.framesPerSecond = static_cast<double>(summary.frames - 1) / (lastTime_ - firstTime_);
     std::vector<double> latencies;
     std::vector<double> psnrs;
-    for (const DrawSample& sample : samples_) {
+    std::vector<double> stills;
+    for (size_t i = 0; i < samples_.size(); ++i) {
+        const DrawSample& sample = samples_[i];
         if (sample.latency) latencies.push_back(*sample.latency);
         if (sample.psnrDb) psnrs.push_back(*sample.psnrDb);
+        if (i > 0) stills.push_back(sample.time - samples_[i - 1].time);
     }
+    summary.stillP99Ms = InMilliseconds(Percentile(stills, kP99));
+    summary.stillMaxMs = InMilliseconds(Percentile(stills, 1.0));
     summary.latencyMedianMs = InMilliseconds(Percentile(latencies, kMedian));
     summary.latencyP99Ms = InMilliseconds(Percentile(latencies, kP99));
     summary.psnrMedianDb = Percentile(psnrs, kMedian);

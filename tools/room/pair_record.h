@@ -30,6 +30,9 @@ struct PairSummary {
     std::optional<double> latencyP99Ms;
     std::optional<double> psnrMedianDb;
     std::optional<double> psnrMinDb;
+    // How long the view stood still: time between successive pictures.
+    std::optional<double> stillP99Ms;
+    std::optional<double> stillMaxMs;
     // Frames the sender captured from the first one this viewer showed to the
     // end, and the share of them shown; only with the sender in this process.
     std::optional<uint64_t> sentSinceFirstShown;

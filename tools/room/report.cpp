@@ -86,16 +86,18 @@ void PrintReport(const RoomReport& report, std::ostream& out) {
         out << line;
         for (const std::string& problem : player.problems) out << "        problem: " << problem << '\n';
     }
-    out << "\nviewer  sender  frames    fps  lost  latency ms med/p99  PSNR dB med/min  shown\n";
+    out << "\nviewer  sender  frames    fps  lost  latency ms med/p99  PSNR dB med/min  still ms p99/max  shown\n";
     for (const PairSummary& pair : report.pairs) {
         const std::string shown =
             pair.shownShare ? Figure(*pair.shownShare * 100, "%.0f%%") + " of " + std::to_string(*pair.sentSinceFirstShown)
                             : "-";
-        std::snprintf(line, sizeof line, "%6d  %6d  %6llu  %5.1f  %4llu  %8s / %-8s  %7s / %-6s  %s\n", pair.viewer,
+        std::snprintf(line, sizeof line, "%6d  %6d  %6llu  %5.1f  %4llu  %8s / %-8s  %7s / %-6s  %7s / %-7s  %s\n",
+                      pair.viewer,
                       pair.sender, static_cast<unsigned long long>(pair.frames), pair.framesPerSecond,
                       static_cast<unsigned long long>(pair.lost), Figure(pair.latencyMedianMs, "%.0f").c_str(),
                       Figure(pair.latencyP99Ms, "%.0f").c_str(), Figure(pair.psnrMedianDb, "%.1f").c_str(),
-                      Figure(pair.psnrMinDb, "%.1f").c_str(), shown.c_str());
+                      Figure(pair.psnrMinDb, "%.1f").c_str(), Figure(pair.stillP99Ms, "%.0f").c_str(),
+                      Figure(pair.stillMaxMs, "%.0f").c_str(), shown.c_str());
         out << line;
     }
     out << "\npictures checked " << report.picturesChecked << ", shown but not checked (checker busy) "
@@ -151,6 +153,8 @@ std::string StatsJson(const RoomReport& report) {
         json.Key("latency_ms_p99").Optional(pair.latencyP99Ms);
         json.Key("psnr_db_median").Optional(pair.psnrMedianDb);
         json.Key("psnr_db_min").Optional(pair.psnrMinDb);
+        json.Key("still_ms_p99").Optional(pair.stillP99Ms);
+        json.Key("still_ms_max").Optional(pair.stillMaxMs);
         json.Key("frames_sent_since_first_shown")
             .Optional(pair.sentSinceFirstShown ? std::optional<double>(static_cast<double>(*pair.sentSinceFirstShown))
                                                : std::nullopt);
