@@ -12,6 +12,7 @@
 // The baseline codes the first pictures each engine previewed (those it
 // encoded) under the engine's key frame policy and decodes the result.
 #include "bench/bare_video_codec.h"
+#include "bench/engine_cpu_window.h"
 #include "bench/lean_room.h"
 #include "bench/thread_cpu.h"
 #include "tools/room/address_server_process.h"
@@ -81,27 +82,11 @@ bool RunRoom(const room::TavolinLibrary& library, uint16_t serverPort, int playe
         return false;
     }
     std::this_thread::sleep_for(kWarmUp);
-    const std::set<pid_t> engineThreads = room.EngineThreads(), pumpThreads = room.PumpThreads();
-    const auto cpuBefore = bench::ReadThreadCpu();
-    const uint64_t encodedBefore = room.Encoded(), decodedBefore = room.Decoded();
-    const auto start = std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(kMeasured);
-    const auto cpuAfter = bench::ReadThreadCpu();
-
-    const uint64_t encoded = room.Encoded() - encodedBefore, decoded = room.Decoded() - decodedBefore;
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const bench::EngineCpuWindow window = bench::MeasureEngineCpu(room, kMeasured);
     room.Stop();
-
-    // The media framework names its threads and reuses pooled ones, which may
-    // have been started during a Create: only unnamed threads (named as the
-    // program) are the engine's.
-    const std::string programName = bench::ReadThreadCpu().at(getpid()).name;
-    double engineSeconds = 0, pumpSeconds = 0, otherSeconds = 0;
-    for (const auto& [tid, spent] : bench::CpuBetween(cpuBefore, cpuAfter)) {
-        const bool engine = engineThreads.count(tid) && spent.name == programName;
-        (engine ? engineSeconds : otherSeconds) += spent.seconds;
-        if (pumpThreads.count(tid)) pumpSeconds += spent.seconds;
-    }
+    const uint64_t encoded = window.encoded, decoded = window.decoded;
+    const double wall = window.wallSeconds, engineSeconds = window.engineSeconds;
+    const double pumpSeconds = window.pumpSeconds, otherSeconds = window.otherSeconds;
 
     std::vector<const std::vector<std::vector<uint8_t>>*> sequences;
     for (const auto& player : room.Players())

@@ -104,6 +104,7 @@ void LeanPlayer::Run() {
     }
     while (!stop_) {
         library_.PumpMessages(kPumpSliceMs);
+        PublishWhenBothKnown();  // held back while engines were being created
         if (created)
             for (const room::PeerAddress& peer : lobby_.TakeNewPeers(userId_)) AddPeer(peer);
     }
@@ -143,12 +144,13 @@ int LeanPlayer::OnVideoAddress(uint32_t publicAddress, uint32_t, int publicPort,
 }
 
 void LeanPlayer::PublishWhenBothKnown() {
-    if (!audioKnown_ || !videoKnown_ || published_) return;
+    if (!audioKnown_ || !videoKnown_ || published_ || created_.load() < playersInRoom_) return;
     published_ = lobby_.Publish(own_);
 }
 
-LeanRoom::LeanRoom(const room::TavolinLibrary& library, int players, uint16_t serverPort, size_t picturesToKeep)
-    : library_(library), count_(players) {
+LeanRoom::LeanRoom(const room::TavolinLibrary& library, int players, uint16_t serverPort, size_t picturesToKeep,
+                   room::Lobby* lobby)
+    : library_(library), count_(players), lobby_(lobby ? *lobby : sharedLobby_) {
     for (int id = 1; id <= players; ++id)
         players_.push_back(std::make_unique<LeanPlayer>(library, id, "bench-camera-" + std::to_string(id), serverPort,
                                                         lobby_, createTurn_, created_, players, picturesToKeep));

@@ -4,7 +4,9 @@
 // a thread of its own; the ids of that thread and of the threads its Create
 // started (the RTP poll threads) are kept, engines being created one at a
 // time so that no other engine's threads are taken for its own. No camera
-// starts before every engine is created, so camera threads are never among them.
+// starts, and no player publishes its addresses to the lobby, before every
+// engine is created, so camera threads and threads the lobby starts (a
+// relay's) are never among them.
 #pragma once
 
 #include "tools/room/lobby.h"
@@ -97,10 +99,12 @@ private:
 
 // N players with synthetic cameras (320 x 240 at 15 fps, scaled by the
 // engine) on loopback, video only: the voice component is removed, as the
-// baseline holds no voice.
+// baseline holds no voice. Players meet in a lobby of the room's own unless
+// one is given (e.g. one that relays them through an impairment relay).
 class LeanRoom {
 public:
-    LeanRoom(const room::TavolinLibrary& library, int players, uint16_t serverPort, size_t picturesToKeep);
+    LeanRoom(const room::TavolinLibrary& library, int players, uint16_t serverPort, size_t picturesToKeep,
+             room::Lobby* lobby = nullptr);
     ~LeanRoom();
     // False when not every pair showed video within the time allowed.
     bool StartAndWait(std::string* error);
@@ -114,7 +118,8 @@ public:
 private:
     const room::TavolinLibrary& library_;
     const int count_;
-    room::SharedLobby lobby_;
+    room::SharedLobby sharedLobby_;
+    room::Lobby& lobby_;
     std::mutex createTurn_;
     std::atomic<int> created_{0};
     std::vector<std::unique_ptr<LeanPlayer>> players_;
