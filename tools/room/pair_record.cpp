@@ -17,7 +17,6 @@ std::optional<double> InMilliseconds(std::optional<double> seconds) {
 
 void PairRecord::OnPicture(const uint8_t* picture, double now, const SourceFrames* source) {
     const uint64_t drawn = drawn_.load(std::memory_order_relaxed);
-    if (missedSinceLastPicture_.exchange(false, std::memory_order_relaxed)) lastNumber_.reset();
     if (drawn == 0) firstTime_ = now;
     lastTime_ = now;
     DrawSample sample;
@@ -42,8 +41,13 @@ void PairRecord::OnPicture(const uint8_t* picture, double now, const SourceFrame
     drawn_.fetch_add(1, std::memory_order_relaxed);
 }
 
-void PairRecord::OnMissed() {
-    missedSinceLastPicture_.store(true, std::memory_order_relaxed);
+void PairRecord::OnMissed(double now) {
+    if (drawn_.load(std::memory_order_relaxed) == 0) firstTime_ = now;
+    lastTime_ = now;
+    lastNumber_.reset();
+    DrawSample sample;
+    sample.time = now;
+    if (samples_.size() < kMaxDrawSamples) samples_.push_back(sample);
     drawn_.fetch_add(1, std::memory_order_relaxed);
 }
 

@@ -45,9 +45,10 @@ public:
     // this sender, in order. `source` is the sender's preview record, or null
     // when the sender runs in another process.
     void OnPicture(const uint8_t* picture, double now, const SourceFrames* source);
-    // On the viewer's engine thread: a picture was drawn but not looked at.
-    // The frames between the stamps around it do not count as lost.
-    void OnMissed();
+    // The same thread, for a picture drawn but not looked at: it counts as
+    // drawn at `now`, and the frames between the stamps around it do not
+    // count as lost.
+    void OnMissed(double now);
 
     // Safe from any thread while the room runs.
     uint64_t Drawn() const { return drawn_.load(std::memory_order_relaxed); }
@@ -62,7 +63,6 @@ private:
     void CountMissing(uint16_t number, const SourceFrames* source);
 
     std::atomic<uint64_t> drawn_{0};
-    std::atomic<bool> missedSinceLastPicture_{false};
     std::vector<DrawSample> samples_;
     std::vector<uint8_t> lastPicture_;
     double firstTime_ = 0;

@@ -16,19 +16,19 @@ PictureChecker::PictureChecker(size_t buffers) : buffers_(buffers) {
 PictureChecker::~PictureChecker() { Finish(); }
 
 void PictureChecker::Submit(PictureInspector& inspector, const uint8_t* picture, double shownAt) {
-    size_t buffer = 0;
+    size_t buffer = kNoBuffer;
     {
         std::lock_guard lock(mutex_);
-        if (free_.empty() || finishing_) {
+        if (finishing_ || free_.empty()) {
             ++missed_;
-            buffer = buffers_.size();
+            if (!finishing_) waiting_.push_back({&inspector, shownAt, kNoBuffer});
         } else {
             buffer = free_.back();
             free_.pop_back();
         }
     }
-    if (buffer == buffers_.size()) {
-        inspector.Missed();
+    if (buffer == kNoBuffer) {
+        queued_.notify_one();
         return;
     }
     std::memcpy(buffers_[buffer].data(), picture, kPictureBytes);
@@ -50,6 +50,11 @@ void PictureChecker::Run() {
         const Entry entry = waiting_.front();
         waiting_.pop_front();
         lock.unlock();
+        if (entry.buffer == kNoBuffer) {
+            entry.inspector->Missed(entry.shownAt);
+            lock.lock();
+            continue;
+        }
         entry.inspector->Inspect(buffers_[entry.buffer].data(), entry.shownAt);
         lock.lock();
         free_.push_back(entry.buffer);

@@ -2,9 +2,10 @@
 // done on a thread of the demo rather than inside DrawFrame, so that the
 // engine threads spend their time, and frames their latency, on the engine
 // alone. DrawFrame copies the picture into one of a fixed number of buffers;
-// a picture that finds none free is counted as not checked, never waited for.
-// One queue for the whole room, checked in the order shown, so that a
-// sender's preview is always looked at before the remote copies of it.
+// a picture that finds none free is counted as not checked, never waited
+// for, and only its time is queued. One queue for the whole room, taken in
+// the order shown, so that a sender's preview is always looked at before the
+// remote copies of it, and a picture not checked keeps its place.
 #pragma once
 
 #include "tools/room/room_constants.h"
@@ -22,10 +23,10 @@ namespace room {
 // Whatever looks at shown pictures for the checker.
 class PictureInspector {
 public:
-    // On the checker's thread, in the order the pictures were shown.
+    // On the checker's thread, in the order the pictures were shown: a
+    // picture, or the time of one the checker had no room for.
     virtual void Inspect(const uint8_t* picture, double shownAt) = 0;
-    // On the engine thread that showed a picture the checker had no room for.
-    virtual void Missed() = 0;
+    virtual void Missed(double shownAt) = 0;
 
 protected:
     ~PictureInspector() = default;
@@ -39,9 +40,10 @@ public:
     PictureChecker& operator=(const PictureChecker&) = delete;
 
     // Any thread: queues a copy of the kPictureBytes at `picture` for
-    // `inspector`, or tells it Missed when every buffer is taken.
+    // `inspector`, or only its time when every buffer is taken.
     void Submit(PictureInspector& inspector, const uint8_t* picture, double shownAt);
-    // Checks what is queued, then ends the thread; later pictures are missed.
+    // Checks what is queued, then ends the thread; later pictures are only
+    // counted as missed.
     void Finish();
 
     uint64_t Checked() const;
@@ -51,8 +53,9 @@ private:
     struct Entry {
         PictureInspector* inspector;
         double shownAt;
-        size_t buffer;
+        size_t buffer;  // kNoBuffer: missed
     };
+    static constexpr size_t kNoBuffer = SIZE_MAX;
     void Run();
 
     std::vector<std::array<uint8_t, kPictureBytes>> buffers_;

@@ -49,7 +49,7 @@ public:
 
 private:
     void Inspect(const uint8_t* picture, double now) override { source_.OnPreview(picture, now); }
-    void Missed() override { source_.OnMissed(); }
+    void Missed(double now) override { source_.OnMissed(now); }
     SourceFrames& source_;
 };
 
@@ -61,7 +61,7 @@ public:
 
 private:
     void Inspect(const uint8_t* picture, double now) override { record_.OnPicture(picture, now, source_); }
-    void Missed() override { record_.OnMissed(); }
+    void Missed(double now) override { record_.OnMissed(now); }
     PairRecord& record_;
     const SourceFrames* source_;
 };

@@ -23,6 +23,12 @@ void SourceFrames::OnPreview(const uint8_t* picture, double now) {
     captured_.fetch_add(1, std::memory_order_relaxed);
 }
 
+void SourceFrames::OnMissed(double now) {
+    if (captured_.load(std::memory_order_relaxed) == 0) firstTime_ = now;
+    lastTime_ = now;
+    captured_.fetch_add(1, std::memory_order_relaxed);
+}
+
 std::optional<SourceFrames::Match> SourceFrames::Find(uint16_t number, const uint8_t* shown) const {
     std::lock_guard lock(mutex_);
     const CaptureTime& time = times_[number % times_.size()];

@@ -19,8 +19,8 @@ public:
     // On one thread (the room's picture checker), for every picture of the
     // sender's local preview, in order.
     void OnPreview(const uint8_t* picture, double now);
-    // On the sender's engine thread: a preview picture was not looked at.
-    void OnMissed() { captured_.fetch_add(1, std::memory_order_relaxed); }
+    // The same thread, for a preview picture shown but not looked at.
+    void OnMissed(double now);
 
     struct Match {
         double captureTime = 0;      // seconds on the room clock

@@ -1,5 +1,6 @@
 // The demo's picture checks off the engine threads: every picture looked at
-// in the order shown, those without a free buffer counted and never waited for.
+// in the order shown, those without a free buffer counted, never waited for,
+// and told in their place.
 #include "tests/tools/room/stamped_picture.h"
 #include "tools/room/pair_record.h"
 #include "tools/room/picture_checker.h"
@@ -27,8 +28,9 @@ public:
         changed_.notify_all();
         changed_.wait(lock, [this] { return !hold; });
     }
-    void Missed() override {
+    void Missed(double shownAt) override {
         std::lock_guard lock(mutex_);
+        inspected.push_back({0, 0, shownAt});
         ++missed;
     }
     void WaitUntilInspecting() {
@@ -82,27 +84,29 @@ TEST(PictureChecker, APictureWithoutAFreeBufferIsCountedNotWaitedFor) {
     inspector.WaitUntilInspecting();                    // the first buffer is being looked at
     checker.Submit(inspector, Picture(2).data(), 0.2);  // the second waits
     checker.Submit(inspector, Picture(3).data(), 0.3);  // none left: missed, at once
-    EXPECT_EQ(inspector.missed, 1);
     EXPECT_EQ(checker.Missed(), 1u);
     inspector.Release();
     checker.Finish();
-    ASSERT_EQ(inspector.inspected.size(), 2u);
-    EXPECT_EQ(inspector.inspected[1].first, 2);
+    EXPECT_EQ(inspector.inspected, (std::vector<RecordingInspector::Seen>{{1, 1, 0.1}, {2, 2, 0.2}, {0, 0, 0.3}}))
+        << "the missed picture is told after those before it";
+    EXPECT_EQ(inspector.missed, 1);
     EXPECT_EQ(checker.Checked(), 2u);
-    checker.Submit(inspector, Picture(4).data(), 0.4);  // after Finish: missed
+    checker.Submit(inspector, Picture(4).data(), 0.4);  // after Finish: only counted
     EXPECT_EQ(checker.Missed(), 2u);
+    EXPECT_EQ(inspector.missed, 1);
 }
 
 TEST(PairRecord, APictureNotCheckedCountsAsDrawnAndHidesNoLoss) {
     room::PairRecord record;
     record.OnPicture(room_testing::StampedPicture(10).data(), 1.0, nullptr);
-    record.OnMissed();  // frame 11, shown but not looked at
+    record.OnMissed(1.1);  // frame 11, shown but not looked at
     record.OnPicture(room_testing::StampedPicture(12).data(), 1.2, nullptr);
     record.OnPicture(room_testing::StampedPicture(14).data(), 1.4, nullptr);  // 13 lost
     const room::PairSummary summary = record.Summarize(1, 2, nullptr);
     EXPECT_EQ(summary.frames, 4u);
     EXPECT_EQ(summary.stamped, 3u);
     EXPECT_EQ(summary.lost, 1u) << "the gap around the picture not checked is not counted";
+    EXPECT_NEAR(*summary.stillMaxMs, 200.0, 1e-6) << "the view did not stand still while it was shown";
 }
 
 }  // namespace
