@@ -45,9 +45,11 @@ struct Options {
     std::vector<int> sizes = {2, 4, 8, 16};
 };
 
-// Engine microseconds per frame and peer, and frames delivered per second.
+// Engine microseconds per frame and peer, engine CPU seconds per second, and
+// frames delivered per second.
 struct RunFigures {
     double engineMicroseconds = 0;
+    double engineCores = 0;
     double decodedPerSecond = 0;
 };
 
@@ -104,6 +106,7 @@ std::optional<RunFigures> RunRoom(uint16_t serverPort, int players, bool retrans
             const bench::EngineCpuWindow window = bench::MeasureEngineCpu(room, kMeasured);
             if (window.decoded > 0)
                 figures = RunFigures{1e6 * window.engineSeconds / static_cast<double>(window.decoded),
+                                     window.engineSeconds / window.wallSeconds,
                                      static_cast<double>(window.decoded) / window.wallSeconds};
             else
                 std::printf("%2d players, retransmission %s: no frame delivered\n", players,
@@ -120,7 +123,7 @@ std::optional<RunFigures> RunRoom(uint16_t serverPort, int players, bool retrans
 }
 
 bool MeasureSize(uint16_t serverPort, int players, const Options& options) {
-    std::vector<double> onCost, offCost, onRate, offRate, pairRatios;
+    std::vector<double> onCost, offCost, onCores, offCores, onRate, offRate, pairRatios;
     for (int repetition = 0; repetition < options.repetitions; ++repetition) {
         const bool onFirst = repetition % 2 == 0;
         std::optional<RunFigures> on, off;
@@ -131,13 +134,16 @@ bool MeasureSize(uint16_t serverPort, int players, const Options& options) {
         }
         onCost.push_back(on->engineMicroseconds);
         offCost.push_back(off->engineMicroseconds);
+        onCores.push_back(on->engineCores);
+        offCores.push_back(off->engineCores);
         onRate.push_back(on->decodedPerSecond);
         offRate.push_back(off->decodedPerSecond);
         pairRatios.push_back(on->engineMicroseconds / off->engineMicroseconds);
     }
     const double ratio = Median(onCost) / Median(offCost);
-    std::printf("%7d %5d %9.1f %9.1f %9.1f %9.1f %7.3f %7.3f %7.3f\n", players, options.repetitions, Median(onCost),
-                Median(offCost), Median(onRate), Median(offRate), ratio,
+    std::printf("%7d %5d %8.3f %8.3f %8.1f %8.1f %8.1f %8.1f %7.3f %7.3f %7.3f\n", players, options.repetitions,
+                Median(onCores), Median(offCores), Median(onRate), Median(offRate), Median(onCost), Median(offCost),
+                ratio,
                 *std::min_element(pairRatios.begin(), pairRatios.end()),
                 *std::max_element(pairRatios.begin(), pairRatios.end()));
     std::fflush(stdout);
@@ -163,12 +169,13 @@ int main(int argc, char** argv) {
                     "dropping %g %% of datagrams\n", options->lossPercent);
     else
         std::printf("Engine CPU with video retransmission on over the same with it off, lossless loopback\n");
-    std::printf("players  runs  on        off       on        off       ratio   pair ratios\n");
-    std::printf("               us/f*p    us/f*p    dec/s     dec/s     on/off  min     max\n");
+    std::printf("players  runs on       off      on       off      on       off      ratio   pair ratios\n");
+    std::printf("               cores    cores    dec/s    dec/s    us/f*p   us/f*p   on/off  min     max\n");
     bool allRan = true;
     for (const int players : options->sizes) allRan = MeasureSize(server->Port(), players, *options) && allRan;
-    std::printf("\nus/f*p: CPU microseconds of the engine threads and RTP poll threads per frame\n"
-                "delivered to one peer (median over the runs); dec/s: frames delivered per second.\n"
+    std::printf("\ncores: CPU seconds per second of the engine threads and RTP poll threads;\n"
+                "dec/s: frames delivered to a peer per second; us/f*p: the engine's CPU\n"
+                "microseconds per frame delivered to one peer (each a median over the runs).\n"
                 "The ratio compares the medians; the pair ratios are those of each on run over\n"
                 "the off run next to it.\n");
     return allRan ? 0 : 2;
