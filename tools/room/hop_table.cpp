@@ -5,6 +5,8 @@
 
 #include <dlfcn.h>
 
+#include <fstream>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -14,6 +16,7 @@
 namespace room {
 namespace {
 constexpr double kNanosecondsPerMillisecond = 1e6;
+constexpr int64_t kNanosecondsPerSecond = 1000000000;
 constexpr size_t kTakeBatch = size_t{1} << 16;
 constexpr uint32_t kSendingSide = 0;
 constexpr double kMedian = 0.5;
@@ -111,6 +114,22 @@ std::vector<TavolinHopRecord> HopTraceFunctions::TakeAll() const {
     }
 }
 
+namespace {
+std::vector<SecondOfRun> BySecond(const std::vector<FrameTimes>& frames) {
+    if (frames.empty()) return {};
+    int64_t first = frames.front()[kTavolinHopCaptured];
+    for (const FrameTimes& times : frames) first = std::min(first, times[kTavolinHopCaptured]);
+    std::map<int, std::vector<double>> latencies;
+    for (const FrameTimes& times : frames)
+        latencies[static_cast<int>((times[kTavolinHopCaptured] - first) / kNanosecondsPerSecond)].push_back(
+            static_cast<double>(times[kTavolinHopDecoded] - times[kTavolinHopCaptured]) / kNanosecondsPerMillisecond);
+    std::vector<SecondOfRun> seconds;
+    for (const auto& [second, values] : latencies)
+        seconds.push_back({second, values.size(), *Percentile(values, kMedian), *Percentile(values, kP99)});
+    return seconds;
+}
+}  // namespace
+
 TracedFrames TraceFrames(const std::vector<TavolinHopRecord>& records) {
     std::map<SenderKey, FrameRecords> sent;
     std::map<ReceiverKey, FrameRecords> received;
@@ -163,6 +182,7 @@ HopTable BuildHopTable(const std::vector<TavolinHopRecord>& records, uint64_t re
         if (slowCount > 0) step.slowestMeanMs = slowSum / static_cast<double>(slowCount);
         table.steps.push_back(step);
     }
+    table.seconds = BySecond(traced.frames);
     return table;
 }
 
@@ -184,6 +204,25 @@ void PrintHopTable(const HopTable& table, std::ostream& out) {
                       figure(step.p99Ms).c_str(), figure(step.slowestMeanMs).c_str());
         out << line;
     }
+    out << "captured -> DrawFrame called, by second of capture:";
+    for (const SecondOfRun& second : table.seconds) {
+        std::snprintf(line, sizeof line, "%s%3d s: %5zu frames, median %7.1f ms, p99 %7.1f ms", "\n  ",
+                      second.second, second.frames, second.medianMs, second.p99Ms);
+        out << line;
+    }
+    out << '\n';
+}
+
+bool WriteHopRecords(const std::vector<TavolinHopRecord>& records, const std::string& path) {
+    constexpr const char* kHopNames[kTavolinHopCount] = {"captured", "taken",   "coded",     "sent",    "received",
+                                                         "queued",   "drained", "assembled", "decoded", "drawn"};
+    std::ofstream out(path);
+    out << "hop,receiver,sender,timestamp,nanoseconds\n";
+    for (const TavolinHopRecord& record : records)
+        if (record.hop < kTavolinHopCount)
+            out << kHopNames[record.hop] << ',' << record.receiver << ',' << record.sender << ',' << record.timestamp
+                << ',' << record.nanoseconds << '\n';
+    return static_cast<bool>(out);
 }
 
 std::string HopTableJson(const HopTable& table) {
@@ -199,6 +238,16 @@ std::string HopTableJson(const HopTable& table) {
         json.Key("ms_median").Optional(step.medianMs);
         json.Key("ms_p99").Optional(step.p99Ms);
         json.Key("ms_mean_of_slowest_1_percent").Optional(step.slowestMeanMs);
+        json.EndObject();
+    }
+    json.EndArray();
+    json.Key("by_second_of_capture").BeginArray();
+    for (const SecondOfRun& second : table.seconds) {
+        json.BeginObject();
+        json.Key("second").Number(second.second);
+        json.Key("frames").Number(static_cast<double>(second.frames));
+        json.Key("ms_median").Number(second.medianMs);
+        json.Key("ms_p99").Number(second.p99Ms);
         json.EndObject();
     }
     json.EndArray();

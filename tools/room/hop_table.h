@@ -31,11 +31,22 @@ struct HopStep {
     std::optional<double> slowestMeanMs;
 };
 
+// End to end (captured -> DrawFrame called) for the frames captured in one
+// second of the run: whether latency comes from a backlog at the start or
+// stays.
+struct SecondOfRun {
+    int second = 0;  // since the first frame traced was captured
+    size_t frames = 0;
+    double medianMs = 0;
+    double p99Ms = 0;
+};
+
 struct HopTable {
     uint64_t framesDrawn = 0;   // remote pictures the trace saw drawn
     uint64_t framesTraced = 0;  // of those, with every hop from capture on
     uint64_t recordsDropped = 0;
     std::vector<HopStep> steps;  // hop by hop, then end to end
+    std::vector<SecondOfRun> seconds;
 };
 
 // One remote picture traced from capture on: nanoseconds at each hop, by
@@ -56,6 +67,10 @@ struct TracedFrames {
 TracedFrames TraceFrames(const std::vector<TavolinHopRecord>& records);
 HopTable BuildHopTable(const std::vector<TavolinHopRecord>& records, uint64_t recordsDropped);
 void PrintHopTable(const HopTable& table, std::ostream& out);
+// Every record as a line "hop,receiver,sender,timestamp,nanoseconds" under a
+// header line, hops by name, for a look at single frames; false when it
+// cannot be written.
+bool WriteHopRecords(const std::vector<TavolinHopRecord>& records, const std::string& path);
 std::string HopTableJson(const HopTable& table);
 
 }  // namespace room

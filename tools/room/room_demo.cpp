@@ -201,8 +201,11 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
     room.Stop();
     if (options.trace) {
         const uint64_t dropped = trace.setTrace(0);
-        const HopTable table = BuildHopTable(trace.TakeAll(), dropped);
+        const std::vector<TavolinHopRecord> records = trace.TakeAll();
+        const HopTable table = BuildHopTable(records, dropped);
         PrintHopTable(table, out);
+        if (!WriteHopRecords(records, options.outDirectory + "/hops.csv"))
+            errors << "cannot write " << options.outDirectory << "/hops.csv\n";
         members.emplace_back("trace", HopTableJson(table));
     }
     if (relay) {

@@ -67,7 +67,7 @@ constexpr const char* kHelp =
     "\n"
     "With --trace the engine stamps every video frame at each hop from the camera\n"
     "to the remote view; the time each hop took (median, p99) is printed and\n"
-    "written to stats.json \"trace\".\n"
+    "written to stats.json \"trace\", every stamp to DIR/hops.csv.\n"
     "\n"
     "  --library PATH   the engine library to load (default: the installed one)\n"
     "  --addrd PATH     the tavolin-addrd to start (default: the one beside this tool)\n"

@@ -77,6 +77,11 @@ TEST(HopTable, MedianAndP99OfEveryHopAndEndToEnd) {
     EXPECT_DOUBLE_EQ(*step("assembled -> decoded").slowestMeanMs, 56.0);
     EXPECT_DOUBLE_EQ(*step("end to end: captured -> drawn").slowestMeanMs, 61.0);
     EXPECT_NE(room::HopTableJson(table).find("\"frames_traced\":101"), std::string::npos);
+    // Captured from 0 to 99 s, one a second; the slow one (captured at 0 ms) in the first.
+    ASSERT_EQ(table.seconds.size(), 100u);
+    EXPECT_EQ(table.seconds[0].frames, 2u);
+    EXPECT_DOUBLE_EQ(table.seconds[0].p99Ms, 60.0);
+    EXPECT_DOUBLE_EQ(table.seconds[99].medianMs, 9.0);
 }
 
 }  // namespace
