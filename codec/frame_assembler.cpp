@@ -146,6 +146,11 @@ bool CVideoFrameAssembler::ShouldWaitFor(const FragmentSlot& slot, bool assemble
     return m_Newest - m_LastDecoded <= (kHoldFrames + 1) * kTimestampPerFrame;
 }
 
+bool CVideoFrameAssembler::IsStalled() const {
+    return m_HasDecoded && m_HasNewest && IsOlder(m_LastDecoded, m_Newest) &&
+           m_Newest - m_LastDecoded > (kStallFrames + 1) * kTimestampPerFrame;
+}
+
 bool CVideoFrameAssembler::TakeInOrder(uint32_t timestamp) {
     if (m_HasDecoded && (timestamp == m_LastDecoded || IsOlder(timestamp, m_LastDecoded))) return false;
     if (m_HasDecoded && timestamp - m_LastDecoded != kTimestampPerFrame && m_Decoder) m_Decoder->MarkReferenceLost();

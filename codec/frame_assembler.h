@@ -43,6 +43,10 @@ public:
     void SetReleaser(IFragmentReleaser* releaser);
     void AddPacket(const ReceivedFragment& fragment);
     void ReleaseAll();
+    // The frame due next has been missing while newer fragments ran
+    // kStallFrames frame steps ahead: a key frame would now end the wait
+    // sooner than further resends may.
+    bool IsStalled() const;
     // Frames whose every fragment arrived, shown or not.
     uint64_t FramesCompleted() const { return m_FramesCompleted; }
     void ResetCount() { m_FramesCompleted = 0; }
@@ -54,6 +58,7 @@ private:
     // frames per second, time for two asks and resends over a 100 ms round
     // trip (a lost last fragment is noticed only when the next frame comes).
     static constexpr uint32_t kHoldFrames = 8;
+    static constexpr uint32_t kStallFrames = 4;
 
     struct FragmentSlot {
         ReceivedFragment fragments[video_fragments::kMaxJoinedFragments];

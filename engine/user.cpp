@@ -51,8 +51,10 @@ void CTavolinUser::OnVideoPacket(int userId, rtp::RTPPacket* packet) {
         const uint32_t ssrc = packet->GetSSRC();
         m_FrameAssembler.AddPacket(
             ReceivedFragment{packet->GetPayloadData(), packet->GetPayloadLength(), packet->GetTimestamp(), packet});
-        // Frozen: ask the sender for a key frame (the transmission spaces the asks).
-        if (m_VideoDec.IsFrozen() && m_nUserId == userId && m_pEngine) m_pEngine->RequestKeyFrame(userId, ssrc);
+        // Frozen, or waiting long for a lost frame: ask the sender for a key
+        // frame (the transmission spaces the asks).
+        const bool stuck = m_VideoDec.IsFrozen() || m_FrameAssembler.IsStalled();
+        if (stuck && m_nUserId == userId && m_pEngine) m_pEngine->RequestKeyFrame(userId, ssrc);
     } else if (m_pTransmission) {
         m_pTransmission->DeleteVideoPacket(packet);
     }

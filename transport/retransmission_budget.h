@@ -1,7 +1,7 @@
 // How much one peer may be sent again: within any window of the sent
 // history's length, at most a share of the video bytes sent in that window.
-// A lossy peer thus costs at most a quarter more video, and cannot turn us
-// into an amplifier of its requests. Not locked: its owner locks.
+// A lossy peer thus costs at most half as much video again, and cannot turn
+// us into an amplifier of its requests. Not locked: its owner locks.
 #pragma once
 
 #include <cstddef>

@@ -160,18 +160,23 @@ TEST_F(FrameAssemblerTest, AfterALostFrameNothingIsShownUntilAKeyFrame) {
 }
 
 // A frame resent late is waited for: the frames after it are held, then all
-// of them decode in order, and no picture is lost to a freeze.
+// of them decode in order, and no picture is lost to a freeze. Waiting long,
+// the assembler says it is stalled (the engine then asks for a key frame).
 TEST_F(FrameAssemblerTest, FramesAfterAGapWaitForTheMissingFrameToBeResent) {
     EnginePolicyEncoder encoder;
-    const std::vector<CodedFrame> frames = encoder.EncodeMoving(0, 7);
+    const std::vector<CodedFrame> frames = encoder.EncodeMoving(0, 9);
     auto send = [&](size_t n) {
         for (const Payload& fragment : CutIntoFragments(frames[n].bytes)) Add(6000 + 6000 * uint32_t(n), fragment);
     };
-    for (size_t n : {0, 1, 3, 4, 5}) send(n);
-    EXPECT_EQ(Decoded(), 2u) << "frames 3-5 wait for frame 2";
+    for (size_t n : {0, 1, 3, 4, 5, 6}) send(n);
+    EXPECT_EQ(Decoded(), 2u) << "frames 3-6 wait for frame 2";
+    EXPECT_FALSE(assembler->IsStalled());
+    send(7);
+    EXPECT_TRUE(assembler->IsStalled()) << "frame 7 is five steps past the last decoded one";
     send(2);
-    send(6);
-    ASSERT_EQ(Decoded(), 7u);
+    send(8);
+    EXPECT_FALSE(assembler->IsStalled());
+    ASSERT_EQ(Decoded(), 9u);
     for (size_t n = 0; n < frames.size(); ++n)
         EXPECT_EQ(pictures.consumedCounts[n], static_cast<int>(frames[n].bytes.size())) << "frame " << n;
     EXPECT_EQ(decoder.GetCounts().freezes, 0u);

@@ -100,14 +100,14 @@ TEST(SentPacketHistory, CopiesTheExactBytesOfRecentPacketsOnly) {
     EXPECT_EQ(copy.size(), 3u);
 }
 
-TEST(RetransmissionBudget, AQuarterOfTheStreamPerWindowThenRoomAgainAsItAges) {
+TEST(RetransmissionBudget, HalfTheStreamPerWindowThenRoomAgainAsItAges) {
     RetransmissionBudget budget;
-    EXPECT_TRUE(budget.TrySpend(100, 800, 0));
-    EXPECT_TRUE(budget.TrySpend(100, 800, 0.1));
-    EXPECT_FALSE(budget.TrySpend(1, 800, 0.2)) << "200 of 800 spent";
+    EXPECT_TRUE(budget.TrySpend(200, 800, 0));
+    EXPECT_TRUE(budget.TrySpend(200, 800, 0.1));
+    EXPECT_FALSE(budget.TrySpend(1, 800, 0.2)) << "400 of 800 spent";
     EXPECT_FALSE(budget.TrySpend(100, 0, 0.2)) << "nothing sent, nothing to send again";
-    EXPECT_TRUE(budget.TrySpend(100, 800, kSentHistorySeconds + 0.05)) << "the first spend left the window";
-    EXPECT_FALSE(budget.TrySpend(100, 800, kSentHistorySeconds + 0.06));
+    EXPECT_TRUE(budget.TrySpend(200, 800, kSentHistorySeconds + 0.05)) << "the first spend left the window";
+    EXPECT_FALSE(budget.TrySpend(200, 800, kSentHistorySeconds + 0.06));
 }
 
 }  // namespace

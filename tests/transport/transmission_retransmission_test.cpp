@@ -121,22 +121,23 @@ TEST_F(RetransmissionTest, ANackIsAnsweredWithTheSamePacketsToTheAskingPeerOnlyW
     asking.received.clear();
     other.received.clear();
 
-    // Eight packets of 112 bytes: a quarter is two of them. The last number
-    // was never sent.
+    // Eight packets of 112 bytes: half is four of them. The last number was
+    // never sent.
     const std::vector<uint16_t> lost = {SequenceOf(sent[1]), SequenceOf(sent[2]), SequenceOf(sent[3]),
+                                        SequenceOf(sent[4]), SequenceOf(sent[5]),
                                         static_cast<uint16_t>(SequenceOf(sent[7]) + 100)};
     ASSERT_TRUE(SendFrom(asking.RtcpFd(), transmission.GetLocalVideoPort() + 1,
                          NackCompound(0x5151, transmission.VideoSessionForTesting()->GetLocalSSRC(), lost)));
-    for (int round = 0; round < 10 && VideoPackets(asking).size() < 2; ++round) asking.Collect(50);
+    for (int round = 0; round < 10 && VideoPackets(asking).size() < 4; ++round) asking.Collect(50);
     asking.Collect(100);
     other.Collect(100);
-    EXPECT_EQ(VideoPackets(asking), (std::vector<std::vector<uint8_t>>{sent[1], sent[2]}))
+    EXPECT_EQ(VideoPackets(asking), (std::vector<std::vector<uint8_t>>{sent[1], sent[2], sent[3], sent[4]}))
         << "byte for byte: the same sequence numbers and timestamps";
     EXPECT_TRUE(VideoPackets(other).empty());
 
     const PeerTransportStatistics figures = Statistics(transmission, 5);
     EXPECT_EQ(figures.nacksReceived, 1u);
-    EXPECT_EQ(figures.packetsRetransmitted, 2u);
+    EXPECT_EQ(figures.packetsRetransmitted, 4u);
     EXPECT_EQ(figures.retransmissionsRefused, 1u) << "held, but beyond the budget";
     EXPECT_EQ(figures.video.packetsSent, 8u);
     EXPECT_EQ(figures.video.bytesSent, 8u * 112);
