@@ -73,6 +73,7 @@ public:
         frame.output.stride[0] = kVideoWidth * 3;
         return xvid_decore(handle_, XVID_DEC_DECODE, &frame, nullptr);
     }
+    const uint8_t* Picture() const { return picture_.data(); }
 
 private:
     void* handle_ = nullptr;

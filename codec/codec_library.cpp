@@ -3,7 +3,14 @@
 
 #include <xvid.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
+
+unsigned codec::LibraryCpuFlags() {
+    const char* simd = std::getenv("TAVOLIN_CODEC_SIMD");
+    return simd && std::strcmp(simd, "1") == 0 ? kDetectedCpuFlags : kLibraryCpuFlags;
+}
 
 // The library's initialisation rewrites global tables that every encoder and
 // decoder of the process reads while it codes, on any thread: it runs once.
@@ -12,7 +19,7 @@ void InitCodecLibrary() {
     std::call_once(once, [] {
         xvid_gbl_init_t init{};
         init.version = codec::kLibraryVersion;
-        init.cpu_flags = codec::kLibraryCpuFlags;
+        init.cpu_flags = codec::LibraryCpuFlags();
         init.debug = 0;
         xvid_global(nullptr, XVID_GBL_INIT, &init, nullptr);
     });

@@ -12,6 +12,12 @@ constexpr int kLibraryVersion = 0x00010202;
 // Forced CPU flags without any SIMD feature: the library runs its portable
 // routines only, so every machine codes and decodes the same way.
 constexpr unsigned kLibraryCpuFlags = XVID_CPU_FORCE | XVID_CPU_ASM;
+// No flags: the library picks the fastest routines this CPU has.
+constexpr unsigned kDetectedCpuFlags = 0;
+
+// The flags the process initialises the library with: the portable routines,
+// unless the host set TAVOLIN_CODEC_SIMD=1 in the environment.
+unsigned LibraryCpuFlags();
 
 // Pictures cross the library as packed 24-bit blue-green-red rows.
 constexpr int kPictureColourSpace = XVID_CSP_BGR;

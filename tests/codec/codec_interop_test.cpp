@@ -98,6 +98,18 @@ TEST_F(CodecInterop, FfmpegReadsOurStreamWithoutErrors) {
                                     Path("ours.m4v"));
     EXPECT_EQ(count.status, 0);
     EXPECT_EQ(count.output, "160,120," + std::to_string(kOurFrames) + "\n");
+
+    // ffmpeg's pictures are our sources (rows as they were given), so its
+    // decoder reads the quality ours reads.
+    const CommandResult raw = RunCommand(std::string(TAVOLIN_FFMPEG) + " -nostdin -v error -f m4v -i " +
+                                         Path("ours.m4v") + " -pix_fmt bgr24 -f rawvideo " + Path("ours.bgr"));
+    ASSERT_EQ(raw.status, 0) << raw.output;
+    const std::vector<uint8_t> decoded = ReadFile(Path("ours.bgr"));
+    ASSERT_EQ(decoded.size(), static_cast<size_t>(kOurFrames) * kVideoFrameBytes);
+    for (int n = 0; n < kOurFrames; ++n)
+        EXPECT_GE(Psnr(decoded.data() + size_t(n) * kVideoFrameBytes, MovingPicture(n).data(), kVideoFrameBytes),
+                  kMinimumPsnrDb)
+            << "frame " << n;
 }
 
 TEST_F(CodecInterop, WeReadFfmpegsStream) {
