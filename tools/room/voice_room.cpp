@@ -22,6 +22,8 @@ constexpr double kHearingBandHz = 50;
 constexpr int64_t kFirstWindowMicros = 1000000;
 constexpr size_t kSnrWindowSamples = 8000;
 constexpr int kMaxSnrWindows = 15;
+constexpr int64_t kQuietAfterMarkerMicros = 250000;
+constexpr int64_t kQuietAfterArrivalMicros = 100000;
 constexpr int kLocalUser = -1;
 
 template <typename Function>
@@ -158,10 +160,14 @@ VoicePair VoiceRoom::Analyse(const Listener& listener, int speaker) const {
     std::vector<double> snrs;
     const int64_t offset = MarkerOffsetMs(speaker) * int64_t{1000};
     int64_t marker = (heard.startMicros + kFirstWindowMicros - offset) / 1000000 * 1000000 + offset;
+    // Half a second from 100 ms after a marker is heard (250 ms after it was
+    // made when it was never heard): clear of its sound and of the next one's,
+    // which a slow path delays as much.
+    const int64_t windowAfterMarker =
+        std::max<int64_t>(kQuietAfterMarkerMicros, static_cast<int64_t>(pair.latencyMedianMs.value_or(0) * 1000) +
+                                                       kQuietAfterArrivalMicros);
     for (int i = 0; i < kMaxSnrWindows; ++i, marker += 1000000) {
-        // Half a second from 250 ms after a marker: before the next one and
-        // clear of this one's sound (latency well under 250 ms).
-        const int64_t begin = (marker + 250000 - heard.startMicros) * 16 / 1000;
+        const int64_t begin = (marker + windowAfterMarker - heard.startMicros) * 16 / 1000;
         if (begin < 0 || static_cast<size_t>(begin) + kSnrWindowSamples > heard.samples.size()) break;
         snrs.push_back(voice::ToneSnrInBandDb(heard.samples, static_cast<size_t>(begin), kSnrWindowSamples,
                                               ToneFrequencyHz(speaker), kHearingBandHz, others));
