@@ -25,6 +25,7 @@
 #ifndef TAVOLIN_TAVOLIN_H
 #define TAVOLIN_TAVOLIN_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -433,6 +434,41 @@ int TavolinAddSyntheticSpeaker(const char* name, TavolinSpeakerCallback callback
 /* Removes one synthetic device; an engine using it sees the device vanish. */
 int TavolinRemoveSyntheticAudioDevice(const char* name);
 void TavolinRemoveSyntheticAudioDevices(void);
+
+/* ---- Hop trace ------------------------------------------------------------
+ * Where a video frame's time goes between camera and remote view, for
+ * diagnosis (tavolin-room --trace). While tracing, every engine of the
+ * process records each hop a frame passes, keyed by the receiving engine, the
+ * sender's video source and the frame's RTP timestamp. Off, it costs one
+ * atomic load per hop. */
+enum TavolinHop {
+    kTavolinHopCaptured = 0, /* capture thread: the frame is stored in the ring */
+    kTavolinHopTaken,        /* engine thread: taken out of the ring */
+    kTavolinHopCoded,        /* the encoder handed on its bits */
+    kTavolinHopSent,         /* a fragment is handed to the socket (per fragment) */
+    kTavolinHopReceived,     /* poll thread: a fragment came from the socket (per fragment) */
+    kTavolinHopQueued,       /* poll thread: handed to the receive queue (per fragment) */
+    kTavolinHopDrained,      /* engine thread: taken from the queue (per fragment) */
+    kTavolinHopAssembled,    /* the frame's fragments joined, at the decoder's entry */
+    kTavolinHopDecoded,      /* the decoder has a picture for the host */
+    kTavolinHopDrawn,        /* the host's DrawFrame returned */
+    kTavolinHopCount
+};
+
+/* Sending hops carry no receiver (0); fragment hops come once per fragment. */
+typedef struct TavolinHopRecord {
+    int64_t nanoseconds; /* CLOCK_MONOTONIC */
+    uint32_t receiver;   /* the receiving engine's local video port; 0 on the sending side */
+    uint32_t sender;     /* the sender's video SSRC */
+    uint32_t timestamp;  /* the frame's RTP timestamp */
+    uint32_t hop;        /* a TavolinHop */
+} TavolinHopRecord;
+
+/* on != 0 empties the record and starts tracing; 0 stops it. Returns the
+ * number of records that did not fit since tracing last started. */
+uint64_t TavolinSetHopTrace(int on);
+/* Moves up to capacity records, oldest first, into records; returns how many. */
+size_t TavolinTakeHopTrace(TavolinHopRecord* records, size_t capacity);
 
 #ifdef __cplusplus
 } /* extern "C" */
