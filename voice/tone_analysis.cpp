@@ -11,8 +11,10 @@ namespace voice {
 namespace {
 
 constexpr int64_t kMicrosPerSecond = 1000000;
-// Markers are looked for in the 500 ms after they were made.
-constexpr int64_t kSearchSamples = kSampleRateHz / 2;
+// Markers are looked for in the 900 ms after they were made: a crowded room
+// on two cores delays them past half a second, and the next one comes a
+// second later.
+constexpr int64_t kSearchSamples = kSampleRateHz * 9 / 10;
 // Envelope analysis: 20 ms Hann windows every 1 ms.
 constexpr int kEnvelopeWindow = kSampleRateHz / 50;
 constexpr int kEnvelopeHop = kSampleRateHz / 1000;
