@@ -10,11 +10,15 @@
 
 namespace voice {
 
-// Sixteen tones 100 Hz or more apart that the voice codec passes with 22 dB
-// or more of signal to noise (measured at -24 dBFS), one per player.
+// Sixteen tones 100 Hz or more apart that the voice codec passes with 28 dB
+// or more of signal to noise whatever the tone's phase at the first frame
+// (measured at -24 dBFS with the once-a-second marker, every 23rd sample of
+// a frame). A pure tone is hard for the codec: at many frequencies, e.g.
+// 1100 or 1300 Hz, some phases leave only 2-10 dB, and which phase a call
+// gets depends on when it starts.
 inline constexpr int kDistinctTones = 16;
-inline constexpr int kDistinctToneFrequenciesHz[kDistinctTones] = {300,  500,  700,  900,  1100, 1300, 1500, 2100,
-                                                                   1700, 1800, 1600, 2200, 2700, 3000, 3200, 3400};
+inline constexpr int kDistinctToneFrequenciesHz[kDistinctTones] = {850,  1050, 1150, 1250, 1950, 2100, 2350, 2450,
+                                                                   2550, 2700, 2950, 3050, 3200, 3450, 3650, 3950};
 
 // Sound with the CLOCK_MONOTONIC time of its first sample, 16 kHz mono.
 struct Recording {

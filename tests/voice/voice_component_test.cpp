@@ -158,7 +158,8 @@ TEST_F(VoiceComponent, SendsThirtyMillisecondFramesFromTheMicrophoneWhileSending
 // synthetic speaker.
 TEST_F(VoiceComponent, PlaysWhatAnotherComponentSentThroughTheSelectedSpeaker) {
     Heard heard;
-    ASSERT_EQ(1, TavolinAddSyntheticMicrophone("tone", TAVOLIN_MIC_TONE, 700, -1, 0));
+    const int toneHz = voice::kDistinctToneFrequenciesHz[0];
+    ASSERT_EQ(1, TavolinAddSyntheticMicrophone("tone", TAVOLIN_MIC_TONE, toneHz, -1, 0));
     ASSERT_EQ(1, TavolinAddSyntheticSpeaker("ear", &OnHeard, &heard, nullptr, 0));
     ASSERT_EQ(1, TavolinSelectVoiceDevice(&engine, TAVOLIN_VOICE_MICROPHONE, "tone"));
     ASSERT_EQ(1, TavolinSelectVoiceDevice(&engine, TAVOLIN_VOICE_SPEAKER, "ear"));
@@ -174,7 +175,7 @@ TEST_F(VoiceComponent, PlaysWhatAnotherComponentSentThroughTheSelectedSpeaker) {
         6s));
     std::lock_guard lock(heard.lock);
     const auto& samples = heard.recording.samples;
-    EXPECT_GT(voice::ToneSnrDb(samples, samples.size() - 2 * voice::kSampleRateHz, voice::kSampleRateHz, 700), 20.0);
+    EXPECT_GT(voice::ToneSnrDb(samples, samples.size() - 2 * voice::kSampleRateHz, voice::kSampleRateHz, toneHz), 20.0);
     EXPECT_GT(component->GetLevel(kRemote, 9), 0);
 }
 

@@ -112,7 +112,7 @@ TEST_F(VoiceLoopback, EachPlayerHearsTheOthersToneCleanlyAndSoon) {
     struct Voice {
         int id, frequencyHz, markerOffsetMs;
     };
-    const Voice voices[] = {{1, 700, 100}, {2, 1100, 600}};
+    const Voice voices[] = {{1, voice::kDistinctToneFrequenciesHz[0], 100}, {2, voice::kDistinctToneFrequenciesHz[1], 600}};
     Ear ears[2];
     for (int i = 0; i < 2; ++i) {
         const std::string id = std::to_string(voices[i].id);
