@@ -2,6 +2,7 @@
 // wrap, measured in the same run: encode, decode, and the whole path from a
 // picture through fragments and reassembly to a decoded picture.
 #include "bench/bare_video_codec.h"
+#include "bench/moving_scene.h"
 #include "bench/ratio_reporter.h"
 #include "codec/codec_library.h"
 #include "codec/frame_assembler.h"
@@ -24,17 +25,9 @@ namespace {
 using bench::BareDecoder;
 using bench::BareEncoder;
 
-constexpr int kSceneFrames = 54;  // two groups of pictures under the engine's policy
-constexpr int kKeyFrameEvery = 27;
-
-const std::vector<codec_test::Picture>& Scene() {
-    static const std::vector<codec_test::Picture> scene = [] {
-        std::vector<codec_test::Picture> pictures;
-        for (int n = 0; n < kSceneFrames; ++n) pictures.push_back(codec_test::MovingPicture(n));
-        return pictures;
-    }();
-    return scene;
-}
+using bench::kKeyFrameEvery;
+using bench::kSceneFrames;
+using bench::Scene;
 
 const std::vector<codec_test::CodedFrame>& CodedScene() {
     static const std::vector<codec_test::CodedFrame> coded = [] {

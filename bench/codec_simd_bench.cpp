@@ -3,6 +3,7 @@
 // scene under the engine's key-frame policy, alternating in one run, and the
 // pictures' quality under each.
 #include "bench/bare_video_codec.h"
+#include "bench/moving_scene.h"
 #include "bench/ratio_reporter.h"
 #include "codec/codec_library.h"
 #include "tests/codec/support/synthetic_video.h"
@@ -14,17 +15,9 @@
 #include <vector>
 
 namespace {
-constexpr int kSceneFrames = 54;
-constexpr int kKeyFrameEvery = 27;
-
-const std::vector<codec_test::Picture>& Scene() {
-    static const std::vector<codec_test::Picture> scene = [] {
-        std::vector<codec_test::Picture> pictures;
-        for (int n = 0; n < kSceneFrames; ++n) pictures.push_back(codec_test::MovingPicture(n));
-        return pictures;
-    }();
-    return scene;
-}
+using bench::kKeyFrameEvery;
+using bench::kSceneFrames;
+using bench::Scene;
 
 // The library's routine tables are global: switched here between runs, on
 // this one thread, never while anything codes.

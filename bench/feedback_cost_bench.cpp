@@ -16,6 +16,7 @@
 #include "tools/room/address_server_process.h"
 #include "tools/room/impaired_lobby.h"
 #include "tools/room/impairment_relay.h"
+#include "tools/room/linked_engine.h"
 #include "tools/room/tavolin_library.h"
 #include "transport/video_retransmission_switch.h"
 
@@ -82,15 +83,6 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     return options;
 }
 
-const room::TavolinLibrary& LinkedEngine() {
-    static int module;
-    static const room::TavolinLibrary library(
-        room::TavolinFunctions{&DllGetClassObjectEx, &TavolinPumpMessages, &TavolinRegisterComponent,
-                               &TavolinAddSyntheticCamera, &TavolinRemoveSyntheticCameras},
-        reinterpret_cast<HINSTANCE>(&module));
-    return library;
-}
-
 // One room, its engines opened with retransmission on or off.
 std::optional<RunFigures> RunRoom(uint16_t serverPort, int players, bool retransmission, double lossPercent) {
     transmission::EnableVideoRetransmission(retransmission);
@@ -101,7 +93,7 @@ std::optional<RunFigures> RunRoom(uint16_t serverPort, int players, bool retrans
     room::ImpairedLobby relayedLobby(relay);
     std::optional<RunFigures> figures;
     {
-        bench::LeanRoom room(LinkedEngine(), players, serverPort, 0, lossPercent > 0 ? &relayedLobby : nullptr);
+        bench::LeanRoom room(room::LinkedEngine(), players, serverPort, 0, lossPercent > 0 ? &relayedLobby : nullptr);
         std::string error;
         if (room.StartAndWait(&error)) {
             std::this_thread::sleep_for(kWarmUp);

@@ -5,6 +5,7 @@
 // packet goes back to its pool.
 #include "tools/room/address_server_process.h"
 #include "tools/room/lobby.h"
+#include "tools/room/linked_engine.h"
 #include "tools/room/room.h"
 #include "tools/room/voice_room.h"
 #include "transport/rtp/rtp_packet_pool.h"
@@ -158,15 +159,6 @@ private:
     std::mt19937 random_{7};
 };
 
-const room::TavolinLibrary& Library() {
-    static int module;
-    static const room::TavolinLibrary library(
-        room::TavolinFunctions{&DllGetClassObjectEx, &TavolinPumpMessages, &TavolinRegisterComponent,
-                               &TavolinAddSyntheticCamera, &TavolinRemoveSyntheticCameras},
-        reinterpret_cast<HINSTANCE>(&module));
-    return library;
-}
-
 TEST(Flood, VideoAndVoiceKeepFlowingWhileAStrangerFloodsEveryPort) {
     std::string error;
     const auto server = room::AddressServerProcess::Start(TAVOLIN_DEFAULT_ADDRD, &error);
@@ -182,7 +174,7 @@ TEST(Flood, VideoAndVoiceKeepFlowingWhileAStrangerFloodsEveryPort) {
     for (int id = 1; id <= kPlayers; ++id)
         players.push_back(room::SyntheticCameraPlayer(id, room::kLoopbackAddress, room::kLoopbackAddress, server->Port()));
 
-    room::Room room(Library(), std::move(players), kPlayers, lobby);
+    room::Room room(room::LinkedEngine(), std::move(players), kPlayers, lobby);
     ASSERT_TRUE(room.Start(&error)) << error;
     for (int id = 1; id <= kPlayers; ++id) room.Post(id, voice.StartTask(id));
     ASSERT_TRUE(room.WaitFor([&] { return room.Status().pairsWithVideo == kPlayers && voice.FramesPlayed() > 0; }, 15s));

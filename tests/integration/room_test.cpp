@@ -6,6 +6,7 @@
 #include "tools/room/address_server_process.h"
 #include "tools/room/impaired_lobby.h"
 #include "tools/room/lobby.h"
+#include "tools/room/linked_engine.h"
 #include "tools/room/room.h"
 #include "transport/rtp/rtp_packet_pool.h"
 
@@ -49,16 +50,7 @@ protected:
         EXPECT_EQ(now.acquired - before_.acquired, now.released - before_.released);
     }
 
-    static const room::TavolinLibrary& Library() {
-        static int module;
-        static const room::TavolinLibrary library(
-            room::TavolinFunctions{&DllGetClassObjectEx, &TavolinPumpMessages, &TavolinRegisterComponent,
-                                   &TavolinAddSyntheticCamera, &TavolinRemoveSyntheticCameras},
-            reinterpret_cast<HINSTANCE>(&module));
-        return library;
-    }
-
-    std::unique_ptr<room::AddressServerProcess> server_;
+        std::unique_ptr<room::AddressServerProcess> server_;
     room::SharedLobby lobby_;
     rtp::RTPPacketPool::Totals before_{};
 };
@@ -67,7 +59,7 @@ TEST_F(RoomTest, ThreePlayersSeeEachOtherForEightSeconds) {
     constexpr int kPlayers = 3;
     room::RoomReport report;
     {
-        Room room(Library(), Players(kPlayers), kPlayers, lobby_);
+        Room room(room::LinkedEngine(), Players(kPlayers), kPlayers, lobby_);
         std::string error;
         ASSERT_TRUE(room.Start(&error)) << error;
         std::this_thread::sleep_for(8s);
@@ -100,7 +92,7 @@ TEST_F(RoomTest, ARemovedPlayerIsNotDrawnAndComesBackFromTheNextKeyFrame) {
     uint64_t drawnBeforeReturn = 0;
     std::vector<room::DrawSample> seenOfTwo;
     {
-        Room room(Library(), Players(2), 2, lobby_);
+        Room room(room::LinkedEngine(), Players(2), 2, lobby_);
         std::string error;
         ASSERT_TRUE(room.Start(&error)) << error;
         ASSERT_TRUE(room.WaitFor([&] { return room.PlayerById(1).DrawnFrom(2) >= 15; }, 10s));
@@ -173,7 +165,7 @@ TEST_F(RoomTest, ThreePlayersThroughALossyRelayRecoverWhatWasLost) {
     settings.duplicatePercent = 2;
     settings.seed = 11;
     room::ImpairmentRelay relay(settings);
-    const room::RoomReport report = RunImpaired(Library(), Players(kPlayers), relay, 6s);
+    const room::RoomReport report = RunImpaired(room::LinkedEngine(), Players(kPlayers), relay, 6s);
     EXPECT_TRUE(report.EveryViewerSawEverySender());
     uint64_t received = 0, dropped = 0, recovered = 0;
     for (int from = 1; from <= kPlayers; ++from) {
@@ -209,7 +201,7 @@ TEST_F(RoomTest, WithoutFeedbackVideoStillFlowsFromKeyFrameToKeyFrame) {
     settings.dropFeedback = true;
     settings.seed = 5;
     room::ImpairmentRelay relay(settings);
-    const room::RoomReport report = RunImpaired(Library(), Players(kPlayers), relay, 6s);
+    const room::RoomReport report = RunImpaired(room::LinkedEngine(), Players(kPlayers), relay, 6s);
     EXPECT_TRUE(report.EveryViewerSawEverySender());
     uint64_t feedbackDropped = 0;
     for (int viewer = 1; viewer <= kPlayers; ++viewer) {

@@ -5,6 +5,7 @@
 #include "tools/room/hop_table.h"
 #include "tools/room/lobby.h"
 #include "tools/room/room.h"
+#include "tools/room/linked_engine.h"
 
 #include <tavolin/tavolin.h>
 
@@ -25,15 +26,6 @@ constexpr size_t kOrder[] = {kTavolinHopCaptured, kTavolinHopTaken,    kTavolinH
                              room::kLastSent,     kTavolinHopReceived, kTavolinHopQueued,   kTavolinHopDrained,
                              kTavolinHopAssembled, kTavolinHopDecoded, kTavolinHopDrawn};
 
-const room::TavolinLibrary& Library() {
-    static int module;
-    static const room::TavolinLibrary library(
-        room::TavolinFunctions{&DllGetClassObjectEx, &TavolinPumpMessages, &TavolinRegisterComponent,
-                               &TavolinAddSyntheticCamera, &TavolinRemoveSyntheticCameras},
-        reinterpret_cast<HINSTANCE>(&module));
-    return library;
-}
-
 std::vector<TavolinHopRecord> TakeAll() {
     std::vector<TavolinHopRecord> records(size_t{1} << 16);
     records.resize(TavolinTakeHopTrace(records.data(), records.size()));
@@ -46,7 +38,7 @@ uint64_t RunRoom(uint16_t serverPort, bool trace, std::chrono::seconds seconds) 
     for (int id = 1; id <= kPlayers; ++id)
         players.push_back(room::SyntheticCameraPlayer(id, room::kLoopbackAddress, room::kLoopbackAddress, serverPort));
     room::SharedLobby lobby;
-    room::Room room(Library(), std::move(players), kPlayers, lobby);
+    room::Room room(room::LinkedEngine(), std::move(players), kPlayers, lobby);
     TavolinSetHopTrace(trace ? 1 : 0);
     std::string error;
     EXPECT_TRUE(room.Start(&error)) << error;
