@@ -134,16 +134,25 @@ void JitterBuffer::Drop(Slot& slot) {
 }
 
 // More frames waiting than the target delay needs at every tick for a
-// while: the delay grew during a stall and can come down by a frame. The
-// target needs its own frames plus one that arrives between two ticks.
+// while: the delay grew during a stall and can come down by that surplus.
+// The target needs its own frames plus one that arrives between two ticks.
 bool JitterBuffer::TooDeep() {
+    if (skipsPending_ > 0) {
+        if (++ticksSinceSkip_ < kSkipSpacingTicks) return false;
+        ticksSinceSkip_ = 0;
+        --skipsPending_;
+        return true;
+    }
     const int targetFrames = (targetDelayMs_ + kFrameMs - 1) / kFrameMs + 1;
     fewestBuffered_ = std::min(fewestBuffered_, buffered_);
     if (++windowTicks_ < kShrinkWindowTicks) return false;
-    const bool surplus = fewestBuffered_ > targetFrames;
+    const int surplus = fewestBuffered_ - targetFrames;
     windowTicks_ = 0;
     fewestBuffered_ = kJitterSlots;
-    return surplus;
+    if (surplus <= 0) return false;
+    skipsPending_ = surplus - 1;
+    ticksSinceSkip_ = 0;
+    return true;
 }
 
 }  // namespace voice

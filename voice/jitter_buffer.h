@@ -31,8 +31,11 @@ inline constexpr int kOutlierShare = 32;
 // Stretches with nothing buffered before playout falls quiet.
 inline constexpr int kMaxStretchFrames = kMaxTargetDelayMs / kFrameMs + 1;
 // When the buffer held more frames than its target delay needs at every
-// playout tick of this span (1.5 s), one frame is skipped to shorten it.
+// playout tick of this span (1.5 s), that surplus is skipped, one frame
+// every kSkipSpacingTicks (90 ms): a stall's backlog is gone within a
+// second or two, each skip a single frame's seam.
 inline constexpr int kShrinkWindowTicks = 50;
+inline constexpr int kSkipSpacingTicks = 3;
 // A sequence number this far from the playout position starts a new stream
 // (the sender restarted) instead of counting as late or early.
 inline constexpr int kResyncDistance = 100;
@@ -87,6 +90,8 @@ private:
     int stretches_ = 0;
     int windowTicks_ = 0;
     int fewestBuffered_ = kJitterSlots;
+    int skipsPending_ = 0;
+    int ticksSinceSkip_ = 0;
 
     // Transit = arrival - sequence x 30 ms, on an unwrapped sequence count.
     bool haveReference_ = false;
