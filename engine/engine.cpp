@@ -92,11 +92,12 @@ int CTavolinEngineImpl::Create(HINSTANCE instance, uint32_t serverAddress, int s
             return 0;
         }
 
+        // The tag is set before the component starts: its frames may come from any thread.
+        m_nVoicePayloadTag = kVoicePayloadTag;
         CreateRegisteredComponent(CLSID_TavolinAudioEngine, IID_ITavolinAudioEngine,
                                   reinterpret_cast<void**>(&m_AudioEngine));
         if (m_AudioEngine) m_AudioEngine->Init(m_hWnd, m_hWnd, static_cast<ITavolinAudioSink*>(this));
         if (m_AudioEngine) m_AudioEngine->SetEngine(static_cast<ITavolinEngine*>(this));
-        m_nVoicePayloadTag = kVoicePayloadTag;
 
         if (receiveOnly == 0) {
             m_CapZephra.SetLogSink(m_pLog);

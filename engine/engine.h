@@ -74,6 +74,8 @@ public:
     // ITavolinVideoSink: cuts a coded frame into numbered fragments.
     void OnEncodedVideo(const uint8_t* data, int keyFrame, int length) override;
     // ITavolinAudioSink: frames a 50-byte voice frame as a tagged payload.
+    // Any thread between the component's Init and Destroy: the voice session
+    // sends under its own lock.
     void OnEncodedAudio(const uint8_t* data, int length) override;
 
     // Reached through the user records.

@@ -2,6 +2,8 @@
 // from them when a host asks.
 #pragma once
 
+#include <atomic>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -19,13 +21,21 @@ private:
 };
 
 // RTP packets and their bytes (header included) of one medium.
+// Atomic: voice is counted on the thread of the component that sends it.
 struct PacketCount {
     static constexpr size_t kRtpHeaderBytes = 12;
-    uint64_t packets = 0;
-    uint64_t bytes = 0;
+    std::atomic<uint64_t> packets{0};
+    std::atomic<uint64_t> bytes{0};
+    PacketCount() = default;
+    PacketCount(const PacketCount& other) { *this = other; }
+    PacketCount& operator=(const PacketCount& other) {
+        packets = other.packets.load();
+        bytes = other.bytes.load();
+        return *this;
+    }
     void Add(size_t payloadBytes) {
-        ++packets;
-        bytes += payloadBytes + kRtpHeaderBytes;
+        packets.fetch_add(1, std::memory_order_relaxed);
+        bytes.fetch_add(payloadBytes + kRtpHeaderBytes, std::memory_order_relaxed);
     }
 };
 

@@ -40,7 +40,8 @@ public:
     virtual bool Start(std::string* error) = 0;
     // Whether a microphone may cancel this speaker's echo through the probe.
     virtual bool HasEchoProbe() const { return false; }
-    // Sound to be heard now; monotonicMicros is CLOCK_MONOTONIC at its first sample.
+    // Sound due now; monotonicMicros is the CLOCK_MONOTONIC time it is due at
+    // (the playout clock's, which a late tick catches up on).
     virtual void Play(const int16_t* samples, int count, int64_t monotonicMicros) = 0;
     virtual bool Failed(std::string* error) = 0;
     virtual void Stop() = 0;

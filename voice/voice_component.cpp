@@ -14,7 +14,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr UINT kMsgVoiceOut = 0x0400 + 0x2C1;  // WM_USER-based, private to the component's window
+constexpr UINT kMsgLogOut = 0x0400 + 0x2C1;  // WM_USER-based, private to the component's window
 constexpr auto kTick = std::chrono::milliseconds(kFrameMs);
 // A playout thread that fell this far behind restarts its clock instead of
 // rendering the missed ticks in a burst.
@@ -89,7 +89,7 @@ int CVoiceEngine::SetEngine(ITavolinEngine* engine) {
 
 int CVoiceEngine::Destroy() {
     UnregisterComponent(this);
-    sending_ = false;  // what is still queued is not sent any more
+    sending_ = false;
     if (playout_.joinable()) {
         {
             std::lock_guard lock(stopLock_);
@@ -99,14 +99,13 @@ int CVoiceEngine::Destroy() {
         playout_.join();  // the playout thread closes the devices on its way out
     }
     if (window_) {
-        DeliverQueued();  // log texts of the devices' last moments
+        DeliverLogs();  // log texts of the devices' last moments
         DestroyWindow(window_);
         UnregisterClassA(className_.c_str(), nullptr);
         window_ = nullptr;
     }
     {
-        std::lock_guard lock(outLock_);
-        outFrames_.clear();
+        std::lock_guard lock(logLock_);
         outLogs_.clear();
     }
     std::lock_guard lock(usersLock_);
@@ -184,17 +183,14 @@ void CVoiceEngine::SelectDevice(DeviceKind kind, const std::string& name) {
 }
 
 void CVoiceEngine::SetLogSink(ITavolinLogSink* sink) {
-    std::lock_guard lock(outLock_);
+    std::lock_guard lock(logLock_);
     logSink_ = sink;
 }
 
 bool CVoiceEngine::GetStats(int userId, TavolinVoiceStats* out) {
     *out = TavolinVoiceStats{};
     if (userId == kLocalUser) {
-        {
-            std::lock_guard lock(outLock_);
-            out->framesSent = framesSent_;
-        }
+        out->framesSent = framesSent_;
         std::lock_guard lock(usersLock_);
         out->droppedWrongLength = droppedWrongLength_;
         out->droppedUnknownUser = droppedUnknownUser_;
@@ -221,34 +217,23 @@ bool CVoiceEngine::GetStats(int userId, TavolinVoiceStats* out) {
 
 LRESULT CVoiceEngine::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* self = reinterpret_cast<CVoiceEngine*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (message != kMsgVoiceOut || !self) return DefWindowProcA(window, message, wParam, lParam);
-    self->DeliverQueued();
+    if (message != kMsgLogOut || !self) return DefWindowProcA(window, message, wParam, lParam);
+    self->DeliverLogs();
     return 1;
 }
 
-// Nothing is called with outLock_ held: the sink sends, the log sink is the host's.
-void CVoiceEngine::DeliverQueued() {
+// Nothing is called with logLock_ held: the log sink is the host's.
+void CVoiceEngine::DeliverLogs() {
     for (;;) {
-        std::array<uint8_t, kFrameBytes> frame;
         std::string text;
         ITavolinLogSink* logSink = nullptr;
-        bool haveFrame = false;
         {
-            std::lock_guard lock(outLock_);
-            if (!outLogs_.empty()) {
-                text = std::move(outLogs_.front());
-                outLogs_.pop_front();
-                logSink = logSink_;
-            } else if (!outFrames_.empty()) {
-                frame = outFrames_.front();
-                outFrames_.pop_front();
-                haveFrame = true;
-                if (sink_ && sending_) ++framesSent_;
-            } else {
-                return;
-            }
+            std::lock_guard lock(logLock_);
+            if (outLogs_.empty()) return;
+            text = std::move(outLogs_.front());
+            outLogs_.pop_front();
+            logSink = logSink_;
         }
-        if (haveFrame && sink_ && sending_) sink_->OnEncodedAudio(frame.data(), static_cast<int>(frame.size()));
         if (logSink) logSink->Log("%s", text.c_str());
     }
 }
@@ -256,10 +241,10 @@ void CVoiceEngine::DeliverQueued() {
 // Any thread: the text is logged from the engine thread.
 void CVoiceEngine::Log(std::string text) {
     {
-        std::lock_guard lock(outLock_);
+        std::lock_guard lock(logLock_);
         outLogs_.push_back(std::move(text));
     }
-    PostMessageA(window_, kMsgVoiceOut, 0, 0);
+    PostMessageA(window_, kMsgLogOut, 0, 0);
 }
 
 // ---- Microphone thread ------------------------------------------------------
@@ -276,12 +261,10 @@ void CVoiceEngine::OnCapturedSound(const int16_t* samples, int count) {
         localLevel_.Add(captured_.data(), kFrameSamples);
         std::array<uint8_t, kFrameBytes> frame;
         if (!sending_ || !encoder_.Encode(captured_.data(), frame.data())) continue;
-        {
-            std::lock_guard lock(outLock_);
-            if (outFrames_.size() >= kMaxQueuedFrames) outFrames_.pop_front();  // the oldest is stale by now
-            outFrames_.push_back(frame);
-        }
-        PostMessageA(window_, kMsgVoiceOut, 0, 0);
+        // Straight to the wire from here: a frame that waited for a busy
+        // engine thread would reach every listener late.
+        sink_->OnEncodedAudio(frame.data(), static_cast<int>(frame.size()));
+        ++framesSent_;
     }
 }
 
@@ -296,7 +279,7 @@ void CVoiceEngine::PlayoutLoop() {
         lock.unlock();
         const Clock::time_point now = Clock::now();
         if (now - next > kMaxLag) next = now;
-        RenderTick(now);
+        RenderTick(next, now);
         KeepMicrophone(now);
         lock.lock();
     }
@@ -306,14 +289,17 @@ void CVoiceEngine::PlayoutLoop() {
     openSpeaker_.reset();
 }
 
-void CVoiceEngine::RenderTick(Clock::time_point now) {
+// A tick that runs late still renders the frame due at its scheduled time:
+// the sound follows the playout clock, not the thread's lateness, as a
+// device's buffer would play it. Only a restarted clock leaves a gap.
+void CVoiceEngine::RenderTick(Clock::time_point due, Clock::time_point now) {
     std::array<int32_t, kFrameSamples> sum{};
     std::array<int16_t, kFrameSamples> voice;
     bool audible = false;
     {
         std::lock_guard lock(usersLock_);
         for (auto& [id, user] : users_) {
-            if (!user->Render(Millis(now), voice.data())) continue;
+            if (!user->Render(Millis(due), voice.data())) continue;
             audible = true;
             for (int i = 0; i < kFrameSamples; ++i) sum[static_cast<size_t>(i)] += voice[static_cast<size_t>(i)];
         }
@@ -322,7 +308,7 @@ void CVoiceEngine::RenderTick(Clock::time_point now) {
     if (!openSpeaker_) return;
     std::array<int16_t, kFrameSamples> mix;
     MixSaturating(sum.data(), mix.data(), kFrameSamples);
-    openSpeaker_->Play(mix.data(), kFrameSamples, Micros(now));
+    openSpeaker_->Play(mix.data(), kFrameSamples, Micros(due));
 }
 
 // The microphone runs while sending is on; a failed one is retried with a

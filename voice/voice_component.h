@@ -3,9 +3,9 @@
 //
 // Threads:
 // - the engine thread makes every ITavolinAudioEngine call and runs the
-//   component's own hidden window, from which encoded frames reach the
-//   engine's sink (OnEncodedAudio) and log texts reach the host;
-// - the microphone's thread codes sound into frames and posts them;
+//   component's own hidden window, from which log texts reach the host;
+// - the microphone's thread codes sound into frames and hands each to the
+//   engine's sink (OnEncodedAudio, which may be called from any thread);
 // - the playout thread, every 30 ms, takes one frame per remote user from
 //   the jitter buffers, decodes, mixes and plays it, and opens, watches and
 //   reopens the devices. No device work ever blocks the engine thread.
@@ -36,8 +36,6 @@ namespace voice {
 
 // At most this many remote users are heard (the engine has 15).
 inline constexpr size_t kMaxRemoteUsers = 15;
-// Encoded frames waiting for the engine thread; more means it is stalled.
-inline constexpr size_t kMaxQueuedFrames = 16;
 // Waits before a failed device is tried again: doubling from 1 s to 16 s.
 inline constexpr std::chrono::milliseconds kFirstRetry{1000};
 inline constexpr std::chrono::milliseconds kLongestRetry{16000};
@@ -77,11 +75,11 @@ private:
     };
 
     static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    void DeliverQueued();
+    void DeliverLogs();
     void Log(std::string text);
 
     void PlayoutLoop();
-    void RenderTick(std::chrono::steady_clock::time_point now);
+    void RenderTick(std::chrono::steady_clock::time_point due, std::chrono::steady_clock::time_point now);
     void KeepMicrophone(std::chrono::steady_clock::time_point now);
     void KeepSpeaker(std::chrono::steady_clock::time_point now, bool needed);
     void OnDeviceFailed(DeviceState& state, const char* what, const std::string& why,
@@ -92,18 +90,18 @@ private:
 
     std::atomic<ULONG> refCount_{1};
 
-    // Engine thread only.
+    // Engine thread only; sink_ is also read by the microphone's thread, which
+    // runs only between Init and Destroy.
     HWND window_ = nullptr;
     std::string className_;
     ITavolinAudioSink* sink_ = nullptr;
     ITavolinEngine* engine_ = nullptr;
 
-    // Frames and log texts on their way to the engine thread.
-    std::mutex outLock_;
-    std::deque<std::array<uint8_t, kFrameBytes>> outFrames_;
+    // Log texts on their way to the engine thread.
+    std::mutex logLock_;
     std::deque<std::string> outLogs_;
     ITavolinLogSink* logSink_ = nullptr;
-    uint64_t framesSent_ = 0;
+    std::atomic<uint64_t> framesSent_{0};
 
     // Remote users: PlayAudio and RemoveUser on the engine thread, Render on
     // the playout thread, GetLevel and stats on either.
