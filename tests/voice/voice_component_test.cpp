@@ -45,12 +45,25 @@ public:
     std::set<int> users{kRemote};
 };
 
+// Frames arrive on the microphone's thread while the test reads them.
 class FrameSink : public ITavolinAudioSink {
 public:
     void OnEncodedAudio(const uint8_t* data, int length) override {
-        frames.emplace_back(data, data + length);
+        std::lock_guard lock(lock_);
+        frames_.emplace_back(data, data + length);
     }
-    std::vector<std::vector<uint8_t>> frames;  // engine thread only
+    std::vector<std::vector<uint8_t>> Frames() {
+        std::lock_guard lock(lock_);
+        return frames_;
+    }
+    size_t Count() {
+        std::lock_guard lock(lock_);
+        return frames_.size();
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<std::vector<uint8_t>> frames_;
 };
 
 struct Heard {
@@ -128,29 +141,30 @@ TEST_F(VoiceComponent, SendsThirtyMillisecondFramesFromTheMicrophoneWhileSending
     ASSERT_EQ(1, TavolinAddSyntheticMicrophone("tone", TAVOLIN_MIC_TONE, 500, -1, 0));
     ASSERT_EQ(1, TavolinSelectVoiceDevice(&engine, TAVOLIN_VOICE_MICROPHONE, "tone"));
     PumpUntil([] { return false; }, 200ms);
-    EXPECT_TRUE(sink.frames.empty()) << "frames before StartSend";
+    EXPECT_EQ(0u, sink.Count()) << "frames before StartSend";
     component->StartSend();
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(PumpUntil([&] { return sink.frames.size() >= 34; }, 3s));
+    ASSERT_TRUE(PumpUntil([&] { return sink.Count() >= 34; }, 3s));
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(seconds, 1.0 + 0.3);  // 33 frames a second, after the microphone opened
-    for (size_t i = 1; i < sink.frames.size(); ++i) {
-        ASSERT_EQ(50u, sink.frames[i].size());
-        const auto previous = voice::ParseFrame(sink.frames[i - 1].data(), 50);
-        const auto current = voice::ParseFrame(sink.frames[i].data(), 50);
+    const auto frames = sink.Frames();
+    for (size_t i = 1; i < frames.size(); ++i) {
+        ASSERT_EQ(50u, frames[i].size());
+        const auto previous = voice::ParseFrame(frames[i - 1].data(), 50);
+        const auto current = voice::ParseFrame(frames[i].data(), 50);
         ASSERT_TRUE(previous && current);
         EXPECT_EQ(static_cast<uint16_t>(previous->sequence + 1), current->sequence);
     }
     const int level = component->GetLevel(-1, 9);
     EXPECT_GE(level, 4);  // -24 dBFS tone: 9 x 36/60, rounded
     EXPECT_LE(level, 6);
-    EXPECT_EQ(sink.frames.size(), Stats(-1).framesSent);
 
     component->StopSend();
     PumpUntil([] { return false; }, 100ms);
-    const size_t sent = sink.frames.size();
+    const size_t sent = sink.Count();
     PumpUntil([] { return false; }, 300ms);
-    EXPECT_EQ(sent, sink.frames.size());
+    EXPECT_EQ(sent, sink.Count());
+    EXPECT_EQ(sent, Stats(-1).framesSent);
     EXPECT_EQ(0, component->GetLevel(-1, 9));
 }
 
@@ -167,8 +181,8 @@ TEST_F(VoiceComponent, PlaysWhatAnotherComponentSentThroughTheSelectedSpeaker) {
     size_t played = 0;
     ASSERT_TRUE(PumpUntil(
         [&] {
-            for (; played < sink.frames.size(); ++played)
-                component->PlayAudio(kRemote, sink.frames[played].data(), 50);
+            const auto frames = sink.Frames();
+            for (; played < frames.size(); ++played) component->PlayAudio(kRemote, frames[played].data(), 50);
             std::lock_guard lock(heard.lock);
             return heard.recording.samples.size() >= 3 * voice::kSampleRateHz;
         },
@@ -185,21 +199,21 @@ TEST_F(VoiceComponent, ABrokenOrRemovedMicrophoneIsLoggedSendsNothingAndIsUsedAg
     component->StartSend();
     ASSERT_TRUE(PumpUntil([&] { return log.Count("Voice: microphone \"broken\" failed: broken fails to start") == 1; },
                           2s));
-    EXPECT_TRUE(sink.frames.empty());
+    EXPECT_EQ(0u, sink.Count());
 
     ASSERT_EQ(1, TavolinAddSyntheticMicrophone("tone", TAVOLIN_MIC_TONE, 500, -1, 0));
     ASSERT_EQ(1, TavolinSelectVoiceDevice(&engine, TAVOLIN_VOICE_MICROPHONE, "tone"));
-    ASSERT_TRUE(PumpUntil([&] { return sink.frames.size() >= 5; }, 2s));
+    ASSERT_TRUE(PumpUntil([&] { return sink.Count() >= 5; }, 2s));
     ASSERT_EQ(1, TavolinRemoveSyntheticAudioDevice("tone"));
     ASSERT_TRUE(PumpUntil([&] { return log.Count("Voice: microphone \"tone\" failed: tone was removed") == 1; }, 2s));
     PumpUntil([] { return false; }, 100ms);
-    const size_t before = sink.frames.size();
+    const size_t before = sink.Count();
     PumpUntil([] { return false; }, 300ms);
-    EXPECT_EQ(before, sink.frames.size()) << "frames from a removed microphone";
+    EXPECT_EQ(before, sink.Count()) << "frames from a removed microphone";
 
     ASSERT_EQ(1, TavolinAddSyntheticMicrophone("tone", TAVOLIN_MIC_TONE, 500, -1, 0));
     ASSERT_TRUE(PumpUntil([&] { return log.Count("Voice: microphone \"tone\" works again") == 1; }, 3s));
-    ASSERT_TRUE(PumpUntil([&] { return sink.frames.size() >= before + 5; }, 2s));
+    ASSERT_TRUE(PumpUntil([&] { return sink.Count() >= before + 5; }, 2s));
 }
 
 TEST_F(VoiceComponent, WithoutASpeakerItKeepsReceiving) {
