@@ -1,5 +1,6 @@
 #include "voice/synthetic_audio.h"
 
+#include "voice/test_signal.h"
 #include "voice/voice_frame.h"
 #include "voice/wav_file.h"
 
@@ -18,7 +19,6 @@ namespace {
 
 constexpr double kToneAmplitude = 2065;  // -24 dBFS: sixteen voices mix without clipping
 constexpr double kMarkerGain = 4;        // the marker stands 12 dB above the signal
-constexpr int64_t kMarkerMicros = 10000;
 constexpr int64_t kMicrosPerSecond = 1000000;
 constexpr int kChunkSamples = kSampleRateHz / 100;  // 10 ms
 constexpr int kMaxFrequencyHz = kSampleRateHz / 2 - 1;

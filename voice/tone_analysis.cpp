@@ -1,5 +1,6 @@
 #include "voice/tone_analysis.h"
 
+#include "voice/test_signal.h"
 #include "voice/voice_frame.h"
 
 #include <algorithm>
@@ -18,7 +19,6 @@ constexpr int64_t kSearchSamples = kSampleRateHz * 9 / 10;
 // Envelope analysis: 20 ms Hann windows every 1 ms.
 constexpr int kEnvelopeWindow = kSampleRateHz / 50;
 constexpr int kEnvelopeHop = kSampleRateHz / 1000;
-constexpr int64_t kMarkerMicros = 10000;
 // A marker peak must stand this far above the second's median envelope.
 constexpr double kMarkerRise = 2.0;
 
@@ -177,7 +177,7 @@ std::vector<int64_t> MarkerLatencies(const Recording& recording, double frequenc
         const double median = sorted[sorted.size() / 2];
         const auto peak = std::max_element(envelope.begin(), envelope.end());
         if (median <= 0 || *peak < kMarkerRise * median) continue;
-        // At the peak the window is centred on the 10 ms burst.
+        // At the peak the window is centred on the burst.
         const int64_t peakSample = begin + (peak - envelope.begin()) * kEnvelopeHop + kEnvelopeWindow / 2;
         const int64_t arrival = recording.startMicros + peakSample * kMicrosPerSecond / kSampleRateHz;
         latencies.push_back(arrival - kMarkerMicros / 2 - emission);

@@ -29,6 +29,9 @@ struct VoicePair {
     uint64_t received = 0;
     uint64_t lost = 0;
     uint64_t concealed = 0;
+    uint64_t late = 0;
+    uint64_t skipped = 0;
+    int jitterDelayMs = 0;
     std::optional<double> latencyMedianMs;
     std::optional<double> latencyP99Ms;
     double toneSnrDb = 0;
