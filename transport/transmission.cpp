@@ -354,7 +354,9 @@ void CTavolinTransmission::OnVideoReceived() { OnPacketReceived(true); }
 // Takes what was queued when the message came, one packet at a time, so that
 // a host that removes users or destroys the engine from a callback finds
 // every other packet still in the queue. Later packets come with a message of
-// their own.
+// their own. Voice that came meanwhile goes before each video packet: a long
+// drain of video (a busy engine thread's backlog, decoding as it goes) would
+// otherwise hold it past its playout time.
 void CTavolinTransmission::OnPacketReceived(bool video) {
     ReceiveQueue& queue = video ? videoQueue : audioQueue;
     EnterCriticalSection(&queue.lock);
@@ -362,6 +364,7 @@ void CTavolinTransmission::OnPacketReceived(bool video) {
     size_t waiting = queue.packets.size();
     LeaveCriticalSection(&queue.lock);
     for (; waiting > 0; --waiting) {
+        if (video && HasQueuedVoice()) OnPacketReceived(false);
         EnterCriticalSection(&queue.lock);
         if (queue.packets.empty()) {
             LeaveCriticalSection(&queue.lock);
@@ -372,6 +375,13 @@ void CTavolinTransmission::OnPacketReceived(bool video) {
         LeaveCriticalSection(&queue.lock);
         DeliverPacket(item, video);
     }
+}
+
+bool CTavolinTransmission::HasQueuedVoice() {
+    EnterCriticalSection(&audioQueue.lock);
+    const bool waiting = !audioQueue.packets.empty();
+    LeaveCriticalSection(&audioQueue.lock);
+    return waiting;
 }
 
 void CTavolinTransmission::DeliverPacket(const QueuedPacket& item, bool video) {

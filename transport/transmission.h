@@ -152,6 +152,7 @@ private:
                     uint16_t* port);
     void QueuePacket(rtp::RTPSourceData* source, rtp::RTPPacket* packet, bool video);
     void OnPacketReceived(bool video);
+    bool HasQueuedVoice();
     void DeliverPacket(const QueuedPacket& item, bool video);
     // sinksGaveBack: the sinks were asked for what they held.
     void CloseSession(std::unique_ptr<CTavolinRTPSession>& session, ReceiveQueue& queue, bool sinksGaveBack);

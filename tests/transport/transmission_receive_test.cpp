@@ -59,6 +59,28 @@ TEST_F(ReceiveTest, OneMessageTakesEverythingQueuedInArrivalOrder) {
     EXPECT_EQ(Voice().GetPacketsInUse(), 0u) << "voice media is given back after the sink read it";
 }
 
+TEST_F(ReceiveTest, VoiceThatCameDuringAVideoDrainGoesBeforeTheRestOfTheVideo) {
+    UdpPeer voiceSide, videoSide, unused;
+    RecordingPacketSink voiceSink, videoSink;
+    AddLoopbackPeer(5, voiceSide, unused, &voiceSink, false);
+    AddLoopbackPeer(6, videoSide, unused, &videoSink, true);
+    window.dispatchReceived = false;
+    SendNumbered(videoSide, transmission.GetLocalVideoPort(), 34, 0x71, 0, 4);
+    ASSERT_TRUE(window.PumpUntil([&] { return transmission.QueuedPacketsForTesting(true) == 4; }, 2000));
+    SendNumbered(voiceSide, transmission.GetLocalAudioPort(), 102, 0x51, 0, 2);
+    ASSERT_TRUE(window.PumpUntil([&] { return transmission.QueuedPacketsForTesting(false) == 2; }, 2000));
+
+    transmission.OnVideoReceived();
+    ASSERT_EQ(voiceSink.audioPayloads.size(), 2u) << "the voice went first";
+    ASSERT_EQ(videoSink.videoPayloads.size(), 4u);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(Number(videoSink.videoPayloads[i]), i);
+    transmission.OnAudioReceived();  // the voice message still to come finds nothing
+    EXPECT_EQ(voiceSink.audioPayloads.size(), 2u);
+    videoSink.ReleaseVideo();
+    EXPECT_EQ(Voice().GetPacketsInUse(), 0u);
+    EXPECT_EQ(Video().GetPacketsInUse(), 0u);
+}
+
 TEST_F(ReceiveTest, EitherPairOfAPeerFindsItAndStrangersAreGivenBack) {
     UdpPeer publicSide, localSide, stranger;
     RecordingPacketSink sink;
