@@ -260,7 +260,7 @@ void CVoiceEngine::OnCapturedSound(const int16_t* samples, int count) {
         capturedCount_ = 0;
         localLevel_.Add(captured_.data(), kFrameSamples);
         std::array<uint8_t, kFrameBytes> frame;
-        if (!sending_ || !encoder_.Encode(captured_.data(), frame.data())) continue;
+        if (!sending_ || !sink_ || !encoder_.Encode(captured_.data(), frame.data())) continue;
         // Straight to the wire from here: a frame that waited for a busy
         // engine thread would reach every listener late.
         sink_->OnEncodedAudio(frame.data(), static_cast<int>(frame.size()));

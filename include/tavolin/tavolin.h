@@ -305,7 +305,10 @@ struct ITavolinStatistics : ITavolinUnknown {
     virtual int GetPeerStatistics(int userId, TavolinPeerStatistics* out) = 0;
 };
 
-/* Implemented by the engine: the audio component hands it 50-byte voice frames. */
+/* Implemented by the engine: the audio component hands it 50-byte voice
+ * frames, from any thread between its Init and Destroy (the library's own
+ * component calls it from the microphone's thread, so that a frame does not
+ * wait for a busy engine thread). */
 struct ITavolinAudioSink {
     virtual void OnEncodedAudio(const uint8_t* data, int length) = 0;
 };
