@@ -3,7 +3,6 @@
 #pragma once
 
 #include <atomic>
-
 #include <cstddef>
 #include <cstdint>
 
