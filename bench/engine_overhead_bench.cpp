@@ -95,6 +95,14 @@ bool RunRoom(const room::TavolinLibrary& library, uint16_t serverPort, int playe
         std::printf("%2d players: no pictures to measure\n", players);
         return false;
     }
+    // The baseline codes whole pictures or nothing: a short one would time the library refusing it.
+    for (const auto* pictures : sequences)
+        for (const auto& picture : *pictures)
+            if (picture.size() != static_cast<size_t>(kVideoFrameBytes)) {
+                std::printf("%2d players: a kept picture has %zu bytes, not %d\n", players, picture.size(),
+                            kVideoFrameBytes);
+                return false;
+            }
     const BareCost bare = MeasureBare(sequences);
     const double bareSeconds = static_cast<double>(encoded) * bare.encodeSeconds +
                                static_cast<double>(decoded) * bare.decodeSeconds;

@@ -18,9 +18,10 @@ constexpr auto kReadyTimeout = std::chrono::seconds(20);
 constexpr int kPatterns[16] = {18, 20, 23, 15, 19, 13, 0, 24, 12, 10, 9, 8, 14, 16, 11, 21};
 }  // namespace
 
-int CountingView::DrawFrame(const BITMAPINFOHEADER* header, const uint8_t* bytes, int) {
-    if (!keptAll_.load(std::memory_order_relaxed) && picturesToKeep_ > 0 && header) {
-        kept_.emplace_back(bytes, bytes + header->biSizeImage);
+int CountingView::DrawFrame(const BITMAPINFOHEADER*, const uint8_t* bytes, int length) {
+    // The engine leaves biSizeImage 0, as uncompressed pictures may: the length is the size.
+    if (!keptAll_.load(std::memory_order_relaxed) && picturesToKeep_ > 0 && bytes && length > 0) {
+        kept_.emplace_back(bytes, bytes + length);
         if (kept_.size() == picturesToKeep_) keptAll_.store(true, std::memory_order_release);
     }
     drawn_.fetch_add(1, std::memory_order_relaxed);
