@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
@@ -31,12 +32,18 @@ const in_addr* ArrivalAddress(msghdr& message) {
     }
     return nullptr;
 }
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 }  // namespace
 
 CAddressServer::~CAddressServer() { Close(); }
 
-bool CAddressServer::Open(uint32_t bindAddress, uint16_t port) {
+bool CAddressServer::Open(uint32_t bindAddress, uint16_t port, uint32_t answersPerSecond) {
     Close();
+    budget_ = AnswerBudget(answersPerSecond);
     socket_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (socket_ < 0 || wakeFd_ < 0) {
@@ -112,6 +119,10 @@ void CAddressServer::HandleDatagram(uint8_t* data, size_t length, const sockaddr
         return;
     }
     requests_.fetch_add(1, std::memory_order_relaxed);
+    if (!budget_.TrySpend(ntohl(sender.sin_addr.s_addr), NowMs())) {
+        limited_.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
     const std::vector<uint8_t> reply =
         address_exchange::BuildAddressReply({ntohl(sender.sin_addr.s_addr), ntohs(sender.sin_port)});
     if (SendReply(reply, sender, localAddress)) replies_.fetch_add(1, std::memory_order_relaxed);
@@ -144,14 +155,15 @@ AddressServerCounters CAddressServer::Counters() const {
     counters.requests = requests_.load(std::memory_order_relaxed);
     counters.replies = replies_.load(std::memory_order_relaxed);
     counters.rejects = rejects_.load(std::memory_order_relaxed);
+    counters.limited = limited_.load(std::memory_order_relaxed);
     return counters;
 }
 
 CAddressServerThread::~CAddressServerThread() { Stop(); }
 
-bool CAddressServerThread::Start(uint32_t bindAddress, uint16_t port) {
+bool CAddressServerThread::Start(uint32_t bindAddress, uint16_t port, uint32_t answersPerSecond) {
     Stop();
-    if (!server_.Open(bindAddress, port)) return false;
+    if (!server_.Open(bindAddress, port, answersPerSecond)) return false;
     stopping_ = false;
     thread_ = std::thread([this] {
         while (!stopping_.load() && server_.PollStep(-1)) {

@@ -3,8 +3,12 @@
 // arrived on and from the address it was sent to (a server bound to every
 // interface would otherwise answer from whichever address the route picks,
 // and the engine ignores replies from any address but the one it asked).
+// Each source address gets at most its AnswerBudget of answers, so that
+// requests with a forged source cannot turn the server into an amplifier.
 // Used by tools/addrd, by tests and by in-process demos.
 #pragma once
+
+#include "transport/answer_budget.h"
 
 #include <atomic>
 #include <cstdint>
@@ -18,6 +22,7 @@ struct AddressServerCounters {
     uint64_t requests = 0;  // valid requests received
     uint64_t replies = 0;   // answers handed to the socket
     uint64_t rejects = 0;   // datagrams that were not valid requests
+    uint64_t limited = 0;   // valid requests left unanswered: their source's budget was spent
 };
 
 class CAddressServer {
@@ -28,8 +33,9 @@ public:
     CAddressServer& operator=(const CAddressServer&) = delete;
 
     // Binds the UDP socket; address and port in host order, port 0 picks a
-    // free port. False when the socket cannot be opened or bound.
-    bool Open(uint32_t bindAddress, uint16_t port);
+    // free port; answersPerSecond per source address (see AnswerBudget).
+    // False when the socket cannot be opened or bound.
+    bool Open(uint32_t bindAddress, uint16_t port, uint32_t answersPerSecond = AnswerBudget::kDefaultPerSecond);
     void Close();
     uint16_t Port() const { return port_; }
 
@@ -46,6 +52,7 @@ private:
     // Sends from localAddress when known, else as the routing table picks.
     bool SendReply(const std::vector<uint8_t>& reply, const sockaddr_in& to, const in_addr* localAddress);
 
+    AnswerBudget budget_;
     std::vector<uint8_t> buffer_;
     int socket_ = -1;
     int wakeFd_ = -1;
@@ -53,6 +60,7 @@ private:
     std::atomic<uint64_t> requests_{0};
     std::atomic<uint64_t> replies_{0};
     std::atomic<uint64_t> rejects_{0};
+    std::atomic<uint64_t> limited_{0};
 };
 
 // Runs a server on its own thread until Stop or destruction.
@@ -63,7 +71,7 @@ public:
     CAddressServerThread(const CAddressServerThread&) = delete;
     CAddressServerThread& operator=(const CAddressServerThread&) = delete;
 
-    bool Start(uint32_t bindAddress, uint16_t port);
+    bool Start(uint32_t bindAddress, uint16_t port, uint32_t answersPerSecond = AnswerBudget::kDefaultPerSecond);
     void Stop();
     uint16_t Port() const { return server_.Port(); }
     AddressServerCounters Counters() const { return server_.Counters(); }

@@ -178,6 +178,38 @@ TEST_F(AddressServerTest, IgnoresEverythingButValidRequests) {
     EXPECT_EQ(counters.replies, 0u);
 }
 
+TEST_F(AddressServerTest, AFloodFromOneAddressGetsItsBudgetWhileOthersAreStillAnswered) {
+    constexpr int kFlood = 2000;
+    constexpr int kChunk = 100;  // within the server's receive buffer, so no request is dropped unseen
+    UdpPeer flooder;
+    UdpPeer other(0x7F000002, 0);
+    std::vector<uint8_t> request;
+    ASSERT_TRUE(BuildDatagram(kTypePublicAddress, kRequestPayload, 4, &request));
+    const auto start = std::chrono::steady_clock::now();
+    for (int sent = 0; sent < kFlood;) {
+        for (int i = 0; i < kChunk; ++i, ++sent)
+            ASSERT_TRUE(flooder.SendTo(kLoopback, server_.Port(), request.data(), request.size()));
+        WaitForCount(sent);
+    }
+    ASSERT_TRUE(other.SendTo(kLoopback, server_.Port(), request.data(), request.size()));
+    auto reply = other.Receive(2000);
+    ASSERT_TRUE(reply) << "another address keeps its own budget";
+    PublicAddress parsed{};
+    ASSERT_TRUE(ParseAddressReply(reply->bytes.data(), reply->bytes.size(), &parsed));
+    EXPECT_EQ(parsed.address, 0x7F000002u);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    server_.Stop();  // the counters are final
+    const AddressServerCounters counters = server_.Counters();
+    ASSERT_EQ(counters.requests, kFlood + 1u);
+    const uint64_t floodReplies = counters.replies - 1;
+    const AnswerBudget budget;
+    EXPECT_GE(floodReplies, budget.Burst());
+    EXPECT_LE(floodReplies, budget.Burst() + budget.PerSecond() * seconds + 1);
+    EXPECT_EQ(counters.limited, kFlood - floodReplies);
+    EXPECT_EQ(flooder.ReceiveAll(50).size(), floodReplies) << "an unanswered request sends nothing";
+}
+
 TEST_F(AddressServerTest, StopsPromptlyWhileWaiting) {
     const auto start = std::chrono::steady_clock::now();
     server_.Stop();
