@@ -1,6 +1,6 @@
 // tavolin-addrd as a program: it names its port, answers a request (from
 // the address it was sent to, when bound to every interface), and stops
-// cleanly on SIGINT and SIGTERM.
+// cleanly on SIGINT and SIGTERM; --answers-per-second sets each source's budget.
 #include "tests/support/udp_peer.h"
 #include "transport/address_datagram.h"
 
@@ -23,7 +23,7 @@ using testing_support::UdpPeer;
 
 class AddrdProcess {
 public:
-    explicit AddrdProcess(const char* bindAddress = "127.0.0.1") {
+    explicit AddrdProcess(const char* bindAddress = "127.0.0.1", const char* answersPerSecond = "16") {
         int fds[2];
         if (pipe(fds) != 0) return;
         posix_spawn_file_actions_t actions;
@@ -31,7 +31,8 @@ public:
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
         posix_spawn_file_actions_addclose(&actions, fds[0]);
         char* argv[] = {const_cast<char*>(TAVOLIN_ADDRD_PATH), const_cast<char*>("--bind"),
-                        const_cast<char*>(bindAddress), const_cast<char*>("--port"), const_cast<char*>("0"), nullptr};
+                        const_cast<char*>(bindAddress), const_cast<char*>("--port"), const_cast<char*>("0"),
+                        const_cast<char*>("--answers-per-second"), const_cast<char*>(answersPerSecond), nullptr};
         if (posix_spawn(&pid_, TAVOLIN_ADDRD_PATH, &actions, nullptr, argv, environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         close(fds[1]);
@@ -128,6 +129,17 @@ TEST(AddrdTool, BoundToEveryInterfaceItAnswersFromTheAddressAsked) {
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->fromAddress, kSecondLoopback);
     EXPECT_EQ(server.StopWith(SIGTERM), 0);
+}
+
+TEST(AddrdTool, AnswersEachSourceNoMoreThanItsBudget) {
+    AddrdProcess server("127.0.0.1", "1");  // a burst of 4
+    ASSERT_TRUE(server.WaitForOutput("listening on", 3000));
+    UdpPeer client;
+    const uint8_t one[4] = {1, 0, 0, 0};
+    std::vector<uint8_t> request;
+    ASSERT_TRUE(address_exchange::BuildDatagram(address_exchange::kTypePublicAddress, one, 4, &request));
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(client.SendTo(kLoopback, server.Port(), request.data(), request.size()));
+    EXPECT_EQ(client.ReceiveAll(200).size(), 4u);
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ void OnStopSignal(int) {
 
 constexpr const char* kProgram = "tavolin-addrd";
 constexpr const char* kHelp =
-    "usage: tavolin-addrd [--bind ADDR] [--port PORT]\n"
+    "usage: tavolin-addrd [--bind ADDR] [--port PORT] [--answers-per-second N]\n"
     "\n"
     "The public-address server of Tavolin engines: answers each engine's request\n"
     "with the address and port its datagram came from, so that players behind\n"
@@ -36,11 +36,17 @@ constexpr const char* kHelp =
     "  --bind ADDR   IPv4 address of this machine to listen on (default 127.0.0.1;\n"
     "                0.0.0.0 for every interface)\n"
     "  --port PORT   UDP port (default 3478; 0 takes any free port)\n"
+    "  --answers-per-second N\n"
+    "                answers each source address may get per second, with up to\n"
+    "                four seconds' worth at once (default 16, at most 1000000);\n"
+    "                beyond that its requests go unanswered, so that requests\n"
+    "                with a forged source cannot aim our answers at anyone\n"
     "  --help        this text\n"
     "  --version     the version\n"
     "\n"
     "The first line printed names the address and port bound; then one summary\n"
-    "line per minute (requests, replies, rejects). Stops on SIGINT or SIGTERM.\n";
+    "line per minute (requests, replies, rejects, limited). Stops on SIGINT or\n"
+    "SIGTERM.\n";
 
 std::string TakePort(const char* text, uint16_t* port) {
     char* end = nullptr;
@@ -49,6 +55,16 @@ std::string TakePort(const char* text, uint16_t* port) {
     if (*text == '\0' || *end != '\0' || errno != 0 || value < 0 || value > 65535)
         return "not a port number (0..65535)";
     *port = static_cast<uint16_t>(value);
+    return {};
+}
+
+std::string TakeAnswersPerSecond(const char* text, uint32_t* perSecond) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 10);
+    if (*text == '\0' || *end != '\0' || errno != 0 || value < 1 || value > AnswerBudget::kMaxPerSecond)
+        return "not a number of answers per second (1..1000000)";
+    *perSecond = static_cast<uint32_t>(value);
     return {};
 }
 
@@ -61,6 +77,7 @@ int main(int argc, char** argv) {
     const char* bindText = kDefaultBindAddress;
     in_addr bindAddress{htonl(INADDR_LOOPBACK)};
     uint16_t port = kDefaultPort;
+    uint32_t answersPerSecond = AnswerBudget::kDefaultPerSecond;
     const tools::ToolCommandLine commandLine{
         kProgram,
         kHelp,
@@ -69,11 +86,13 @@ int main(int argc, char** argv) {
               bindText = value;
               return TakeAddress(value, &bindAddress);
           }},
-         {"port", "PORT", [&](const char* value) { return TakePort(value, &port); }}}};
+         {"port", "PORT", [&](const char* value) { return TakePort(value, &port); }},
+         {"answers-per-second", "N",
+          [&](const char* value) { return TakeAnswersPerSecond(value, &answersPerSecond); }}}};
     if (const auto status = tools::ReadCommandLine(commandLine, argc, argv)) return *status;
 
     CAddressServer server;
-    if (!server.Open(ntohl(bindAddress.s_addr), port)) {
+    if (!server.Open(ntohl(bindAddress.s_addr), port, answersPerSecond)) {
         const int error = errno;
         // An address that is not this machine's is a bad value; anything else
         // (a port in use, no permission) is a failure to start.
@@ -102,10 +121,11 @@ int main(int argc, char** argv) {
         }
         if (Clock::now() < nextSummary) continue;
         const AddressServerCounters now = server.Counters();
-        std::printf("tavolin-addrd: last minute: requests %llu, replies %llu, rejects %llu\n",
+        std::printf("tavolin-addrd: last minute: requests %llu, replies %llu, rejects %llu, limited %llu\n",
                     static_cast<unsigned long long>(now.requests - last.requests),
                     static_cast<unsigned long long>(now.replies - last.replies),
-                    static_cast<unsigned long long>(now.rejects - last.rejects));
+                    static_cast<unsigned long long>(now.rejects - last.rejects),
+                    static_cast<unsigned long long>(now.limited - last.limited));
         std::fflush(stdout);
         last = now;
         nextSummary += kSummaryPeriod;
