@@ -5,11 +5,18 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 
 unsigned codec::LibraryCpuFlags() {
     const char* simd = std::getenv("TAVOLIN_CODEC_SIMD");
     return simd && std::strcmp(simd, "1") == 0 ? kDetectedCpuFlags : kLibraryCpuFlags;
+}
+
+double codec::ThreadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
 }
 
 // The library's initialisation rewrites global tables that every encoder and

@@ -19,6 +19,10 @@ constexpr unsigned kDetectedCpuFlags = 0;
 // unless the host set TAVOLIN_CODEC_SIMD=1 in the environment.
 unsigned LibraryCpuFlags();
 
+// CPU seconds the calling thread has used: the library's calls are timed with
+// it, so that what coding costs is known apart from what waits on the thread.
+double ThreadCpuSeconds();
+
 // Pictures cross the library as packed 24-bit blue-green-red rows.
 constexpr int kPictureColourSpace = XVID_CSP_BGR;
 constexpr int kBytesPerPixel = 3;

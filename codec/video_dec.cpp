@@ -61,7 +61,10 @@ int CVideoDec::DecodeFrame(const uint8_t* frame, int length, void* stats) {
     decode.output.plane[0] = m_Picture.data();
     decode.output.stride[0] = kVideoWidth * codec::kBytesPerPixel;
     decode.brightness = 0;
-    return xvid_decore(m_Handle, XVID_DEC_DECODE, &decode, stats);
+    const double start = codec::ThreadCpuSeconds();
+    const int result = xvid_decore(m_Handle, XVID_DEC_DECODE, &decode, stats);
+    m_CpuSeconds += codec::ThreadCpuSeconds() - start;
+    return result;
 }
 
 void CVideoDec::Decode(const uint8_t* frame, int length) {

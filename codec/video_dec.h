@@ -47,6 +47,8 @@ public:
         double longestFreezeSeconds = 0;
     };
     const Counts& GetCounts() const { return m_Counts; }
+    // CPU time spent in the library decoding, over every instance this object created.
+    double CpuSeconds() const { return m_CpuSeconds; }
 
 private:
     // One library call; a stream header (VOL) ends the call early and is
@@ -64,4 +66,5 @@ private:
     bool m_Frozen = true;
     std::chrono::steady_clock::time_point m_FrozenSince;
     Counts m_Counts;
+    double m_CpuSeconds = 0;
 };

@@ -69,7 +69,9 @@ int CVideoEnc::EncodeFrame(const uint8_t* picture, bool forceKeyFrame) {
     frame.quant = kFixedQuantiser;
     frame.bitstream = m_Bitstream;
     frame.length = kUnboundedOutput;
+    const double start = codec::ThreadCpuSeconds();
     const int result = xvid_encore(m_Handle, XVID_ENC_ENCODE, &frame, nullptr);
+    m_CpuSeconds += codec::ThreadCpuSeconds() - start;
     m_KeyFrameFlag = frame.out_flags & XVID_KEYFRAME;
     return result;
 }

@@ -28,6 +28,8 @@ public:
     bool Close();
     // 2 (XVID_KEYFRAME) when the last frame produced was a key frame, else 0.
     int KeyFrameFlag() const;
+    // CPU time spent in the library coding frames, over every instance this object created.
+    double CpuSeconds() const { return m_CpuSeconds; }
 
 private:
     // No frame longer than kBitstreamBytes is handed on; the buffer itself is
@@ -45,6 +47,7 @@ private:
     alignas(16) uint8_t m_Bitstream[kBitstreamCapacityBytes] = {};
     bool m_Stopped = true;
     int m_KeyFrameFlag = 0;
+    double m_CpuSeconds = 0;
     int m_Width = 0;
     int m_Height = 0;
 };

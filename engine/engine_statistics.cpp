@@ -36,6 +36,7 @@ int CTavolinEngineImpl::GetLocalStatistics(TavolinLocalStatistics* out) {
     filled.voiceKbitsPerSecondOut = m_Counts.voiceBitRate.Sample(now, m_Counts.voiceSent.bytes) / kBitsPerKbit;
     filled.videoSsrc = m_Transmission.GetLocalSsrc(true);
     filled.voiceSsrc = m_Transmission.GetLocalSsrc(false);
+    filled.videoCodingCpuSeconds = m_VideoEnc.CpuSeconds();
     return Hand(filled, out);
 }
 

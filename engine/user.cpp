@@ -72,6 +72,7 @@ void CTavolinUser::FillStatistics(TavolinPeerStatistics& out, const LocalCounts&
     out.userId = m_nUserId;
     out.framesReceived = m_FrameAssembler.FramesCompleted();
     out.framesShown = decoded.shown;
+    out.videoDecodingCpuSeconds = m_VideoDec.CpuSeconds();
     out.framesDropped = out.framesReceived > out.framesShown ? out.framesReceived - out.framesShown : 0;
     out.freezes = decoded.freezes;
     out.frozenSeconds = decoded.frozenSeconds;

@@ -176,6 +176,8 @@ typedef struct TavolinPeerStatistics {
     uint64_t packetsResent;        /* packets sent again because the peer asked */
     uint64_t resendsRefused;       /* asked for, but beyond the resend budget or history */
     uint64_t packetsRecovered;     /* asked for and then received */
+    /* CPU time the video library spent decoding the peer's frames, on the engine thread. */
+    double videoDecodingCpuSeconds;
 } TavolinPeerStatistics;
 
 typedef struct TavolinLocalStatistics {
@@ -191,6 +193,8 @@ typedef struct TavolinLocalStatistics {
     double voiceKbitsPerSecondOut;
     uint32_t videoSsrc;            /* this engine's RTP sources, to find its streams in captures */
     uint32_t voiceSsrc;
+    /* CPU time the video library spent coding this engine's frames, on the engine thread. */
+    double videoCodingCpuSeconds;
 } TavolinLocalStatistics;
 
 #ifdef __cplusplus

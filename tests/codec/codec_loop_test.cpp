@@ -1,6 +1,7 @@
 // The whole video path between two engines: pictures coded under the
 // engine's key-frame policy, cut into fragments, shuffled within each frame,
 // reassembled and decoded.
+#include "codec/codec_library.h"
 #include "codec/frame_assembler.h"
 #include "codec/video_dec.h"
 #include "tests/codec/support/counting_packet_releaser.h"
@@ -33,6 +34,7 @@ TEST(CodecLoop, FragmentedShuffledFramesComeOutAsTheirPictures) {
     assembler.SetDecoder(&decoder);
     assembler.SetReleaser(&releaser);
 
+    const double threadCpuBefore = codec::ThreadCpuSeconds();
     std::mt19937 random(20240611);
     std::vector<int> keyFrameNumbers;
     size_t largestFrameFragments = 0;
@@ -52,6 +54,11 @@ TEST(CodecLoop, FragmentedShuffledFramesComeOutAsTheirPictures) {
         EXPECT_GE(Psnr(pictures.pictures[n].data(), source.data(), kVideoFrameBytes), kMinimumPsnrDb)
             << "frame " << n + 1;
     }
+    // The library's time is counted, and only its own: it is part of this thread's.
+    const double threadCpu = codec::ThreadCpuSeconds() - threadCpuBefore;
+    EXPECT_GT(encoder.CpuSeconds(), 0);
+    EXPECT_GT(decoder.CpuSeconds(), 0);
+    EXPECT_LE(encoder.CpuSeconds() + decoder.CpuSeconds(), threadCpu);
     EXPECT_EQ(keyFrameNumbers, (std::vector<int>{1, 28, 55}));
     EXPECT_GT(largestFrameFragments, 1u) << "key frames travel in several fragments";
 

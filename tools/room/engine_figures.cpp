@@ -86,6 +86,7 @@ std::string TransportJson(const RoomReport& report) {
             json.Key("key_frames_asked").Number(Count(local->keyFramesAsked));
             json.Key("video_ssrc").Number(local->videoSsrc);
             json.Key("voice_ssrc").Number(local->voiceSsrc);
+            json.Key("video_coding_cpu_s").Number(local->videoCodingCpuSeconds);
         }
         json.Key("peers").BeginArray();
         for (const auto& [sender, peer] : player.engineFigures.peers) {
@@ -113,6 +114,7 @@ std::string TransportJson(const RoomReport& report) {
             json.Key("packets_resent").Number(Count(peer.packetsResent));
             json.Key("resends_refused").Number(Count(peer.resendsRefused));
             json.Key("packets_recovered").Number(Count(peer.packetsRecovered));
+            json.Key("video_decoding_cpu_s").Number(peer.videoDecodingCpuSeconds);
             json.EndObject();
         }
         json.EndArray();

@@ -18,6 +18,7 @@ public:
     CodedFrame Encode(const uint8_t* picture);
     // Codes MovingPicture(first) .. MovingPicture(first + count - 1).
     std::vector<CodedFrame> EncodeMoving(int first, int count);
+    double CpuSeconds() const { return encoder_.CpuSeconds(); }
 
 private:
     static constexpr int kKeyFrameAfter = 25;
