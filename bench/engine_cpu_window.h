@@ -17,6 +17,7 @@ struct EngineCpuWindow {
     uint64_t decoded = 0;
     double engineSeconds = 0;  // the threads that called Create and the RTP poll threads they started
     double pumpSeconds = 0;    // of which the threads that called Create
+    double codecSeconds = 0;   // of which the video library, coding and decoding (the engines' own count)
     double otherSeconds = 0;   // every other thread of the process (cameras, the benchmark)
 };
 

@@ -3,6 +3,7 @@
 #include "bench/thread_cpu.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 namespace bench {
@@ -14,14 +15,18 @@ constexpr int kOn = 1;
 constexpr uint32_t kPumpSliceMs = 10;
 constexpr int kCameraWidth = 320, kCameraHeight = 240, kCameraFps = 15;
 constexpr auto kReadyTimeout = std::chrono::seconds(20);
+constexpr auto kCodecAnswerTimeout = std::chrono::seconds(1);
 // Patterns cheap to draw first, one per player (as the room demo picks).
 constexpr int kPatterns[16] = {18, 20, 23, 15, 19, 13, 0, 24, 12, 10, 9, 8, 14, 16, 11, 21};
 }  // namespace
 
-int CountingView::DrawFrame(const BITMAPINFOHEADER*, const uint8_t* bytes, int length) {
-    // The engine leaves biSizeImage 0, as uncompressed pictures may: the length is the size.
-    if (!keptAll_.load(std::memory_order_relaxed) && picturesToKeep_ > 0 && bytes && length > 0) {
-        kept_.emplace_back(bytes, bytes + length);
+int CountingView::DrawFrame(const BITMAPINFOHEADER* header, const uint8_t* bytes, int) {
+    // The size comes from the picture's shape: the engine leaves biSizeImage 0,
+    // as uncompressed pictures may, and the length argument is not the size.
+    if (!keptAll_.load(std::memory_order_relaxed) && picturesToKeep_ > 0 && header && bytes) {
+        const size_t size = static_cast<size_t>(header->biWidth) * static_cast<size_t>(std::abs(header->biHeight)) *
+                            header->biBitCount / 8;
+        kept_.emplace_back(bytes, bytes + size);
         if (kept_.size() == picturesToKeep_) keptAll_.store(true, std::memory_order_release);
     }
     drawn_.fetch_add(1, std::memory_order_relaxed);
@@ -108,10 +113,52 @@ void LeanPlayer::Run() {
         PublishWhenBothKnown();  // held back while engines were being created
         if (created)
             for (const room::PeerAddress& peer : lobby_.TakeNewPeers(userId_)) AddPeer(peer);
+        AnswerCodecQuestion();
     }
+    {
+        std::lock_guard lock(codecMutex_);
+        codecSeconds_ = 0;
+        codecAsked_ = false;
+    }
+    codecAnswered_.notify_all();
     engine_->Destroy();
     engine_->Release();
     engine_ = nullptr;
+}
+
+double LeanPlayer::CodecSeconds() {
+    std::unique_lock lock(codecMutex_);
+    if (stop_) return 0;
+    codecAsked_ = true;
+    codecAnswered_.wait_for(lock, kCodecAnswerTimeout, [this] { return !codecAsked_; });
+    return codecSeconds_;
+}
+
+void LeanPlayer::AnswerCodecQuestion() {
+    {
+        std::lock_guard lock(codecMutex_);
+        if (!codecAsked_) return;
+    }
+    double seconds = 0;
+    ITavolinStatistics* statistics = nullptr;
+    if (SUCCEEDED(engine_->QueryInterface(IID_ITavolinStatistics, reinterpret_cast<void**>(&statistics))) &&
+        statistics) {
+        TavolinLocalStatistics local{};
+        local.size = sizeof local;
+        if (statistics->GetLocalStatistics(&local)) seconds += local.videoCodingCpuSeconds;
+        for (int id = 1; id <= playersInRoom_; ++id) {
+            TavolinPeerStatistics peer{};
+            peer.size = sizeof peer;
+            if (id != userId_ && statistics->GetPeerStatistics(id, &peer)) seconds += peer.videoDecodingCpuSeconds;
+        }
+        statistics->Release();
+    }
+    {
+        std::lock_guard lock(codecMutex_);
+        codecSeconds_ = seconds;
+        codecAsked_ = false;
+    }
+    codecAnswered_.notify_all();
 }
 
 void LeanPlayer::AddPeer(const room::PeerAddress& peer) {
@@ -191,6 +238,12 @@ std::set<pid_t> LeanRoom::EngineThreads() const {
     std::set<pid_t> threads;
     for (const auto& player : players_) threads.merge(player->EngineThreads());
     return threads;
+}
+
+double LeanRoom::CodecSeconds() const {
+    double seconds = 0;
+    for (const auto& player : players_) seconds += player->CodecSeconds();
+    return seconds;
 }
 
 std::set<pid_t> LeanRoom::PumpThreads() const {

@@ -16,6 +16,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -65,6 +66,9 @@ public:
     // The engine thread and the threads its Create started; known once Ready.
     std::set<pid_t> EngineThreads() const;
     pid_t PumpThread() const { return pumpThread_.load(); }
+    // CPU the engine's video library has spent coding and decoding so far,
+    // read on the engine's thread (as statistics must be); 0 once stopped.
+    double CodecSeconds();
 
 private:
     void Run();
@@ -75,6 +79,7 @@ private:
     int OnAudioAddress(uint32_t publicAddress, uint32_t, int publicPort, int localPort) override;
     int OnVideoAddress(uint32_t publicAddress, uint32_t, int publicPort, int localPort) override;
     void PublishWhenBothKnown();
+    void AnswerCodecQuestion();
 
     const room::TavolinLibrary& library_;
     const int userId_;
@@ -93,6 +98,10 @@ private:
     std::set<pid_t> engineThreads_;
     std::atomic<pid_t> pumpThread_{0};
     ITavolinEngine* engine_ = nullptr;
+    std::mutex codecMutex_;
+    std::condition_variable codecAnswered_;
+    bool codecAsked_ = false;
+    double codecSeconds_ = 0;
     room::PeerAddress own_;
     bool audioKnown_ = false, videoKnown_ = false, published_ = false;
 };
@@ -114,6 +123,7 @@ public:
     std::set<pid_t> PumpThreads() const;  // the threads that called Create
     uint64_t Encoded() const;
     uint64_t Decoded() const;
+    double CodecSeconds() const;  // of every engine, see LeanPlayer::CodecSeconds
 
 private:
     const room::TavolinLibrary& library_;
