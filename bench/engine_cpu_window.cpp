@@ -13,16 +13,17 @@ EngineCpuWindow MeasureEngineCpu(const LeanRoom& room, std::chrono::steady_clock
     const std::set<pid_t> engineThreads = room.EngineThreads(), pumpThreads = room.PumpThreads();
     const auto cpuBefore = ReadThreadCpu();
     const uint64_t encodedBefore = room.Encoded(), decodedBefore = room.Decoded();
-    const double codecBefore = room.CodecSeconds();
+    const EngineTally tallyBefore = room.Tally();
     const auto start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(window);
     const auto cpuAfter = ReadThreadCpu();
-    const double codecAfter = room.CodecSeconds();
+    const EngineTally tallyAfter = room.Tally();
 
     EngineCpuWindow spent;
     spent.encoded = room.Encoded() - encodedBefore;
     spent.decoded = room.Decoded() - decodedBefore;
-    spent.codecSeconds = codecAfter - codecBefore;
+    spent.codecSeconds = tallyAfter.codecSeconds - tallyBefore.codecSeconds;
+    spent.videoPackets = tallyAfter.videoPacketsReceived - tallyBefore.videoPacketsReceived;
     spent.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // The media framework names its threads and reuses pooled ones: only
     // unnamed threads (named as the program) are the engine's.

@@ -18,6 +18,7 @@ struct EngineCpuWindow {
     double engineSeconds = 0;  // the threads that called Create and the RTP poll threads they started
     double pumpSeconds = 0;    // of which the threads that called Create
     double codecSeconds = 0;   // of which the video library, coding and decoding (the engines' own count)
+    uint64_t videoPackets = 0; // video datagrams the engines took in
     double otherSeconds = 0;   // every other thread of the process (cameras, the benchmark)
 };
 

@@ -15,7 +15,7 @@ constexpr int kOn = 1;
 constexpr uint32_t kPumpSliceMs = 10;
 constexpr int kCameraWidth = 320, kCameraHeight = 240, kCameraFps = 15;
 constexpr auto kReadyTimeout = std::chrono::seconds(20);
-constexpr auto kCodecAnswerTimeout = std::chrono::seconds(1);
+constexpr auto kTallyAnswerTimeout = std::chrono::seconds(1);
 // Patterns cheap to draw first, one per player (as the room demo picks).
 constexpr int kPatterns[16] = {18, 20, 23, 15, 19, 13, 0, 24, 12, 10, 9, 8, 14, 16, 11, 21};
 }  // namespace
@@ -113,52 +113,54 @@ void LeanPlayer::Run() {
         PublishWhenBothKnown();  // held back while engines were being created
         if (created)
             for (const room::PeerAddress& peer : lobby_.TakeNewPeers(userId_)) AddPeer(peer);
-        AnswerCodecQuestion();
+        AnswerTallyQuestion();
     }
     {
-        std::lock_guard lock(codecMutex_);
-        codecSeconds_ = 0;
-        codecAsked_ = false;
+        std::lock_guard lock(tallyMutex_);
+        tally_ = {};
+        tallyAsked_ = false;
     }
-    codecAnswered_.notify_all();
+    tallyAnswered_.notify_all();
     engine_->Destroy();
     engine_->Release();
     engine_ = nullptr;
 }
 
-double LeanPlayer::CodecSeconds() {
-    std::unique_lock lock(codecMutex_);
-    if (stop_) return 0;
-    codecAsked_ = true;
-    codecAnswered_.wait_for(lock, kCodecAnswerTimeout, [this] { return !codecAsked_; });
-    return codecSeconds_;
+EngineTally LeanPlayer::Tally() {
+    std::unique_lock lock(tallyMutex_);
+    if (stop_) return {};
+    tallyAsked_ = true;
+    tallyAnswered_.wait_for(lock, kTallyAnswerTimeout, [this] { return !tallyAsked_; });
+    return tally_;
 }
 
-void LeanPlayer::AnswerCodecQuestion() {
+void LeanPlayer::AnswerTallyQuestion() {
     {
-        std::lock_guard lock(codecMutex_);
-        if (!codecAsked_) return;
+        std::lock_guard lock(tallyMutex_);
+        if (!tallyAsked_) return;
     }
-    double seconds = 0;
+    EngineTally tally;
     ITavolinStatistics* statistics = nullptr;
     if (SUCCEEDED(engine_->QueryInterface(IID_ITavolinStatistics, reinterpret_cast<void**>(&statistics))) &&
         statistics) {
         TavolinLocalStatistics local{};
         local.size = sizeof local;
-        if (statistics->GetLocalStatistics(&local)) seconds += local.videoCodingCpuSeconds;
+        if (statistics->GetLocalStatistics(&local)) tally.codecSeconds += local.videoCodingCpuSeconds;
         for (int id = 1; id <= playersInRoom_; ++id) {
             TavolinPeerStatistics peer{};
             peer.size = sizeof peer;
-            if (id != userId_ && statistics->GetPeerStatistics(id, &peer)) seconds += peer.videoDecodingCpuSeconds;
+            if (id == userId_ || !statistics->GetPeerStatistics(id, &peer)) continue;
+            tally.codecSeconds += peer.videoDecodingCpuSeconds;
+            tally.videoPacketsReceived += peer.videoPacketsReceived;
         }
         statistics->Release();
     }
     {
-        std::lock_guard lock(codecMutex_);
-        codecSeconds_ = seconds;
-        codecAsked_ = false;
+        std::lock_guard lock(tallyMutex_);
+        tally_ = tally;
+        tallyAsked_ = false;
     }
-    codecAnswered_.notify_all();
+    tallyAnswered_.notify_all();
 }
 
 void LeanPlayer::AddPeer(const room::PeerAddress& peer) {
@@ -240,10 +242,10 @@ std::set<pid_t> LeanRoom::EngineThreads() const {
     return threads;
 }
 
-double LeanRoom::CodecSeconds() const {
-    double seconds = 0;
-    for (const auto& player : players_) seconds += player->CodecSeconds();
-    return seconds;
+EngineTally LeanRoom::Tally() const {
+    EngineTally tally;
+    for (const auto& player : players_) tally += player->Tally();
+    return tally;
 }
 
 std::set<pid_t> LeanRoom::PumpThreads() const {

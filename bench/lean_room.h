@@ -27,6 +27,18 @@
 
 namespace bench {
 
+// From an engine's statistics: what its video library spent, and the video
+// datagrams it took in.
+struct EngineTally {
+    double codecSeconds = 0;  // coding and decoding
+    uint64_t videoPacketsReceived = 0;
+    EngineTally& operator+=(const EngineTally& other) {
+        codecSeconds += other.codecSeconds;
+        videoPacketsReceived += other.videoPacketsReceived;
+        return *this;
+    }
+};
+
 class CountingView final : public ITavolinUserView {
 public:
     explicit CountingView(size_t picturesToKeep = 0) : picturesToKeep_(picturesToKeep) {}
@@ -66,9 +78,9 @@ public:
     // The engine thread and the threads its Create started; known once Ready.
     std::set<pid_t> EngineThreads() const;
     pid_t PumpThread() const { return pumpThread_.load(); }
-    // CPU the engine's video library has spent coding and decoding so far,
-    // read on the engine's thread (as statistics must be); 0 once stopped.
-    double CodecSeconds();
+    // The engine's statistics so far, read on its thread (as they must be);
+    // zero once stopped.
+    EngineTally Tally();
 
 private:
     void Run();
@@ -79,7 +91,7 @@ private:
     int OnAudioAddress(uint32_t publicAddress, uint32_t, int publicPort, int localPort) override;
     int OnVideoAddress(uint32_t publicAddress, uint32_t, int publicPort, int localPort) override;
     void PublishWhenBothKnown();
-    void AnswerCodecQuestion();
+    void AnswerTallyQuestion();
 
     const room::TavolinLibrary& library_;
     const int userId_;
@@ -98,10 +110,10 @@ private:
     std::set<pid_t> engineThreads_;
     std::atomic<pid_t> pumpThread_{0};
     ITavolinEngine* engine_ = nullptr;
-    std::mutex codecMutex_;
-    std::condition_variable codecAnswered_;
-    bool codecAsked_ = false;
-    double codecSeconds_ = 0;
+    std::mutex tallyMutex_;
+    std::condition_variable tallyAnswered_;
+    bool tallyAsked_ = false;
+    EngineTally tally_;
     room::PeerAddress own_;
     bool audioKnown_ = false, videoKnown_ = false, published_ = false;
 };
@@ -123,7 +135,7 @@ public:
     std::set<pid_t> PumpThreads() const;  // the threads that called Create
     uint64_t Encoded() const;
     uint64_t Decoded() const;
-    double CodecSeconds() const;  // of every engine, see LeanPlayer::CodecSeconds
+    EngineTally Tally() const;  // of every engine, see LeanPlayer::Tally
 
 private:
     const room::TavolinLibrary& library_;
