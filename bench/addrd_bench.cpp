@@ -10,13 +10,13 @@
 // single reply stays 13 bytes for an 11-byte request: both sizes are fixed by
 // the engines that ask. Server and client are pinned to different cores;
 // traffic stays on loopback.
+#include "bench/pin_to_core.h"
 #include "transport/address_datagram.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -45,13 +45,6 @@ constexpr const char* kUnexhaustedBudget = "1000000";  // answers per second per
 constexpr auto kFlood = std::chrono::seconds(1);
 constexpr int kQuietAfterFloodMs = 100;
 
-void PinTo(int core) {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(core, &set);
-    sched_setaffinity(0, sizeof set, &set);
-}
-
 sockaddr_in Loopback(uint16_t port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -79,7 +72,7 @@ Server StartAddrd(const char* answersPerSecond) {
     Server server;
     server.pid = fork();
     if (server.pid == 0) {
-        PinTo(kServerCore);
+        bench::PinToCore(kServerCore);
         dup2(output[1], STDOUT_FILENO);
         close(output[0]);
         if (answersPerSecond)
@@ -111,7 +104,7 @@ Server StartBareEcho(size_t replyBytes) {
     server.port = ntohs(address.sin_port);
     server.pid = fork();
     if (server.pid == 0) {
-        PinTo(kServerCore);
+        bench::PinToCore(kServerCore);
         std::array<std::array<uint8_t, 64>, kBatch> buffers{};
         std::array<sockaddr_in, kBatch> senders{};
         std::array<iovec, kBatch> in{}, out{};
@@ -278,7 +271,7 @@ double Median(std::vector<double> values) {
 }  // namespace
 
 int main() {
-    PinTo(kClientCore);
+    bench::PinToCore(kClientCore);
     std::vector<uint8_t> request;
     const uint8_t one[address_exchange::kRequestPayloadBytes] = {1, 0, 0, 0};  // what an engine asks with
     address_exchange::BuildDatagram(address_exchange::kTypePublicAddress, one, sizeof one, &request);

@@ -1,6 +1,7 @@
 #include "bench/wakeup_cost.h"
 
-#include <sched.h>
+#include "bench/pin_to_core.h"
+
 #include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -17,13 +18,6 @@ double ProcessCpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec); };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-void PinToCore(int core) {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(core, &set);
-    sched_setaffinity(0, sizeof set, &set);
 }
 
 // CPU of the whole process per wake-up while two threads pass a token; the
