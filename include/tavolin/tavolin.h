@@ -474,7 +474,8 @@ typedef struct TavolinHopRecord {
 /* on != 0 empties the record and starts tracing; 0 stops it. Returns the
  * number of records that did not fit since tracing last started. */
 uint64_t TavolinSetHopTrace(int on);
-/* Moves up to capacity records, oldest first, into records; returns how many. */
+/* Moves up to capacity records, oldest first, into records; returns how many
+ * (0 for a null records, which takes nothing). */
 size_t TavolinTakeHopTrace(TavolinHopRecord* records, size_t capacity);
 
 #ifdef __cplusplus
