@@ -438,7 +438,10 @@ int TavolinAddSyntheticMicrophone(const char* name, int signal, int frequencyHz,
 typedef void (*TavolinSpeakerCallback)(void* context, const int16_t* samples, int count, int64_t monotonicMicros);
 int TavolinAddSyntheticSpeaker(const char* name, TavolinSpeakerCallback callback, void* context, const char* wavPath,
                                int flags);
-/* Removes one synthetic device; an engine using it sees the device vanish. */
+/* Removes one synthetic device; an engine using it sees the device vanish.
+ * Once the removal returns, a removed speaker's callback is neither running
+ * nor called again (a call in progress is waited for, so a callback must not
+ * wait for the thread that removes its speaker; it may remove it itself). */
 int TavolinRemoveSyntheticAudioDevice(const char* name);
 void TavolinRemoveSyntheticAudioDevices(void);
 
