@@ -394,16 +394,21 @@ void CTavolinTransmission::DeliverPacket(const QueuedPacket& item, bool video) {
     }
     links_.CountReceived(peer->userId, video, packet->GetPacketLength());
     if (packet->GetPayloadType() == kHelloPayloadType) {
-        if (BeginsWith(packet, kHelloText)) {
+        const bool hello = BeginsWith(packet, kHelloText);
+        const bool answer = BeginsWith(packet, kHelloAnswerText);
+        // Given back before the host hears of it: the host may act on the
+        // engine from its log sink or the event, removing this peer too.
+        giveBack();
+        if (hello) {
             SendHello(*peer, false, video);
-        } else if (BeginsWith(packet, kHelloAnswerText)) {
+        } else if (answer) {
+            const int32_t userId = peer->userId;
             int32_t& settled = video ? peer->videoSettled : peer->audioSettled;
             const bool first = settled == 0;
             settled = 1;
             if (!video) LogTo(logSink, transport_log::kVoiceHelloAnswered);
-            if (first && observer_) observer_->OnPeerGreeted(peer->userId, video);
+            if (first && observer_) observer_->OnPeerGreeted(userId, video);
         }
-        giveBack();
         return;
     }
     if (video) {
