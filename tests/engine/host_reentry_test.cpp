@@ -333,4 +333,47 @@ TEST_P(HostReentry, LeavesNoFreedMemoryNoPacketOutAndNothingMoreToHear) {
 
 INSTANTIATE_TEST_SUITE_P(Callbacks, HostReentry, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+struct LocalSwitchListener : ITavolinEventListener {
+    void OnEvent(const TavolinEvent* event) override {
+        if (event->kind == TAVOLIN_EVENT_PEER_LOCAL_ADDRESS) switched.push_back(event->userId);
+    }
+    std::vector<int> switched;
+};
+
+// Two peers that never answer, the second greeted two seconds after the
+// first. The host removes the first from its log sink as the first switches
+// to its local pair: the second keeps its public pair until its own time.
+TEST_F(EngineWithPeer, RemovingAPeerAsItSwitchesToItsLocalPairLeavesTheOtherAlone) {
+    transport_testing::ManualTicks ticks(1000);
+    TestEventSink host;
+    LocalSwitchListener listener;
+    engine_->SetEventSink(&host);
+    ASSERT_EQ(1, events_->Subscribe(&listener));
+    ASSERT_EQ(1, engine_->Create(TestInstance(), kLoopback, server_.Port(), kLocalId, 0, 1));
+    // Our public address, 127.0.0.1, is the peers' too: they may be on our LAN.
+    ASSERT_TRUE(PumpUntil([&] { return host.addresses.size() == 2; }, 3000));
+    AddPeer(nullptr);
+    ticks.Advance(2000);
+    constexpr int kOtherId = 8;
+    UdpPeer otherVoice, otherVideo;
+    ASSERT_EQ(1, engine_->AddUser(kOtherId, kLoopback, kLoopback));
+    ASSERT_EQ(1, engine_->SetUserAudioPort(kOtherId, otherVoice.Port(), otherVoice.Port()));
+    ASSERT_EQ(1, engine_->SetUserVideoPort(kOtherId, otherVideo.Port(), otherVideo.Port()));
+    host.log.onText = [&](const std::string& text) {
+        if (text == transport_log::kSwitchToLocalAddress && engine_->HasUser(kPeerId)) engine_->RemoveUser(kPeerId);
+    };
+    auto* impl = static_cast<CTavolinEngineImpl*>(engine_);
+
+    ticks.Advance(2000);
+    CTavolinEngineImpl::WindowProc(impl->Window(), WM_TIMER, kTimerGreet, 0);
+    EXPECT_EQ(0, engine_->HasUser(kPeerId));
+    EXPECT_TRUE(listener.switched.empty()) << "no word of the removed peer, and the other's time has not come";
+
+    ticks.Advance(2000);
+    CTavolinEngineImpl::WindowProc(impl->Window(), WM_TIMER, kTimerGreet, 0);
+    EXPECT_EQ(std::vector<int>{kOtherId}, listener.switched);
+    EXPECT_EQ(1, events_->Unsubscribe(&listener));
+    engine_->Destroy();  // while the host lives
+}
 }  // namespace
