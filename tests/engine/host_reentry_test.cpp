@@ -13,6 +13,7 @@
 #include "transport/address_server.h"
 #include "transport/log_texts.h"
 #include "transport/rtp/rtp_packet_pool.h"
+#include "voice/voice_factory.h"
 
 #include <chrono>
 #include <functional>
@@ -375,5 +376,42 @@ TEST_F(EngineWithPeer, RemovingAPeerAsItSwitchesToItsLocalPairLeavesTheOtherAlon
     EXPECT_EQ(std::vector<int>{kOtherId}, listener.switched);
     EXPECT_EQ(1, events_->Unsubscribe(&listener));
     engine_->Destroy();  // while the host lives
+}
+// The voice component logs on the engine thread from a window of its own. A
+// host that leaves from that log sink (here when its speaker fails) destroys
+// the component from inside the component's own delivery of texts.
+struct LeavingLogSink : ITavolinLogSink {
+    HRESULT QueryInterface(const IID&, void**) override { return E_NOINTERFACE; }
+    ULONG AddRef() override { return 1; }
+    void Log(const char*, ...) override {
+        if (!engine) return;
+        EXPECT_EQ(1, engine->Destroy());
+        EXPECT_EQ(0u, engine->Release());
+        engine = nullptr;
+    }
+    ITavolinEngine* engine = nullptr;
+};
+
+TEST(VoiceLogSink, MayDestroyAndReleaseTheEngine) {
+    TavolinRegisterComponent(&CLSID_TavolinAudioEngine, &voice::CreateVoiceComponent);
+    ASSERT_EQ(1, TavolinAddSyntheticSpeaker("broken speaker", nullptr, nullptr, nullptr,
+                                            TAVOLIN_SYNTHETIC_FAILS_TO_START));
+    ITavolinEngine* engine = nullptr;
+    ASSERT_EQ(S_OK, DllGetClassObjectEx(&CLSID_TavolinEngine, &IID_ITavolinEngine, reinterpret_cast<void**>(&engine)));
+    TestEventSink host;
+    engine->SetEventSink(&host);
+    UdpPeer server;
+    ASSERT_EQ(1, engine->Create(TestInstance(), kLoopback, server.Port(), kLocalId, 0, 1));
+    const int identity = LogIdentity(engine);
+    LeavingLogSink voiceLog;
+    voiceLog.engine = engine;
+    ASSERT_EQ(1, TavolinSetVoiceLogSink(engine, &voiceLog));
+    ASSERT_EQ(1, TavolinSelectVoiceDevice(engine, TAVOLIN_VOICE_SPEAKER, "broken speaker"));
+    EXPECT_TRUE(PumpUntil([&] { return voiceLog.engine == nullptr; }, 3000));
+    PumpUntil([] { return false; }, 100);
+    EXPECT_EQ(1u, host.log.Count(Format(engine_log::kDestroyed, identity)));
+    if (voiceLog.engine) voiceLog.engine->Release();
+    TavolinRemoveSyntheticAudioDevices();
+    TavolinRegisterComponent(&CLSID_TavolinAudioEngine, nullptr);
 }
 }  // namespace
