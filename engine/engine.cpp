@@ -233,6 +233,7 @@ const char* CTavolinEngineImpl::GetDeviceName() { return m_CapZephra.GetDeviceNa
 
 int CTavolinEngineImpl::SelectDevice(const char* name) {
     const Work work(*this);
+    ++m_uFrameEpoch;  // the new graph frees the frames of the old one
     const int result = m_CapZephra.SelectDevice(name);
     if (!result) m_Events.Emit(TAVOLIN_EVENT_CAMERA_FAILED, -1, TAVOLIN_MEDIUM_VIDEO, 0, 0, name ? name : "");
     if (result && m_pLocalUser) m_pLocalUser->EnableVideoUnconditionally();

@@ -175,6 +175,10 @@ private:
     bool m_bAddressKnown[2] = {false, false};
     uint32_t m_uLastAskedKeyFrame = 0;  // GetTickCount of the last key frame a peer asked for
     LocalCounts m_Counts;
+    // Changes whenever the frame taken from the camera may be gone: at each
+    // take, and when the camera changes.
+    uint32_t m_uFrameEpoch = 0;
+
     int m_nWorkDepth = 0;
     bool m_bDestroyPending = false;
     bool m_bDeletePending = false;

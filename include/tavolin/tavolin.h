@@ -21,13 +21,13 @@
  * sessions) and the camera's streaming thread; none of them calls the host.
  *
  * Callbacks. A host may call the engine from inside any callback, Destroy,
- * RemoveUser and the last Release included. Destroy there returns 1 and the
- * engine is torn down (with its log texts) as soon as its work in progress
- * returns, before the pump call or the host's own call that led to the
- * callback returns; from the Destroy or the last Release on, no listener,
- * view or event sink is called, only the log sink, which must live until
- * then. A user removed there is gone for the host at once: HasUser says 0
- * and its view hears nothing more.
+ * RemoveUser, SelectDevice and the last Release included. Destroy there
+ * returns 1 and the engine is torn down (with its log texts) as soon as its
+ * work in progress returns, before the pump call or the host's own call that
+ * led to the callback returns; from the Destroy or the last Release on, no
+ * listener, view or event sink is called, only the log sink, which must live
+ * until then. A user removed there is gone for the host at once: HasUser
+ * says 0 and its view hears nothing more.
  *
  * Interfaces are tables of virtual operations in a fixed slot order
  * (COM style, no virtual destructors). Do not reorder anything here. */
