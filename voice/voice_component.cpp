@@ -218,7 +218,10 @@ bool CVoiceEngine::GetStats(int userId, TavolinVoiceStats* out) {
 LRESULT CVoiceEngine::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* self = reinterpret_cast<CVoiceEngine*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (message != kMsgLogOut || !self) return DefWindowProcA(window, message, wParam, lParam);
+    // The host may destroy the engine, and with it this component, from its log sink.
+    self->AddRef();
     self->DeliverLogs();
+    self->Release();
     return 1;
 }
 
