@@ -18,6 +18,7 @@
 #include <vector>
 
 namespace rtp {
+class RTPRandom;
 class RTPSourceData;
 }
 class CTavolinRTPSession;
@@ -69,6 +70,9 @@ public:
 
     void SetLogSink(ITavolinLogSink* sink);
     void SetObserver(ITransmissionObserver* observer) { observer_ = observer; }
+    // Where Create draws its port bases: the process's own generator unless
+    // a test sets another. Never the C library's rand(), which is the host's.
+    void SetPortRandom(rtp::RTPRandom* random) { portRandom_ = random; }
 
     // The poll threads post `messages` to `window` from the moment the
     // sessions exist.
@@ -170,6 +174,7 @@ private:
 
     ITavolinLogSink* logSink = nullptr;
     ITransmissionObserver* observer_ = nullptr;
+    rtp::RTPRandom* portRandom_;
     PeerEntry peers[transmission::kMaxPeers];
     int32_t peerCount = 0;
     uint16_t audioPort = 0;
