@@ -27,16 +27,26 @@ bool CTavolinRTPSession::OnRawPacket(rtp::RTPRawPacket* packet) {
     const rtp::RTPIPv4Address& sender = packet->GetSenderAddress();
     if (!packet->IsRTP()) return senders.AcceptsRtcp(sender.GetIP());
     if (hasPublicAddress.load()) return senders.AcceptsRtp(sender.GetIP(), sender.GetPort());
-    if (sender.GetIP() != serverAddress.load() || sender.GetPort() != serverPort.load()) return false;
+    if (IsFromServer(sender)) {
+        TakeAddressReply(*packet);
+        return false;
+    }
+    return hearsPlayersWithoutAddress.load() && senders.AcceptsRtp(sender.GetIP(), sender.GetPort());
+}
+
+bool CTavolinRTPSession::IsFromServer(const rtp::RTPIPv4Address& sender) const {
+    return sender.GetIP() == serverAddress.load() && sender.GetPort() == serverPort.load();
+}
+
+void CTavolinRTPSession::TakeAddressReply(rtp::RTPRawPacket& packet) {
     address_exchange::PublicAddress answer;
-    if (!address_exchange::ParseAddressReply(packet->GetData(), packet->GetDataLength(), &answer)) return false;
+    if (!address_exchange::ParseAddressReply(packet.GetData(), packet.GetDataLength(), &answer)) return;
     // Known only once the engine has been told; until then the retry timer
     // asks again.
-    if (owner && !owner->OnPublicAddress(answer.address, answer.port, kind)) return false;
+    if (owner && !owner->OnPublicAddress(answer.address, answer.port, kind)) return;
     publicAddress = answer.address;
     publicPort = answer.port;
     hasPublicAddress = true;
-    return false;
 }
 
 // Poll thread, data-access lock held. Only feedback about our own video

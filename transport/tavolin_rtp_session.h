@@ -1,6 +1,7 @@
 // The transmission's RTP session: learns its public address from the address
-// server before it accepts any RTP (until then everything on the RTP socket
-// belongs to the address exchange), and hands received packets to its owner.
+// server before it accepts any RTP, unless the owner lets it hear the players
+// without (a server that does not answer); the server's answer is looked for
+// in every datagram until it comes. Hands received packets to its owner.
 // The video session also keeps what it sent for retransmission, hands NACKs
 // and picture loss indications to its owner, and asks its senders for the
 // packets missing from their sequence.
@@ -40,6 +41,8 @@ public:
     std::atomic<uint32_t> serverAddress{0};
     std::atomic<uint16_t> serverPort{0};
     std::atomic<bool> hasPublicAddress{false};
+    // Set by the owner: RTP from the players is heard before the public address is known.
+    std::atomic<bool> hearsPlayersWithoutAddress{false};
 
     // Once the public address is known, only players are heard.
     SenderFilter senders;
@@ -59,6 +62,8 @@ protected:
 
 private:
     // Poll thread, data-access lock held.
+    bool IsFromServer(const rtp::RTPIPv4Address& sender) const;
+    void TakeAddressReply(rtp::RTPRawPacket& packet);
     void NoteVideoArrival(rtp::RTPSourceData* source, const rtp::RTPPacket* packet, double now);
     void AskForMissingVideo(double now);
 

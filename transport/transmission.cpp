@@ -440,6 +440,11 @@ bool CTavolinTransmission::HasPublicAddresses() const {
     return true;
 }
 
+void CTavolinTransmission::HearPlayersWithoutPublicAddress() {
+    for (CTavolinRTPSession* session : {audioSession.get(), videoSession.get()})
+        if (session) session->hearsPlayersWithoutAddress = true;
+}
+
 // Poll thread. The record belongs to the window procedure once posted.
 bool CTavolinTransmission::OnPublicAddress(uint32_t address, uint16_t port, int kind) {
     auto record = std::make_unique<PublicAddressRecord>(PublicAddressRecord{address, port});

@@ -113,6 +113,10 @@ public:
     int RequestPublicAddress(uint32_t serverAddress, uint16_t serverPort, const void* data, size_t length);
     void RetryPublicAddress(uint32_t serverAddress, uint16_t serverPort, const void* data, size_t length);
     bool HasPublicAddresses() const;
+    // Once the server has left the first request unanswered for a retry
+    // period: the sessions hear the players of the table without their public
+    // address, which they still take whenever the server answers.
+    void HearPlayersWithoutPublicAddress();
     void GreetPeers();
     void SendTrans();
 
