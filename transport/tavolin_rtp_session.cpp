@@ -58,10 +58,20 @@ void CTavolinRTPSession::OnFeedback(rtp::RTCPFeedbackKind feedback, uint32_t sen
     if (kind != kVideo || !owner || !sender || mediaSSRC != GetLocalSSRC()) return;
     const rtp::RTPSourceData* source = GetSourceInfo(senderSSRC);
     const rtp::RTPIPv4Address* media = source ? source->GetRTPDataAddress() : nullptr;
-    if (feedback == rtp::RTCPFeedbackKind::kPictureLoss)
+    if (feedback == rtp::RTCPFeedbackKind::kPictureLoss) {
         owner->OnPictureLossReceived(*sender, media);
-    else if (retransmission)
-        owner->OnNackReceived(*sender, media, lost, lostCount, receiveTime);
+        return;
+    }
+    if (!retransmission) return;
+    nackNumbers_.clear();
+    nackLimit_.Take(lost, lostCount, &nackNumbers_);
+    if (!owner->OnNackReceived(*sender, media, nackNumbers_.data(), nackNumbers_.size(), receiveTime))
+        nackLimit_.Stop();
+}
+
+// Poll thread, data-access lock held: before the compound's packets are read.
+void CTavolinRTPSession::OnRTCPCompoundPacket(rtp::RTCPCompoundPacket*, double, const rtp::RTPIPv4Address*) {
+    nackLimit_.BeginCompound();
 }
 
 // Sending thread, send lock held.

@@ -7,6 +7,7 @@
 // packets missing from their sequence.
 #pragma once
 
+#include "transport/nack_compound_limit.h"
 #include "transport/nack_requester.h"
 #include "transport/rtp/rtp_session.h"
 #include "transport/sender_filter.h"
@@ -57,6 +58,8 @@ protected:
     void OnPollThreadStep() override;
     void OnPacketSent(const uint8_t* packet, size_t length, uint16_t sequence, double sendTime) override;
     void OnRemoveSource(rtp::RTPSourceData* source) override;
+    void OnRTCPCompoundPacket(rtp::RTCPCompoundPacket* packet, double receiveTime,
+                              const rtp::RTPIPv4Address* sender) override;
     void OnFeedback(rtp::RTCPFeedbackKind kind, uint32_t senderSSRC, uint32_t mediaSSRC, const uint16_t* lost,
                     size_t lostCount, double receiveTime, const rtp::RTPIPv4Address* sender) override;
 
@@ -73,4 +76,7 @@ private:
         rtp::RTPIPv4Address sender;
     };
     std::unordered_map<uint32_t, MissingVideo> missingVideo_;
+    // What the NACKs of the compound being read may still ask for; poll thread only.
+    NackCompoundLimit nackLimit_;
+    std::vector<uint16_t> nackNumbers_;
 };

@@ -96,9 +96,11 @@ public:
     // NACK answered with the very packets asked for (those still in the
     // history, within the peer's budget) to the peer's video pair in force.
     // rtcpSender: where the feedback came from; mediaSender: where the asking
-    // peer's video comes from, null when none came.
+    // peer's video comes from, null when none came. `lost` holds each number
+    // once. False when the peer's budget refused a packet: answering stopped
+    // there.
     void OnPictureLossReceived(const rtp::RTPIPv4Address& rtcpSender, const rtp::RTPIPv4Address* mediaSender);
-    void OnNackReceived(const rtp::RTPIPv4Address& rtcpSender, const rtp::RTPIPv4Address* mediaSender,
+    bool OnNackReceived(const rtp::RTPIPv4Address& rtcpSender, const rtp::RTPIPv4Address* mediaSender,
                         const uint16_t* lost, size_t lostCount, double now);
     // Video poll thread: counts for the peer whose video comes from `mediaSender`.
     void CountVideoFeedback(const rtp::RTPIPv4Address& mediaSender, uint64_t PeerLinkCounts::*counter);
