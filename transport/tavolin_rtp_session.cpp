@@ -75,8 +75,11 @@ void CTavolinRTPSession::OnRTCPCompoundPacket(rtp::RTCPCompoundPacket*, double, 
 }
 
 // Sending thread, send lock held.
-void CTavolinRTPSession::OnPacketSent(const uint8_t* packet, size_t length, uint16_t sequence, double sendTime) {
-    if (kind == kVideo && retransmission) sent.Add(packet, length, sequence, sendTime);
+void CTavolinRTPSession::OnPacketSent(const uint8_t* packet, size_t length, uint16_t sequence, double sendTime,
+                                      const rtp::RTPIPv4Address* destination) {
+    if (kind != kVideo || !retransmission) return;
+    sent.Add(packet, length, sequence, sendTime,
+             destination ? std::optional<rtp::RTPIPv4Address>(*destination) : std::nullopt);
 }
 
 // Poll thread, data-access lock held.

@@ -47,7 +47,7 @@ public:
 
     // Once the public address is known, only players are heard.
     SenderFilter senders;
-    // Video: what SendPacket sent during the last second.
+    // Video: what SendPacket and SendPacketTo sent during the last second.
     SentPacketHistory sent;
     // Video: gaps are asked for, sent packets kept and NACKs answered; set
     // before the session opens.
@@ -56,7 +56,8 @@ public:
 protected:
     bool OnRawPacket(rtp::RTPRawPacket* packet) override;
     void OnPollThreadStep() override;
-    void OnPacketSent(const uint8_t* packet, size_t length, uint16_t sequence, double sendTime) override;
+    void OnPacketSent(const uint8_t* packet, size_t length, uint16_t sequence, double sendTime,
+                      const rtp::RTPIPv4Address* destination) override;
     void OnRemoveSource(rtp::RTPSourceData* source) override;
     void OnRTCPCompoundPacket(rtp::RTCPCompoundPacket* packet, double receiveTime,
                               const rtp::RTPIPv4Address* sender) override;
