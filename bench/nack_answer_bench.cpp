@@ -17,9 +17,6 @@
 #include "transport/rtp/rtcp_builder.h"
 #include "transport/rtp/rtp_byte_order.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -91,22 +88,6 @@ std::vector<uint8_t> Compound(Kind kind, uint16_t newest, uint32_t mediaSsrc) {
     return out;
 }
 
-bool SendFrom(int fd, uint16_t toPort, const std::vector<uint8_t>& bytes) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(kLoopback);
-    to.sin_port = htons(toPort);
-    return sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
-           static_cast<ssize_t>(bytes.size());
-}
-
-double CpuOf(const std::map<pid_t, bench::ThreadCpu>& spent, const std::set<pid_t>& threads) {
-    double seconds = 0;
-    for (const auto& [tid, cpu] : spent)
-        if (threads.count(tid)) seconds += cpu.seconds;
-    return seconds;
-}
-
 // Microseconds of the transmission's threads per compound of `kind`; 0 when the run failed.
 double Run(Kind kind, uint16_t serverPort, uint64_t* resent, uint64_t* unread) {
     transport_testing::TestWindow window;
@@ -139,12 +120,12 @@ double Run(Kind kind, uint16_t serverPort, uint64_t* resent, uint64_t* unread) {
     const auto cpuBefore = bench::ReadThreadCpu();
     auto due = std::chrono::steady_clock::now();
     for (int i = 0; i < kCompoundsPerRun; ++i) {
-        SendFrom(peer.RtcpFd(), static_cast<uint16_t>(transmission.GetLocalVideoPort() + 1), compound);
+        peer.SendFromRtcp(static_cast<uint16_t>(transmission.GetLocalVideoPort() + 1), compound);
         due += kCompoundSpacing;
         std::this_thread::sleep_until(due);
     }
     std::this_thread::sleep_for(kSettle);
-    const double seconds = CpuOf(bench::CpuBetween(cpuBefore, bench::ReadThreadCpu()), threads);
+    const double seconds = bench::SecondsOf(bench::CpuBetween(cpuBefore, bench::ReadThreadCpu()), threads);
     PeerTransportStatistics figures;
     transmission.GetPeerStatistics(kPeerId, &figures);
     // A poll thread slower than the compounds come leaves some unread (the
