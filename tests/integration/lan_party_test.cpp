@@ -58,18 +58,12 @@ TEST(LanPartyWithoutAddressServer, PlayersPublishTheirLocalAddressesAndSeeAndHea
     for (int id = 1; id <= kPlayers; ++id) {
         const tools_test::Finished finished = players[id - 1]->Wait(kSeconds * 1000 + kExitAllowanceMs);
         EXPECT_EQ(finished.status, 0) << "player " << id << ":\n" << finished.out << finished.err;
-
         // "user public local audioPublic audioLocal videoPublic videoLocal": the local pairs twice.
         std::istringstream published(ReadFile(directory / ("player-" + std::to_string(id) + ".addr")));
-        int user = 0;
-        std::string publicAddress, localAddress;
-        unsigned ports[4] = {};
-        ASSERT_TRUE(published >> user >> publicAddress >> localAddress >> ports[0] >> ports[1] >> ports[2] >> ports[3]);
-        EXPECT_EQ(publicAddress, localAddress);
-        EXPECT_EQ(ports[0], ports[1]);
-        EXPECT_EQ(ports[2], ports[3]);
-        EXPECT_NE(ReadFile(directory / ("out-" + std::to_string(id)) / "log.txt").find("No public ip yet"),
-                  std::string::npos);
+        std::string user, publicAddress, localAddress, ports[4];
+        published >> user >> publicAddress >> localAddress >> ports[0] >> ports[1] >> ports[2] >> ports[3];
+        ASSERT_FALSE(ports[3].empty()) << "player " << id << " published nothing";
+        EXPECT_EQ(publicAddress + ports[0] + ports[2], localAddress + ports[1] + ports[3]) << published.str();
     }
     if (!testing::Test::HasFailure()) std::filesystem::remove_all(directory);
 }
