@@ -133,13 +133,6 @@ struct RunResult {
     double PerCpuSecond() const { return cpuSeconds > 0 ? static_cast<double>(received) / cpuSeconds : 0; }
 };
 
-double CpuOf(const std::map<pid_t, bench::ThreadCpu>& spent, const std::set<pid_t>& threads) {
-    double seconds = 0;
-    for (const auto& [tid, cpu] : spent)
-        if (threads.count(tid)) seconds += cpu.seconds;
-    return seconds;
-}
-
 // One run through the transmission; `port` tells the port it listened on.
 RunResult RunEngine(bool video, const std::vector<std::vector<uint8_t>>& datagrams, uint16_t serverPort,
                     uint16_t* port) {
@@ -181,7 +174,7 @@ RunResult RunEngine(bool video, const std::vector<std::vector<uint8_t>>& datagra
                 },
                 static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(kRunLimit).count()));
         }
-        result.cpuSeconds = CpuOf(bench::CpuBetween(cpuBefore, bench::ReadThreadCpu()), threads);
+        result.cpuSeconds = bench::SecondsOf(bench::CpuBetween(cpuBefore, bench::ReadThreadCpu()), threads);
         result.received = sink.delivered;
         transmission.Destroy();
     }

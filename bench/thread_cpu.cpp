@@ -81,4 +81,11 @@ std::map<pid_t, ThreadCpu> CpuBetween(const std::map<pid_t, ThreadCpu>& before,
     return spent;
 }
 
+double SecondsOf(const std::map<pid_t, ThreadCpu>& spent, const std::set<pid_t>& threads) {
+    double seconds = 0;
+    for (const auto& [tid, cpu] : spent)
+        if (threads.count(tid)) seconds += cpu.seconds;
+    return seconds;
+}
+
 }  // namespace bench

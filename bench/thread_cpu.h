@@ -31,5 +31,7 @@ double CurrentThreadCpuSeconds();
 // with what the first reading saw of them: nothing after).
 std::map<pid_t, ThreadCpu> CpuBetween(const std::map<pid_t, ThreadCpu>& before,
                                       const std::map<pid_t, ThreadCpu>& after);
+// The seconds of `spent` that went to `threads`.
+double SecondsOf(const std::map<pid_t, ThreadCpu>& spent, const std::set<pid_t>& threads);
 
 }  // namespace bench

@@ -5,8 +5,8 @@
 #include "engine/log_texts.h"
 #include "engine/window_messages.h"
 #include "platform/log.h"
+#include "transport/rtp/rtp_random.h"
 
-#include <cstdlib>
 #include <utility>
 
 namespace {
@@ -19,7 +19,10 @@ constexpr UINT kDestroySettleMs = 100;
 CTavolinEngineImpl::CTavolinEngineImpl() {
     for (CTavolinUser& user : m_UserArray) user.SetEngine(this);
     m_Transmission.SetObserver(this);
-    for (int i = 0; i < kClassNameLength; ++i) m_szClassName[i] = static_cast<char>('A' + std::rand() % 26);
+    // The process's own generator: rand() is the host's, and the codec
+    // library reseeds it with one seed whenever it makes a decoder.
+    rtp::RTPRandom& random = rtp::RTPSystemRandom::Instance();
+    for (int i = 0; i < kClassNameLength; ++i) m_szClassName[i] = static_cast<char>('A' + random.GetRandom32() % 26);
     m_szClassName[kClassNameLength] = '\0';
 }
 

@@ -36,5 +36,7 @@ inline constexpr char kRemoveUserException[] = "Zephra, remove user error!";
 
 // Message window.
 inline constexpr char kRequestPublicIp[] = "Zephra:  Request Public ip";
+// Once, when the server has not answered the first request in 4 s.
+inline constexpr char kHearPlayersWithoutPublicIp[] = "Zephra:  No public ip yet, hearing players without it";
 inline constexpr char kLocalIp[] = "Local IP:%s";
 }  // namespace engine_log

@@ -99,6 +99,10 @@ void CTavolinEngineImpl::RequestPublicAddressAgain() {
     }
     if (!m_bAddressTimeoutTold) {
         m_bAddressTimeoutTold = true;
+        // The players reach us at the local pairs the host gives them (a LAN
+        // party without the server); the public address is taken if it comes.
+        m_Transmission.HearPlayersWithoutPublicAddress();
+        LogTo(m_pLog, engine_log::kHearPlayersWithoutPublicIp);
         for (const bool video : {false, true})
             if (!m_bAddressKnown[video])
                 m_Events.Emit(TAVOLIN_EVENT_PUBLIC_ADDRESS_TIMEOUT, -1, video ? TAVOLIN_MEDIUM_VIDEO : TAVOLIN_MEDIUM_VOICE);

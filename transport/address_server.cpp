@@ -119,7 +119,7 @@ void CAddressServer::HandleDatagram(uint8_t* data, size_t length, const sockaddr
         return;
     }
     requests_.fetch_add(1, std::memory_order_relaxed);
-    if (!budget_.TrySpend(ntohl(sender.sin_addr.s_addr), NowMs())) {
+    if (!budget_.TrySpend(ntohl(sender.sin_addr.s_addr), ntohs(sender.sin_port), NowMs())) {
         limited_.fetch_add(1, std::memory_order_relaxed);
         return;
     }

@@ -3,8 +3,9 @@
 // arrived on and from the address it was sent to (a server bound to every
 // interface would otherwise answer from whichever address the route picks,
 // and the engine ignores replies from any address but the one it asked).
-// Each source address gets at most its AnswerBudget of answers, so that
-// requests with a forged source cannot turn the server into an amplifier.
+// Requests are answered within an AnswerBudget, so that requests with a
+// forged source can neither turn the server into an amplifier nor keep an
+// address's own engines from their answers.
 // Used by tools/addrd, by tests and by in-process demos.
 #pragma once
 
@@ -22,7 +23,7 @@ struct AddressServerCounters {
     uint64_t requests = 0;  // valid requests received
     uint64_t replies = 0;   // answers handed to the socket
     uint64_t rejects = 0;   // datagrams that were not valid requests
-    uint64_t limited = 0;   // valid requests left unanswered: their source's budget was spent
+    uint64_t limited = 0;   // valid requests left unanswered by the AnswerBudget
 };
 
 class CAddressServer {

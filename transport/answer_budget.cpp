@@ -21,16 +21,24 @@ AnswerBudget::AnswerBudget(uint32_t perSecond)
       burst_(perSecond_ * kBurstSeconds),
       xorKey_(RandomWord()),
       multiplier_(RandomWord() | 1),
-      slots_(kSlots) {}
+      addresses_(kSlots),
+      ports_(kSlots) {}
 
-// Multiply-shift with a random odd multiplier: two addresses share a slot
-// with probability about 2 / kSlots, whichever two they are.
-size_t AnswerBudget::SlotOf(uint32_t address) const {
-    return static_cast<size_t>(((address ^ xorKey_) * multiplier_) >> (64 - kSlotBits));
+// Multiply-shift with a random odd multiplier: two keys share a slot with
+// probability about 2 / kSlots, whichever two they are.
+size_t AnswerBudget::Place(uint64_t key) const {
+    return static_cast<size_t>(((key ^ xorKey_) * multiplier_) >> (64 - kSlotBits));
 }
 
-bool AnswerBudget::TrySpend(uint32_t address, int64_t nowMs) {
-    Slot& slot = slots_[SlotOf(address)];
+size_t AnswerBudget::SlotOf(uint32_t address) const { return Place(address); }
+
+// Above every address key, so that an address and a port place independently.
+size_t AnswerBudget::SlotOf(uint32_t address, uint16_t port) const {
+    return Place((uint64_t{port} + 1) << 32 | address);
+}
+
+bool AnswerBudget::TrySpendBucket(uint32_t address, int64_t nowMs) {
+    AddressSlot& slot = addresses_[SlotOf(address)];
     const uint64_t full = uint64_t{burst_} * kCreditPerAnswer;
     if (!slot.taken || slot.address != address) {
         slot = {nowMs, full, address, true};
@@ -43,5 +51,17 @@ bool AnswerBudget::TrySpend(uint32_t address, int64_t nowMs) {
     }
     if (slot.credit < kCreditPerAnswer) return false;
     slot.credit -= kCreditPerAnswer;
+    return true;
+}
+
+// Every answer marks its port, so that a port's first answer in a period
+// comes on top of the bucket only when the bucket refused.
+bool AnswerBudget::TrySpend(uint32_t address, uint16_t port, int64_t nowMs) {
+    PortSlot& slot = ports_[SlotOf(address, port)];
+    if (slot.address != address || slot.port != port) slot = {0, address, port, false};
+    const bool first = !slot.answered || nowMs - slot.answeredMs >= kFirstAnswerPeriodMs;
+    if (!TrySpendBucket(address, nowMs) && !first) return false;
+    slot.answeredMs = nowMs;
+    slot.answered = true;
     return true;
 }

@@ -27,16 +27,26 @@ bool CTavolinRTPSession::OnRawPacket(rtp::RTPRawPacket* packet) {
     const rtp::RTPIPv4Address& sender = packet->GetSenderAddress();
     if (!packet->IsRTP()) return senders.AcceptsRtcp(sender.GetIP());
     if (hasPublicAddress.load()) return senders.AcceptsRtp(sender.GetIP(), sender.GetPort());
-    if (sender.GetIP() != serverAddress.load() || sender.GetPort() != serverPort.load()) return false;
+    if (IsFromServer(sender)) {
+        TakeAddressReply(*packet);
+        return false;
+    }
+    return hearsPlayersWithoutAddress.load() && senders.AcceptsRtp(sender.GetIP(), sender.GetPort());
+}
+
+bool CTavolinRTPSession::IsFromServer(const rtp::RTPIPv4Address& sender) const {
+    return sender.GetIP() == serverAddress.load() && sender.GetPort() == serverPort.load();
+}
+
+void CTavolinRTPSession::TakeAddressReply(rtp::RTPRawPacket& packet) {
     address_exchange::PublicAddress answer;
-    if (!address_exchange::ParseAddressReply(packet->GetData(), packet->GetDataLength(), &answer)) return false;
+    if (!address_exchange::ParseAddressReply(packet.GetData(), packet.GetDataLength(), &answer)) return;
     // Known only once the engine has been told; until then the retry timer
     // asks again.
-    if (owner && !owner->OnPublicAddress(answer.address, answer.port, kind)) return false;
+    if (owner && !owner->OnPublicAddress(answer.address, answer.port, kind)) return;
     publicAddress = answer.address;
     publicPort = answer.port;
     hasPublicAddress = true;
-    return false;
 }
 
 // Poll thread, data-access lock held. Only feedback about our own video
@@ -48,15 +58,28 @@ void CTavolinRTPSession::OnFeedback(rtp::RTCPFeedbackKind feedback, uint32_t sen
     if (kind != kVideo || !owner || !sender || mediaSSRC != GetLocalSSRC()) return;
     const rtp::RTPSourceData* source = GetSourceInfo(senderSSRC);
     const rtp::RTPIPv4Address* media = source ? source->GetRTPDataAddress() : nullptr;
-    if (feedback == rtp::RTCPFeedbackKind::kPictureLoss)
+    if (feedback == rtp::RTCPFeedbackKind::kPictureLoss) {
         owner->OnPictureLossReceived(*sender, media);
-    else if (retransmission)
-        owner->OnNackReceived(*sender, media, lost, lostCount, receiveTime);
+        return;
+    }
+    if (!retransmission) return;
+    nackNumbers_.clear();
+    nackLimit_.Take(lost, lostCount, &nackNumbers_);
+    if (!owner->OnNackReceived(*sender, media, nackNumbers_.data(), nackNumbers_.size(), receiveTime))
+        nackLimit_.Stop();
+}
+
+// Poll thread, data-access lock held: before the compound's packets are read.
+void CTavolinRTPSession::OnRTCPCompoundPacket(rtp::RTCPCompoundPacket*, double, const rtp::RTPIPv4Address*) {
+    nackLimit_.BeginCompound();
 }
 
 // Sending thread, send lock held.
-void CTavolinRTPSession::OnPacketSent(const uint8_t* packet, size_t length, uint16_t sequence, double sendTime) {
-    if (kind == kVideo && retransmission) sent.Add(packet, length, sequence, sendTime);
+void CTavolinRTPSession::OnPacketSent(const uint8_t* packet, size_t length, uint16_t sequence, double sendTime,
+                                      const rtp::RTPIPv4Address* destination) {
+    if (kind != kVideo || !retransmission) return;
+    sent.Add(packet, length, sequence, sendTime,
+             destination ? std::optional<rtp::RTPIPv4Address>(*destination) : std::nullopt);
 }
 
 // Poll thread, data-access lock held.

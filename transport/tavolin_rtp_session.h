@@ -1,11 +1,13 @@
 // The transmission's RTP session: learns its public address from the address
-// server before it accepts any RTP (until then everything on the RTP socket
-// belongs to the address exchange), and hands received packets to its owner.
+// server before it accepts any RTP, unless the owner lets it hear the players
+// without (a server that does not answer); the server's answer is looked for
+// in every datagram until it comes. Hands received packets to its owner.
 // The video session also keeps what it sent for retransmission, hands NACKs
 // and picture loss indications to its owner, and asks its senders for the
 // packets missing from their sequence.
 #pragma once
 
+#include "transport/nack_compound_limit.h"
 #include "transport/nack_requester.h"
 #include "transport/rtp/rtp_session.h"
 #include "transport/sender_filter.h"
@@ -40,10 +42,12 @@ public:
     std::atomic<uint32_t> serverAddress{0};
     std::atomic<uint16_t> serverPort{0};
     std::atomic<bool> hasPublicAddress{false};
+    // Set by the owner: RTP from the players is heard before the public address is known.
+    std::atomic<bool> hearsPlayersWithoutAddress{false};
 
     // Once the public address is known, only players are heard.
     SenderFilter senders;
-    // Video: what SendPacket sent during the last second.
+    // Video: what SendPacket and SendPacketTo sent during the last second.
     SentPacketHistory sent;
     // Video: gaps are asked for, sent packets kept and NACKs answered; set
     // before the session opens.
@@ -52,13 +56,18 @@ public:
 protected:
     bool OnRawPacket(rtp::RTPRawPacket* packet) override;
     void OnPollThreadStep() override;
-    void OnPacketSent(const uint8_t* packet, size_t length, uint16_t sequence, double sendTime) override;
+    void OnPacketSent(const uint8_t* packet, size_t length, uint16_t sequence, double sendTime,
+                      const rtp::RTPIPv4Address* destination) override;
     void OnRemoveSource(rtp::RTPSourceData* source) override;
+    void OnRTCPCompoundPacket(rtp::RTCPCompoundPacket* packet, double receiveTime,
+                              const rtp::RTPIPv4Address* sender) override;
     void OnFeedback(rtp::RTCPFeedbackKind kind, uint32_t senderSSRC, uint32_t mediaSSRC, const uint16_t* lost,
                     size_t lostCount, double receiveTime, const rtp::RTPIPv4Address* sender) override;
 
 private:
     // Poll thread, data-access lock held.
+    bool IsFromServer(const rtp::RTPIPv4Address& sender) const;
+    void TakeAddressReply(rtp::RTPRawPacket& packet);
     void NoteVideoArrival(rtp::RTPSourceData* source, const rtp::RTPPacket* packet, double now);
     void AskForMissingVideo(double now);
 
@@ -68,4 +77,7 @@ private:
         rtp::RTPIPv4Address sender;
     };
     std::unordered_map<uint32_t, MissingVideo> missingVideo_;
+    // What the NACKs of the compound being read may still ask for; poll thread only.
+    NackCompoundLimit nackLimit_;
+    std::vector<uint16_t> nackNumbers_;
 };

@@ -6,12 +6,12 @@
 #include "trace/hop_trace.h"
 #include "transport/rtp/rtp_clock.h"
 #include "transport/rtp/rtp_errors.h"
+#include "transport/rtp/rtp_random.h"
 #include "transport/source_figures.h"
 #include "transport/tavolin_rtp_session.h"
 #include "transport/video_retransmission_switch.h"
 
 #include <cassert>
-#include <cstdlib>
 #include <cstring>
 
 using namespace transmission;
@@ -50,7 +50,7 @@ bool BeginsWith(const rtp::RTPPacket* packet, const char* prefix) {
 
 }  // namespace
 
-CTavolinTransmission::CTavolinTransmission() {
+CTavolinTransmission::CTavolinTransmission() : portRandom_(&rtp::RTPSystemRandom::Instance()) {
     for (PeerEntry& peer : peers) peer = PeerEntry{};
     InitializeCriticalSection(&audioQueue.lock);
     InitializeCriticalSection(&videoQueue.lock);
@@ -130,7 +130,7 @@ int CTavolinTransmission::OpenSession(CTavolinRTPSession& session, double timest
     rtp::RTPUDPv4TransmissionParams transmissionParams;
     int status = rtp::kErrorCannotBindRTPSocket;
     for (int draw = 0; draw < kMaxPortDraws; ++draw) {
-        const auto base = static_cast<uint16_t>(kFirstPortBase + 2 * (std::rand() % kPortBaseChoices));
+        const auto base = static_cast<uint16_t>(kFirstPortBase + 2 * (portRandom_->GetRandom32() % kPortBaseChoices));
         if (base == avoidPort) continue;
         *port = base;
         transmissionParams.SetPortbase(base);
@@ -443,6 +443,11 @@ bool CTavolinTransmission::HasPublicAddresses() const {
         if (session && !session->hasPublicAddress.load()) return false;
     }
     return true;
+}
+
+void CTavolinTransmission::HearPlayersWithoutPublicAddress() {
+    for (CTavolinRTPSession* session : {audioSession.get(), videoSession.get()})
+        if (session) session->hearsPlayersWithoutAddress = true;
 }
 
 // Poll thread. The record belongs to the window procedure once posted.

@@ -18,6 +18,7 @@
 #include <vector>
 
 namespace rtp {
+class RTPRandom;
 class RTPSourceData;
 }
 class CTavolinRTPSession;
@@ -69,6 +70,9 @@ public:
 
     void SetLogSink(ITavolinLogSink* sink);
     void SetObserver(ITransmissionObserver* observer) { observer_ = observer; }
+    // Where Create draws its port bases: the process's own generator unless
+    // a test sets another. Never the C library's rand(), which is the host's.
+    void SetPortRandom(rtp::RTPRandom* random) { portRandom_ = random; }
 
     // The poll threads post `messages` to `window` from the moment the
     // sessions exist.
@@ -92,9 +96,11 @@ public:
     // NACK answered with the very packets asked for (those still in the
     // history, within the peer's budget) to the peer's video pair in force.
     // rtcpSender: where the feedback came from; mediaSender: where the asking
-    // peer's video comes from, null when none came.
+    // peer's video comes from, null when none came. `lost` holds each number
+    // once. False when the peer's budget refused a packet: answering stopped
+    // there.
     void OnPictureLossReceived(const rtp::RTPIPv4Address& rtcpSender, const rtp::RTPIPv4Address* mediaSender);
-    void OnNackReceived(const rtp::RTPIPv4Address& rtcpSender, const rtp::RTPIPv4Address* mediaSender,
+    bool OnNackReceived(const rtp::RTPIPv4Address& rtcpSender, const rtp::RTPIPv4Address* mediaSender,
                         const uint16_t* lost, size_t lostCount, double now);
     // Video poll thread: counts for the peer whose video comes from `mediaSender`.
     void CountVideoFeedback(const rtp::RTPIPv4Address& mediaSender, uint64_t PeerLinkCounts::*counter);
@@ -109,6 +115,10 @@ public:
     int RequestPublicAddress(uint32_t serverAddress, uint16_t serverPort, const void* data, size_t length);
     void RetryPublicAddress(uint32_t serverAddress, uint16_t serverPort, const void* data, size_t length);
     bool HasPublicAddresses() const;
+    // Once the server has left the first request unanswered for a retry
+    // period: the sessions hear the players of the table without their public
+    // address, which they still take whenever the server answers.
+    void HearPlayersWithoutPublicAddress();
     void GreetPeers();
     void SendTrans();
 
@@ -170,6 +180,7 @@ private:
 
     ITavolinLogSink* logSink = nullptr;
     ITransmissionObserver* observer_ = nullptr;
+    rtp::RTPRandom* portRandom_;
     PeerEntry peers[transmission::kMaxPeers];
     int32_t peerCount = 0;
     uint16_t audioPort = 0;

@@ -4,7 +4,8 @@
 #include "transport/tavolin_rtp_session.h"
 #include "transport/transmission.h"
 
-#include <algorithm>
+#include <cassert>
+#include <optional>
 #include <vector>
 
 int32_t CTavolinTransmission::FindFeedbackPeer(const rtp::RTPIPv4Address& rtcpSender,
@@ -22,30 +23,44 @@ void CTavolinTransmission::OnPictureLossReceived(const rtp::RTPIPv4Address& rtcp
     links_.Count(FindFeedbackPeer(rtcpSender, mediaSender), &PeerLinkCounts::pictureLossReceived);
 }
 
+namespace {
+constexpr size_t kFixedHeaderBytes = 12;
+constexpr uint8_t kMarkerBit = 0x80;
+
+// A greeting's number, for a peer it was not sent to: its header with no
+// payload, as a hello, which every peer reads past ("HI" or "REHI" meant for
+// another would make it answer or stop greeting). Our packets carry no CSRC,
+// extension or padding.
+void MakeGapFiller(std::vector<uint8_t>* packet) {
+    assert(packet->size() >= kFixedHeaderBytes && ((*packet)[0] & 0x3F) == 0);
+    packet->resize(kFixedHeaderBytes);
+    (*packet)[1] = static_cast<uint8_t>(((*packet)[1] & kMarkerBit) | transmission::kHelloPayloadType);
+}
+}  // namespace
+
 // The same bytes again (sequence number and timestamp included) from the
 // video RTP socket, so that a peer that knows nothing of retransmission takes
 // it as the packet it missed, or drops it as a duplicate.
-void CTavolinTransmission::OnNackReceived(const rtp::RTPIPv4Address& rtcpSender,
+bool CTavolinTransmission::OnNackReceived(const rtp::RTPIPv4Address& rtcpSender,
                                           const rtp::RTPIPv4Address* mediaSender, const uint16_t* lost,
                                           size_t lostCount, double now) {
     CTavolinRTPSession* session = videoSession.get();
     const int32_t userId = FindFeedbackPeer(rtcpSender, mediaSender);
-    if (!session || userId == PeerLinks::kNoPeer) return;
+    if (!session || userId == PeerLinks::kNoPeer) return true;
     links_.Count(userId, &PeerLinkCounts::nacksReceived);
     rtp::RTPIPv4Address pair;
-    if (!links_.PairInForce(userId, true, &pair)) return;
+    if (!links_.PairInForce(userId, true, &pair)) return true;
     const size_t streamBytes = session->sent.BytesWithin(now);
-    std::vector<uint16_t> answered;
     std::vector<uint8_t> packet;
+    std::optional<rtp::RTPIPv4Address> sentTo;
     for (size_t i = 0; i < lostCount; ++i) {
-        // A NACK may mark a number twice.
-        if (std::find(answered.begin(), answered.end(), lost[i]) != answered.end()) continue;
-        if (!session->sent.Copy(lost[i], now, &packet)) continue;
-        if (!links_.TrySpendRetransmission(userId, packet.size(), streamBytes, now)) continue;
-        answered.push_back(lost[i]);
+        if (!session->sent.Copy(lost[i], now, &packet, &sentTo)) continue;
+        if (sentTo && *sentTo != pair) MakeGapFiller(&packet);
+        if (!links_.TrySpendRetransmission(userId, packet.size(), streamBytes, now)) return false;
         if (session->SendRawData(true, packet.data(), packet.size(), pair.GetIP(), pair.GetPort()) >= 0)
             links_.Count(userId, &PeerLinkCounts::packetsRetransmitted);
     }
+    return true;
 }
 
 void CTavolinTransmission::CountVideoFeedback(const rtp::RTPIPv4Address& mediaSender,

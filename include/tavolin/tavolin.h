@@ -124,7 +124,9 @@ enum TavolinEventKind {
     TAVOLIN_EVENT_CAMERA_FAILED = 2,          /* text: the camera's name, "" when there is none */
     TAVOLIN_EVENT_CAMERA_LOST = 3,            /* capturing, but no frame for 3 s; text: the name */
     TAVOLIN_EVENT_PUBLIC_ADDRESS = 4,         /* medium, address, port: learned from the server */
-    TAVOLIN_EVENT_PUBLIC_ADDRESS_TIMEOUT = 5, /* medium: the server has not answered in 4 s */
+    TAVOLIN_EVENT_PUBLIC_ADDRESS_TIMEOUT = 5, /* medium: the server has not answered in 4 s; the
+                                                 players are heard from now on without it (tell them
+                                                 the local address and GetLocal*Port) */
     TAVOLIN_EVENT_PEER_GREETED = 6,           /* userId, medium: the peer answered "HI" with "REHI" */
     TAVOLIN_EVENT_PEER_LOCAL_ADDRESS = 7,     /* userId: media now goes to the peer's local pair */
     TAVOLIN_EVENT_MEDIA_STARTED = 8,          /* userId, medium: media from the peer arrives */

@@ -126,3 +126,35 @@ TEST_F(Lifecycle, ReceiveOnlyEngineNeverStartsTheCamera) {
     for (const std::string& text : host.log.Texts()) EXPECT_EQ(std::string::npos, text.find("Loop")) << text;
 }
 }  // namespace
+
+namespace {
+using namespace testing_support;
+
+ITavolinEngine* NewEngine() {
+    ITavolinEngine* engine = nullptr;
+    EXPECT_EQ(S_OK, DllGetClassObjectEx(&CLSID_TavolinEngine, &IID_ITavolinEngine, reinterpret_cast<void**>(&engine)));
+    return engine;
+}
+
+// The window class name and the port draws come from the engine's own
+// generator. The host's rand() sequence is left alone, and the codec
+// library's reseeding of rand() (with one seed, whenever a decoder is made)
+// cannot give two engines one class name.
+TEST(EngineRandomness, CreateLeavesTheHostsRandAloneAndAReseededRandMakesNoTwins) {
+    UdpPeer server;
+    std::srand(7);
+    const std::vector<int> expected = {std::rand(), std::rand(), std::rand()};
+    std::srand(7);
+    ITavolinEngine* first = NewEngine();
+    ASSERT_EQ(1, first->Create(TestInstance(), kLoopback, server.Port(), 1, 0, 1));
+    EXPECT_EQ(expected, (std::vector<int>{std::rand(), std::rand(), std::rand()}));
+
+    ASSERT_EQ(1, first->AddUser(2, kLoopback, kLoopback));
+    ITavolinEngine* second = NewEngine();
+    ASSERT_EQ(1, first->AddUser(3, kLoopback, kLoopback));
+    ITavolinEngine* third = NewEngine();
+    EXPECT_EQ(1, second->Create(TestInstance(), kLoopback, server.Port(), 4, 0, 1));
+    EXPECT_EQ(1, third->Create(TestInstance(), kLoopback, server.Port(), 5, 0, 1));
+    for (ITavolinEngine* engine : {first, second, third}) engine->Release();
+}
+}  // namespace

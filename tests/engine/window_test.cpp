@@ -69,7 +69,11 @@ TEST_F(WindowProc, EmptyFrameRingDrawsNothing) {
 TEST_F(WindowProc, PublicAddressTimerAsksAgainThroughBothSessions) {
     EXPECT_EQ(1, CTavolinEngineImpl::WindowProc(impl->Window(), WM_TIMER, 2, 0));
     EXPECT_EQ(2u, server.ReceiveAll(300, 4).size());
-    EXPECT_EQ(std::vector<std::string>{engine_log::kRequestPublicIp}, host.log.Texts());
+    EXPECT_EQ((std::vector<std::string>{engine_log::kHearPlayersWithoutPublicIp, engine_log::kRequestPublicIp}),
+              host.log.Texts());
+    host.log.Clear();
+    EXPECT_EQ(1, CTavolinEngineImpl::WindowProc(impl->Window(), WM_TIMER, 2, 0));
+    EXPECT_EQ(std::vector<std::string>{engine_log::kRequestPublicIp}, host.log.Texts()) << "said once";
 }
 
 TEST_F(WindowProc, TransTimerSendsToThePublicAddressServerOnly) {

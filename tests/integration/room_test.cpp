@@ -80,6 +80,9 @@ TEST_F(RoomTest, ThreePlayersSeeEachOtherForEightSeconds) {
         ASSERT_TRUE(player.ownAddress);
         EXPECT_EQ(room::kLoopbackAddress, player.ownAddress->publicAddress);
         EXPECT_TRUE(player.problems.empty()) << player.problems.front();
+        // Loopback loses nothing: the numbers greetings to others took are filled too.
+        for (const auto& [sender, figures] : player.engineFigures.peers)
+            EXPECT_EQ(0, figures.cumulativeLost) << "viewer " << player.userId << ", sender " << sender;
     }
     ExpectEveryPacketGivenBack();
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -208,6 +209,40 @@ TEST_F(AddressServerTest, AFloodFromOneAddressGetsItsBudgetWhileOthersAreStillAn
     EXPECT_LE(floodReplies, budget.Burst() + budget.PerSecond() * seconds + 1);
     EXPECT_EQ(counters.limited, kFlood - floodReplies);
     EXPECT_EQ(flooder.ReceiveAll(50).size(), floodReplies) << "an unanswered request sends nothing";
+}
+
+// A forger who sends requests in the players' address spends that address's
+// budget and goes on; an engine of that address, asking from its own port
+// meanwhile, is answered all the same.
+TEST_F(AddressServerTest, ForgedRequestsInAnEnginesAddressDoNotLockTheEngineOut) {
+    constexpr int kSpent = 400;  // far beyond the burst
+    constexpr int kChunk = 100;  // within the server's receive buffer
+    constexpr int kGoingOn = 1000;  // then about one a millisecond, for at most a second
+    UdpPeer forger, engine;
+    std::vector<uint8_t> request;
+    ASSERT_TRUE(BuildDatagram(kTypePublicAddress, kRequestPayload, 4, &request));
+    for (int sent = 0; sent < kSpent;) {
+        for (int i = 0; i < kChunk; ++i, ++sent)
+            ASSERT_TRUE(forger.SendTo(kLoopback, server_.Port(), request.data(), request.size()));
+        WaitForCount(sent);
+    }
+    std::atomic<bool> answered{false};
+    std::thread forgery([&] {
+        for (int i = 0; i < kGoingOn && !answered; ++i) {
+            forger.SendTo(kLoopback, server_.Port(), request.data(), request.size());
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(engine.SendTo(kLoopback, server_.Port(), request.data(), request.size()));
+    auto reply = engine.Receive(1000);
+    answered = true;
+    forgery.join();
+    ASSERT_TRUE(reply) << "the engine was locked out by the forger";
+    PublicAddress parsed{};
+    ASSERT_TRUE(ParseAddressReply(reply->bytes.data(), reply->bytes.size(), &parsed));
+    EXPECT_EQ(parsed.address, kLoopback);
+    EXPECT_EQ(parsed.port, engine.Port());
 }
 
 TEST_F(AddressServerTest, StopsPromptlyWhileWaiting) {

@@ -1,15 +1,17 @@
-// The answer budget per source address, with time passed in.
+// The answer budget per source address and the first answer per address and
+// port, with time passed in.
 #include "transport/answer_budget.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 constexpr uint32_t kPlayer = 0xC6120001;  // 198.18.0.1
+constexpr uint16_t kEnginePort = 11000;
 
-// Answers granted to `address` by asking `times` times at nowMs.
-int Granted(AnswerBudget& budget, uint32_t address, int times, int64_t nowMs) {
+// Answers granted to `address` by asking `times` times at nowMs from `port`.
+int Granted(AnswerBudget& budget, uint32_t address, int times, int64_t nowMs, uint16_t port = kEnginePort) {
     int granted = 0;
-    for (int i = 0; i < times; ++i) granted += budget.TrySpend(address, nowMs) ? 1 : 0;
+    for (int i = 0; i < times; ++i) granted += budget.TrySpend(address, port, nowMs) ? 1 : 0;
     return granted;
 }
 
@@ -25,7 +27,44 @@ uint32_t Neighbour(const AnswerBudget& budget, uint32_t address, bool sameSlot) 
 TEST(AnswerBudget, DefaultsLeaveARoomBehindOneAddressUnrefused) {
     AnswerBudget budget;
     // 16 players, 2 sessions each, all at once and again every 4 s.
-    for (int64_t nowMs = 0; nowMs <= 60000; nowMs += 4000) EXPECT_EQ(Granted(budget, kPlayer, 32, nowMs), 32);
+    for (int64_t nowMs = 0; nowMs <= 60000; nowMs += 4000) {
+        int granted = 0;
+        for (uint16_t port = kEnginePort; port < kEnginePort + 32; ++port)
+            granted += Granted(budget, kPlayer, 1, nowMs, port);
+        EXPECT_EQ(granted, 32);
+    }
+}
+
+TEST(AnswerBudget, AForgerInAnEnginesAddressNeverKeepsTheEngineFromItsAnswer) {
+    AnswerBudget budget;
+    // 1000 forged requests a second from every other port of the address,
+    // for two minutes; the engine asks every 4 s, a little early or late.
+    int answered = 0, asked = 0;
+    for (int64_t nowMs = 0; nowMs < 120000; ++nowMs) {
+        budget.TrySpend(kPlayer, static_cast<uint16_t>(20000 + nowMs % 30000), nowMs);
+        if (nowMs % 4000 == 1 + (nowMs / 4000) % 3 * 100) {
+            ++asked;
+            answered += Granted(budget, kPlayer, 1, nowMs);
+        }
+    }
+    EXPECT_EQ(answered, asked);
+    EXPECT_EQ(asked, 30);
+}
+
+TEST(AnswerBudget, OneAddressAndPortGetsTheBucketAndOneAnswerAPeriodNoMore) {
+    AnswerBudget budget(10);
+    EXPECT_EQ(Granted(budget, kPlayer, 1000, 0), 40);
+    int granted = 0;
+    for (int64_t nowMs = 1; nowMs <= 12000; ++nowMs) granted += Granted(budget, kPlayer, 1, nowMs);
+    EXPECT_EQ(granted, 120) << "the refill is spent as it comes, which marks the port answered";
+
+    // While another port spends the bucket, one answer a period.
+    std::vector<int64_t> answeredAt;
+    for (int64_t nowMs = 12001; nowMs <= 18000; ++nowMs) {
+        Granted(budget, kPlayer, 1, nowMs, kEnginePort + 2);
+        if (Granted(budget, kPlayer, 1, nowMs)) answeredAt.push_back(nowMs);
+    }
+    EXPECT_EQ(answeredAt, (std::vector<int64_t>{15000, 18000}));
 }
 
 TEST(AnswerBudget, BurstThenRefillByElapsedTimeOnly) {
@@ -62,7 +101,10 @@ TEST(AnswerBudget, EachBudgetPlacesAddressesItsOwnWay) {
     for (uint32_t address = kPlayer; address < kPlayer + 64; ++address)
         samePlace += first.SlotOf(address) == second.SlotOf(address) ? 1 : 0;
     EXPECT_LT(samePlace, 8);
-    for (uint32_t address : {0u, kPlayer, 0xFFFFFFFFu}) EXPECT_LT(first.SlotOf(address), AnswerBudget::kSlots);
+    for (uint32_t address : {0u, kPlayer, 0xFFFFFFFFu}) {
+        EXPECT_LT(first.SlotOf(address), AnswerBudget::kSlots);
+        EXPECT_LT(first.SlotOf(address, 65535), AnswerBudget::kSlots);
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The rules of retransmission, with time passed in: when the receiver asks
 // for a missing packet, what the sender still holds, and how much it may
 // send again.
+#include "transport/nack_compound_limit.h"
 #include "transport/nack_requester.h"
 #include "transport/retransmission_budget.h"
 #include "transport/sent_packet_history.h"
@@ -98,6 +99,28 @@ TEST(SentPacketHistory, CopiesTheExactBytesOfRecentPacketsOnly) {
     EXPECT_FALSE(history.Copy(0x1234, 10.7, &copy));
     ASSERT_TRUE(history.Copy(later, 10.7, &copy));
     EXPECT_EQ(copy.size(), 3u);
+}
+
+TEST(NackCompoundLimit, EachNumberOnceAtMostAHistoryOfThemAndNothingAfterARefusal) {
+    NackCompoundLimit limit;
+    const auto take = [&](std::vector<uint16_t> lost) {
+        std::vector<uint16_t> out;
+        limit.Take(lost.data(), lost.size(), &out);
+        return out;
+    };
+    limit.BeginCompound();
+    EXPECT_EQ(take({5, 6, 5, 7, 6}), (std::vector<uint16_t>{5, 6, 7}));
+    EXPECT_EQ(take({7, 8}), std::vector<uint16_t>{8}) << "the compound's second NACK";
+    limit.Stop();
+    EXPECT_TRUE(take({9}).empty());
+
+    limit.BeginCompound();
+    EXPECT_EQ(take({5}), std::vector<uint16_t>{5}) << "a new compound starts afresh";
+    std::vector<uint16_t> many(1000);
+    for (size_t i = 0; i < many.size(); ++i) many[i] = static_cast<uint16_t>(65000 + i);  // across the wrap
+    const std::vector<uint16_t> taken = take(many);
+    ASSERT_EQ(taken.size(), NackCompoundLimit::kMaxNumbers - 1);
+    EXPECT_EQ(taken.back(), many[NackCompoundLimit::kMaxNumbers - 2]);
 }
 
 TEST(RetransmissionBudget, HalfTheStreamPerWindowThenRoomAgainAsItAges) {

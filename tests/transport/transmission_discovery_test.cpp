@@ -96,6 +96,40 @@ TEST_F(DiscoveryTest, EachSessionPostsExactlyOneAddressMessage) {
     EXPECT_EQ(transmission.AudioSessionForTesting()->publicPort.load(), transmission.GetLocalAudioPort());
 }
 
+TEST_F(DiscoveryTest, UnansweredSessionsHearThePlayersWhenToldAndStillTakeTheAnswer) {
+    UdpPeer fakeServer, player, unused, stranger;
+    RecordingPacketSink sink;
+    const uint16_t audioPort = transmission.GetLocalAudioPort();
+    transmission.RequestPublicAddress(kLoopback, fakeServer.Port(), &kRequestValue, sizeof kRequestValue);
+    ExpectRequestFromBothSessions(fakeServer);
+    AddLoopbackPeer(5, player, unused, &sink, false);
+    const auto voice = [&](UdpPeer& from, uint16_t sequence) {
+        const uint32_t ssrc = &from == &player ? 0x51 : 0x52;
+        const std::vector<uint8_t> datagram = RtpDatagram(102, sequence, 240u * sequence, ssrc, {1, 2, 3});
+        ASSERT_TRUE(from.SendTo(kLoopback, audioPort, datagram.data(), datagram.size()));
+    };
+    voice(player, 0);
+    window.PumpFor(100);
+    EXPECT_TRUE(sink.audioPayloads.empty()) << "no RTP before the answer or the word";
+
+    transmission.HearPlayersWithoutPublicAddress();
+    voice(stranger, 0);
+    for (uint16_t sequence = 1; sequence <= 3; ++sequence) voice(player, sequence);
+    ASSERT_TRUE(window.PumpUntil([&] { return sink.audioPayloads.size() >= 2; }, 2000)) << "a player is heard";
+    CTavolinRTPSession& session = *transmission.AudioSessionForTesting();
+    session.BeginDataAccess();
+    EXPECT_EQ(session.GetSourceInfo(0x52), nullptr) << "a stranger is not";
+    session.EndDataAccess();
+    EXPECT_FALSE(transmission.HasPublicAddresses());
+
+    Reply(fakeServer, audioPort, address_exchange::BuildAddressReply({0xC6120005, 4000}));
+    ASSERT_TRUE(window.PumpUntil(
+        [&] { return !window.audioAddresses.empty() && transmission.AudioSessionForTesting()->hasPublicAddress; },
+        2000))
+        << "the late answer counts";
+    EXPECT_EQ(window.audioAddresses[0].address, 0xC6120005u);
+}
+
 TEST_F(DiscoveryTest, TransGoesOnlyToTheAddressServer) {
     UdpPeer peer, unused;
     RecordingPacketSink sink;

@@ -1,5 +1,6 @@
 // The peer table, port draws, destinations and the session lifecycle.
 #include "tests/support/gbk.h"
+#include "tests/transport/rtp/rtp_test_support.h"
 #include "transport_test_support.h"
 
 #include <arpa/inet.h>
@@ -8,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace {
 using namespace transport_testing;
@@ -36,7 +36,8 @@ private:
     bool held_ = false;
 };
 
-uint16_t DrawPortBase() { return static_cast<uint16_t>(11000 + 2 * (std::rand() % 1500)); }
+// The port base a draw of the transmission's random source gives.
+uint16_t PortBaseOf(uint32_t draw) { return static_cast<uint16_t>(11000 + 2 * (draw % 1500)); }
 
 TEST(TransmissionLifecycle, SendsFailBeforeCreateAndAfterDestroy) {
     UdpPeer peer;
@@ -60,8 +61,7 @@ TEST(TransmissionLifecycle, SendsFailBeforeCreateAndAfterDestroy) {
 
 TEST(TransmissionLifecycle, PortBasesAreEvenInRangeAndDistinct) {
     TestWindow window;
-    for (unsigned seed = 1; seed <= 4; ++seed) {
-        std::srand(seed);
+    for (int run = 0; run < 4; ++run) {
         CTavolinTransmission transmission;
         ASSERT_EQ(transmission.Create(window.Handle(), TestMessages(nullptr)), 1);
         for (uint16_t port : {transmission.GetLocalAudioPort(), transmission.GetLocalVideoPort()}) {
@@ -74,18 +74,27 @@ TEST(TransmissionLifecycle, PortBasesAreEvenInRangeAndDistinct) {
     }
 }
 
+TEST(TransmissionLifecycle, EachProcessDrawsItsOwnPortBases) {
+    const std::string first = RunCommand(TAVOLIN_PORT_DRAW_PROBE);
+    const std::string second = RunCommand(TAVOLIN_PORT_DRAW_PROBE);
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    EXPECT_NE(first, second) << "both processes drew the voice and video bases " << first;
+}
+
 TEST(TransmissionLifecycle, BusyPortsAreRedrawn) {
+    constexpr uint32_t kFirstDraw = 99;  // the source counts up from here
     TestWindow window;
     for (bool holdRtcp : {false, true}) {
-        std::srand(99);
-        const uint16_t first = DrawPortBase();
+        const uint16_t first = PortBaseOf(kFirstDraw);
         std::vector<uint16_t> following;
-        for (int i = 0; i < 8; ++i) following.push_back(DrawPortBase());
+        for (uint32_t i = 1; i <= 8; ++i) following.push_back(PortBaseOf(kFirstDraw + i));
         PortHolder holder(holdRtcp ? first + 1 : first);
         if (!holder.held()) GTEST_SKIP() << "port " << first << " is taken by someone else";
 
-        std::srand(99);
+        rtp_testing::FixedRandom draws(kFirstDraw);
         CTavolinTransmission transmission;
+        transmission.SetPortRandom(&draws);
         ASSERT_EQ(transmission.Create(window.Handle(), TestMessages(nullptr)), 1);
         EXPECT_NE(transmission.GetLocalAudioPort(), first);
         // The next draw, unless a program running alongside holds that one too.

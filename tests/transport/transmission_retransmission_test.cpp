@@ -68,12 +68,14 @@ std::vector<uint16_t> NackedTo(const UdpPortPair& peer) {
     return numbers;
 }
 
-std::vector<uint8_t> NackCompound(uint32_t senderSSRC, uint32_t mediaSSRC, const std::vector<uint16_t>& lost) {
+// One NACK per `times`, in one compound.
+std::vector<uint8_t> NackCompound(uint32_t senderSSRC, uint32_t mediaSSRC, const std::vector<uint16_t>& lost,
+                                  int times = 1) {
     rtp::RTCPCompoundBuilder compound(1500);
     const uint8_t cname[] = "peer@host";
     EXPECT_TRUE(compound.AddReceiverReport(senderSSRC, nullptr, 0));
     EXPECT_TRUE(compound.AddSDESCNAME(senderSSRC, cname, sizeof cname - 1));
-    EXPECT_TRUE(compound.AddNACK(senderSSRC, mediaSSRC, lost.data(), lost.size()));
+    for (int i = 0; i < times; ++i) EXPECT_TRUE(compound.AddNACK(senderSSRC, mediaSSRC, lost.data(), lost.size()));
     return {compound.GetData(), compound.GetData() + compound.GetLength()};
 }
 
@@ -122,12 +124,13 @@ TEST_F(RetransmissionTest, ANackIsAnsweredWithTheSamePacketsToTheAskingPeerOnlyW
     other.received.clear();
 
     // Eight packets of 112 bytes: half is four of them. The last number was
-    // never sent.
+    // never sent. The compound asks three times over: each number is looked
+    // up once, and nothing after the first refusal.
     const std::vector<uint16_t> lost = {SequenceOf(sent[1]), SequenceOf(sent[2]), SequenceOf(sent[3]),
-                                        SequenceOf(sent[4]), SequenceOf(sent[5]),
+                                        SequenceOf(sent[4]), SequenceOf(sent[5]), SequenceOf(sent[6]),
                                         static_cast<uint16_t>(SequenceOf(sent[7]) + 100)};
     ASSERT_TRUE(SendFrom(asking.RtcpFd(), transmission.GetLocalVideoPort() + 1,
-                         NackCompound(0x5151, transmission.VideoSessionForTesting()->GetLocalSSRC(), lost)));
+                         NackCompound(0x5151, transmission.VideoSessionForTesting()->GetLocalSSRC(), lost, 3)));
     for (int round = 0; round < 10 && VideoPackets(asking).size() < 4; ++round) asking.Collect(50);
     asking.Collect(100);
     other.Collect(100);
@@ -136,13 +139,52 @@ TEST_F(RetransmissionTest, ANackIsAnsweredWithTheSamePacketsToTheAskingPeerOnlyW
     EXPECT_TRUE(VideoPackets(other).empty());
 
     const PeerTransportStatistics figures = Statistics(transmission, 5);
-    EXPECT_EQ(figures.nacksReceived, 1u);
+    EXPECT_EQ(figures.nacksReceived, 3u);
     EXPECT_EQ(figures.packetsRetransmitted, 4u);
-    EXPECT_EQ(figures.retransmissionsRefused, 1u) << "held, but beyond the budget";
+    EXPECT_EQ(figures.retransmissionsRefused, 1u) << "held, but beyond the budget; the rest not tried";
     EXPECT_EQ(figures.video.packetsSent, 8u);
     EXPECT_EQ(figures.video.bytesSent, 8u * 112);
     EXPECT_EQ(Statistics(transmission, 6).packetsRetransmitted, 0u);
     EXPECT_FALSE(transmission.GetPeerStatistics(7, nullptr));
+}
+
+// Greetings take numbers of the video stream, each sent to one peer. Asked
+// for, a greeting goes again as it was to the peer it was sent to; any other
+// peer gets its number with nothing in it, so that its gap is filled and it is
+// neither greeted nor answered on another's behalf.
+TEST_F(RetransmissionTest, AGreetingsNumberIsResentToItsOwnPeerAndFilledForAnother) {
+    UdpPortPair asking, other;
+    RecordingPacketSink askingSink, otherSink;
+    AddVideoPeer(5, asking, &askingSink);
+    AddVideoPeer(6, other, &otherSink);
+    const std::vector<uint8_t> payload(100, 0x5A);  // what the resends are budgeted on
+    for (int frame = 0; frame < 4; ++frame) {
+        transmission.NextVideoFrame();
+        ASSERT_TRUE(transmission.SendVideo(payload.data(), payload.size(), 0));
+    }
+    const auto helloOf = [](UdpPortPair& peer) {
+        for (int round = 0; round < 20 && VideoPackets(peer).size() < 4; ++round) peer.Collect(50);
+        for (const auto& datagram : peer.received)
+            if (datagram.toPort == peer.RtpPort() && (datagram.bytes[1] & 0x7F) == 1) return datagram.bytes;
+        return std::vector<uint8_t>{};
+    };
+    const std::vector<uint8_t> ownHello = helloOf(asking), othersHello = helloOf(other);
+    ASSERT_EQ(ownHello.size(), 14u);
+    ASSERT_EQ(othersHello.size(), 14u);
+    asking.received.clear();
+
+    ASSERT_TRUE(SendFrom(asking.RtcpFd(), transmission.GetLocalVideoPort() + 1,
+                         NackCompound(0x5151, transmission.VideoSessionForTesting()->GetLocalSSRC(),
+                                      {SequenceOf(ownHello), SequenceOf(othersHello)})));
+    std::vector<std::vector<uint8_t>> answers;
+    for (int round = 0; round < 20 && answers.size() < 2; ++round) {
+        asking.Collect(50);
+        answers.clear();
+        for (const auto& datagram : asking.received)
+            if (datagram.toPort == asking.RtpPort()) answers.push_back(datagram.bytes);
+    }
+    EXPECT_EQ(answers, (std::vector<std::vector<uint8_t>>{
+                           ownHello, std::vector<uint8_t>(othersHello.begin(), othersHello.begin() + 12)}));
 }
 
 TEST_F(RetransmissionTest, AGapIsAskedForUntilItArrivesAndADuplicateAsksNothing) {
@@ -319,7 +361,7 @@ TEST_F(RetransmissionTest, SwitchedOffAVideoSessionKeepsNothingAsksNothingAndRes
     ASSERT_TRUE(window.PumpUntil([&] { return off.HasPublicAddresses(); }, 3000));
 
     const RetransmissionWork on = Exercise(transmission, window);
-    EXPECT_EQ(on.historyBytes, 8u * 112);
+    EXPECT_EQ(on.historyBytes, 8u * 112 + 14) << "the video and the greeting, a header and \"HI\"";
     EXPECT_EQ(on.resent, 1u);
     EXPECT_FALSE(on.nacked.empty());
     EXPECT_EQ(on.nacked, std::vector<uint16_t>(on.nacked.size(), 4)) << "the gap, asked until it gives up";

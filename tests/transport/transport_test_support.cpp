@@ -137,13 +137,21 @@ UdpPortPair::~UdpPortPair() {
     }
 }
 
-bool UdpPortPair::SendFromRtp(uint16_t toPort, const std::vector<uint8_t>& bytes) {
+bool UdpPortPair::SendFrom(int fd, uint16_t toPort, const std::vector<uint8_t>& bytes) {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(testing_support::kLoopback);
     to.sin_port = htons(toPort);
-    return sendto(fds_[0], bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
+    return sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
            static_cast<ssize_t>(bytes.size());
+}
+
+bool UdpPortPair::SendFromRtp(uint16_t toPort, const std::vector<uint8_t>& bytes) {
+    return SendFrom(fds_[0], toPort, bytes);
+}
+
+bool UdpPortPair::SendFromRtcp(uint16_t toPort, const std::vector<uint8_t>& bytes) {
+    return SendFrom(fds_[1], toPort, bytes);
 }
 
 size_t UdpPortPair::Collect(int timeoutMs) {

@@ -106,12 +106,15 @@ public:
     int RtpFd() const { return fds_[0]; }
     int RtcpFd() const { return fds_[1]; }
     bool SendFromRtp(uint16_t toPort, const std::vector<uint8_t>& bytes);
+    bool SendFromRtcp(uint16_t toPort, const std::vector<uint8_t>& bytes);
     // Appends to `received` what arrives within timeoutMs; returns the count.
     size_t Collect(int timeoutMs);
 
     std::vector<Received> received;
 
 private:
+    static bool SendFrom(int fd, uint16_t toPort, const std::vector<uint8_t>& bytes);
+
     int fds_[2] = {-1, -1};
     uint16_t port_ = 0;
 };

@@ -84,6 +84,17 @@ void Player::Run() {
 
 void Player::OnEvent(const TavolinEvent* event) {
     outcome_.events.push_back({event->kind, event->userId, event->medium});
+    if (event->kind == TAVOLIN_EVENT_PUBLIC_ADDRESS_TIMEOUT) TakeLocalAddress(event->medium == TAVOLIN_MEDIUM_VIDEO);
+}
+
+// The address server has not answered this session: the others reach it at
+// the configured local address and the session's own port, as on a LAN.
+void Player::TakeLocalAddress(bool video) {
+    std::optional<SessionAddress>& session = video ? video_ : audio_;
+    if (session) return;
+    const uint16_t port = video ? engine_->GetLocalVideoPort() : engine_->GetLocalAudioPort();
+    session = SessionAddress{setup_.localAddress, port, port};
+    PublishWhenBothAddressesKnown();
 }
 
 bool PlayerOutcome::Greeted(int userId) const {

@@ -72,7 +72,9 @@ struct PlayerOutcome {
     int userId = 0;
     bool engineCreated = false;
     bool cameraSelected = false;
-    std::optional<PeerAddress> ownAddress;  // once both sessions learned their public address
+    // What the lobby was told, once both sessions learned their public
+    // address (or, when the server did not answer, took the local one).
+    std::optional<PeerAddress> ownAddress;
     std::set<int> peersAnnounced;  // by the lobby (or a task)
     std::set<int> peersAdded;      // and in the engine now
     std::vector<EngineEvent> events;  // in the order the engine told them
@@ -114,6 +116,7 @@ private:
     void StartLocalMedia();
     void RunPostedTasks();
     void PublishWhenBothAddressesKnown();
+    void TakeLocalAddress(bool video);
 
     // PlayerContext
     ITavolinEngine& Engine() override { return *engine_; }

@@ -187,7 +187,7 @@ int RTPSession::SendPacket(const void* data, size_t length, uint8_t payloadType,
     const double now = clock_->Now();
     builder_->RecordSent(now);
     const auto sequence = static_cast<uint16_t>(builder_->GetNextSequence() - 1);
-    OnPacketSent(builder_->GetPacket(), builder_->GetPacketLength(), sequence, now);
+    OnPacketSent(builder_->GetPacket(), builder_->GetPacketLength(), sequence, now, nullptr);
     builder_->IncrementTimestamp(timestampIncrement);
     return 0;
 }
@@ -196,9 +196,13 @@ int RTPSession::SendPacketTo(const void* data, size_t length, uint8_t payloadTyp
                              const RTPIPv4Address& destination) {
     std::lock_guard<std::mutex> lock(builderMutex_);
     if (!created_ || !builder_) return kErrorNotCreated;
-    const int status = builder_->Build(data, length, payloadType, marker);
+    int status = builder_->Build(data, length, payloadType, marker);
     if (status < 0) return status;
-    return transmitter_->SendRTPDataTo(builder_->GetPacket(), builder_->GetPacketLength(), destination);
+    status = transmitter_->SendRTPDataTo(builder_->GetPacket(), builder_->GetPacketLength(), destination);
+    if (status < 0) return status;
+    const auto sequence = static_cast<uint16_t>(builder_->GetNextSequence() - 1);
+    OnPacketSent(builder_->GetPacket(), builder_->GetPacketLength(), sequence, clock_->Now(), &destination);
+    return status;
 }
 
 int RTPSession::SendRawData(bool rtpChannel, const void* data, size_t length, uint32_t address, uint16_t port) {
@@ -330,7 +334,7 @@ void RTPSession::OnFeedback(RTCPFeedbackKind, uint32_t, uint32_t, const uint16_t
 void RTPSession::OnNoteTimeout(RTPSourceData*) {}
 void RTPSession::OnBYEPacket(RTPSourceData*) {}
 void RTPSession::OnSendRTCPCompoundPacket(RTCPCompoundPacket*) {}
-void RTPSession::OnPacketSent(const uint8_t*, size_t, uint16_t, double) {}
+void RTPSession::OnPacketSent(const uint8_t*, size_t, uint16_t, double, const RTPIPv4Address*) {}
 bool RTPSession::OnRawPacket(RTPRawPacket*) { return true; }
 void RTPSession::OnPollThreadError(int) {}
 void RTPSession::OnPollThreadStep() {}

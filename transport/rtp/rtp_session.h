@@ -13,8 +13,8 @@
 //
 // Feedback (RFC 4585): received generic NACKs and picture loss indications
 // reach OnFeedback; SendFeedback sends them to one address at once. Every
-// packet SendPacket sent reaches OnPacketSent, so that a derived session can
-// keep what it may have to send again.
+// packet SendPacket or SendPacketTo sent reaches OnPacketSent, so that a
+// derived session can keep what it may have to send again.
 //
 // Threads: sends and destination changes may come from any thread. The
 // source table and received packets are read between BeginDataAccess and
@@ -177,10 +177,12 @@ protected:
     virtual void OnNoteTimeout(RTPSourceData* source);
     virtual void OnBYEPacket(RTPSourceData* source);
     virtual void OnSendRTCPCompoundPacket(RTCPCompoundPacket* packet);
-    // On the sending thread, after SendPacket sent `packet` (whole, as on the
-    // wire) at clock time sendTime, with the send lock held: it must not call
-    // the session's send or timestamp operations. SendPacketTo does not call it.
-    virtual void OnPacketSent(const uint8_t* packet, size_t length, uint16_t sequence, double sendTime);
+    // On the sending thread, after SendPacket (destination null: the list) or
+    // SendPacketTo sent `packet` (whole, as on the wire) at clock time
+    // sendTime, with the send lock held: it must not call the session's send
+    // or timestamp operations.
+    virtual void OnPacketSent(const uint8_t* packet, size_t length, uint16_t sequence, double sendTime,
+                              const RTPIPv4Address* destination);
     // The receive filter: every datagram of either socket, before anything
     // reads it. Returning false drops it; the packet may be changed in place.
     virtual bool OnRawPacket(RTPRawPacket* packet);
