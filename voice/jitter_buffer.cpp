@@ -82,11 +82,18 @@ Playout JitterBuffer::Pop(int64_t nowMs) {
 
 void JitterBuffer::Reset() { *this = JitterBuffer{}; }
 
-// A sender that restarted begins at an unrelated sequence number.
+// A sender that restarted begins at an unrelated sequence number. While
+// playing, that is one far from the latest arrival or the playout position;
+// once quiet, one the ring could not have held on either side of where the
+// sound stopped: only a straggler of the old stream counts as late then.
 bool JitterBuffer::StartsNewStream(uint16_t sequence) const {
-    if (!haveReference_) return false;
-    const int distance = SequenceDistance(sequence, lastSequence_);
-    return distance > kResyncDistance || distance < -kResyncDistance;
+    const auto far = [sequence](uint16_t from, int limit) {
+        const int distance = SequenceDistance(sequence, from);
+        return distance > limit || distance < -limit;
+    };
+    if (haveReference_ && far(lastSequence_, kResyncDistance)) return true;
+    if (!heardBefore_) return false;
+    return far(nextSequence_, playing_ ? kResyncDistance : kJitterSlots);
 }
 
 void JitterBuffer::MeasureTransit(uint16_t sequence, int64_t nowMs) {

@@ -37,7 +37,8 @@ inline constexpr int kMaxStretchFrames = kMaxTargetDelayMs / kFrameMs + 1;
 inline constexpr int kShrinkWindowTicks = 50;
 inline constexpr int kSkipSpacingTicks = 3;
 // A sequence number this far from the playout position starts a new stream
-// (the sender restarted) instead of counting as late or early.
+// (the sender restarted) instead of counting as late or early; once playout
+// has fallen quiet, one more than the ring's length from where it stopped.
 inline constexpr int kResyncDistance = 100;
 
 enum class Arrival { kAccepted, kLate, kDuplicate };

@@ -92,6 +92,25 @@ TEST_F(JitterBufferTest, ASenderThatRestartedAtAnotherSequenceNumberIsHeardAfres
     EXPECT_EQ("f100", Pop());
     EXPECT_EQ(Arrival::kAccepted, Push(40000));
     EXPECT_EQ("f40000", Pop());
+
+    // A pause long enough for playout to fall quiet, then a restart whose
+    // numbers lie behind the playout position: a new stream, not late frames.
+    while (buffer.Playing()) Pop();
+    int played = 0;
+    for (uint16_t s = 30000; s < 30100; ++s) {
+        Push(s);
+        played += Pop()[0] == 'f';
+    }
+    EXPECT_GE(played, 98);
+    EXPECT_LE(buffer.BufferedFrames(), 2);
+
+    // Only just behind the playout position is a frame late: a straggler of
+    // the stream that went quiet, and one while playing.
+    while (buffer.Playing()) Pop();
+    EXPECT_EQ(Arrival::kLate, Push(30090));
+    EXPECT_EQ(Arrival::kAccepted, Push(30100));
+    EXPECT_EQ("f30100", Pop());
+    EXPECT_EQ(Arrival::kLate, Push(30095));
 }
 
 TEST_F(JitterBufferTest, ShedsAStallsBacklogSoonAfterTheDelayTargetFallsWithoutLosingAFrame) {
