@@ -135,4 +135,31 @@ TEST_F(JitterBufferTest, ShedsAStallsBacklogSoonAfterTheDelayTargetFallsWithoutL
     EXPECT_EQ(skipped, backlog - buffer.BufferedFrames());  // every frame gone was skipped, none lost
 }
 
+TEST_F(JitterBufferTest, ComesBackToItsTargetAfterAStartUpBunch) {
+    // The first frames reach the buffer together (a busy engine thread at
+    // start-up), then every 30 ms, each a few ms before a playout tick.
+    std::array<int64_t, 200> arrivals{};
+    uint16_t sequence = 0;
+    const auto push = [&] {
+        arrivals[sequence] = now;
+        Push(sequence++);
+    };
+    for (int i = 0; i < 3; ++i) push();
+    now += 5;
+    int lost = 0;
+    int64_t waitMs = 0;
+    for (int tick = 0; tick < 150; ++tick) {
+        const Playout out = buffer.Pop(now);
+        lost += out.kind == PlayoutKind::kLost;
+        if (out.kind == PlayoutKind::kFrame) waitMs = now - arrivals[out.packet[0]];
+        now += 25;
+        push();
+        now += 5;
+    }
+    // Back to the target 4.5 s after the start, no frame lost on the way.
+    EXPECT_EQ(kMinTargetDelayMs, buffer.TargetDelayMs());
+    EXPECT_LE(waitMs, buffer.TargetDelayMs() - kFrameMs + 5);
+    EXPECT_EQ(0, lost);
+}
+
 }  // namespace
