@@ -65,6 +65,7 @@ bool Add(Registration device) {
         if (r.name == device.name) return false;
     device.generation = g_nextGeneration++;
     g_devices.push_back(std::move(device));
+    NoteDeviceChange();
     return true;
 }
 
@@ -138,10 +139,11 @@ private:
                 failed_ = true;
                 return;
             }
-            generator_.Generate(samples, kChunkSamples, MonotonicMicros(chunkStart));
+            const int64_t capturedMicros = MonotonicMicros(chunkStart);
+            generator_.Generate(samples, kChunkSamples, capturedMicros);
             chunkStart += kChunk;
             lock.unlock();
-            onSound(samples, kChunkSamples);
+            onSound(samples, kChunkSamples, capturedMicros);
             lock.lock();
         }
     }
@@ -165,13 +167,14 @@ public:
         }
         return true;
     }
-    void Play(const int16_t* samples, int count, int64_t monotonicMicros) override {
+    int64_t Play(const int16_t* samples, int count, int64_t monotonicMicros) override {
         if (failed_ || !StillPresent(device_)) {
             failed_ = true;
-            return;
+            return monotonicMicros;
         }
         if (device_.callback) device_.callback(device_.context, samples, count, monotonicMicros);
         if (!device_.wavPath.empty()) wav_.Append(samples, count);
+        return monotonicMicros;
     }
     bool Failed(std::string* error) override { return CheckFailed(error); }
     void Stop() override { wav_.Close(); }
@@ -280,6 +283,7 @@ extern "C" __attribute__((visibility("default"))) int TavolinRemoveSyntheticAudi
     for (auto it = voice::g_devices.begin(); it != voice::g_devices.end(); ++it) {
         if (it->name != name) continue;
         voice::g_devices.erase(it);
+        voice::NoteDeviceChange();
         return 1;
     }
     return 0;
@@ -288,4 +292,5 @@ extern "C" __attribute__((visibility("default"))) int TavolinRemoveSyntheticAudi
 extern "C" __attribute__((visibility("default"))) void TavolinRemoveSyntheticAudioDevices(void) {
     std::lock_guard lock(voice::g_lock);
     voice::g_devices.clear();
+    voice::NoteDeviceChange();
 }
