@@ -23,13 +23,13 @@ std::vector<std::string> SoundDeviceNames(DeviceKind kind) {
 
 std::unique_ptr<Microphone> OpenMicrophone(const std::string& name) {
     if (auto synthetic = OpenSyntheticMicrophone(name)) return synthetic;
-    if (HavePulseServer()) return OpenPulseMicrophone(name);
+    if (UsePulseServer()) return OpenPulseMicrophone(name);
     return MakeGstMicrophone(CreateGstDeviceElement(kSourceClass, name));
 }
 
 std::unique_ptr<Speaker> OpenSpeaker(const std::string& name) {
     if (auto synthetic = OpenSyntheticSpeaker(name)) return synthetic;
-    if (HavePulseServer()) return OpenPulseSpeaker(name);
+    if (UsePulseServer()) return OpenPulseSpeaker(name);
     return MakeGstSpeaker(CreateGstDeviceElement(kSinkClass, name));
 }
 

@@ -25,11 +25,14 @@ constexpr size_t kCaptureFragmentBytes = 10 * kBytesPerMs;
 constexpr size_t kPlaybackTargetBytes = 40 * kBytesPerMs;
 constexpr size_t kPlaybackStartBytes = kFrameMs * kBytesPerMs;
 constexpr int kCushionSamples = kSampleRateHz / 100;
-// A playback buffer holding more than this before a write (after a stall of
-// the server, or its clock slower than ours) loses 10 ms of the next frame,
-// or the whole frame when a frame more than this is waiting.
-constexpr pa_usec_t kPlaybackTooLateMicros = 30000;
-constexpr pa_usec_t kFrameMicros = kFrameMs * 1000;
+// Playback delay: past kPlaybackStallMicros (after a stall of the server)
+// whole frames are dropped until it is back under; past kPlaybackSlowMicros
+// before every write for a second (the server's clock slower than ours)
+// 10 ms of the next frame is. A cut now and then is not heard; one at every
+// tick would be.
+constexpr pa_usec_t kPlaybackSlowMicros = 25000;
+constexpr pa_usec_t kPlaybackStallMicros = 55000;
+constexpr int kBacklogWindowWrites = 33;
 // How long a caller waits for a connection, and how often a lost server is
 // looked for again.
 constexpr auto kConnectWait = std::chrono::milliseconds(500);
@@ -73,6 +76,7 @@ public:
     }
 
     pa_context* Context() const { return context_; }
+    bool EverReady() const { return everReady_; }
     const std::vector<PulseDevice>& Devices(DeviceKind kind) const {
         return kind == DeviceKind::kMicrophone ? sources_ : sinks_;
     }
@@ -434,9 +438,9 @@ public:
         if (std::exchange(cushion_, false)) {
             const std::vector<int16_t> silence(kCushionSamples, 0);
             pa_stream_write(stream_, silence.data(), silence.size() * sizeof(int16_t), nullptr, 0, PA_SEEK_RELATIVE);
-        } else if (const pa_usec_t waiting = Latency(); waiting > kPlaybackTooLateMicros + kFrameMicros) {
+        } else if (const pa_usec_t waiting = Latency(); waiting > kPlaybackStallMicros) {
             return monotonicMicros + static_cast<int64_t>(waiting);
-        } else if (waiting > kPlaybackTooLateMicros) {
+        } else if (SlowForAWhile(waiting)) {
             samples += kCushionSamples;
             count -= kCushionSamples;
         }
@@ -453,7 +457,19 @@ public:
 private:
     static void OnUnderflow(pa_stream*, void* data) { static_cast<PulseSpeaker*>(data)->cushion_ = true; }
 
+    // Once per window of writes: whether the delay before every write of it
+    // was past kPlaybackSlowMicros.
+    bool SlowForAWhile(pa_usec_t waiting) {
+        fewest_ = std::min(fewest_, waiting);
+        if (++writes_ < kBacklogWindowWrites) return false;
+        writes_ = 0;
+        return std::exchange(fewest_, kNoBacklogYet) > kPlaybackSlowMicros;
+    }
+
+    static constexpr pa_usec_t kNoBacklogYet = ~pa_usec_t{0};
     bool cushion_ = true;
+    int writes_ = 0;
+    pa_usec_t fewest_ = kNoBacklogYet;
 };
 
 }  // namespace
@@ -463,6 +479,13 @@ bool HavePulseServer() {
     if (!connection.Loop()) return false;
     LoopLock lock(connection.Loop());
     return connection.Ready();
+}
+
+bool UsePulseServer() {
+    Connection& connection = Connection::Get();
+    if (!connection.Loop()) return false;
+    LoopLock lock(connection.Loop());
+    return connection.Ready() || connection.EverReady();
 }
 
 std::vector<std::string> PulseDeviceNames(DeviceKind kind) {

@@ -19,6 +19,9 @@ namespace voice {
 // Whether a sound server answers now (the first call connects, waiting at
 // most a fraction of a second).
 bool HavePulseServer();
+// Whether sound devices are the sound server's: one answers now, or did
+// before (its devices are then missing until it is back).
+bool UsePulseServer();
 // Display names (descriptions) of the server's sources or sinks, and the
 // one that is the server's default (empty when unknown).
 std::vector<std::string> PulseDeviceNames(DeviceKind kind);

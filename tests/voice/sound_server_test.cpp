@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -45,18 +47,24 @@ protected:
     void SetUp() override {
         std::string why;
         if (!server.Start(&why)) GTEST_SKIP() << "no sound server for this test: " << why;
+        LoadDevices();
+        ASSERT_TRUE(addressServer.Start(kLoopback, 0));
+    }
+
+    void LoadDevices() {
         ASSERT_GE(server.LoadModule("module-null-sink", {"sink_name=bus", "channels=4",
                                                          "channel_map=aux0,aux1,aux2,aux3", "rate=48000"}),
                   0);
-        for (int channel = 0; channel < kChannels; ++channel) {
-            const std::string name = kDevices[channel];
-            ASSERT_GE(server.LoadModule("module-remap-sink",
-                                        {"sink_name=" + name, "master=bus", "channels=1",
-                                         "master_channel_map=aux" + std::to_string(channel), "channel_map=mono",
-                                         "remix=no", "sink_properties=device.description=" + name}),
-                      0);
-        }
-        ASSERT_TRUE(addressServer.Start(kLoopback, 0));
+        for (int channel = 0; channel < kChannels; ++channel) LoadDevice(static_cast<Channel>(channel));
+    }
+
+    void LoadDevice(Channel channel) {
+        const std::string name = kDevices[channel];
+        modules[channel] = server.LoadModule(
+            "module-remap-sink", {"sink_name=" + name, "master=bus", "channels=1",
+                                  "master_channel_map=aux" + std::to_string(channel), "channel_map=mono", "remix=no",
+                                  "sink_properties=device.description=" + name});
+        ASSERT_GE(modules[channel], 0);
     }
 
     // Each microphone hears its player's tone with a marker once a second;
@@ -107,6 +115,7 @@ protected:
     }
 
     voice::SoundServer server;
+    int modules[kChannels] = {};
     voice::ChildProcess feeds[2];
     voice::ChildProcess quiet[2];
     voice::ChildProcess recorder;
@@ -137,9 +146,18 @@ TEST_F(SoundServerCall, MouthToEarWithinBudgetBothWaysWithoutLoss) {
         const std::vector<int64_t> delays = voice::MarkerDelays(said, heard, kVoices[speaker].frequencyHz);
         const TavolinVoiceStats stats = listener.StatsOf(speaker + 1);
         ASSERT_GE(delays.size(), 8u) << "markers of player " << speaker + 1 << " heard";
+        // The tone in each second, in whichever half has no marker: a
+        // playback that runs dry or cuts shows here.
+        std::vector<double> snrs;
+        for (size_t from = 0; from + 16000 <= heard.size(); from += 16000)
+            snrs.push_back(std::max(voice::ToneSnrDb(heard, from, 8000, kVoices[speaker].frequencyHz),
+                                    voice::ToneSnrDb(heard, from + 8000, 8000, kVoices[speaker].frequencyHz)));
+        std::sort(snrs.begin(), snrs.end());
+        const double snr = snrs[snrs.size() / 2];
         std::printf("player %d -> %d through the sound server: mouth-to-ear median %.1f ms, p99 %.1f ms over %zu "
-                    "markers; frames played %llu, lost %llu, concealed %llu, skipped %llu, jitter delay %d ms\n",
-                    speaker + 1, 2 - speaker, Percentile(delays, 0.5), Percentile(delays, 0.99), delays.size(),
+                    "markers, tone SNR %.1f dB (median of seconds); frames played %llu, lost %llu, concealed %llu, skipped %llu, "
+                    "jitter delay %d ms\n",
+                    speaker + 1, 2 - speaker, Percentile(delays, 0.5), Percentile(delays, 0.99), delays.size(), snr,
                     static_cast<unsigned long long>(stats.framesPlayed),
                     static_cast<unsigned long long>(stats.framesLost),
                     static_cast<unsigned long long>(stats.framesConcealed),
@@ -147,7 +165,127 @@ TEST_F(SoundServerCall, MouthToEarWithinBudgetBothWaysWithoutLoss) {
         EXPECT_LE(Percentile(delays, 0.5), 100.0);
         EXPECT_LE(Percentile(delays, 0.99), 130.0);
         EXPECT_EQ(0u, stats.framesLost);
+        EXPECT_GE(snr, 12.0);
     }
+}
+
+struct EventLog : ITavolinEventListener {
+    void OnEvent(const TavolinEvent* event) override { events.push_back({event->kind, event->port, event->text}); }
+    bool Has(int kind, int deviceKind, const std::string& text) const {
+        for (const Seen& seen : events)
+            if (seen.kind == kind && seen.deviceKind == deviceKind && seen.text == text) return true;
+        return false;
+    }
+    struct Seen {
+        int kind, deviceKind;
+        std::string text;
+    };
+    std::vector<Seen> events;
+};
+
+// Milliseconds until done, or -1 when not within the limit.
+long long MillisUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto start = std::chrono::steady_clock::now();
+    if (!PumpUntil(done, limit)) return -1;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Player 2's devices go and come back, its speaker is switched, and the
+// whole server restarts, all in one call with player 1.
+TEST_F(SoundServerCall, DevicesThatGoComeBackOrChangeAndAServerThatRestarts) {
+    StartFeeds(60);
+    Player one(1, addressServer.Port()), two(2, addressServer.Port());
+    EventLog events;
+    ASSERT_EQ(1, TavolinSetVoiceEventListener(two.engine, &events));
+    UseDevices(one, 0);
+    UseDevices(two, 1);
+    ASSERT_TRUE(KnowTheirAddresses(one, two));
+    one.Meet(two);
+    two.Meet(one);
+    one.Talk();
+    two.Talk();
+    ASSERT_TRUE(PumpUntil([&] { return two.StatsOf(1).framesPlayed >= 60 && one.StatsOf(2).framesPlayed >= 60; }, 10s));
+
+    // A speaker switched mid-call: playout never waits for it.
+    ASSERT_GE(server.LoadModule("module-null-sink", {"sink_name=spare", "sink_properties=device.description=spare"}), 0);
+    const TavolinVoiceStats before = two.StatsOf(1);
+    ASSERT_EQ(1, TavolinSelectVoiceDevice(two.engine, TAVOLIN_VOICE_SPEAKER, "spare"));
+    PumpFor(1500ms);
+    ASSERT_EQ(1, TavolinSelectVoiceDevice(two.engine, TAVOLIN_VOICE_SPEAKER, kDevices[kSpeaker2]));
+    PumpFor(1500ms);
+    const TavolinVoiceStats after = two.StatsOf(1);
+    std::printf("two speaker switches: %llu frames concealed, %llu lost\n",
+                static_cast<unsigned long long>(after.framesConcealed - before.framesConcealed),
+                static_cast<unsigned long long>(after.framesLost - before.framesLost));
+    EXPECT_LE(after.framesConcealed - before.framesConcealed, 2u);
+    EXPECT_EQ(after.framesLost, before.framesLost);
+
+    // The chosen speaker and microphone unplugged and plugged in again.
+    const std::string microphone = kMonitorOf + std::string(kDevices[kMic2]);
+    for (const Channel channel : {kSpeaker2, kMic2}) {
+        const bool isSpeaker = channel == kSpeaker2;
+        const int kind = isSpeaker ? TAVOLIN_VOICE_SPEAKER : TAVOLIN_VOICE_MICROPHONE;
+        const char* what = isSpeaker ? "speaker" : "microphone";
+        const std::string name = isSpeaker ? std::string(kDevices[channel]) : microphone;
+        ASSERT_TRUE(server.UnloadModule(modules[channel]));
+        const long long gone = MillisUntil(
+            [&] {
+                return events.Has(TAVOLIN_EVENT_VOICE_DEVICE_GONE, kind, name) &&
+                       two.voiceLog.Contains("Voice: " + std::string(what) + " \"" + name +
+                                             "\" is gone, the system default serves");
+            },
+            2s);
+        LoadDevice(channel);
+        const long long back = MillisUntil(
+            [&] {
+                return events.Has(TAVOLIN_EVENT_VOICE_DEVICE_BACK, kind, name) &&
+                       two.voiceLog.Contains("Voice: " + std::string(what) + " \"" + name + "\" is back and in use");
+            },
+            2s);
+        std::printf("%s unplugged: on the default after %lld ms; plugged in: back after %lld ms\n", what, gone, back);
+        EXPECT_GE(gone, 0);
+        EXPECT_GE(back, 0);
+    }
+
+    // A host that chose the default follows the system's.
+    ASSERT_TRUE(server.Control({"set-default-source", "mic1.monitor"}));
+    ASSERT_EQ(1, TavolinSelectVoiceDevice(two.engine, TAVOLIN_VOICE_MICROPHONE, nullptr));
+    PumpFor(300ms);
+    ASSERT_TRUE(server.Control({"set-default-source", "mic2.monitor"}));
+    const long long followed = MillisUntil(
+        [&] {
+            return events.Has(TAVOLIN_EVENT_VOICE_DEFAULT_CHANGED, TAVOLIN_VOICE_MICROPHONE, microphone) &&
+                   two.voiceLog.Contains("Voice: the system default microphone is now \"" + microphone + "\"");
+        },
+        2s);
+    std::printf("default microphone changed: followed after %lld ms\n", followed);
+    EXPECT_GE(followed, 0);
+
+    // The server stopped and started again: sound flows again soon.
+    feeds[0].Stop();
+    feeds[1].Stop();
+    quiet[0].Stop();
+    quiet[1].Stop();
+    server.Stop();
+    PumpUntil([&] { return two.voiceLog.Contains("Voice: speaker \"spk2\" failed"); }, 2s);
+    PumpFor(2s);
+    std::string why;
+    ASSERT_TRUE(server.Start(&why)) << why;
+    const auto restarted = std::chrono::steady_clock::now();
+    LoadDevices();
+    StartFeeds(20);
+    const uint64_t sent = two.StatsOf(-1).framesSent;
+    const long long again = MillisUntil(
+        [&] {
+            return two.StatsOf(-1).framesSent > sent + 10 && two.voiceLog.Contains("Voice: speaker \"spk2\" works again");
+        },
+        5s);
+    const auto sinceRestart =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - restarted).count();
+    std::printf("sound server restarted: microphone and speaker again after %lld ms\n",
+                again < 0 ? -1 : static_cast<long long>(sinceRestart));
+    EXPECT_GE(again, 0);
+    EXPECT_LE(sinceRestart, 3000);
 }
 
 }  // namespace
