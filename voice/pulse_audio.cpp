@@ -26,11 +26,12 @@ constexpr size_t kPlaybackTargetBytes = 40 * kBytesPerMs;
 constexpr size_t kPlaybackStartBytes = kFrameMs * kBytesPerMs;
 constexpr int kCushionSamples = kSampleRateHz / 100;
 // Playback delay: past kPlaybackStallMicros (after a stall of the server)
-// whole frames are dropped until it is back under; past kPlaybackSlowMicros
+// whole frames are dropped, as many as it held beyond the cushion; past kPlaybackSlowMicros
 // before every write for a second (the server's clock slower than ours)
 // 10 ms of the next frame is. A cut now and then is not heard; one at every
 // tick would be.
 constexpr pa_usec_t kPlaybackSlowMicros = 25000;
+constexpr pa_usec_t kCushionMicros = 10000;
 constexpr pa_usec_t kPlaybackStallMicros = 55000;
 constexpr int kBacklogWindowWrites = 33;
 // How long a caller waits for a connection, and how often a lost server is
@@ -438,7 +439,7 @@ public:
         if (std::exchange(cushion_, false)) {
             const std::vector<int16_t> silence(kCushionSamples, 0);
             pa_stream_write(stream_, silence.data(), silence.size() * sizeof(int16_t), nullptr, 0, PA_SEEK_RELATIVE);
-        } else if (const pa_usec_t waiting = Latency(); waiting > kPlaybackStallMicros) {
+        } else if (const pa_usec_t waiting = Latency(); StallDrop(waiting)) {
             return monotonicMicros + static_cast<int64_t>(waiting);
         } else if (SlowForAWhile(waiting)) {
             samples += kCushionSamples;
@@ -466,9 +467,23 @@ private:
         return std::exchange(fewest_, kNoBacklogYet) > kPlaybackSlowMicros;
     }
 
+    // After a stall: whether this frame goes. As many frames go as the
+    // backlog held when it was seen (the server's figures do not move while
+    // nothing is written), and a new backlog is looked for a window later.
+    bool StallDrop(pa_usec_t waiting) {
+        if (stallDrops_ > 0) return --stallDrops_ >= 0;
+        if (stallCooldown_ > 0 && --stallCooldown_ > 0) return false;
+        if (waiting <= kPlaybackStallMicros) return false;
+        stallDrops_ = static_cast<int>((waiting - kCushionMicros) / (kFrameMs * 1000));
+        stallCooldown_ = kBacklogWindowWrites;
+        return stallDrops_-- > 0;
+    }
+
     static constexpr pa_usec_t kNoBacklogYet = ~pa_usec_t{0};
     bool cushion_ = true;
     int writes_ = 0;
+    int stallDrops_ = 0;
+    int stallCooldown_ = 0;
     pa_usec_t fewest_ = kNoBacklogYet;
 };
 

@@ -148,6 +148,14 @@ double ToneSnrDb(const std::vector<int16_t>& samples, size_t from, size_t count,
     return EnergyDb(signal, noise);
 }
 
+double ToneLevelDb(const std::vector<int16_t>& samples, size_t from, size_t count, double frequencyHz) {
+    if (from + count > samples.size() || count == 0) return -100;
+    const std::vector<double> tone = FitSinusoid(WithoutTones(samples, from, count, {}), frequencyHz);
+    double energy = 0;
+    for (double v : tone) energy += v * v;
+    return EnergyDb(energy / static_cast<double>(count), 1.0);
+}
+
 double ToneSnrInBandDb(const std::vector<int16_t>& samples, size_t from, size_t count, double frequencyHz,
                        double bandHz, const std::vector<double>& others) {
     if (from + count > samples.size() || count == 0) return -100;

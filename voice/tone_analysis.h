@@ -36,7 +36,10 @@ void AppendToRecording(Recording& recording, const int16_t* samples, int count, 
 double ToneSnrDb(const std::vector<int16_t>& samples, size_t from, size_t count, double frequencyHz,
                  const std::vector<double>& others = {});
 
-// The same, with only what lies within bandHz of the tone counted as noise:
+// The tone's mean power in [from, from + count) samples, in dB.
+double ToneLevelDb(const std::vector<int16_t>& samples, size_t from, size_t count, double frequencyHz);
+
+// The same as ToneSnrDb, with only what lies within bandHz of the tone counted as noise:
 // whether the tone stands out where a listener would hear it, in a mix with
 // other voices' coding noise elsewhere.
 double ToneSnrInBandDb(const std::vector<int16_t>& samples, size_t from, size_t count, double frequencyHz,

@@ -6,11 +6,15 @@
 #include <speex/speex_preprocess.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace voice {
 
 namespace {
 constexpr int64_t kMicrosPerSecond = 1000000;
+
+// Time jumps shorter than this are a device's jitter, not a gap in the sound.
+constexpr int64_t kResyncSamples = kSampleRateHz / 50;  // 20 ms
 
 int64_t SampleAt(int64_t micros) { return micros * kSampleRateHz / kMicrosPerSecond; }
 }  // namespace
@@ -37,9 +41,18 @@ void VoiceProcessor::Restart() {
     blockCount_ = 0;
 }
 
+// Devices' times jitter by a few ms from one piece of sound to the next, but
+// the sound itself is continuous: a time near where the last piece ended is
+// taken to be that end.
+int64_t Continue(int64_t sample, int64_t* expected) {
+    if (std::abs(sample - *expected) < kResyncSamples) sample = *expected;
+    return sample;
+}
+
 void VoiceProcessor::Played(const int16_t* samples, int count, int64_t heardMicros) {
-    const int64_t first = SampleAt(heardMicros);
     std::lock_guard lock(playedLock_);
+    const int64_t first = Continue(SampleAt(heardMicros), &nextPlayed_);
+    nextPlayed_ = first + count;
     for (int i = 0; i < count; ++i) {
         const int64_t at = first + i;
         const size_t slot = static_cast<size_t>(at % kHistorySamples);
@@ -49,12 +62,14 @@ void VoiceProcessor::Played(const int16_t* samples, int count, int64_t heardMicr
 }
 
 void VoiceProcessor::Captured(const int16_t* samples, int count, int64_t capturedMicros, const Output& out) {
+    const int64_t first = Continue(SampleAt(capturedMicros), &nextCaptured_);
+    nextCaptured_ = first + count;
     for (int i = 0; i < count; ++i) {
-        if (blockCount_ == 0) blockStartMicros_ = capturedMicros + int64_t{i} * kMicrosPerSecond / kSampleRateHz;
+        if (blockCount_ == 0) blockStart_ = first + i;
         block_[static_cast<size_t>(blockCount_++)] = samples[i];
         if (blockCount_ < kProcessingBlockSamples) continue;
         blockCount_ = 0;
-        ProcessBlock(blockStartMicros_, out);
+        ProcessBlock(blockStart_, out);
     }
 }
 
@@ -68,9 +83,9 @@ void VoiceProcessor::Reference(int64_t firstSample, int16_t* out) {
     }
 }
 
-void VoiceProcessor::ProcessBlock(int64_t capturedMicros, const Output& out) {
+void VoiceProcessor::ProcessBlock(int64_t firstSample, const Output& out) {
     std::array<int16_t, kProcessingBlockSamples> reference, cleaned;
-    Reference(SampleAt(capturedMicros + kReferenceLeadMicros), reference.data());
+    Reference(firstSample + SampleAt(kReferenceLeadMicros), reference.data());
     speex_echo_cancellation(echo_, block_.data(), reference.data(), cleaned.data());
     speex_preprocess_run(preprocess_, cleaned.data());
     out(cleaned.data(), kProcessingBlockSamples);

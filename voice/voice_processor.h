@@ -43,7 +43,7 @@ public:
     void Restart();
 
 private:
-    void ProcessBlock(int64_t capturedMicros, const Output& out);
+    void ProcessBlock(int64_t firstSample, const Output& out);
     void Reference(int64_t firstSample, int16_t* out);
 
     // What was played, by its sample number on the monotonic clock (1 s).
@@ -51,13 +51,15 @@ private:
     std::mutex playedLock_;
     std::vector<int16_t> played_;
     std::vector<int64_t> playedAt_;
+    int64_t nextPlayed_ = 0;  // the sample after the last one played
 
     // Microphone thread.
     SpeexEchoState_* echo_ = nullptr;
     SpeexPreprocessState_* preprocess_ = nullptr;
     std::array<int16_t, kProcessingBlockSamples> block_{};
     int blockCount_ = 0;
-    int64_t blockStartMicros_ = 0;
+    int64_t blockStart_ = 0;     // sample number of block_[0]
+    int64_t nextCaptured_ = 0;
 };
 
 }  // namespace voice

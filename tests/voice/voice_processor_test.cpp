@@ -77,12 +77,7 @@ TEST(VoiceProcessor, TheEchoGoesWithinFiveSecondsAndTheNearVoicePassesInDoubleTa
         return nearSnr(uncancelled);
     }();
     const auto level = [&](const std::vector<int16_t>& x) {
-        double re = 0, im = 0;
-        for (size_t i = settled; i < x.size(); ++i) {
-            re += x[i] * std::cos(2 * M_PI * kNearHz * i / kSampleRateHz);
-            im += x[i] * std::sin(2 * M_PI * kNearHz * i / kSampleRateHz);
-        }
-        return 20 * std::log10(std::hypot(re, im));
+        return ToneLevelDb(x, settled, x.size() - settled, kNearHz);
     };
     std::printf("echo return loss enhancement %.1f dB after 5 s; near tone SNR alone %.1f dB, in double talk %.1f dB "
                 "(mic %.1f); near level drop %.1f dB\n",
