@@ -49,7 +49,10 @@ public:
     int EnumDevices(int, ITavolinDeviceNameSink* sink) override {
         if (!sink || !m_pEnumMoniker) return 0;
         m_pEnumMoniker->Reset();
+        // The sink may give back the host's last reference during the walk.
+        AddRef();
         ReportDeviceNames(m_pEnumMoniker, sink);
+        Release();
         return 1;
     }
 

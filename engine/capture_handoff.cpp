@@ -8,18 +8,25 @@ constexpr int kKeyFrameAfter = 25;
 constexpr uint32_t kAskedKeyFrameSpacingMs = 200;
 }
 
+// The frame lives in the camera's staging slot. The host may change the
+// camera from the event or the preview (freeing the slot), or pump a newer
+// frame into it: after each callback the frame goes on only if it is still
+// the one taken.
 void CTavolinEngineImpl::OnFrameCaptured() {
     uint32_t length = 0;
     const uint8_t* frame = m_CapZephra.GetFrame(&length);
     if (!frame) return;
+    const uint32_t taken = ++m_uFrameEpoch;
     ++m_Counts.framesCaptured;
     const uint32_t now = GetTickCount();
     if (m_CameraWatch.Arrived(now) && m_bCameraLost) {
         m_bCameraLost = false;
         m_Events.Emit(TAVOLIN_EVENT_CAMERA_STARTED, m_nLocalUserId, TAVOLIN_MEDIUM_VIDEO, 0, 0,
                       m_CapZephra.GetDeviceName());
+        if (taken != m_uFrameEpoch) return;
     }
     if (m_pLocalUser) m_pLocalUser->DrawPreview(frame, static_cast<int>(length));
+    if (taken != m_uFrameEpoch) return;
     // A request waits while the last asked-for key frame is too recent.
     const bool asked = now - m_uLastAskedKeyFrame >= kAskedKeyFrameSpacingMs && m_Transmission.TakeKeyFrameRequest();
     if (asked) m_uLastAskedKeyFrame = now;

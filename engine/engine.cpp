@@ -7,6 +7,7 @@
 #include "platform/log.h"
 
 #include <cstdlib>
+#include <utility>
 
 namespace {
 constexpr int kRequestedWidth = kVideoWidth;
@@ -50,17 +51,45 @@ HRESULT CTavolinEngineImpl::QueryInterface(const IID& iid, void** out) {
 ULONG CTavolinEngineImpl::AddRef() { return static_cast<ULONG>(++m_nRefCount); }
 
 ULONG CTavolinEngineImpl::Release() {
-    if (--m_nRefCount == 0) {
-        delete this;
+    if (--m_nRefCount > 0) return static_cast<ULONG>(m_nRefCount);
+    if (m_nWorkDepth > 0) {
+        m_bDeletePending = true;
+        SetHostLeft(true);
         return 0;
     }
-    return static_cast<ULONG>(m_nRefCount);
+    delete this;
+    return 0;
+}
+
+void CTavolinEngineImpl::SetHostLeft(bool left) {
+    m_bHostLeft = left;
+    m_Events.Silence(left);
+}
+
+// Runs with no work in progress. Destroy's teardown logs, and a log sink may
+// ask for more; each round starts from what is left.
+void CTavolinEngineImpl::FinishDeferredActs() {
+    for (;;) {
+        for (CTavolinUser& user : m_UserArray) user.FinishRetiring();
+        if (!m_bDestroyPending) break;
+        m_bDestroyPending = false;
+        ++m_nWorkDepth;
+        TearDown();
+        --m_nWorkDepth;
+    }
+    if (std::exchange(m_bDeletePending, false) && m_nRefCount == 0) {
+        delete this;
+        return;
+    }
+    // Torn down and still referenced: a later Create is heard again.
+    if (m_bHostLeft) SetHostLeft(false);
 }
 
 int CTavolinEngineImpl::Create(HINSTANCE instance, uint32_t serverAddress, int serverPort, int localUserId, int,
                                int receiveOnly) {
     // -1 marks a free user record and can be no one's id.
     if (localUserId == CTavolinUser::kFreeUserId) return 0;
+    const Work work(*this);
     try {
         LogTo(m_pLog, engine_log::kCreateStart, LogIdentity(static_cast<ITavolinEngine*>(this)));
 
@@ -84,6 +113,7 @@ int CTavolinEngineImpl::Create(HINSTANCE instance, uint32_t serverAddress, int s
         }
         m_hWnd = window;
         m_hInstance = instance;
+        SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 
         const TransmissionMessages messages{MSG_AUDIO_RECEIVED, MSG_VIDEO_RECEIVED, MSG_AUDIO_PUBLIC_ADDRESS,
                                             MSG_VIDEO_PUBLIC_ADDRESS, this};
@@ -125,7 +155,6 @@ int CTavolinEngineImpl::Create(HINSTANCE instance, uint32_t serverAddress, int s
         m_bAddressKnown[0] = m_bAddressKnown[1] = false;
         m_uServerAddress = serverAddress;
         m_uServerPort = static_cast<uint16_t>(serverPort);
-        SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
         for (const TimerSpec& timer : kTimers) SetTimer(m_hWnd, timer.id, timer.periodMs, nullptr);
         return 1;
     } catch (...) {
@@ -150,6 +179,19 @@ void CTavolinEngineImpl::FreeUndeliveredAddressRecords() {
 }
 
 int CTavolinEngineImpl::Destroy() {
+    if (!m_hWnd) return 1;
+    if (m_nWorkDepth > 0) {
+        // From inside a callback: the sessions close once the work returns,
+        // after the packets it holds went back to their pools.
+        m_bDestroyPending = true;
+        SetHostLeft(true);
+        return 1;
+    }
+    const Work work(*this);
+    return TearDown();
+}
+
+int CTavolinEngineImpl::TearDown() {
     if (!m_hWnd) return 1;
     try {
         LogTo(m_pLog, engine_log::kDestroyAudioEngine);
@@ -178,6 +220,7 @@ int CTavolinEngineImpl::Destroy() {
 }
 
 int CTavolinEngineImpl::SetEventSink(ITavolinEventSink* host) {
+    const Work work(*this);
     m_pEventSink = host;
     if (host) {
         host->QueryInterface(IID_ITavolinLogSink, reinterpret_cast<void**>(&m_pLog));
@@ -189,6 +232,8 @@ int CTavolinEngineImpl::SetEventSink(ITavolinEventSink* host) {
 const char* CTavolinEngineImpl::GetDeviceName() { return m_CapZephra.GetDeviceName(); }
 
 int CTavolinEngineImpl::SelectDevice(const char* name) {
+    const Work work(*this);
+    ++m_uFrameEpoch;  // the new graph frees the frames of the old one
     const int result = m_CapZephra.SelectDevice(name);
     if (!result) m_Events.Emit(TAVOLIN_EVENT_CAMERA_FAILED, -1, TAVOLIN_MEDIUM_VIDEO, 0, 0, name ? name : "");
     if (result && m_pLocalUser) m_pLocalUser->EnableVideoUnconditionally();
@@ -198,6 +243,7 @@ int CTavolinEngineImpl::SelectDevice(const char* name) {
 int CTavolinEngineImpl::EnumDevices(int kind, ITavolinDeviceNameSink* sink) {
     constexpr int kVideoDevices = 1;
     if (kind != kVideoDevices) return 0;
+    const Work work(*this);
     return m_CapZephra.EnumDevices(sink);
 }
 

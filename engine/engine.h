@@ -2,6 +2,13 @@
 // the transmission, the optional voice component, the 16 user records and the
 // hidden message window with its timers. All work runs on the thread that
 // called Create.
+//
+// The host may act on the engine from inside any callback. What would free
+// memory the engine's work in progress still uses waits until the outermost
+// piece of that work returns: Destroy's teardown, the clearing of a removed
+// user's record, the deletion after the last Release. From the moment the
+// host asks for the first two of these it hears nothing more from the engine
+// but log texts.
 #pragma once
 
 #include "capture/cap_zephra.h"
@@ -84,12 +91,37 @@ public:
     void OnReceivedVoice(int userId, const uint8_t* payload, size_t length);
     void OnMediaStarted(int userId, bool video);
     void RequestKeyFrame(int userId, uint32_t mediaSSRC) { m_Transmission.RequestKeyFrame(userId, mediaSSRC); }
+    // Destroy requested or the last reference given back: no listener, view
+    // or event sink is called any more.
+    bool HostLeft() const { return m_bHostLeft; }
+
+    // Engine work that may call the host. While any runs, the deferred acts
+    // above wait; the outermost one's end carries them out (and may delete
+    // the engine, so nothing may touch it after a Work ends).
+    class Work {
+    public:
+        explicit Work(CTavolinEngineImpl& engine) : engine_(engine) { ++engine_.m_nWorkDepth; }
+        ~Work() {
+            if (--engine_.m_nWorkDepth == 0) engine_.FinishDeferredActs();
+        }
+        Work(const Work&) = delete;
+        Work& operator=(const Work&) = delete;
+
+    private:
+        CTavolinEngineImpl& engine_;
+    };
 
     HWND Window() const { return m_hWnd; }
     // The message window's procedure.
     static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
+    // Destroy's work: everything the engine opened is closed.
+    int TearDown();
+    // What the host asked during the work that just ended (see Work).
+    void FinishDeferredActs();
+    void SetHostLeft(bool left);
+
     // Message window work (window_proc.cpp).
     void OnTimer(UINT_PTR id);
     void PollAudioLevels();
@@ -143,4 +175,12 @@ private:
     bool m_bAddressKnown[2] = {false, false};
     uint32_t m_uLastAskedKeyFrame = 0;  // GetTickCount of the last key frame a peer asked for
     LocalCounts m_Counts;
+    // Changes whenever the frame taken from the camera may be gone: at each
+    // take, and when the camera changes.
+    uint32_t m_uFrameEpoch = 0;
+
+    int m_nWorkDepth = 0;
+    bool m_bDestroyPending = false;
+    bool m_bDeletePending = false;
+    bool m_bHostLeft = false;
 };

@@ -20,7 +20,8 @@ void HostEvents::Emit(int kind, int userId, int medium, uint32_t address, int po
     // A copy: a listener may unsubscribe itself or another while it is told.
     const std::vector<ITavolinEventListener*> listeners = listeners_;
     for (ITavolinEventListener* listener : listeners)
-        if (std::find(listeners_.begin(), listeners_.end(), listener) != listeners_.end()) listener->OnEvent(&event);
+        if (!silenced_ && std::find(listeners_.begin(), listeners_.end(), listener) != listeners_.end())
+            listener->OnEvent(&event);
 }
 
 bool ArrivalWatch::Arrived(uint32_t now) {

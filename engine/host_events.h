@@ -13,11 +13,15 @@ public:
     int Subscribe(ITavolinEventListener* listener);
     int Unsubscribe(ITavolinEventListener* listener);
 
-    // Engine thread. Listeners may unsubscribe from inside their call.
+    // Engine thread. Listeners may unsubscribe from inside their call, or
+    // silence the events (a listener that leaves tells the rest of them nothing).
     void Emit(int kind, int userId, int medium, uint32_t address = 0, int port = 0, const std::string& text = "");
+    // While silenced, nothing is told; subscriptions stay.
+    void Silence(bool on) { silenced_ = on; }
 
 private:
     std::vector<ITavolinEventListener*> listeners_;
+    bool silenced_ = false;
 };
 
 // Whether something keeps arriving: started on the first arrival, stopped

@@ -15,7 +15,7 @@ CTavolinUser::CTavolinUser() {
 // keep its codec instance allocated for good.
 CTavolinUser::~CTavolinUser() { m_VideoDec.Close(); }
 
-void CTavolinUser::Clear() {
+void CTavolinUser::Retire() {
     m_nAudio = 0;
     m_nVideo = 0;
     m_pView = nullptr;
@@ -31,12 +31,20 @@ void CTavolinUser::Clear() {
     m_bmih.biPlanes = 1;
     m_bmih.biBitCount = 24;
     m_bmih.biCompression = BI_RGB;
-    m_VideoDec.Close();
-    m_FrameAssembler.ReleaseAll();
     m_VoiceWatch.Reset();
     m_VideoWatch.Reset();
     m_Counts = PeerCounts{};
+    m_bRetiring = true;
 }
+
+void CTavolinUser::FinishRetiring() {
+    if (!m_bRetiring) return;
+    m_VideoDec.Close();
+    m_FrameAssembler.ReleaseAll();
+    m_bRetiring = false;
+}
+
+ITavolinUserView* CTavolinUser::View() const { return m_pEngine && m_pEngine->HostLeft() ? nullptr : m_pView; }
 
 void CTavolinUser::PrepareDecoder() {
     InitCodecLibrary();
@@ -44,9 +52,11 @@ void CTavolinUser::PrepareDecoder() {
     m_FrameAssembler.ResetCount();
 }
 
+// Events are told after the packet is handed on: the host may act on the
+// engine from them.
 void CTavolinUser::OnVideoPacket(int userId, rtp::RTPPacket* packet) {
     if (userId == m_nUserId) m_Counts.videoReceived.Add(packet->GetPayloadLength());
-    if (userId == m_nUserId && m_VideoWatch.Arrived(GetTickCount()) && m_pEngine) m_pEngine->OnMediaStarted(userId, true);
+    const bool started = userId == m_nUserId && m_VideoWatch.Arrived(GetTickCount());
     if (m_nVideo && userId == m_nUserId) {
         const uint32_t ssrc = packet->GetSSRC();
         m_FrameAssembler.AddPacket(
@@ -58,12 +68,16 @@ void CTavolinUser::OnVideoPacket(int userId, rtp::RTPPacket* packet) {
     } else if (m_pTransmission) {
         m_pTransmission->DeleteVideoPacket(packet);
     }
+    // The view may have removed the user while drawing.
+    if (started && userId == m_nUserId && m_pEngine) m_pEngine->OnMediaStarted(userId, true);
 }
 
 void CTavolinUser::OnAudioPacket(int userId, const uint8_t* payload, size_t length) {
-    if (userId == m_nUserId) m_Counts.voiceReceived.Add(length);
-    if (userId == m_nUserId && m_VoiceWatch.Arrived(GetTickCount()) && m_pEngine) m_pEngine->OnMediaStarted(userId, false);
-    if (m_pEngine && userId == m_nUserId) m_pEngine->OnReceivedVoice(userId, payload, length);
+    if (userId != m_nUserId) return;
+    m_Counts.voiceReceived.Add(length);
+    const bool started = m_VoiceWatch.Arrived(GetTickCount());
+    if (m_pEngine) m_pEngine->OnReceivedVoice(userId, payload, length);
+    if (started && userId == m_nUserId && m_pEngine) m_pEngine->OnMediaStarted(userId, false);
 }
 
 void CTavolinUser::FillStatistics(TavolinPeerStatistics& out, const LocalCounts& local, uint32_t nowMs) {
@@ -101,31 +115,34 @@ int CTavolinUser::SetValue(int value) {
 
 int CTavolinUser::EnableVideo(int on) {
     if (on == m_nVideo) return 1;
+    const CTavolinEngineImpl::Work work(*m_pEngine);
     m_nVideo = on;
-    if (m_pEngine) m_pEngine->SwitchLocalCamera(m_nUserId, on);
-    if (m_pView) m_pView->OnVideoEnabled(on);
+    m_pEngine->SwitchLocalCamera(m_nUserId, on);
+    if (ITavolinUserView* view = View()) view->OnVideoEnabled(on);
     return 1;
 }
 
 int CTavolinUser::EnableAudio(int on) {
     if (on == m_nAudio) return 1;
+    const CTavolinEngineImpl::Work work(*m_pEngine);
     m_nAudio = on;
-    if (m_pEngine) m_pEngine->SwitchLocalVoice(m_nUserId, on);
-    if (m_pView) m_pView->OnAudioEnabled(on);
+    m_pEngine->SwitchLocalVoice(m_nUserId, on);
+    if (ITavolinUserView* view = View()) view->OnAudioEnabled(on);
     return 1;
 }
 
 void CTavolinUser::EnableVideoUnconditionally() {
     m_nVideo = 1;
     if (m_pEngine) m_pEngine->SwitchLocalCamera(m_nUserId, 1);
-    if (m_pView) m_pView->OnVideoEnabled(1);
+    if (ITavolinUserView* view = View()) view->OnVideoEnabled(1);
 }
 
 void CTavolinUser::DrawPreview(const uint8_t* frame, int length) {
-    if (m_pView && m_nVideo) m_pView->DrawFrame(&m_bmih, frame, length);
+    ITavolinUserView* view = View();
+    if (view && m_nVideo) view->DrawFrame(&m_bmih, frame, length);
 }
 
 void CTavolinUser::OnDecodedFrame(const uint8_t* picture, int consumed) {
-    if (m_pView) m_pView->DrawFrame(&m_bmih, picture, consumed);
+    if (ITavolinUserView* view = View()) view->DrawFrame(&m_bmih, picture, consumed);
     TAVOLIN_HOP_TRACE(FrameStep(kTavolinHopDrawn));
 }

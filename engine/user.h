@@ -31,7 +31,18 @@ public:
 
     void SetEngine(CTavolinEngineImpl* engine) { m_pEngine = engine; }
     // Frees the record: flags off, no view, no decoder instance, no packets held.
-    void Clear();
+    void Clear() {
+        Retire();
+        FinishRetiring();
+    }
+    // Frees the record for the host at once (no id, view or switches); its
+    // decoder instance and held packets go with FinishRetiring, once no work
+    // runs inside them. A retiring record is taken by no new user.
+    void Retire();
+    void FinishRetiring();
+    bool IsFree() const { return m_nUserId == kFreeUserId && !m_bRetiring; }
+    // The host's view, while the host listens.
+    ITavolinUserView* View() const;
     // A new user took this record: give it a decoder instance.
     void PrepareDecoder();
     // The host selected a camera: local video on without comparing flags.
@@ -86,4 +97,5 @@ private:
     ArrivalWatch m_VoiceWatch{kMediaSilenceMs};
     ArrivalWatch m_VideoWatch{kMediaSilenceMs};
     PeerCounts m_Counts;
+    bool m_bRetiring = false;
 };

@@ -23,12 +23,13 @@ CTavolinUser* CTavolinEngineImpl::FindUser(int userId) {
 
 CTavolinUser* CTavolinEngineImpl::FindFreeRecord() {
     for (CTavolinUser& user : m_UserArray)
-        if (user.m_nUserId == CTavolinUser::kFreeUserId) return &user;
+        if (user.IsFree()) return &user;
     return nullptr;
 }
 
 int CTavolinEngineImpl::AddUser(int userId, uint32_t publicAddress, uint32_t localAddress) {
     if (userId == m_nLocalUserId || userId == CTavolinUser::kFreeUserId) return 0;
+    const Work work(*this);
     try {
         if (CTavolinUser* known = FindUser(userId)) {
             if (IsNoAddress(publicAddress)) return 0;
@@ -62,6 +63,7 @@ int CTavolinEngineImpl::SetUserVideoPort(int userId, int publicPort, int localPo
 
 int CTavolinEngineImpl::SetUserPort(int userId, int publicPort, int localPort, bool video) {
     if (userId == m_nLocalUserId) return 0;
+    const Work work(*this);
     CTavolinUser* user = FindUser(userId);
     if (!user) {
         LogTo(m_pLog, video ? engine_log::kVideoPortUnknownUser : engine_log::kAudioPortUnknownUser, userId);
@@ -95,10 +97,13 @@ int CTavolinEngineImpl::HasUser(int userId) { return FindUser(userId) ? 1 : 0; }
 int CTavolinEngineImpl::RemoveUser(int userId) {
     if (userId == m_nLocalUserId) return 0;
     if (!static_cast<ITavolinEngine*>(this)->HasUser(userId)) return 0;
+    const Work work(*this);
     try {
         CTavolinUser* user = FindUser(userId);
         LogTo(m_pLog, engine_log::kRemoveClear);
-        user->Clear();
+        // The record is cleared when the work in progress ends: a view may be
+        // removing its user from inside the user's decoder.
+        user->Retire();
         LogTo(m_pLog, engine_log::kRemoveTransmission);
         m_Transmission.RemoveUser(userId);
         LogTo(m_pLog, engine_log::kRemoveAudioEngine);

@@ -15,31 +15,47 @@ constexpr int kLocalUserLevelId = -1;
 constexpr int kLevelScale = 9;
 
 CTavolinEngineImpl* EngineFrom(LPARAM value) { return reinterpret_cast<CTavolinEngineImpl*>(value); }
+
+// Each message is one piece of engine work (see CTavolinEngineImpl::Work).
+template <class Handle>
+void AsWork(CTavolinEngineImpl* engine, Handle handle) {
+    if (!engine) return;
+    const CTavolinEngineImpl::Work work(*engine);
+    handle(*engine);
+}
 }  // namespace
 
 LRESULT CTavolinEngineImpl::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // The received-packet messages carry the transmission of the window's
+    // own engine; the others carry the engine.
+    CTavolinEngineImpl* const owner = EngineFrom(GetWindowLongPtrA(window, GWLP_USERDATA));
     switch (message) {
         case WM_TIMER:
-            if (CTavolinEngineImpl* engine = EngineFrom(GetWindowLongPtrA(window, GWLP_USERDATA)))
-                engine->OnTimer(wParam);
+            AsWork(owner, [&](CTavolinEngineImpl& engine) { engine.OnTimer(wParam); });
             return 1;
         case MSG_AUDIO_RECEIVED:
-            if (lParam) reinterpret_cast<CTavolinTransmission*>(lParam)->OnAudioReceived();
-            return 1;
         case MSG_VIDEO_RECEIVED:
-            if (lParam) reinterpret_cast<CTavolinTransmission*>(lParam)->OnVideoReceived();
+            if (!lParam) return 1;
+            AsWork(owner, [&](CTavolinEngineImpl& engine) {
+                if (message == MSG_VIDEO_RECEIVED)
+                    engine.m_Transmission.OnVideoReceived();
+                else
+                    engine.m_Transmission.OnAudioReceived();
+            });
             return 1;
         case MSG_AUDIO_PUBLIC_ADDRESS:
         case MSG_VIDEO_PUBLIC_ADDRESS: {
             std::unique_ptr<PublicAddressRecord> record(reinterpret_cast<PublicAddressRecord*>(wParam));
-            CTavolinEngineImpl* engine = EngineFrom(lParam);
-            if (record && engine) engine->OnPublicAddress(message, *record);
+            if (record) {
+                AsWork(EngineFrom(lParam),
+                       [&](CTavolinEngineImpl& engine) { engine.OnPublicAddress(message, *record); });
+            }
             return DefWindowProcA(window, message, wParam, lParam);
         }
         case MSG_RESERVED:
             return 1;
         case MSG_FRAME_CAPTURED:
-            if (lParam) EngineFrom(lParam)->OnFrameCaptured();
+            AsWork(EngineFrom(lParam), [](CTavolinEngineImpl& engine) { engine.OnFrameCaptured(); });
             return 1;
         default:
             return DefWindowProcA(window, message, wParam, lParam);
@@ -69,9 +85,10 @@ void CTavolinEngineImpl::OnTimer(UINT_PTR id) {
 void CTavolinEngineImpl::PollAudioLevels() {
     for (CTavolinUser& user : m_UserArray) {
         if (user.m_nUserId == CTavolinUser::kFreeUserId) continue;
-        if (!user.IsAudioEnabled() || !m_AudioEngine || !user.m_pView) continue;
+        if (!user.IsAudioEnabled() || !m_AudioEngine || !user.View()) continue;
         const int id = user.m_nUserId == m_nLocalUserId ? kLocalUserLevelId : user.m_nUserId;
-        user.m_pView->SetLevel(m_AudioEngine->GetLevel(id, kLevelScale));
+        const int level = m_AudioEngine->GetLevel(id, kLevelScale);
+        if (ITavolinUserView* view = user.View()) view->SetLevel(level);
     }
 }
 
@@ -102,6 +119,7 @@ void CTavolinEngineImpl::OnPublicAddress(UINT message, const PublicAddressRecord
         (audio ? local->m_uAudioPort : local->m_uVideoPort) = record.port;
     }
     if (m_uLocalAddress == 0) LookUpLocalAddress();
+    if (m_bHostLeft) return;  // the log sink may have destroyed the engine
     if (audio)
         m_pEventSink->OnAudioAddress(record.address, m_uLocalAddress, record.port, m_Transmission.GetLocalAudioPort());
     else

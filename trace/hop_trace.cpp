@@ -141,6 +141,7 @@ extern "C" __attribute__((visibility("default"))) uint64_t TavolinSetHopTrace(in
 
 extern "C" __attribute__((visibility("default"))) size_t TavolinTakeHopTrace(TavolinHopRecord* records,
                                                                              size_t capacity) {
+    if (!records) return 0;
     hop_trace::Store& store = hop_trace::TheStore();
     std::lock_guard lock(store.mutex);
     const size_t count = std::min(capacity, store.records.size());

@@ -394,16 +394,21 @@ void CTavolinTransmission::DeliverPacket(const QueuedPacket& item, bool video) {
     }
     links_.CountReceived(peer->userId, video, packet->GetPacketLength());
     if (packet->GetPayloadType() == kHelloPayloadType) {
-        if (BeginsWith(packet, kHelloText)) {
+        const bool hello = BeginsWith(packet, kHelloText);
+        const bool answer = BeginsWith(packet, kHelloAnswerText);
+        // Given back before the host hears of it: the host may act on the
+        // engine from its log sink or the event, removing this peer too.
+        giveBack();
+        if (hello) {
             SendHello(*peer, false, video);
-        } else if (BeginsWith(packet, kHelloAnswerText)) {
+        } else if (answer) {
+            const int32_t userId = peer->userId;
             int32_t& settled = video ? peer->videoSettled : peer->audioSettled;
             const bool first = settled == 0;
             settled = 1;
             if (!video) LogTo(logSink, transport_log::kVoiceHelloAnswered);
-            if (first && observer_) observer_->OnPeerGreeted(peer->userId, video);
+            if (first && observer_) observer_->OnPeerGreeted(userId, video);
         }
-        giveBack();
         return;
     }
     if (video) {
@@ -465,8 +470,15 @@ void CTavolinTransmission::SendHello(PeerEntry& peer, bool hello, bool video) {
 
 void CTavolinTransmission::GreetPeers() {
     const uint32_t now = GetTickCount();
-    for (int i = 0; i < peerCount; ++i) {
-        PeerEntry& peer = peers[i];
+    // By id: the host may remove peers from its log sink or an event while
+    // they are greeted, which moves the others in the table.
+    int32_t ids[kMaxPeers];
+    const int count = peerCount;
+    for (int i = 0; i < count; ++i) ids[i] = peers[i].userId;
+    for (int i = 0; i < count; ++i) {
+        PeerEntry* const entry = FindPeer(ids[i]);
+        if (!entry) continue;
+        PeerEntry& peer = *entry;
         bool gaveUp = false;
         for (const bool video : {false, true}) {
             int32_t& settled = video ? peer.videoSettled : peer.audioSettled;
@@ -479,7 +491,10 @@ void CTavolinTransmission::GreetPeers() {
                     gaveUp = true;  // this peer's other medium waits for the next tick
                     continue;
                 }
-                if (elapsed >= kLocalFallbackAfterMs && peer.usePublic == 1) SwitchToLocalAddress(peer);
+                if (elapsed >= kLocalFallbackAfterMs && peer.usePublic == 1) {
+                    SwitchToLocalAddress(peer);
+                    if (FindPeer(ids[i]) != &peer) break;
+                }
             }
             SendHello(peer, true, video);
         }
@@ -488,14 +503,16 @@ void CTavolinTransmission::GreetPeers() {
 
 void CTavolinTransmission::SwitchToLocalAddress(PeerEntry& peer) {
     if (peer.usePublic != 1 || ownPublicAddress.load() != peer.publicAddress) return;
-    LogTo(logSink, transport_log::kSwitchToLocalAddress);
+    const int32_t userId = peer.userId;
     peer.audioHelloTime = 0;
     peer.videoHelloTime = 0;
     DeleteDestinations(peer);
     peer.usePublic = 0;
     AddDestinations(peer);
     PublishPeerPairs();
-    if (observer_) observer_->OnPeerSwitchedToLocal(peer.userId);
+    // Told once the switch is whole: the host may remove the peer from its log sink.
+    LogTo(logSink, transport_log::kSwitchToLocalAddress);
+    if (observer_ && FindPeer(userId)) observer_->OnPeerSwitchedToLocal(userId);
 }
 
 // A peer's destinations are exactly the pairs in force, one per medium, and

@@ -28,14 +28,34 @@ constexpr int kBurstSpread = kSampleRateHz * 280 / 1000;
 constexpr int kPauseMin = kSampleRateHz * 80 / 1000;
 constexpr int kPauseSpread = kSampleRateHz * 520 / 1000;
 
+// A speaker's callback into the host. Closing it waits for a call in
+// progress, so once a removal returns no call runs or comes; the lock is
+// recursive because a callback may remove its own speaker.
+class SpeakerCallback {
+public:
+    SpeakerCallback(TavolinSpeakerCallback callback, void* context) : callback_(callback), context_(context) {}
+    void Call(const int16_t* samples, int count, int64_t monotonicMicros) {
+        std::lock_guard lock(mutex_);
+        if (callback_) callback_(context_, samples, count, monotonicMicros);
+    }
+    void Close() {
+        std::lock_guard lock(mutex_);
+        callback_ = nullptr;
+    }
+
+private:
+    std::recursive_mutex mutex_;
+    TavolinSpeakerCallback callback_;
+    void* context_;
+};
+
 struct Registration {
     std::string name;
     DeviceKind kind;
     int signal = 0;
     int frequencyHz = 0;
     int markerOffsetMs = -1;
-    TavolinSpeakerCallback callback = nullptr;
-    void* context = nullptr;
+    std::shared_ptr<SpeakerCallback> callback;  // shared with the speakers opened
     std::string wavPath;
     int flags = 0;
     uint64_t generation = 0;  // tells a re-added device from the removed one
@@ -57,6 +77,12 @@ bool StillPresent(const Registration& device) {
     for (const Registration& r : g_devices)
         if (r.generation == device.generation) return true;
     return false;
+}
+
+// Closed outside the registry's lock: a callback in progress may be adding a device.
+void CloseCallbacks(const std::vector<Registration>& removed) {
+    for (const Registration& r : removed)
+        if (r.callback) r.callback->Close();
 }
 
 bool Add(Registration device) {
@@ -172,7 +198,7 @@ public:
             failed_ = true;
             return monotonicMicros;
         }
-        if (device_.callback) device_.callback(device_.context, samples, count, monotonicMicros);
+        if (device_.callback) device_.callback->Call(samples, count, monotonicMicros);
         if (!device_.wavPath.empty()) wav_.Append(samples, count);
         return monotonicMicros;
     }
@@ -270,8 +296,7 @@ extern "C" __attribute__((visibility("default"))) int TavolinAddSyntheticSpeaker
     Registration device;
     device.name = name;
     device.kind = DeviceKind::kSpeaker;
-    device.callback = callback;
-    device.context = context;
+    if (callback) device.callback = std::make_shared<voice::SpeakerCallback>(callback, context);
     device.wavPath = wavPath ? wavPath : "";
     device.flags = flags;
     return voice::Add(std::move(device)) ? 1 : 0;
@@ -279,18 +304,28 @@ extern "C" __attribute__((visibility("default"))) int TavolinAddSyntheticSpeaker
 
 extern "C" __attribute__((visibility("default"))) int TavolinRemoveSyntheticAudioDevice(const char* name) {
     if (!name) return 0;
-    std::lock_guard lock(voice::g_lock);
-    for (auto it = voice::g_devices.begin(); it != voice::g_devices.end(); ++it) {
-        if (it->name != name) continue;
-        voice::g_devices.erase(it);
-        voice::NoteDeviceChange();
-        return 1;
+    std::vector<Registration> removed;
+    {
+        std::lock_guard lock(voice::g_lock);
+        for (auto it = voice::g_devices.begin(); it != voice::g_devices.end(); ++it) {
+            if (it->name != name) continue;
+            removed.push_back(std::move(*it));
+            voice::g_devices.erase(it);
+            break;
+        }
     }
-    return 0;
+    voice::CloseCallbacks(removed);
+    if (removed.empty()) return 0;
+    voice::NoteDeviceChange();
+    return 1;
 }
 
 extern "C" __attribute__((visibility("default"))) void TavolinRemoveSyntheticAudioDevices(void) {
-    std::lock_guard lock(voice::g_lock);
-    voice::g_devices.clear();
+    std::vector<Registration> removed;
+    {
+        std::lock_guard lock(voice::g_lock);
+        removed.swap(voice::g_devices);
+    }
+    voice::CloseCallbacks(removed);
     voice::NoteDeviceChange();
 }

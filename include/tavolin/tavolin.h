@@ -20,6 +20,15 @@
  * the engine thread's helpers: two RTP poll threads (voice and video
  * sessions) and the camera's streaming thread; none of them calls the host.
  *
+ * Callbacks. A host may call the engine from inside any callback, Destroy,
+ * RemoveUser, SelectDevice and the last Release included. Destroy there
+ * returns 1 and the engine is torn down (with its log texts) as soon as its
+ * work in progress returns, before the pump call or the host's own call that
+ * led to the callback returns; from the Destroy or the last Release on, no
+ * listener, view or event sink is called, only the log sink, which must live
+ * until then. A user removed there is gone for the host at once: HasUser
+ * says 0 and its view hears nothing more.
+ *
  * Interfaces are tables of virtual operations in a fixed slot order
  * (COM style, no virtual destructors). Do not reorder anything here. */
 #ifndef TAVOLIN_TAVOLIN_H
@@ -446,7 +455,10 @@ int TavolinAddSyntheticMicrophone(const char* name, int signal, int frequencyHz,
 typedef void (*TavolinSpeakerCallback)(void* context, const int16_t* samples, int count, int64_t monotonicMicros);
 int TavolinAddSyntheticSpeaker(const char* name, TavolinSpeakerCallback callback, void* context, const char* wavPath,
                                int flags);
-/* Removes one synthetic device; an engine using it sees the device vanish. */
+/* Removes one synthetic device; an engine using it sees the device vanish.
+ * Once the removal returns, a removed speaker's callback is neither running
+ * nor called again (a call in progress is waited for, so a callback must not
+ * wait for the thread that removes its speaker; it may remove it itself). */
 int TavolinRemoveSyntheticAudioDevice(const char* name);
 void TavolinRemoveSyntheticAudioDevices(void);
 
@@ -482,7 +494,8 @@ typedef struct TavolinHopRecord {
 /* on != 0 empties the record and starts tracing; 0 stops it. Returns the
  * number of records that did not fit since tracing last started. */
 uint64_t TavolinSetHopTrace(int on);
-/* Moves up to capacity records, oldest first, into records; returns how many. */
+/* Moves up to capacity records, oldest first, into records; returns how many
+ * (0 for a null records, which takes nothing). */
 size_t TavolinTakeHopTrace(TavolinHopRecord* records, size_t capacity);
 
 #ifdef __cplusplus

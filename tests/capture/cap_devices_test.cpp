@@ -4,6 +4,8 @@
 
 #include "platform/media/media_devices.h"
 
+#include <utility>
+
 namespace {
 
 using capture_testing::CaptureTest;
@@ -213,6 +215,24 @@ TEST_F(DeviceEnumTest, ReportsNothingBeforeHasDeviceOrGetDeviceCount) {
     EXPECT_EQ(devices->EnumDevices(1, nullptr), 0);
 
     EXPECT_EQ(devices->Release(), 0u);
+    EXPECT_EQ(platform.LiveObjects(), 0);
+}
+
+TEST_F(DeviceEnumTest, ASinkMayReleaseTheListerDuringTheWalk) {
+    AddCamera("One");
+    AddCamera("Two");
+    struct ReleasingSink : NameCollector {
+        void OnDeviceName(const char* name) override {
+            NameCollector::OnDeviceName(name);
+            if (devices) std::exchange(devices, nullptr)->Release();
+        }
+        ITavolinDeviceEnum* devices = nullptr;
+    } names;
+    names.devices = NewTavolinDeviceEnum();
+    ITavolinDeviceEnum* devices = names.devices;
+    ASSERT_EQ(devices->HasDevice(), 1);
+    EXPECT_EQ(devices->EnumDevices(1, &names), 1);
+    EXPECT_EQ(names.names, (std::vector<std::optional<std::string>>{"One", "Two"}));
     EXPECT_EQ(platform.LiveObjects(), 0);
 }
 

@@ -2,6 +2,7 @@
 // switch starts and stops capture, the preview gets upright-coded 160 x 120
 // frames at about 15 per second, and the encoder's fragments reach a peer.
 #include "tests/engine/engine_fixture.h"
+#include "tests/transport/transport_test_support.h"
 
 #include <chrono>
 #include <set>
@@ -133,5 +134,74 @@ TEST_F(LocalCamera, EventsTellTheHostWhichCameraRunsAndWhichFailed) {
     EXPECT_TRUE(unsubscribed.events.empty());
     EXPECT_EQ(1, events->Unsubscribe(&listener));
     events->Release();
+}
+
+// A host that changes the camera while the engine has a frame in hand, from
+// the frame's preview or from the event that the lost camera runs again:
+// the old camera's frames are freed with it, and that frame is neither drawn
+// nor coded.
+class CameraChange : public LocalCamera, public PreviewView, public ITavolinEventListener {
+protected:
+    void SetUp() override {
+        LocalCamera::SetUp();
+        ASSERT_EQ(1, TavolinAddSyntheticCamera("second camera", 1, 320, 240, 30, TAVOLIN_CAMERA_STAMP_FRAME_NUMBER));
+        engine->QueryInterface(IID_ITavolinVideoDevice, reinterpret_cast<void**>(&device));
+        engine->QueryInterface(IID_ITavolinEvents, reinterpret_cast<void**>(&events));
+        events->Subscribe(this);
+        engine->SetUserView(kLocalId, this);
+        engine->GetUser(kLocalId, &local);
+    }
+    void TearDown() override {
+        events->Unsubscribe(this);
+        events->Release();
+        device->Release();
+        LocalCamera::TearDown();
+    }
+    int DrawFrame(const BITMAPINFOHEADER* header, const uint8_t* bytes, int length) override {
+        PreviewView::DrawFrame(header, bytes, length);
+        if (frames == changeAtPreview) changes += device->SelectDevice("second camera");
+        return 1;
+    }
+    void OnEvent(const TavolinEvent* event) override {
+        if (event->kind == TAVOLIN_EVENT_CAMERA_STARTED && lost) changes += device->SelectDevice("second camera");
+        lost = event->kind == TAVOLIN_EVENT_CAMERA_LOST;
+    }
+    // Frames taken from the camera, less the one whose camera went away.
+    void ExpectOneFrameDropped(uint64_t drawnOfThem) {
+        ITavolinStatistics* statistics = nullptr;
+        engine->QueryInterface(IID_ITavolinStatistics, reinterpret_cast<void**>(&statistics));
+        TavolinLocalStatistics figures{};
+        figures.size = sizeof figures;
+        EXPECT_EQ(1, statistics->GetLocalStatistics(&figures));
+        statistics->Release();
+        EXPECT_EQ(1, changes);
+        EXPECT_EQ(figures.framesCaptured - 1, figures.framesCoded) << "a frame of the removed camera was coded";
+        EXPECT_EQ(figures.framesCaptured - drawnOfThem, uint64_t(frames)) << "a frame of the removed camera was drawn";
+    }
+    ITavolinVideoDevice* device = nullptr;
+    ITavolinEvents* events = nullptr;
+    ITavolinUser* local = nullptr;
+    int changeAtPreview = -1;
+    int changes = 0;
+    bool lost = false;
+};
+
+TEST_F(CameraChange, FromThePreview) {
+    changeAtPreview = 3;
+    local->EnableVideo(1);
+    PumpFor(std::chrono::milliseconds(1000));
+    ExpectOneFrameDropped(0);  // drawn before the change
+    EXPECT_GE(frames, 6) << "the second camera runs";
+}
+
+TEST_F(CameraChange, WhenTheLostCameraRunsAgain) {
+    transport_testing::ManualTicks ticks(1000);
+    local->EnableVideo(1);
+    for (int i = 0; i < 300 && frames < 2; ++i) TavolinPumpMessages(10);
+    // No frame for longer than the camera may be silent, as the greeting timer sees it.
+    ticks.Advance(CTavolinEngineImpl::kCameraSilenceMs + 1);
+    CTavolinEngineImpl::WindowProc(impl->Window(), WM_TIMER, kTimerGreet, 0);
+    PumpFor(std::chrono::milliseconds(600));
+    ExpectOneFrameDropped(1);
 }
 }  // namespace

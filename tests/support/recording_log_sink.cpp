@@ -11,8 +11,11 @@ void RecordingLogSink::Log(const char* format, ...) {
     va_start(args, format);
     vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
-    std::lock_guard<std::mutex> lock(mutex_);
-    texts_.emplace_back(buffer);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        texts_.emplace_back(buffer);
+    }
+    if (onText) onText(buffer);
 }
 
 std::vector<std::string> RecordingLogSink::Texts() const {

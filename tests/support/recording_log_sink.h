@@ -3,6 +3,7 @@
 
 #include <tavolin/tavolin.h>
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,6 +19,9 @@ public:
     bool Contains(const std::string& text) const;
     size_t Count(const std::string& text) const;
     void Clear();
+
+    // Told each text after it is recorded, as a host that acts from its log sink.
+    std::function<void(const std::string&)> onText;
 
 private:
     mutable std::mutex mutex_;

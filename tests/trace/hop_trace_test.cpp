@@ -82,6 +82,12 @@ TEST_F(HopTraceTest, ReceivedFrameStepsFollowTheLastFragmentDrained) {
     EXPECT_EQ(records[1].nanoseconds - records[0].nanoseconds, 2000000) << "received 2 ms before it was queued";
 }
 
+TEST_F(HopTraceTest, ANullBufferTakesNothing) {
+    TAVOLIN_HOP_TRACE(PacketDrained(kReceiver, kSsrc, kTimestamp));
+    EXPECT_EQ(TavolinTakeHopTrace(nullptr, 8), 0u);
+    EXPECT_EQ(Hops(TakeAll()), (std::vector<uint32_t>{kTavolinHopDrained})) << "the record stays for a real buffer";
+}
+
 TEST(HopTraceOff, KeepsNothingAndStartingAgainEmptiesTheRecord) {
     TavolinSetHopTrace(1);
     TAVOLIN_HOP_TRACE(PacketDrained(kReceiver, kSsrc, kTimestamp));
