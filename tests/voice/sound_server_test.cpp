@@ -114,6 +114,17 @@ protected:
         ASSERT_EQ(1, TavolinSelectVoiceDevice(player.engine, TAVOLIN_VOICE_SPEAKER, kDevices[index * 2 + 1]));
     }
 
+    // Each player on its devices, each hearing the other.
+    void Call(Player& one, Player& two) {
+        UseDevices(one, 0);
+        UseDevices(two, 1);
+        ASSERT_TRUE(KnowTheirAddresses(one, two));
+        one.Meet(two);
+        two.Meet(one);
+        one.Talk();
+        two.Talk();
+    }
+
     voice::SoundServer server;
     int modules[kChannels] = {};
     voice::ChildProcess feeds[2];
@@ -126,13 +137,7 @@ TEST_F(SoundServerCall, MouthToEarWithinBudgetBothWaysWithoutLoss) {
     StartFeeds(40);
     StartRecording();
     Player one(1, addressServer.Port()), two(2, addressServer.Port());
-    UseDevices(one, 0);
-    UseDevices(two, 1);
-    ASSERT_TRUE(KnowTheirAddresses(one, two));
-    one.Meet(two);
-    two.Meet(one);
-    one.Talk();
-    two.Talk();
+    ASSERT_NO_FATAL_FAILURE(Call(one, two));
     // Twelve seconds of call; markers of the first two are left out.
     ASSERT_TRUE(PumpUntil([&] { return one.StatsOf(2).framesPlayed >= 400 && two.StatsOf(1).framesPlayed >= 400; },
                           25s));
@@ -199,13 +204,7 @@ TEST_F(SoundServerCall, DevicesThatGoComeBackOrChangeAndAServerThatRestarts) {
     Player one(1, addressServer.Port()), two(2, addressServer.Port());
     EventLog events;
     ASSERT_EQ(1, TavolinSetVoiceEventListener(two.engine, &events));
-    UseDevices(one, 0);
-    UseDevices(two, 1);
-    ASSERT_TRUE(KnowTheirAddresses(one, two));
-    one.Meet(two);
-    two.Meet(one);
-    one.Talk();
-    two.Talk();
+    ASSERT_NO_FATAL_FAILURE(Call(one, two));
     ASSERT_TRUE(PumpUntil([&] { return two.StatsOf(1).framesPlayed >= 60 && one.StatsOf(2).framesPlayed >= 60; }, 10s));
 
     // A speaker switched mid-call: playout never waits for it.
@@ -310,13 +309,7 @@ TEST_F(SoundServerCall, TheFarEndHardlyHearsItselfAndTheNearEndStillPasses) {
     StartFeeds(30, TAVOLIN_MIC_SPEECH);
     StartRecording();
     Player one(1, addressServer.Port()), two(2, addressServer.Port());
-    UseDevices(one, 0);
-    UseDevices(two, 1);
-    ASSERT_TRUE(KnowTheirAddresses(one, two));
-    one.Meet(two);
-    two.Meet(one);
-    one.Talk();
-    two.Talk();
+    ASSERT_NO_FATAL_FAILURE(Call(one, two));
     ASSERT_TRUE(PumpUntil([&] { return two.StatsOf(1).framesPlayed >= 330; }, 20s));
     const auto bus = StopRecording();
     // From 5 s after player 2 first heard player 1 to the end.
