@@ -117,6 +117,8 @@ private:
         pa_context_unref(context_);
         context_ = nullptr;
         ready_ = false;
+        pending_ = 0;  // unanswered questions went with the connection
+        again_ = false;
     }
 
     // The server went away or never answered: look for it again soon, so
@@ -145,11 +147,12 @@ private:
         auto* connection = static_cast<Connection*>(self);
         switch (pa_context_get_state(context)) {
             case PA_CONTEXT_READY:
-                pa_context_subscribe(context,
-                                     static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
-                                                                         PA_SUBSCRIPTION_MASK_SOURCE |
-                                                                         PA_SUBSCRIPTION_MASK_SERVER),
-                                     nullptr, nullptr);
+                connection->Finish(pa_context_subscribe(
+                    context,
+                    static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE |
+                                                        PA_SUBSCRIPTION_MASK_SERVER),
+                    nullptr, nullptr),
+                    false);
                 connection->Refresh();
                 break;
             case PA_CONTEXT_FAILED:
@@ -180,10 +183,12 @@ private:
         Finish(pa_context_get_source_info_list(context_, &Connection::OnSource, this));
     }
 
-    void Finish(pa_operation* operation) {
+    // Lets go of an operation; one that could not be sent counts as
+    // answered when an answer is awaited.
+    void Finish(pa_operation* operation, bool awaited = true) {
         if (operation)
             pa_operation_unref(operation);
-        else
+        else if (awaited)
             Answered();
     }
 
