@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   libpng-dev libswscale-dev
+  libpulse-dev libspeexdsp-dev pulseaudio pulseaudio-utils
   ffmpeg tshark
   iproute2 nftables binutils
 )

@@ -11,9 +11,15 @@ namespace voice {
 
 namespace {
 
-constexpr GstClockTime kStartTimeout = 2 * GST_SECOND;
-// Sound queued for the speaker beyond this is dropped rather than delayed.
+// Device buffers: 10 ms fragments; 20 ms in all for a microphone, 40 ms for
+// a speaker, which must ride out a late playout tick.
+constexpr gint64 kDeviceFragmentMicros = 10000;
+constexpr gint64 kMicrophoneBufferMicros = 20000;
+constexpr gint64 kSpeakerBufferMicros = 40000;
+// Sound queued for the speaker beyond this is dropped, the oldest first,
+// rather than delayed.
 constexpr guint64 kSpeakerQueueBytes = kSampleRateHz * 2 / 5;  // 200 ms
+constexpr int kDropOldest = 2;                                 // GstAppLeakyType downstream
 
 GstCaps* VoiceCaps() {
     return gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", "layout", G_TYPE_STRING,
@@ -52,26 +58,40 @@ std::string TakeError(GstElement* pipeline) {
     return text;
 }
 
+// Starts without waiting for the state change: a live pipeline completes
+// it only once data flows, and the speaker's data comes from the very thread
+// that starts it. What goes wrong later shows on the bus (Failed).
 bool StartPipeline(GstElement* pipeline, std::string* error) {
-    if (gst_element_set_state(pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE &&
-        gst_element_get_state(pipeline, nullptr, nullptr, kStartTimeout) != GST_STATE_CHANGE_FAILURE) {
-        const std::string failure = TakeError(pipeline);
-        if (failure.empty()) return true;
-        *error = failure;
-    } else {
-        *error = TakeError(pipeline);
-        if (error->empty()) *error = "the device does not start";
-    }
+    if (gst_element_set_state(pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) return true;
+    *error = TakeError(pipeline);
+    if (error->empty()) *error = "the device does not start";
     gst_element_set_state(pipeline, GST_STATE_NULL);
     return false;
+}
+
+// Asks a sound device element (or one inside the automatic default) for
+// small buffers; elements without these properties are left as they are.
+void AskForSmallBuffers(GstElement* element, gint64 bufferMicros) {
+    GObjectClass* type = G_OBJECT_GET_CLASS(element);
+    if (!g_object_class_find_property(type, "buffer-time") || !g_object_class_find_property(type, "latency-time"))
+        return;
+    g_object_set(element, "buffer-time", bufferMicros, "latency-time", kDeviceFragmentMicros, nullptr);
+}
+
+void OnElementAdded(GstBin*, GstBin*, GstElement* element, gpointer bufferMicros) {
+    AskForSmallBuffers(element, GPOINTER_TO_INT(bufferMicros));
 }
 
 class GstPipelineDevice {
 protected:
     // Keeps a reference of its own to the device element, which the
     // pipeline may or may not have taken in.
-    explicit GstPipelineDevice(GstElement* device) : pipeline_(gst_pipeline_new(nullptr)), device_(device) {
+    GstPipelineDevice(GstElement* device, gint64 bufferMicros)
+        : pipeline_(gst_pipeline_new(nullptr)), device_(device) {
         gst_object_ref_sink(device_);
+        AskForSmallBuffers(device_, bufferMicros);
+        g_signal_connect(pipeline_, "deep-element-added", G_CALLBACK(OnElementAdded),
+                         GINT_TO_POINTER(static_cast<int>(bufferMicros)));
     }
     ~GstPipelineDevice() {
         gst_element_set_state(pipeline_, GST_STATE_NULL);
@@ -95,28 +115,20 @@ protected:
 
 class GstMicrophone final : public Microphone, GstPipelineDevice {
 public:
-    GstMicrophone(GstElement* source, const std::string& echoProbe) : GstPipelineDevice(source) {
+    explicit GstMicrophone(GstElement* source) : GstPipelineDevice(source, kMicrophoneBufferMicros) {
         GstElement* shape = Make("capsfilter");
-        GstElement* dsp = HaveVoiceProcessing() ? Make("webrtcdsp") : nullptr;
         sink_ = Make("appsink");
         if (shape) {
             GstCaps* caps = VoiceCaps();
             g_object_set(shape, "caps", caps, nullptr);
             gst_caps_unref(caps);
         }
-        processing_ = !dsp ? Processing::kUnavailable : echoProbe.empty() ? Processing::kNoEcho : Processing::kFull;
-        if (dsp) {
-            g_object_set(dsp, "echo-cancel", !echoProbe.empty(), "noise-suppression", TRUE, "gain-control", TRUE,
-                         nullptr);
-            if (!echoProbe.empty()) g_object_set(dsp, "probe", echoProbe.c_str(), nullptr);
-        }
         if (sink_) g_object_set(sink_, "sync", FALSE, "emit-signals", FALSE, nullptr);
-        built_ = dsp ? AddChain(pipeline_, {device_, Make("audioconvert"), Make("audioresample"), shape, dsp, sink_})
-                     : AddChain(pipeline_, {device_, Make("audioconvert"), Make("audioresample"), shape, sink_});
+        built_ = AddChain(pipeline_, {device_, Make("audioconvert"), Make("audioresample"), shape, sink_});
     }
     ~GstMicrophone() override { Stop(); }
 
-    Processing SoundProcessing() const override { return processing_; }
+    Processing SoundProcessing() const override { return Processing::kSoundDevice; }
 
     bool Start(SoundCallback onSound, std::string* error) override {
         Stop();
@@ -147,7 +159,11 @@ private:
         GstMapInfo map;
         GstBuffer* buffer = gst_sample_get_buffer(sample);
         if (buffer && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-            self->onSound_(reinterpret_cast<const int16_t*>(map.data), static_cast<int>(map.size / 2));
+            // Captured, as far as can be told here, just before it came.
+            const int count = static_cast<int>(map.size / 2);
+            const int64_t capturedMicros =
+                static_cast<int64_t>(g_get_monotonic_time()) - int64_t{count} * 1000000 / kSampleRateHz;
+            self->onSound_(reinterpret_cast<const int16_t*>(map.data), count, capturedMicros);
             gst_buffer_unmap(buffer, &map);
         }
         gst_sample_unref(sample);
@@ -155,31 +171,22 @@ private:
     }
 
     GstElement* sink_;
-    Processing processing_;
     SoundCallback onSound_;
 };
 
 class GstSpeaker final : public Speaker, GstPipelineDevice {
 public:
-    GstSpeaker(GstElement* sink, const std::string& echoProbe) : GstPipelineDevice(sink) {
+    explicit GstSpeaker(GstElement* sink) : GstPipelineDevice(sink, kSpeakerBufferMicros) {
         source_ = Make("appsrc");
-        GstElement* probe = nullptr;
-        if (!echoProbe.empty() && HaveVoiceProcessing()) {
-            probe = gst_element_factory_make("webrtcechoprobe", echoProbe.c_str());
-        }
         if (source_) {
             GstCaps* caps = VoiceCaps();
             g_object_set(source_, "caps", caps, "format", GST_FORMAT_TIME, "is-live", TRUE, "do-timestamp", TRUE,
-                         "max-bytes", kSpeakerQueueBytes, "block", FALSE, nullptr);
+                         "max-bytes", kSpeakerQueueBytes, "block", FALSE, "leaky-type", kDropOldest, nullptr);
             gst_caps_unref(caps);
         }
-        hasProbe_ = probe != nullptr;
-        built_ = probe ? AddChain(pipeline_, {source_, probe, Make("audioconvert"), Make("audioresample"), device_})
-                       : AddChain(pipeline_, {source_, Make("audioconvert"), Make("audioresample"), device_});
+        built_ = AddChain(pipeline_, {source_, Make("audioconvert"), Make("audioresample"), device_});
     }
     ~GstSpeaker() override { Stop(); }
-
-    bool HasEchoProbe() const override { return hasProbe_; }
 
     bool Start(std::string* error) override {
         if (!built_) {
@@ -189,10 +196,12 @@ public:
         running_ = StartPipeline(pipeline_, error);
         return running_;
     }
-    void Play(const int16_t* samples, int count, int64_t) override {
-        if (!running_ || count <= 0) return;
+    // Heard, as far as can be told, once the device's buffer has played.
+    int64_t Play(const int16_t* samples, int count, int64_t monotonicMicros) override {
+        if (!running_ || count <= 0) return monotonicMicros;
         GstBuffer* buffer = gst_buffer_new_memdup(samples, static_cast<gsize>(count) * 2);
         gst_app_src_push_buffer(GST_APP_SRC(source_), buffer);  // takes the buffer
+        return monotonicMicros + kSpeakerBufferMicros;
     }
     bool Failed(std::string* error) override { return running_ && CheckFailed(error); }
     void Stop() override {
@@ -203,7 +212,6 @@ public:
 
 private:
     GstElement* source_;
-    bool hasProbe_ = false;
 };
 
 }  // namespace
@@ -215,24 +223,14 @@ bool EnsureGstreamer() {
     return ready;
 }
 
-bool HaveVoiceProcessing() {
-    if (!EnsureGstreamer()) return false;
-    for (const char* name : {"webrtcdsp", "webrtcechoprobe"}) {
-        GstElementFactory* factory = gst_element_factory_find(name);
-        if (!factory) return false;
-        gst_object_unref(factory);
-    }
-    return true;
-}
-
-std::unique_ptr<Microphone> MakeGstMicrophone(GstElement* source, const std::string& echoProbe) {
+std::unique_ptr<Microphone> MakeGstMicrophone(GstElement* source) {
     if (!source) return nullptr;
-    return std::make_unique<GstMicrophone>(source, echoProbe);
+    return std::make_unique<GstMicrophone>(source);
 }
 
-std::unique_ptr<Speaker> MakeGstSpeaker(GstElement* sink, const std::string& echoProbe) {
+std::unique_ptr<Speaker> MakeGstSpeaker(GstElement* sink) {
     if (!sink) return nullptr;
-    return std::make_unique<GstSpeaker>(sink, echoProbe);
+    return std::make_unique<GstSpeaker>(sink);
 }
 
 std::vector<std::string> GstDeviceNames(const char* deviceClass) {

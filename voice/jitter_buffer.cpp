@@ -44,7 +44,7 @@ Playout JitterBuffer::Pop(int64_t nowMs) {
         nextSequence_ = oldest->sequence;
         stretches_ = 0;
         windowTicks_ = 0;
-        fewestBuffered_ = kJitterSlots;
+        shortestWaitMs_ = kNoWaitYet;
     }
     Playout out;
     if (TooDeep()) {
@@ -55,12 +55,14 @@ Playout JitterBuffer::Pop(int64_t nowMs) {
     if (Slot* due = Find(nextSequence_)) {
         ++nextSequence_;
         stretches_ = 0;
+        shortestWaitMs_ = std::min(shortestWaitMs_, nowMs - due->arrivalMs);
         due->used = false;  // its bytes stay readable until the next call
         --buffered_;
         out.kind = PlayoutKind::kFrame;
         out.packet = due->opus.data();
         return out;
     }
+    shortestWaitMs_ = 0;  // nothing to spare at this tick
     const Slot* later = FirstAfter(nextSequence_);
     if (later && nowMs - later->arrivalMs >= waitMs) {
         ++nextSequence_;
@@ -82,11 +84,18 @@ Playout JitterBuffer::Pop(int64_t nowMs) {
 
 void JitterBuffer::Reset() { *this = JitterBuffer{}; }
 
-// A sender that restarted begins at an unrelated sequence number.
+// A sender that restarted begins at an unrelated sequence number. While
+// playing, that is one far from the latest arrival or the playout position;
+// once quiet, one the ring could not have held on either side of where the
+// sound stopped: only a straggler of the old stream counts as late then.
 bool JitterBuffer::StartsNewStream(uint16_t sequence) const {
-    if (!haveReference_) return false;
-    const int distance = SequenceDistance(sequence, lastSequence_);
-    return distance > kResyncDistance || distance < -kResyncDistance;
+    const auto far = [sequence](uint16_t from, int limit) {
+        const int distance = SequenceDistance(sequence, from);
+        return distance > limit || distance < -limit;
+    };
+    if (haveReference_ && far(lastSequence_, kResyncDistance)) return true;
+    if (!heardBefore_) return false;
+    return far(nextSequence_, playing_ ? kResyncDistance : kJitterSlots);
 }
 
 void JitterBuffer::MeasureTransit(uint16_t sequence, int64_t nowMs) {
@@ -133,9 +142,9 @@ void JitterBuffer::Drop(Slot& slot) {
     --buffered_;
 }
 
-// More frames waiting than the target delay needs at every tick for a
-// while: the delay grew during a stall and can come down by that surplus.
-// The target needs its own frames plus one that arrives between two ticks.
+// Every frame played for a while waited longer than the target delay asks:
+// the delay grew during a stall or a bunch of arrivals and can come down by
+// whole frames of that surplus without making any of those frames late.
 bool JitterBuffer::TooDeep() {
     if (skipsPending_ > 0) {
         if (++ticksSinceSkip_ < kSkipSpacingTicks) return false;
@@ -143,14 +152,12 @@ bool JitterBuffer::TooDeep() {
         --skipsPending_;
         return true;
     }
-    const int targetFrames = (targetDelayMs_ + kFrameMs - 1) / kFrameMs + 1;
-    fewestBuffered_ = std::min(fewestBuffered_, buffered_);
     if (++windowTicks_ < kShrinkWindowTicks) return false;
-    const int surplus = fewestBuffered_ - targetFrames;
+    const int64_t surplus = (shortestWaitMs_ - (targetDelayMs_ - kFrameMs)) / kFrameMs;
     windowTicks_ = 0;
-    fewestBuffered_ = kJitterSlots;
+    shortestWaitMs_ = kNoWaitYet;
     if (surplus <= 0) return false;
-    skipsPending_ = surplus - 1;
+    skipsPending_ = static_cast<int>(surplus) - 1;
     ticksSinceSkip_ = 0;
     return true;
 }

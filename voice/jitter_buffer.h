@@ -16,6 +16,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <span>
 
 namespace voice {
@@ -30,14 +31,15 @@ inline constexpr int kTransitWindow = 64;
 inline constexpr int kOutlierShare = 32;
 // Stretches with nothing buffered before playout falls quiet.
 inline constexpr int kMaxStretchFrames = kMaxTargetDelayMs / kFrameMs + 1;
-// When the buffer held more frames than its target delay needs at every
-// playout tick of this span (1.5 s), that surplus is skipped, one frame
-// every kSkipSpacingTicks (90 ms): a stall's backlog is gone within a
-// second or two, each skip a single frame's seam.
+// When every frame played over this span (1.5 s) waited whole frames
+// longer than the target delay asks, that surplus is skipped, one frame
+// every kSkipSpacingTicks (90 ms): a stall's backlog or a start-up bunch is
+// gone within a second or two, each skip a single frame's seam.
 inline constexpr int kShrinkWindowTicks = 50;
 inline constexpr int kSkipSpacingTicks = 3;
 // A sequence number this far from the playout position starts a new stream
-// (the sender restarted) instead of counting as late or early.
+// (the sender restarted) instead of counting as late or early; once playout
+// has fallen quiet, one more than the ring's length from where it stopped.
 inline constexpr int kResyncDistance = 100;
 
 enum class Arrival { kAccepted, kLate, kDuplicate };
@@ -89,7 +91,8 @@ private:
     uint16_t nextSequence_ = 0;  // while playing: the frame due next; else one past the last played
     int stretches_ = 0;
     int windowTicks_ = 0;
-    int fewestBuffered_ = kJitterSlots;
+    static constexpr int64_t kNoWaitYet = std::numeric_limits<int64_t>::max();
+    int64_t shortestWaitMs_ = kNoWaitYet;  // of the frames played in this span
     int skipsPending_ = 0;
     int ticksSinceSkip_ = 0;
 

@@ -91,6 +91,7 @@ bool Add(Registration device) {
         if (r.name == device.name) return false;
     device.generation = g_nextGeneration++;
     g_devices.push_back(std::move(device));
+    NoteDeviceChange();
     return true;
 }
 
@@ -164,10 +165,11 @@ private:
                 failed_ = true;
                 return;
             }
-            generator_.Generate(samples, kChunkSamples, MonotonicMicros(chunkStart));
+            const int64_t capturedMicros = MonotonicMicros(chunkStart);
+            generator_.Generate(samples, kChunkSamples, capturedMicros);
             chunkStart += kChunk;
             lock.unlock();
-            onSound(samples, kChunkSamples);
+            onSound(samples, kChunkSamples, capturedMicros);
             lock.lock();
         }
     }
@@ -191,13 +193,14 @@ public:
         }
         return true;
     }
-    void Play(const int16_t* samples, int count, int64_t monotonicMicros) override {
+    int64_t Play(const int16_t* samples, int count, int64_t monotonicMicros) override {
         if (failed_ || !StillPresent(device_)) {
             failed_ = true;
-            return;
+            return monotonicMicros;
         }
         if (device_.callback) device_.callback->Call(samples, count, monotonicMicros);
         if (!device_.wavPath.empty()) wav_.Append(samples, count);
+        return monotonicMicros;
     }
     bool Failed(std::string* error) override { return CheckFailed(error); }
     void Stop() override { wav_.Close(); }
@@ -312,7 +315,9 @@ extern "C" __attribute__((visibility("default"))) int TavolinRemoveSyntheticAudi
         }
     }
     voice::CloseCallbacks(removed);
-    return removed.empty() ? 0 : 1;
+    if (removed.empty()) return 0;
+    voice::NoteDeviceChange();
+    return 1;
 }
 
 extern "C" __attribute__((visibility("default"))) void TavolinRemoveSyntheticAudioDevices(void) {
@@ -322,4 +327,5 @@ extern "C" __attribute__((visibility("default"))) void TavolinRemoveSyntheticAud
         removed.swap(voice::g_devices);
     }
     voice::CloseCallbacks(removed);
+    voice::NoteDeviceChange();
 }

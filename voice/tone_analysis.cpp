@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <optional>
 
 namespace voice {
 
@@ -147,6 +148,14 @@ double ToneSnrDb(const std::vector<int16_t>& samples, size_t from, size_t count,
     return EnergyDb(signal, noise);
 }
 
+double ToneLevelDb(const std::vector<int16_t>& samples, size_t from, size_t count, double frequencyHz) {
+    if (from + count > samples.size() || count == 0) return -100;
+    const std::vector<double> tone = FitSinusoid(WithoutTones(samples, from, count, {}), frequencyHz);
+    double energy = 0;
+    for (double v : tone) energy += v * v;
+    return EnergyDb(energy / static_cast<double>(count), 1.0);
+}
+
 double ToneSnrInBandDb(const std::vector<int16_t>& samples, size_t from, size_t count, double frequencyHz,
                        double bandHz, const std::vector<double>& others) {
     if (from + count > samples.size() || count == 0) return -100;
@@ -160,6 +169,28 @@ double ToneSnrInBandDb(const std::vector<int16_t>& samples, size_t from, size_t 
     return EnergyDb(signal, BandEnergy(x, frequencyHz - bandHz, frequencyHz + bandHz));
 }
 
+namespace {
+
+// The sample at the peak of the tone's envelope within [begin, begin +
+// count), when it stands out of that stretch's median as a marker does.
+std::optional<int64_t> MarkerPeak(const std::vector<int16_t>& samples, int64_t begin, int64_t count,
+                                  double frequencyHz) {
+    begin = std::max<int64_t>(begin, 0);
+    if (begin + count > static_cast<int64_t>(samples.size())) return std::nullopt;
+    std::vector<double> envelope;
+    for (int64_t at = begin; at + kEnvelopeWindow <= begin + count; at += kEnvelopeHop)
+        envelope.push_back(Magnitude(samples.data() + at, frequencyHz));
+    std::vector<double> sorted = envelope;
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>(sorted.size() / 2), sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    const auto peak = std::max_element(envelope.begin(), envelope.end());
+    if (median <= 0 || *peak < kMarkerRise * median) return std::nullopt;
+    // At the peak the window is centred on the burst.
+    return begin + (peak - envelope.begin()) * kEnvelopeHop + kEnvelopeWindow / 2;
+}
+
+}  // namespace
+
 std::vector<int64_t> MarkerLatencies(const Recording& recording, double frequencyHz, int markerOffsetMs) {
     std::vector<int64_t> latencies;
     const int64_t total = static_cast<int64_t>(recording.samples.size());
@@ -169,20 +200,28 @@ std::vector<int64_t> MarkerLatencies(const Recording& recording, double frequenc
         const int64_t begin = (emission - recording.startMicros) * kSampleRateHz / kMicrosPerSecond;
         if (begin < 0) continue;
         if (begin + kSearchSamples > total) break;
-        std::vector<double> envelope;
-        for (int64_t at = begin; at + kEnvelopeWindow <= begin + kSearchSamples; at += kEnvelopeHop)
-            envelope.push_back(Magnitude(recording.samples.data() + at, frequencyHz));
-        std::vector<double> sorted = envelope;
-        std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>(sorted.size() / 2), sorted.end());
-        const double median = sorted[sorted.size() / 2];
-        const auto peak = std::max_element(envelope.begin(), envelope.end());
-        if (median <= 0 || *peak < kMarkerRise * median) continue;
-        // At the peak the window is centred on the burst.
-        const int64_t peakSample = begin + (peak - envelope.begin()) * kEnvelopeHop + kEnvelopeWindow / 2;
-        const int64_t arrival = recording.startMicros + peakSample * kMicrosPerSecond / kSampleRateHz;
+        const std::optional<int64_t> peak = MarkerPeak(recording.samples, begin, kSearchSamples, frequencyHz);
+        if (!peak) continue;
+        const int64_t arrival = recording.startMicros + *peak * kMicrosPerSecond / kSampleRateHz;
         latencies.push_back(arrival - kMarkerMicros / 2 - emission);
     }
     return latencies;
+}
+
+std::vector<int64_t> MarkerDelays(const std::vector<int16_t>& from, const std::vector<int16_t>& to,
+                                  double frequencyHz) {
+    std::vector<int64_t> delays;
+    for (int64_t begin = 0; begin + kSampleRateHz <= static_cast<int64_t>(from.size());) {
+        const std::optional<int64_t> said = MarkerPeak(from, begin, kSampleRateHz, frequencyHz);
+        if (!said) {
+            begin += kSampleRateHz;
+            continue;
+        }
+        if (const std::optional<int64_t> heard = MarkerPeak(to, *said - kEnvelopeWindow, kSearchSamples, frequencyHz))
+            delays.push_back((*heard - *said) * kMicrosPerSecond / kSampleRateHz);
+        begin = *said + kSampleRateHz / 2;
+    }
+    return delays;
 }
 
 }  // namespace voice

@@ -36,7 +36,10 @@ void AppendToRecording(Recording& recording, const int16_t* samples, int count, 
 double ToneSnrDb(const std::vector<int16_t>& samples, size_t from, size_t count, double frequencyHz,
                  const std::vector<double>& others = {});
 
-// The same, with only what lies within bandHz of the tone counted as noise:
+// The tone's mean power in [from, from + count) samples, in dB.
+double ToneLevelDb(const std::vector<int16_t>& samples, size_t from, size_t count, double frequencyHz);
+
+// The same as ToneSnrDb, with only what lies within bandHz of the tone counted as noise:
 // whether the tone stands out where a listener would hear it, in a mix with
 // other voices' coding noise elsewhere.
 double ToneSnrInBandDb(const std::vector<int16_t>& samples, size_t from, size_t count, double frequencyHz,
@@ -47,5 +50,11 @@ double ToneSnrInBandDb(const std::vector<int16_t>& samples, size_t from, size_t 
 // CLOCK_MONOTONIC) whose following 500 ms were recorded, the time from the
 // instant to the peak of the tone's envelope, when one stands out.
 std::vector<int64_t> MarkerLatencies(const Recording& recording, double frequencyHz, int markerOffsetMs);
+
+// Delays in microseconds from each marker of that tone in `from` to the same
+// marker in `to`, two recordings of one sample clock (16 kHz): a microphone's
+// feed and a speaker's output recorded side by side.
+std::vector<int64_t> MarkerDelays(const std::vector<int16_t>& from, const std::vector<int16_t>& to,
+                                  double frequencyHz);
 
 }  // namespace voice

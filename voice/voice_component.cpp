@@ -38,7 +38,6 @@ bool SameIid(const IID& a, const IID& b) { return std::memcmp(&a, &b, sizeof(IID
 CVoiceEngine::CVoiceEngine() {
     const unsigned instance = g_instanceCount.fetch_add(1);
     className_ = "TavolinVoice" + std::to_string(instance);
-    echoProbe_ = "tavolin-echo-" + std::to_string(instance);
 }
 
 CVoiceEngine::~CVoiceEngine() { Destroy(); }
@@ -77,7 +76,9 @@ int CVoiceEngine::Init(HWND, HWND, ITavolinAudioSink* sink) {
     SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     sink_ = sink;
     stopping_ = false;
+    deviceChangesSeen_ = DeviceChanges();
     playout_ = std::thread([this] { PlayoutLoop(); });
+    devices_ = std::thread([this] { DeviceLoop(); });
     return 1;
 }
 
@@ -96,17 +97,19 @@ int CVoiceEngine::Destroy() {
             stopping_ = true;
         }
         stopWake_.notify_all();
-        playout_.join();  // the playout thread closes the devices on its way out
+        playout_.join();
+        devices_.join();  // the device thread closes the devices on its way out
     }
     if (window_) {
-        DeliverLogs();  // log texts of the devices' last moments
-        DestroyWindow(window_);
+        HWND window = std::exchange(window_, nullptr);
+        DeliverNotices();  // log texts of the devices' last moments
+        DestroyWindow(window);
         UnregisterClassA(className_.c_str(), nullptr);
-        window_ = nullptr;
     }
     {
-        std::lock_guard lock(logLock_);
-        outLogs_.clear();
+        std::lock_guard lock(noticeLock_);
+        notices_.clear();
+        eventListener_ = nullptr;
     }
     std::lock_guard lock(usersLock_);
     users_.clear();
@@ -175,16 +178,21 @@ void CVoiceEngine::SelectDevice(DeviceKind kind, const std::string& name) {
     std::lock_guard lock(devicesLock_);
     DeviceState& state = kind == DeviceKind::kMicrophone ? microphone_ : speaker_;
     state.name = name;
-    state.reopen = true;
+    state.opened = name;
+    state.defaultName.clear();
     state.failing = false;
-    state.retryAfter = kFirstRetry;
-    state.nextTry = {};
+    Reopen(state, {});
     if (kind == DeviceKind::kSpeaker) speakerWanted_ = true;
 }
 
 void CVoiceEngine::SetLogSink(ITavolinLogSink* sink) {
-    std::lock_guard lock(logLock_);
+    std::lock_guard lock(noticeLock_);
     logSink_ = sink;
+}
+
+void CVoiceEngine::SetEventListener(ITavolinEventListener* listener) {
+    std::lock_guard lock(noticeLock_);
+    eventListener_ = listener;
 }
 
 bool CVoiceEngine::GetStats(int userId, TavolinVoiceStats* out) {
@@ -218,41 +226,63 @@ bool CVoiceEngine::GetStats(int userId, TavolinVoiceStats* out) {
 LRESULT CVoiceEngine::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* self = reinterpret_cast<CVoiceEngine*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (message != kMsgLogOut || !self) return DefWindowProcA(window, message, wParam, lParam);
-    // The host may destroy the engine, and with it this component, from its log sink.
+    // The host may destroy or release the engine from inside its sink or
+    // listener: the component lives until this delivery is over, and
+    // delivers nothing more once destroyed.
     self->AddRef();
-    self->DeliverLogs();
+    self->DeliverNotices();
     self->Release();
     return 1;
 }
 
-// Nothing is called with logLock_ held: the log sink is the host's.
-void CVoiceEngine::DeliverLogs() {
+// Nothing is called with noticeLock_ held: the sink and listener are the host's.
+void CVoiceEngine::DeliverNotices() {
     for (;;) {
-        std::string text;
+        Notice notice;
         ITavolinLogSink* logSink = nullptr;
+        ITavolinEventListener* listener = nullptr;
         {
-            std::lock_guard lock(logLock_);
-            if (outLogs_.empty()) return;
-            text = std::move(outLogs_.front());
-            outLogs_.pop_front();
+            std::lock_guard lock(noticeLock_);
+            if (notices_.empty()) return;
+            notice = std::move(notices_.front());
+            notices_.pop_front();
             logSink = logSink_;
+            listener = eventListener_;
         }
-        if (logSink) logSink->Log("%s", text.c_str());
+        if (notice.eventKind == 0) {
+            if (logSink) logSink->Log("%s", notice.text.c_str());
+            continue;
+        }
+        if (!listener) continue;
+        const TavolinEvent event{notice.eventKind, -1, TAVOLIN_MEDIUM_VOICE, 0, notice.deviceKind, notice.text.c_str()};
+        listener->OnEvent(&event);
     }
 }
 
-// Any thread: the text is logged from the engine thread.
-void CVoiceEngine::Log(std::string text) {
+// Any thread: delivered on the engine thread.
+void CVoiceEngine::Post(Notice notice) {
+    HWND window = nullptr;
     {
-        std::lock_guard lock(logLock_);
-        outLogs_.push_back(std::move(text));
+        std::lock_guard lock(noticeLock_);
+        notices_.push_back(std::move(notice));
+        window = window_;
     }
-    PostMessageA(window_, kMsgLogOut, 0, 0);
+    if (window) PostMessageA(window, kMsgLogOut, 0, 0);
+}
+
+void CVoiceEngine::Raise(int eventKind, const DeviceState& state, const std::string& device, std::string text) {
+    Log(std::move(text));
+    Post({eventKind, static_cast<int>(state.kind), device});
 }
 
 // ---- Microphone thread ------------------------------------------------------
 
-void CVoiceEngine::OnCapturedSound(const int16_t* samples, int count) {
+void CVoiceEngine::OnCapturedSound(const int16_t* samples, int count, int64_t capturedMicros) {
+    if (!processMicrophone_) return CodeSound(samples, count);
+    processor_.Captured(samples, count, capturedMicros, [this](const int16_t* clean, int n) { CodeSound(clean, n); });
+}
+
+void CVoiceEngine::CodeSound(const int16_t* samples, int count) {
     while (count > 0) {
         const int take = std::min(count, kFrameSamples - capturedCount_);
         std::copy_n(samples, take, captured_.begin() + capturedCount_);
@@ -282,20 +312,15 @@ void CVoiceEngine::PlayoutLoop() {
         lock.unlock();
         const Clock::time_point now = Clock::now();
         if (now - next > kMaxLag) next = now;
-        RenderTick(next, now);
-        KeepMicrophone(now);
+        RenderTick(next);
         lock.lock();
     }
-    if (openMicrophone_) openMicrophone_->Stop();
-    if (openSpeaker_) openSpeaker_->Stop();
-    openMicrophone_.reset();
-    openSpeaker_.reset();
 }
 
 // A tick that runs late still renders the frame due at its scheduled time:
 // the sound follows the playout clock, not the thread's lateness, as a
 // device's buffer would play it. Only a restarted clock leaves a gap.
-void CVoiceEngine::RenderTick(Clock::time_point due, Clock::time_point now) {
+void CVoiceEngine::RenderTick(Clock::time_point due) {
     std::array<int32_t, kFrameSamples> sum{};
     std::array<int16_t, kFrameSamples> voice;
     bool audible = false;
@@ -307,11 +332,85 @@ void CVoiceEngine::RenderTick(Clock::time_point due, Clock::time_point now) {
             for (int i = 0; i < kFrameSamples; ++i) sum[static_cast<size_t>(i)] += voice[static_cast<size_t>(i)];
         }
     }
-    KeepSpeaker(now, audible);
-    if (!openSpeaker_) return;
+    if (audible) speakerWanted_ = true;
     std::array<int16_t, kFrameSamples> mix;
     MixSaturating(sum.data(), mix.data(), kFrameSamples);
-    openSpeaker_->Play(mix.data(), kFrameSamples, Micros(due));
+    std::lock_guard lock(speakerLock_);
+    if (!openSpeaker_) return;
+    // What the speaker plays is what the microphone's echo canceller hears of it.
+    processor_.Played(mix.data(), kFrameSamples, openSpeaker_->Play(mix.data(), kFrameSamples, Micros(due)));
+}
+
+// False once the component is stopping.
+bool CVoiceEngine::Sleep(std::chrono::milliseconds time) {
+    std::unique_lock lock(stopLock_);
+    return !stopWake_.wait_for(lock, time, [this] { return stopping_; });
+}
+
+void CVoiceEngine::DeviceLoop() {
+    do {
+        const Clock::time_point now = Clock::now();
+        WatchDevices(now);
+        KeepMicrophone(now);
+        KeepSpeaker(now);
+    } while (Sleep(kTick));
+    if (openMicrophone_) openMicrophone_->Stop();
+    std::unique_ptr<Speaker> speaker;
+    {
+        std::lock_guard lock(speakerLock_);
+        speaker = std::move(openSpeaker_);
+    }
+    if (speaker) speaker->Stop();
+    openMicrophone_.reset();
+}
+
+// When devices came or went (or the sound server did): a chosen device that
+// is gone gives way to the system default, and is used again once back; a
+// host that chose the default follows the system's. Failing devices are
+// tried again at once, as the sound server may be back.
+void CVoiceEngine::WatchDevices(Clock::time_point now) {
+    const uint64_t changes = DeviceChanges();
+    if (changes == deviceChangesSeen_) return;
+    deviceChangesSeen_ = changes;
+    std::lock_guard lock(devicesLock_);
+    for (DeviceState* state : {&microphone_, &speaker_}) FollowDevice(*state, now);
+}
+
+// devicesLock_ held.
+void CVoiceEngine::FollowDevice(DeviceState& state, Clock::time_point now) {
+    if (state.failing) {
+        state.retryAfter = kFirstRetry;
+        state.nextTry = now;
+    }
+    if (!state.name.empty()) {
+        const bool present = DevicePresent(state.kind, state.name);
+        // Only a device that worked can go; a failing one is tried again.
+        if (state.opened == state.name && !present && !state.failing) {
+            Raise(TAVOLIN_EVENT_VOICE_DEVICE_GONE, state, state.name, log_text::DeviceGone(state.what, state.name));
+            state.opened.clear();
+            Reopen(state, now);
+        } else if (state.opened.empty() && present) {
+            Raise(TAVOLIN_EVENT_VOICE_DEVICE_BACK, state, state.name, log_text::DeviceBack(state.what, state.name));
+            state.opened = state.name;
+            Reopen(state, now);
+        }
+        return;
+    }
+    const std::string systemDefault = DefaultDeviceName(state.kind);
+    if (systemDefault.empty() || systemDefault == state.defaultName) return;
+    const bool changed = !state.defaultName.empty();
+    state.defaultName = systemDefault;
+    if (!changed) return;
+    Raise(TAVOLIN_EVENT_VOICE_DEFAULT_CHANGED, state, systemDefault,
+          log_text::DefaultChanged(state.what, systemDefault));
+    Reopen(state, now);
+}
+
+// devicesLock_ held.
+void CVoiceEngine::Reopen(DeviceState& state, Clock::time_point now) {
+    state.reopen = true;
+    state.retryAfter = kFirstRetry;
+    state.nextTry = now;
 }
 
 // The microphone runs while sending is on; a failed one is retried with a
@@ -321,93 +420,93 @@ void CVoiceEngine::KeepMicrophone(Clock::time_point now) {
     const bool reopen = std::exchange(microphone_.reopen, false);
     std::string why;
     if (openMicrophone_ && (reopen || !sending_ || openMicrophone_->Failed(&why))) {
-        openMicrophone_->Stop();
+        lock.unlock();
+        openMicrophone_->Stop();  // no sound callback after this
         openMicrophone_.reset();
-        if (!why.empty()) OnDeviceFailed(microphone_, log_text::kMicrophone, why, now);
+        lock.lock();
+        if (!why.empty()) OnDeviceFailed(microphone_, why, now);
     }
     if (openMicrophone_ || !sending_ || now < microphone_.nextTry) return;
-    const std::string name = microphone_.name;
+    const std::string name = microphone_.opened;
     lock.unlock();
-    const bool echoProbe = openSpeaker_ && openSpeaker_->HasEchoProbe();
-    std::unique_ptr<Microphone> device = OpenMicrophone(name, echoProbe ? echoProbe_ : std::string());
+    std::unique_ptr<Microphone> device = OpenMicrophone(name);
     capturedCount_ = 0;
-    const bool started = device && device->Start([this](const int16_t* s, int n) { OnCapturedSound(s, n); }, &why);
+    processMicrophone_ = device && device->SoundProcessing() == Processing::kSoundDevice;
+    if (processMicrophone_) processor_.Restart();
+    const bool started =
+        device && device->Start([this](const int16_t* s, int n, int64_t at) { OnCapturedSound(s, n, at); }, &why);
     lock.lock();
     // The host picked another microphone meanwhile: that one is next.
-    if (microphone_.name != name || microphone_.reopen) {
+    if (microphone_.opened != name || microphone_.reopen) {
         if (started) device->Stop();
         return;
     }
     if (!device) why = "no such device";
-    if (started) {
-        openMicrophone_ = std::move(device);
-        OnDeviceStarted(microphone_, log_text::kMicrophone);
-        LogProcessing(openMicrophone_->SoundProcessing());
-    } else {
-        OnDeviceFailed(microphone_, log_text::kMicrophone, why, now);
-    }
+    if (!started) return OnDeviceFailed(microphone_, why, now);
+    openMicrophone_ = std::move(device);
+    OnDeviceStarted(microphone_);
+    if (processMicrophone_) Log(log_text::kProcessingOn);
 }
 
 // The speaker opens with the first sound to play (or when the host picks
 // one) and then stays open; a failed one is retried like the microphone.
-void CVoiceEngine::KeepSpeaker(Clock::time_point now, bool needed) {
+// A new speaker is started before the one it replaces stops, so that
+// playout goes on meanwhile.
+void CVoiceEngine::KeepSpeaker(Clock::time_point now) {
     std::unique_lock lock(devicesLock_);
-    speakerWanted_ = speakerWanted_ || needed;
-    const bool reopen = std::exchange(speaker_.reopen, false);
     std::string why;
-    if (openSpeaker_ && (reopen || openSpeaker_->Failed(&why))) {
-        openSpeaker_->Stop();
-        openSpeaker_.reset();
-        if (!why.empty()) OnDeviceFailed(speaker_, log_text::kSpeaker, why, now);
+    std::unique_ptr<Speaker> broken;
+    {
+        std::lock_guard playing(speakerLock_);
+        if (openSpeaker_ && openSpeaker_->Failed(&why))
+            broken = std::move(openSpeaker_);
+        else if (openSpeaker_ && !speaker_.reopen)
+            return;
     }
-    if (openSpeaker_ || !speakerWanted_ || now < speaker_.nextTry) return;
-    const std::string name = speaker_.name;
+    if (broken) {
+        lock.unlock();
+        broken->Stop();
+        lock.lock();
+        OnDeviceFailed(speaker_, why, now);
+    }
+    if (!speakerWanted_ || now < speaker_.nextTry) return;
+    const std::string name = speaker_.opened;
+    speaker_.reopen = false;
     lock.unlock();
-    std::unique_ptr<Speaker> device = OpenSpeaker(name, echoProbe_);
+    std::unique_ptr<Speaker> device = OpenSpeaker(name);
     const bool started = device && device->Start(&why);
     lock.lock();
-    if (speaker_.name != name || speaker_.reopen) {
+    // The host picked another speaker meanwhile: that one is next.
+    if (speaker_.opened != name || speaker_.reopen) {
         if (started) device->Stop();
         return;
     }
     if (!device) why = "no such device";
-    if (started) {
-        openSpeaker_ = std::move(device);
-        OnDeviceStarted(speaker_, log_text::kSpeaker);
-    } else {
-        OnDeviceFailed(speaker_, log_text::kSpeaker, why, now);
+    if (!started) {
+        speaker_.reopen = true;
+        return OnDeviceFailed(speaker_, why, now);
     }
+    {
+        std::lock_guard playing(speakerLock_);
+        std::swap(openSpeaker_, device);
+    }
+    OnDeviceStarted(speaker_);
+    lock.unlock();
+    if (device) device->Stop();  // the one it replaced
 }
 
 // devicesLock_ held. Logs the first failure of a run of failures only.
-void CVoiceEngine::OnDeviceFailed(DeviceState& state, const char* what, const std::string& why,
-                                  Clock::time_point now) {
-    if (!state.failing) Log(log_text::DeviceFailed(what, state.name, why));
+void CVoiceEngine::OnDeviceFailed(DeviceState& state, const std::string& why, Clock::time_point now) {
+    if (!state.failing) Log(log_text::DeviceFailed(state.what, state.opened, why));
     state.failing = true;
     state.nextTry = now + state.retryAfter;
     state.retryAfter = std::min(state.retryAfter * 2, kLongestRetry);
 }
 
-void CVoiceEngine::OnDeviceStarted(DeviceState& state, const char* what) {
-    if (state.failing) Log(log_text::DeviceWorks(what, state.name));
+void CVoiceEngine::OnDeviceStarted(DeviceState& state) {
+    if (state.failing) Log(log_text::DeviceWorks(state.what, state.opened));
     state.failing = false;
     state.retryAfter = kFirstRetry;
-}
-
-void CVoiceEngine::LogProcessing(Processing processing) {
-    switch (processing) {
-        case Processing::kNone:
-            break;
-        case Processing::kUnavailable:
-            Log(log_text::kProcessingUnavailable);
-            break;
-        case Processing::kNoEcho:
-            Log(log_text::kEchoCancellationOff);
-            break;
-        case Processing::kFull:
-            Log(log_text::kProcessingOn);
-            break;
-    }
 }
 
 HRESULT CreateVoiceComponent(const IID* iid, void** out) {

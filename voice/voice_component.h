@@ -3,18 +3,23 @@
 //
 // Threads:
 // - the engine thread makes every ITavolinAudioEngine call and runs the
-//   component's own hidden window, from which log texts reach the host;
-// - the microphone's thread codes sound into frames and hands each to the
-//   engine's sink (OnEncodedAudio, which may be called from any thread);
+//   component's own hidden window, from which log texts and device events
+//   reach the host;
+// - the microphone's thread cleans and codes sound into frames and hands
+//   each to the engine's sink (OnEncodedAudio, which may be called from any
+//   thread);
 // - the playout thread, every 30 ms, takes one frame per remote user from
-//   the jitter buffers, decodes, mixes and plays it, and opens, watches and
-//   reopens the devices. No device work ever blocks the engine thread.
+//   the jitter buffers, decodes, mixes and plays it, and nothing else, so
+//   that no device work can make it late;
+// - the device thread opens, watches, follows and reopens the devices. No
+//   device work ever blocks the engine thread or the playout thread.
 #pragma once
 
 #include "voice/audio_device.h"
 #include "voice/level_meter.h"
 #include "voice/remote_voice.h"
 #include "voice/voice_encoder.h"
+#include "voice/voice_processor.h"
 
 #include "platform/win32.h"
 
@@ -61,32 +66,53 @@ public:
     // Host functions (any thread).
     void SelectDevice(DeviceKind kind, const std::string& name);
     void SetLogSink(ITavolinLogSink* sink);
+    void SetEventListener(ITavolinEventListener* listener);
     bool GetStats(int userId, TavolinVoiceStats* out);
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     ~CVoiceEngine();
 
     struct DeviceState {
-        std::string name;
+        DeviceState(DeviceKind k, const char* w) : kind(k), what(w) {}
+        DeviceKind kind;
+        const char* what;         // for log texts
+        std::string name;         // the host's choice, "" for the system default
+        std::string opened;       // what to open: name, or "" while name's device is gone
+        std::string defaultName;  // the system default last seen
         bool reopen = false;
         bool failing = false;  // failure already logged
         std::chrono::milliseconds retryAfter = kFirstRetry;
-        std::chrono::steady_clock::time_point nextTry{};
+        Clock::time_point nextTry{};
+    };
+
+    // For the engine thread: a log text, or a device event with its text.
+    struct Notice {
+        int eventKind = 0;  // 0 for a log text
+        int deviceKind = 0;
+        std::string text;
     };
 
     static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    void DeliverLogs();
-    void Log(std::string text);
+    void DeliverNotices();
+    void Post(Notice notice);
+    void Log(std::string text) { Post({0, 0, std::move(text)}); }
+    void Raise(int eventKind, const DeviceState& state, const std::string& device, std::string text);
 
     void PlayoutLoop();
-    void RenderTick(std::chrono::steady_clock::time_point due, std::chrono::steady_clock::time_point now);
-    void KeepMicrophone(std::chrono::steady_clock::time_point now);
-    void KeepSpeaker(std::chrono::steady_clock::time_point now, bool needed);
-    void OnDeviceFailed(DeviceState& state, const char* what, const std::string& why,
-                        std::chrono::steady_clock::time_point now);
-    void OnDeviceStarted(DeviceState& state, const char* what);
-    void LogProcessing(Processing processing);
-    void OnCapturedSound(const int16_t* samples, int count);
+    void RenderTick(Clock::time_point due);
+    void DeviceLoop();
+    void WatchDevices(Clock::time_point now);
+    void FollowDevice(DeviceState& state, Clock::time_point now);
+    void KeepMicrophone(Clock::time_point now);
+    void KeepSpeaker(Clock::time_point now);
+    void Reopen(DeviceState& state, Clock::time_point now);
+    void OnDeviceFailed(DeviceState& state, const std::string& why, Clock::time_point now);
+    void OnDeviceStarted(DeviceState& state);
+    void OnCapturedSound(const int16_t* samples, int count, int64_t capturedMicros);
+    void CodeSound(const int16_t* samples, int count);
+    bool Sleep(std::chrono::milliseconds time);
 
     std::atomic<ULONG> refCount_{1};
 
@@ -97,10 +123,11 @@ private:
     ITavolinAudioSink* sink_ = nullptr;
     ITavolinEngine* engine_ = nullptr;
 
-    // Log texts on their way to the engine thread.
-    std::mutex logLock_;
-    std::deque<std::string> outLogs_;
+    // Log texts and events on their way to the engine thread.
+    std::mutex noticeLock_;
+    std::deque<Notice> notices_;
     ITavolinLogSink* logSink_ = nullptr;
+    ITavolinEventListener* eventListener_ = nullptr;
     std::atomic<uint64_t> framesSent_{0};
 
     // Remote users: PlayAudio and RemoveUser on the engine thread, Render on
@@ -117,17 +144,23 @@ private:
     int capturedCount_ = 0;
     LevelMeter localLevel_;
     std::atomic<bool> sending_{false};
+    bool processMicrophone_ = false;
+    // Fed by the playout thread, used by the microphone's.
+    VoiceProcessor processor_;
 
-    // Playout thread; names and reopen requests under devicesLock_.
+    // Device thread; the host's choices and reopen requests under devicesLock_.
     std::mutex devicesLock_;
-    DeviceState microphone_;
-    DeviceState speaker_;
-    bool speakerWanted_ = false;
+    DeviceState microphone_{DeviceKind::kMicrophone, "microphone"};
+    DeviceState speaker_{DeviceKind::kSpeaker, "speaker"};
+    std::atomic<bool> speakerWanted_{false};
+    uint64_t deviceChangesSeen_ = 0;
     std::unique_ptr<Microphone> openMicrophone_;
+    // Swapped by the device thread, played by the playout thread.
+    std::mutex speakerLock_;
     std::unique_ptr<Speaker> openSpeaker_;
-    std::string echoProbe_;
 
     std::thread playout_;
+    std::thread devices_;
     std::mutex stopLock_;
     std::condition_variable stopWake_;
     bool stopping_ = false;

@@ -38,6 +38,12 @@ extern "C" __attribute__((visibility("default"))) int TavolinSetVoiceLogSink(ITa
     return voice::WithComponent(engine, [&](voice::CVoiceEngine& c) { c.SetLogSink(sink); }) ? 1 : 0;
 }
 
+extern "C" __attribute__((visibility("default"))) int TavolinSetVoiceEventListener(ITavolinEngine* engine,
+                                                                                   ITavolinEventListener* listener) {
+    if (!engine) return 0;
+    return voice::WithComponent(engine, [&](voice::CVoiceEngine& c) { c.SetEventListener(listener); }) ? 1 : 0;
+}
+
 extern "C" __attribute__((visibility("default"))) int TavolinGetVoiceStats(ITavolinEngine* engine, int userId,
                                                                            TavolinVoiceStats* out) {
     if (!engine || !out) return 0;

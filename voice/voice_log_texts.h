@@ -7,11 +7,7 @@ namespace voice::log_text {
 
 inline constexpr char kMicrophone[] = "microphone";
 inline constexpr char kSpeaker[] = "speaker";
-inline constexpr char kProcessingOn[] = "Voice: echo cancellation, noise suppression and gain control on";
-inline constexpr char kEchoCancellationOff[] =
-    "Voice: noise suppression and gain control on, echo cancellation off (the speaker is not a sound device)";
-inline constexpr char kProcessingUnavailable[] =
-    "Voice: echo cancellation, noise suppression and gain control off (webrtcdsp not installed)";
+inline constexpr char kProcessingOn[] = "Voice: echo cancellation and noise suppression on";
 
 inline std::string DeviceName(const std::string& name) { return name.empty() ? "(default)" : "\"" + name + "\""; }
 
@@ -23,6 +19,20 @@ inline std::string DeviceFailed(const char* what, const std::string& name, const
 
 inline std::string DeviceWorks(const char* what, const std::string& name) {
     return std::string("Voice: ") + what + " " + DeviceName(name) + " works again";
+}
+
+// The chosen device went away; the system default serves until it is back.
+inline std::string DeviceGone(const char* what, const std::string& name) {
+    return std::string("Voice: ") + what + " " + DeviceName(name) + " is gone, the system default serves";
+}
+
+inline std::string DeviceBack(const char* what, const std::string& name) {
+    return std::string("Voice: ") + what + " " + DeviceName(name) + " is back and in use";
+}
+
+// The host chose the system default, and the system's default changed.
+inline std::string DefaultChanged(const char* what, const std::string& name) {
+    return std::string("Voice: the system default ") + what + " is now " + DeviceName(name);
 }
 
 }  // namespace voice::log_text

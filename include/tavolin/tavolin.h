@@ -130,7 +130,12 @@ enum TavolinEventKind {
     TAVOLIN_EVENT_PEER_GREETED = 6,           /* userId, medium: the peer answered "HI" with "REHI" */
     TAVOLIN_EVENT_PEER_LOCAL_ADDRESS = 7,     /* userId: media now goes to the peer's local pair */
     TAVOLIN_EVENT_MEDIA_STARTED = 8,          /* userId, medium: media from the peer arrives */
-    TAVOLIN_EVENT_MEDIA_STOPPED = 9           /* userId, medium: nothing from the peer for 2 s */
+    TAVOLIN_EVENT_MEDIA_STOPPED = 9,          /* userId, medium: nothing from the peer for 2 s */
+    /* Voice devices, through TavolinSetVoiceEventListener; port: the device
+     * kind (TAVOLIN_VOICE_MICROPHONE or TAVOLIN_VOICE_SPEAKER). */
+    TAVOLIN_EVENT_VOICE_DEVICE_GONE = 10,     /* text: the chosen device, gone: the system default serves */
+    TAVOLIN_EVENT_VOICE_DEVICE_BACK = 11,     /* text: the chosen device, back and in use again */
+    TAVOLIN_EVENT_VOICE_DEFAULT_CHANGED = 12  /* text: the new system default, in use (the host chose the default) */
 };
 #define TAVOLIN_MEDIUM_VOICE 0
 #define TAVOLIN_MEDIUM_VIDEO 1
@@ -406,6 +411,9 @@ int TavolinSelectVoiceDevice(struct ITavolinEngine* engine, int kind, const char
 /* Where the engine's voice component logs what happens to its devices
  * (texts logged on the engine thread). NULL stops its logging. */
 int TavolinSetVoiceLogSink(struct ITavolinEngine* engine, struct ITavolinLogSink* sink);
+/* Who hears the voice device events (TAVOLIN_EVENT_VOICE_*), on the engine
+ * thread; the listener may call into the engine. NULL stops them. */
+int TavolinSetVoiceEventListener(struct ITavolinEngine* engine, struct ITavolinEventListener* listener);
 
 /* Counters of the engine's voice component. For a remote user id: that
  * user's frames. For -1: the local side (framesSent) and frames dropped

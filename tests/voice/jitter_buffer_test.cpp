@@ -92,6 +92,25 @@ TEST_F(JitterBufferTest, ASenderThatRestartedAtAnotherSequenceNumberIsHeardAfres
     EXPECT_EQ("f100", Pop());
     EXPECT_EQ(Arrival::kAccepted, Push(40000));
     EXPECT_EQ("f40000", Pop());
+
+    // A pause long enough for playout to fall quiet, then a restart whose
+    // numbers lie behind the playout position: a new stream, not late frames.
+    while (buffer.Playing()) Pop();
+    int played = 0;
+    for (uint16_t s = 30000; s < 30100; ++s) {
+        Push(s);
+        played += Pop()[0] == 'f';
+    }
+    EXPECT_GE(played, 98);
+    EXPECT_LE(buffer.BufferedFrames(), 2);
+
+    // Only just behind the playout position is a frame late: a straggler of
+    // the stream that went quiet, and one while playing.
+    while (buffer.Playing()) Pop();
+    EXPECT_EQ(Arrival::kLate, Push(30090));
+    EXPECT_EQ(Arrival::kAccepted, Push(30100));
+    EXPECT_EQ("f30100", Pop());
+    EXPECT_EQ(Arrival::kLate, Push(30095));
 }
 
 TEST_F(JitterBufferTest, ShedsAStallsBacklogSoonAfterTheDelayTargetFallsWithoutLosingAFrame) {
@@ -114,6 +133,33 @@ TEST_F(JitterBufferTest, ShedsAStallsBacklogSoonAfterTheDelayTargetFallsWithoutL
     EXPECT_GE(backlog, 10);
     EXPECT_LE(buffer.BufferedFrames() * kFrameMs, buffer.TargetDelayMs() + 2 * kFrameMs);
     EXPECT_EQ(skipped, backlog - buffer.BufferedFrames());  // every frame gone was skipped, none lost
+}
+
+TEST_F(JitterBufferTest, ComesBackToItsTargetAfterAStartUpBunch) {
+    // The first frames reach the buffer together (a busy engine thread at
+    // start-up), then every 30 ms, each a few ms before a playout tick.
+    std::array<int64_t, 200> arrivals{};
+    uint16_t sequence = 0;
+    const auto push = [&] {
+        arrivals[sequence] = now;
+        Push(sequence++);
+    };
+    for (int i = 0; i < 3; ++i) push();
+    now += 5;
+    int lost = 0;
+    int64_t waitMs = 0;
+    for (int tick = 0; tick < 150; ++tick) {
+        const Playout out = buffer.Pop(now);
+        lost += out.kind == PlayoutKind::kLost;
+        if (out.kind == PlayoutKind::kFrame) waitMs = now - arrivals[out.packet[0]];
+        now += 25;
+        push();
+        now += 5;
+    }
+    // Back to the target 4.5 s after the start, no frame lost on the way.
+    EXPECT_EQ(kMinTargetDelayMs, buffer.TargetDelayMs());
+    EXPECT_LE(waitMs, buffer.TargetDelayMs() - kFrameMs + 5);
+    EXPECT_EQ(0, lost);
 }
 
 }  // namespace

@@ -1,10 +1,7 @@
 // Two engines on loopback, each with the library's own voice component and
 // synthetic devices: what each player hears of the other, and how the call
 // survives missing and failing devices.
-#include "voice/tone_analysis.h"
-
-#include "tests/engine/test_host.h"
-#include "tests/support/recording_log_sink.h"
+#include "tests/voice/voice_players.h"
 #include "transport/address_server.h"
 #include "voice/voice_factory.h"
 
@@ -18,88 +15,7 @@
 
 namespace {
 using namespace std::chrono_literals;
-using testing_support::RecordingLogSink;
-using testing_support::TestEventSink;
-using testing_support::TestView;
-
-constexpr uint32_t kLoopback = 0x7F000001;
-
-struct Ear {
-    std::mutex lock;
-    voice::Recording recording;
-    size_t Samples() {
-        std::lock_guard guard(lock);
-        return recording.samples.size();
-    }
-};
-
-void OnHeard(void* context, const int16_t* samples, int count, int64_t micros) {
-    auto* ear = static_cast<Ear*>(context);
-    std::lock_guard lock(ear->lock);
-    voice::AppendToRecording(ear->recording, samples, count, micros);
-}
-
-HINSTANCE Instance() {
-    static int module;
-    return reinterpret_cast<HINSTANCE>(&module);
-}
-
-class Player {
-public:
-    Player(int id, uint16_t serverPort) : id_(id) {
-        EXPECT_EQ(S_OK, DllGetClassObjectEx(&CLSID_TavolinEngine, &IID_ITavolinEngine, reinterpret_cast<void**>(&engine)));
-        engine->SetEventSink(&host);
-        EXPECT_EQ(1, engine->Create(Instance(), kLoopback, serverPort, id, 0, /*receiveOnly=*/0));
-        TavolinSetVoiceLogSink(engine, &voiceLog);
-    }
-    ~Player() {
-        engine->Destroy();
-        engine->Release();
-    }
-    void Meet(Player& other) {
-        engine->AddUser(other.id_, kLoopback, kLoopback);
-        engine->SetUserAudioPort(other.id_, other.engine->GetLocalAudioPort(), other.engine->GetLocalAudioPort());
-        engine->SetUserVideoPort(other.id_, other.engine->GetLocalVideoPort(), other.engine->GetLocalVideoPort());
-        engine->SetUserView(other.id_, &view);
-        ITavolinUser* user = nullptr;
-        engine->GetUser(other.id_, &user);
-        user->EnableAudio(1);
-    }
-    void Talk() {
-        ITavolinUser* local = nullptr;
-        ASSERT_EQ(1, engine->GetUser(id_, &local));
-        local->EnableAudio(1);
-    }
-    TavolinVoiceStats StatsOf(int userId) {
-        TavolinVoiceStats stats{};
-        TavolinGetVoiceStats(engine, userId, &stats);
-        return stats;
-    }
-
-    ITavolinEngine* engine = nullptr;
-    TestEventSink host;
-    RecordingLogSink voiceLog;
-    TestView view;
-
-private:
-    int id_;
-};
-
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        TavolinPumpMessages(10);
-    }
-    return true;
-}
-
-void PumpFor(std::chrono::milliseconds time) { PumpUntil([] { return false; }, time); }
-
-// Sessions take peers' packets once they know their own public address.
-bool KnowTheirAddresses(Player& a, Player& b) {
-    return PumpUntil([&] { return a.host.addresses.size() >= 2 && b.host.addresses.size() >= 2; }, 5s);
-}
+using namespace voice_test;
 
 class VoiceLoopback : public ::testing::Test {
 protected:

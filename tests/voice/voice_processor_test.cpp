@@ -1,0 +1,93 @@
+// Echo cancellation and noise suppression of a microphone, driven sample by
+// sample: the speaker's sound comes back into the microphone at -10 dB after
+// 40 ms, as a desk's speakers and microphone make it.
+#include "voice/synthetic_audio.h"
+#include "voice/tone_analysis.h"
+#include "voice/voice_frame.h"
+#include "voice/voice_processor.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+using namespace voice;
+
+constexpr int kFarHz = 1050, kNearHz = 850;
+constexpr int kStep = kSampleRateHz / 100;
+constexpr int kEchoDelaySamples = kSampleRateHz * 40 / 1000;
+constexpr double kEchoGain = 0.316;  // -10 dB
+constexpr int kSeconds = 10;
+
+struct Call {
+    std::vector<int16_t> microphone, sent;
+};
+
+// The far end's voice is written to the speaker 40 ms before it is heard,
+// and heard by the microphone 40 ms after that; the near end says its own
+// tone (or nothing). Returns what the microphone heard and what was sent.
+Call Talk(bool farTalks, bool nearTalks) {
+    constexpr int kTotal = kSeconds * kSampleRateHz;
+    constexpr int kWrittenAhead = kSampleRateHz * 40 / 1000;
+    std::vector<int16_t> far(kTotal + kWrittenAhead, 0), near(kTotal, 0);
+    const int64_t start = 1000000;
+    if (farTalks) SignalGenerator(TAVOLIN_MIC_SPEECH, kFarHz, -1).Generate(far.data(), static_cast<int>(far.size()), start);
+    if (nearTalks) SignalGenerator(TAVOLIN_MIC_TONE, kNearHz, -1).Generate(near.data(), kTotal, start);
+    const auto micros = [start](int sample) { return start + int64_t{sample} * 1000000 / kSampleRateHz; };
+    VoiceProcessor processor;
+    Call call;
+    for (int at = 0; at < kTotal; at += kStep) {
+        processor.Played(far.data() + at + kWrittenAhead, kStep, micros(at + kWrittenAhead));
+        for (int i = at; i < at + kStep; ++i) {
+            const double echo = i >= kEchoDelaySamples ? kEchoGain * far[static_cast<size_t>(i - kEchoDelaySamples)] : 0;
+            call.microphone.push_back(static_cast<int16_t>(near[static_cast<size_t>(i)] + echo));
+        }
+        processor.Captured(call.microphone.data() + at, kStep, micros(at),
+                           [&](const int16_t* s, int n) { call.sent.insert(call.sent.end(), s, s + n); });
+    }
+    return call;
+}
+
+double Energy(const std::vector<int16_t>& x, size_t from) {
+    double sum = 0;
+    for (size_t i = from; i < x.size(); ++i) sum += static_cast<double>(x[i]) * x[i];
+    return sum;
+}
+
+TEST(VoiceProcessor, TheEchoGoesWithinFiveSecondsAndTheNearVoicePassesInDoubleTalk) {
+    // Each figure is taken over the last five seconds.
+    const size_t settled = 5 * kSampleRateHz;
+    const Call echoOnly = Talk(/*farTalks=*/true, /*nearTalks=*/false);
+    const double erleDb = 10 * std::log10(Energy(echoOnly.microphone, settled) / Energy(echoOnly.sent, settled));
+
+    const size_t window = static_cast<size_t>(kSampleRateHz);
+    const auto nearSnr = [&](const Call& call) {
+        double worst = 100;
+        for (size_t from = settled; from + window <= call.sent.size(); from += window)
+            worst = std::min(worst, ToneSnrDb(call.sent, from, window, kNearHz));
+        return worst;
+    };
+    const Call aloneCall = Talk(false, true), both = Talk(true, true);
+    const double alone = nearSnr(aloneCall);
+    const double doubleTalk = nearSnr(both);
+    const double micSnr = [&] {
+        Call uncancelled;
+        uncancelled.sent = both.microphone;
+        return nearSnr(uncancelled);
+    }();
+    const auto level = [&](const std::vector<int16_t>& x) {
+        return ToneLevelDb(x, settled, x.size() - settled, kNearHz);
+    };
+    std::printf("echo return loss enhancement %.1f dB after 5 s; near tone SNR alone %.1f dB, in double talk %.1f dB "
+                "(mic %.1f); near level drop %.1f dB\n",
+                erleDb, alone, doubleTalk, micSnr, level(aloneCall.sent) - level(both.sent));
+    EXPECT_GE(erleDb, 20.0);
+    // In double talk the near voice keeps its level, and its SNR is no more
+    // than 6 dB below what the microphone heard (the echo left in).
+    EXPECT_LE(level(aloneCall.sent) - level(both.sent), 6.0);
+    EXPECT_LE(micSnr - doubleTalk, 6.0);
+    EXPECT_GE(alone, 40.0);
+}
+
+}  // namespace

@@ -1,0 +1,65 @@
+// What a sound device's microphone hears goes through this before it is
+// coded: echo cancellation against what the speaker really played, then
+// noise suppression and residual echo suppression (the speex preprocessor);
+// no gain control, which would raise the echo with the voice. The two sides
+// are matched by time: the playout side says when each sample is heard,
+// the capture side when each sample was captured, both CLOCK_MONOTONIC.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+struct SpeexEchoState_;
+struct SpeexPreprocessState_;
+
+namespace voice {
+
+// Processing works on 10 ms blocks.
+inline constexpr int kProcessingBlockSamples = 160;
+// The canceller's filter covers echo paths up to 128 ms long, counted from
+// kReferenceLeadMicros ahead of the capture time: an error of that much in
+// either side's latency still leaves the echo inside the filter.
+inline constexpr int kEchoTailSamples = 2048;
+inline constexpr int64_t kReferenceLeadMicros = 20000;
+
+class VoiceProcessor {
+public:
+    using Output = std::function<void(const int16_t* samples, int count)>;
+
+    VoiceProcessor();
+    ~VoiceProcessor();
+    VoiceProcessor(const VoiceProcessor&) = delete;
+    VoiceProcessor& operator=(const VoiceProcessor&) = delete;
+
+    // Playout thread: sound the speaker plays, its first sample heard at heardMicros.
+    void Played(const int16_t* samples, int count, int64_t heardMicros);
+    // Microphone thread: captured sound, its first sample captured at
+    // capturedMicros; processed sound goes to `out` in whole blocks.
+    void Captured(const int16_t* samples, int count, int64_t capturedMicros, const Output& out);
+    // A new microphone: the echo path and the noise are learned afresh.
+    void Restart();
+
+private:
+    void ProcessBlock(int64_t firstSample, const Output& out);
+    void Reference(int64_t firstSample, int16_t* out);
+
+    // What was played, by its sample number on the monotonic clock (1 s).
+    static constexpr int kHistorySamples = 16000;
+    std::mutex playedLock_;
+    std::vector<int16_t> played_;
+    std::vector<int64_t> playedAt_;
+    int64_t nextPlayed_ = 0;  // the sample after the last one played
+
+    // Microphone thread.
+    SpeexEchoState_* echo_ = nullptr;
+    SpeexPreprocessState_* preprocess_ = nullptr;
+    std::array<int16_t, kProcessingBlockSamples> block_{};
+    int blockCount_ = 0;
+    int64_t blockStart_ = 0;     // sample number of block_[0]
+    int64_t nextCaptured_ = 0;
+};
+
+}  // namespace voice
