@@ -13,6 +13,7 @@ packages=(
   libpng-dev libswscale-dev
   ffmpeg tshark
   iproute2 nftables binutils
+  systemd strace
 )
 
 missing=()
