@@ -14,6 +14,7 @@ constexpr int64_t kSamplesPerMillisecond = voice::kSampleRateHz / 1000;
 
 HeardSound::HeardSound(const std::vector<MarkedSpeaker>& speakers, size_t beginningSamples)
     : beginningSamples_(beginningSamples) {
+    beginning_.samples.reserve(beginningSamples);
     for (const MarkedSpeaker& speaker : speakers) speakers_[speaker.userId].speaker = speaker;
 }
 
