@@ -14,6 +14,7 @@ packages=(
   libpulse-dev libspeexdsp-dev pulseaudio pulseaudio-utils
   ffmpeg tshark
   iproute2 nftables binutils
+  systemd strace
 )
 
 missing=()

@@ -1,7 +1,6 @@
 #include "tools/room/pair_record.h"
 
 #include "tools/room/frame_stamp.h"
-#include "tools/room/statistics.h"
 
 namespace room {
 namespace {
@@ -18,6 +17,7 @@ std::optional<double> InMilliseconds(std::optional<double> seconds) {
 void PairRecord::OnPicture(const uint8_t* picture, double now, const SourceFrames* source) {
     const uint64_t drawn = drawn_.load(std::memory_order_relaxed);
     if (drawn == 0) firstTime_ = now;
+    if (drawn > 0) stills_.Add(now - lastTime_);
     lastTime_ = now;
     DrawSample sample;
     sample.time = now;
@@ -28,6 +28,8 @@ void PairRecord::OnPicture(const uint8_t* picture, double now, const SourceFrame
             if (const auto match = source->Find(*sample.number, picture)) {
                 sample.latency = now - match->captureTime;
                 sample.psnrDb = match->psnrDb;
+                latencies_.Add(*sample.latency);
+                psnrsDb_.Add(*sample.psnrDb);
                 if (!firstCaptureIndex_) {
                     firstCaptureIndex_ = match->captureIndex;
                     drawnBeforeFirstMatch_ = drawn;
@@ -36,18 +38,19 @@ void PairRecord::OnPicture(const uint8_t* picture, double now, const SourceFrame
         }
         CountMissing(*sample.number, source);
     }
-    if (samples_.size() < kMaxDrawSamples) samples_.push_back(sample);
+    if (samples_.size() < kKeptDrawSamples) samples_.push_back(sample);
     lastPicture_.assign(picture, picture + kPictureBytes);
     drawn_.fetch_add(1, std::memory_order_relaxed);
 }
 
 void PairRecord::OnMissed(double now) {
     if (drawn_.load(std::memory_order_relaxed) == 0) firstTime_ = now;
+    if (drawn_.load(std::memory_order_relaxed) > 0) stills_.Add(now - lastTime_);
     lastTime_ = now;
     lastNumber_.reset();
     DrawSample sample;
     sample.time = now;
-    if (samples_.size() < kMaxDrawSamples) samples_.push_back(sample);
+    if (samples_.size() < kKeptDrawSamples) samples_.push_back(sample);
     drawn_.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -73,21 +76,12 @@ PairSummary PairRecord::Summarize(int viewer, int sender, const SourceFrames* so
     summary.lost = lost_;
     if (summary.frames > 1 && lastTime_ > firstTime_)
         summary.framesPerSecond = static_cast<double>(summary.frames - 1) / (lastTime_ - firstTime_);
-    std::vector<double> latencies;
-    std::vector<double> psnrs;
-    std::vector<double> stills;
-    for (size_t i = 0; i < samples_.size(); ++i) {
-        const DrawSample& sample = samples_[i];
-        if (sample.latency) latencies.push_back(*sample.latency);
-        if (sample.psnrDb) psnrs.push_back(*sample.psnrDb);
-        if (i > 0) stills.push_back(sample.time - samples_[i - 1].time);
-    }
-    summary.stillP99Ms = InMilliseconds(Percentile(stills, kP99));
-    summary.stillMaxMs = InMilliseconds(Percentile(stills, 1.0));
-    summary.latencyMedianMs = InMilliseconds(Percentile(latencies, kMedian));
-    summary.latencyP99Ms = InMilliseconds(Percentile(latencies, kP99));
-    summary.psnrMedianDb = Percentile(psnrs, kMedian);
-    summary.psnrMinDb = Minimum(psnrs);
+    summary.stillP99Ms = InMilliseconds(stills_.At(kP99));
+    summary.stillMaxMs = InMilliseconds(stills_.Greatest());
+    summary.latencyMedianMs = InMilliseconds(latencies_.At(kMedian));
+    summary.latencyP99Ms = InMilliseconds(latencies_.At(kP99));
+    summary.psnrMedianDb = psnrsDb_.At(kMedian);
+    summary.psnrMinDb = psnrsDb_.Least();
     if (source && firstCaptureIndex_ && source->CapturedCount() > *firstCaptureIndex_) {
         summary.sentSinceFirstShown = source->CapturedCount() - *firstCaptureIndex_;
         const auto shown = static_cast<double>(summary.frames - drawnBeforeFirstMatch_);

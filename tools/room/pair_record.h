@@ -1,9 +1,11 @@
-// Everything one viewer saw of one sender: counts, one sample per drawn
-// picture (the first kMaxDrawSamples of them, enough for hours of a demo),
-// the frames that went missing between stamps, and the last picture shown.
+// Everything one viewer saw of one sender: counts, the distributions of
+// latency, quality and the time between pictures, a sample of each of the
+// first pictures drawn, the frames that went missing between stamps, and
+// the last picture shown. Its memory does not grow with the room's length.
 #pragma once
 
 #include "tools/room/source_frames.h"
+#include "tools/room/statistics.h"
 
 #include <atomic>
 #include <cstdint>
@@ -55,7 +57,7 @@ public:
 
     // After the viewer's thread has ended.
     PairSummary Summarize(int viewer, int sender, const SourceFrames* source) const;
-    // The first kMaxDrawSamples pictures drawn.
+    // The first kKeptDrawSamples pictures drawn.
     const std::vector<DrawSample>& Samples() const { return samples_; }
     const std::vector<uint8_t>& LastPicture() const { return lastPicture_; }
 
@@ -64,6 +66,9 @@ private:
 
     std::atomic<uint64_t> drawn_{0};
     std::vector<DrawSample> samples_;
+    Distribution latencies_;  // seconds
+    Distribution psnrsDb_;
+    Distribution stills_;  // seconds from one picture drawn to the next
     std::vector<uint8_t> lastPicture_;
     double firstTime_ = 0;
     double lastTime_ = 0;

@@ -68,6 +68,7 @@ bool RunFor(Room& room, VoiceRoom& voice, double seconds, const std::string& not
         }
         const RoomStatus now = room.Status();
         const uint64_t voiceNow = voice.FramesPlayed();
+        voice.AnalyseHeard();
         PrintStatus(now, before, elapsed, static_cast<double>(voiceNow - voiceBefore) / kStatusPeriodSeconds, note,
                     out);
         before = now;

@@ -3,9 +3,12 @@
 #include "tools/room/json_writer.h"
 #include "tools/room/room_constants.h"
 
+#include "voice/voice_frame.h"
+
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 
 namespace room {
@@ -28,6 +31,13 @@ constexpr size_t kSnrWindowSamples = 8000;
 constexpr int kMaxSnrWindows = 15;
 constexpr int64_t kQuietAfterMarkerMicros = 250000;
 constexpr int64_t kQuietAfterArrivalMicros = 100000;
+// The windows lie in the first seconds of the sound: the last one ends
+// before its marker (a second apart from the first) plus a latency, which
+// is under a second as the next marker comes a second later, the quiet
+// after the marker's arrival and the window itself.
+constexpr int64_t kLastWindowEndMicros = kFirstWindowMicros + kMaxSnrWindows * int64_t{1000000} +
+                                         kQuietAfterArrivalMicros + kSnrWindowSamples * 1000000 / voice::kSampleRateHz;
+constexpr size_t kKeptSamples = kLastWindowEndMicros * voice::kSampleRateHz / 1000000 + 1;
 constexpr int kLocalUser = -1;
 
 template <typename Function>
@@ -67,7 +77,12 @@ bool VoiceFunctions::Resolve(const std::string& path, std::string* error) {
 VoiceRoom::VoiceRoom(VoiceFunctions functions, std::vector<int> local, int playersInRoom, std::string outDirectory)
     : functions_(functions), local_(std::move(local)), playersInRoom_(playersInRoom),
       outDirectory_(std::move(outDirectory)) {
-    for (int id : local_) listeners_[id] = std::make_unique<Listener>(log_, id);
+    for (int id : local_) {
+        std::vector<MarkedSpeaker> speakers;
+        for (int speaker = kFirstUserId; speaker < kFirstUserId + playersInRoom_; ++speaker)
+            if (speaker != id) speakers.push_back({speaker, double(ToneFrequencyHz(speaker)), MarkerOffsetMs(speaker)});
+        listeners_[id] = std::make_unique<Listener>(log_, id, speakers, kKeptSamples);
+    }
 }
 
 bool VoiceRoom::AddDevices(std::string* error) {
@@ -101,9 +116,11 @@ PlayerTask VoiceRoom::StartTask(int userId) {
 }
 
 void VoiceRoom::OnHeard(void* context, const int16_t* samples, int count, int64_t monotonicMicros) {
-    auto* listener = static_cast<Listener*>(context);
-    std::lock_guard lock(listener->lock);
-    voice::AppendToRecording(listener->heard, samples, count, monotonicMicros);
+    static_cast<Listener*>(context)->heard.Append(samples, count, monotonicMicros);
+}
+
+void VoiceRoom::AnalyseHeard() {
+    for (auto& [id, listener] : listeners_) listener->heard.Analyse();
 }
 
 uint64_t VoiceRoom::FramesPlayed() {
@@ -133,8 +150,9 @@ void VoiceRoom::CollectCounters() {
     }
 }
 
-VoiceReport VoiceRoom::Report() const {
+VoiceReport VoiceRoom::Report() {
     VoiceReport report;
+    for (auto& [id, listener] : listeners_) listener->heard.Finish();  // the speakers are closed by now
     for (const auto& [id, listener] : listeners_)
         for (int speaker = kFirstUserId; speaker < kFirstUserId + playersInRoom_; ++speaker)
             if (speaker != id) report.pairs.push_back(Analyse(*listener, speaker));
@@ -153,8 +171,7 @@ VoicePair VoiceRoom::Analyse(const Listener& listener, int speaker) const {
         pair.skipped = counters->second.framesSkipped;
         pair.jitterDelayMs = counters->second.jitterDelayMs;
     }
-    const voice::Recording& heard = listener.heard;  // the speakers are closed by now
-    std::vector<int64_t> latencies = voice::MarkerLatencies(heard, ToneFrequencyHz(speaker), MarkerOffsetMs(speaker));
+    const std::vector<int64_t>& latencies = listener.heard.Latencies(speaker);
     if (!latencies.empty()) {
         pair.latencyMedianMs = Percentile(latencies, 0.5);
         pair.latencyP99Ms = Percentile(latencies, 0.99);
@@ -165,6 +182,7 @@ VoicePair VoiceRoom::Analyse(const Listener& listener, int speaker) const {
     for (int other = kFirstUserId; other < kFirstUserId + playersInRoom_; ++other)
         if (other != speaker && other != listener.userId) others.push_back(ToneFrequencyHz(other));
     std::vector<double> snrs;
+    const voice::Recording& heard = listener.heard.Beginning();
     const int64_t offset = MarkerOffsetMs(speaker) * int64_t{1000};
     int64_t marker = (heard.startMicros + kFirstWindowMicros - offset) / 1000000 * 1000000 + offset;
     // Half a second from 100 ms after a marker is heard (250 ms after it was
@@ -175,7 +193,8 @@ VoicePair VoiceRoom::Analyse(const Listener& listener, int speaker) const {
                                                        kQuietAfterArrivalMicros);
     for (int i = 0; i < kMaxSnrWindows; ++i, marker += 1000000) {
         const int64_t begin = (marker + windowAfterMarker - heard.startMicros) * 16 / 1000;
-        if (begin < 0 || static_cast<size_t>(begin) + kSnrWindowSamples > heard.samples.size()) break;
+        if (begin < 0 || begin + int64_t{kSnrWindowSamples} > listener.heard.TotalSamples()) break;
+        assert(static_cast<size_t>(begin) + kSnrWindowSamples <= heard.samples.size());
         snrs.push_back(voice::ToneSnrInBandDb(heard.samples, static_cast<size_t>(begin), kSnrWindowSamples,
                                               ToneFrequencyHz(speaker), kHearingBandHz, others));
     }

@@ -1,15 +1,14 @@
 // Voice in the room: every player speaks through a synthetic microphone with
 // a tone of its own and a marker once a second, and hears through a
-// synthetic speaker whose sound is kept for analysis and written to
+// synthetic speaker whose sound is analysed as it comes and written to
 // heard-<player>.wav. At the end, for every listener and speaker: frames
 // received, lost and concealed, mouth-to-ear latency from marker to marker,
 // and whether the speaker's tone is in the listener's mix.
 #pragma once
 
+#include "tools/room/heard_sound.h"
 #include "tools/room/player.h"
 #include "tools/room/room_log.h"
-
-#include "voice/tone_analysis.h"
 
 #include <tavolin/tavolin.h>
 
@@ -68,20 +67,22 @@ public:
 
     // While the engines run: frames played by all local listeners so far.
     uint64_t FramesPlayed();
+    // While the engines run, now and then: analyses what was heard so far.
+    void AnalyseHeard();
     // While the engines run, at the end: the counters of every pair.
     void CollectCounters();
     // After the engines stopped: the analysis of what each listener heard.
-    VoiceReport Report() const;
+    VoiceReport Report();
     void WriteLog(const std::string& path) const { log_.WriteFile(path); }
 
 private:
     struct Listener {
-        Listener(RoomLog& log, int id) : userId(id), logSink(log, id) {}
+        Listener(RoomLog& log, int id, const std::vector<MarkedSpeaker>& speakers, size_t keptSamples)
+            : userId(id), logSink(log, id), heard(speakers, keptSamples) {}
         int userId;
         ITavolinEngine* engine = nullptr;  // set by its start task, on its thread
         PlayerLogSink logSink;
-        std::mutex lock;
-        voice::Recording heard;
+        HeardSound heard;
         std::map<int, TavolinVoiceStats> counters;  // by speaker
     };
     static void OnHeard(void* context, const int16_t* samples, int count, int64_t monotonicMicros);

@@ -15,6 +15,7 @@ using tools_test::RunTool;
 struct Tool {
     std::string name;
     std::string path;
+    std::string secondsProblem;
 };
 
 class EveryTool : public testing::TestWithParam<Tool> {};
@@ -43,6 +44,13 @@ TEST_P(EveryTool, RefusesBadOptionsWithTheReason) {
         {{"-q"}, "unknown option -q"},
         {{"--library"}, "option --library needs a value"},
         {{"stray"}, "unexpected argument stray"},
+        {{"--help=x"}, "option --help takes no value"},
+        {{"--vers=1"}, "option --version takes no value"},
+        {{"--library=x", "--lib"}, "option --library needs a value"},
+        // What was typed is shown, never a control character.
+        {{"--\x1b[2J=x"}, "unknown option --\\x1b[2J"},
+        {{"-\x01"}, "unknown option -\\x01"},
+        {{"--seconds", "1\n2"}, "--seconds 1\\x0a2: " + tool.secondsProblem},
     };
     for (const auto& bad : cases) {
         std::vector<std::string> argv{tool.path};
@@ -56,7 +64,8 @@ TEST_P(EveryTool, RefusesBadOptionsWithTheReason) {
 
 // tavolin-addrd has no --library; the others share it.
 std::vector<Tool> ToolsWithLibraryOption() {
-    return {{"tavolin-room", TAVOLIN_ROOM_PATH}, {"tavolin-host-example", TAVOLIN_HOST_EXAMPLE_PATH}};
+    return {{"tavolin-room", TAVOLIN_ROOM_PATH, "not a positive number of seconds"},
+            {"tavolin-host-example", TAVOLIN_HOST_EXAMPLE_PATH, "not a number of seconds (up to 3600)"}};
 }
 INSTANTIATE_TEST_SUITE_P(Tools, EveryTool, testing::ValuesIn(ToolsWithLibraryOption()),
                          [](const auto& info) { return info.param.name == "tavolin-room" ? "Room" : "HostExample"; });
@@ -76,6 +85,8 @@ TEST(Addrd, AnswersHelpVersionAndSaysWhyAValueIsUnusable) {
         // TEST-NET-1: never an address of this machine.
         {{"--bind", "192.0.2.1", "--port", "0"}, "--bind 192.0.2.1: not an address of this machine"},
         {{"--verbose"}, "unknown option --verbose"},
+        {{"--help=x"}, "option --help takes no value"},
+        {{"--port"}, "option --port needs a value"},
     };
     for (const auto& bad : cases) {
         std::vector<std::string> argv{addrd};
@@ -91,6 +102,9 @@ TEST(Room, RefusesBadValuesAndAnUnusableOutDirectoryBeforeStarting) {
     const Finished players = RunTool({room, "--players", "17"});
     EXPECT_EQ(2, players.status);
     EXPECT_EQ(0u, players.err.find("tavolin-room: --players 17: not a number of players (2..16)\n"));
+    const Finished ambiguous = RunTool({room, "--se", "5"});
+    EXPECT_EQ(2, ambiguous.status);
+    EXPECT_EQ(0u, ambiguous.err.find("tavolin-room: option --se is ambiguous (--seconds, --server, --seed)\n"));
     // A regular file where the directory should be: refused at once, no room run.
     const Finished out = RunTool({room, "--out", "/proc/version/room"});
     EXPECT_EQ(2, out.status);

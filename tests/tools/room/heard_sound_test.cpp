@@ -1,0 +1,60 @@
+// A listener's sound analysed as it comes gives the very figures of the
+// analysis of the whole recording, whatever the chunks, gaps and moments of
+// analysis, while it keeps only the beginning whole.
+#include "tools/room/heard_sound.h"
+
+#include "voice/tone_analysis.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+namespace {
+constexpr int kRate = 16000;
+constexpr int kChunk = 480;
+constexpr room::MarkedSpeaker kSpeakers[] = {{2, 1050, 62}, {3, 1950, 125}};
+constexpr size_t kKept = 5 * kRate;
+
+// Both speakers' tones, each 12 dB louder for 10 ms when its marker arrives
+// (a latency of 80 to 108 ms, changing from marker to marker).
+int16_t Heard(int64_t micros) {
+    double value = 0;
+    for (const room::MarkedSpeaker& speaker : kSpeakers) {
+        const int64_t sinceMarker = (micros - speaker.markerOffsetMs * 1000) % 1000000;
+        const int64_t latency = 80000 + 7000 * ((micros / 1000000) % 5);
+        const bool marker = sinceMarker >= latency && sinceMarker < latency + 10000;
+        value += (marker ? 4000 : 1000) * std::sin(2 * std::numbers::pi * speaker.toneHz * double(micros) / 1e6);
+    }
+    return static_cast<int16_t>(value);
+}
+
+TEST(HeardSound, AnalysedAsItComesItGivesTheFiguresOfTheWholeRecording) {
+    // Starts just on, just after and well after a marker; chunks of 20 ms
+    // with a few missing (silence), and the analysis at odd moments.
+    for (const int64_t start : {int64_t{500'062'000}, int64_t{500'062'030}, int64_t{500'561'237}}) {
+        room::HeardSound streamed({std::begin(kSpeakers), std::end(kSpeakers)}, kKept);
+        voice::Recording whole;
+        std::vector<int16_t> chunk(kChunk);
+        for (int n = 0; n < 30 * kRate / kChunk; ++n) {
+            const int64_t at = start + int64_t{n} * kChunk * 1000000 / kRate;
+            if (n % 97 == 13) continue;
+            for (int i = 0; i < kChunk; ++i) chunk[size_t(i)] = Heard(at + int64_t{i} * 1000000 / kRate);
+            streamed.Append(chunk.data(), kChunk, at);
+            voice::AppendToRecording(whole, chunk.data(), kChunk, at);
+            if (n % 17 == 5) streamed.Analyse();
+        }
+        streamed.Finish();
+        for (const room::MarkedSpeaker& speaker : kSpeakers) {
+            const std::vector<int64_t> expected = voice::MarkerLatencies(whole, speaker.toneHz, speaker.markerOffsetMs);
+            EXPECT_GE(expected.size(), 28u);
+            EXPECT_EQ(expected, streamed.Latencies(speaker.userId)) << "start " << start;
+        }
+        EXPECT_EQ(static_cast<int64_t>(whole.samples.size()), streamed.TotalSamples());
+        EXPECT_EQ(whole.startMicros, streamed.Beginning().startMicros);
+        EXPECT_EQ(std::vector<int16_t>(whole.samples.begin(), whole.samples.begin() + kKept),
+                  streamed.Beginning().samples);
+    }
+}
+}  // namespace
