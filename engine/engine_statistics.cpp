@@ -34,8 +34,8 @@ int CTavolinEngineImpl::GetLocalStatistics(TavolinLocalStatistics* out) {
     filled.framesCodedPerSecond = m_Counts.codedRate.Sample(now, m_Counts.framesCoded);
     filled.videoKbitsPerSecondOut = m_Counts.videoBitRate.Sample(now, m_Counts.videoSent.bytes) / kBitsPerKbit;
     filled.voiceKbitsPerSecondOut = m_Counts.voiceBitRate.Sample(now, m_Counts.voiceSent.bytes) / kBitsPerKbit;
-    filled.videoSsrc = m_Transmission.GetLocalSsrc(true);
-    filled.voiceSsrc = m_Transmission.GetLocalSsrc(false);
+    filled.videoSsrc = m_Transmission.GetLocalSsrc(Medium::kVideo);
+    filled.voiceSsrc = m_Transmission.GetLocalSsrc(Medium::kVoice);
     filled.videoCodingCpuSeconds = m_VideoEnc.CpuSeconds();
     return Hand(filled, out);
 }

@@ -2,6 +2,8 @@
 // view of the connection. Filled by CTavolinTransmission::GetPeerStatistics.
 #pragma once
 
+#include "transport/medium.h"
+
 #include <cstdint>
 
 struct MediumTransportStatistics {
@@ -32,6 +34,7 @@ struct MediumTransportStatistics {
 struct PeerTransportStatistics {
     MediumTransportStatistics voice;
     MediumTransportStatistics video;
+    MediumTransportStatistics& Of(Medium medium) { return medium == Medium::kVideo ? video : voice; }
     // Video only: voice is neither asked for again nor sent again.
     uint64_t nacksSent = 0;  // NACK messages, each asking one or more packets
     uint64_t nacksReceived = 0;

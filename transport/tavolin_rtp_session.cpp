@@ -25,13 +25,21 @@ void CTavolinRTPSession::RequestPublicAddress(uint32_t address, uint16_t port, c
 // Poll thread, data-access lock held: must not call session operations.
 bool CTavolinRTPSession::OnRawPacket(rtp::RTPRawPacket* packet) {
     const rtp::RTPIPv4Address& sender = packet->GetSenderAddress();
-    if (!packet->IsRTP()) return senders.AcceptsRtcp(sender.GetIP());
-    if (hasPublicAddress.load()) return senders.AcceptsRtp(sender.GetIP(), sender.GetPort());
+    if (!packet->IsRTP()) return HearsRtcpFrom(sender);
+    if (hasPublicAddress.load()) return HearsRtpFrom(sender);
     if (IsFromServer(sender)) {
         TakeAddressReply(*packet);
         return false;
     }
-    return hearsPlayersWithoutAddress.load() && senders.AcceptsRtp(sender.GetIP(), sender.GetPort());
+    return hearsPlayersWithoutAddress.load() && HearsRtpFrom(sender);
+}
+
+bool CTavolinRTPSession::HearsRtpFrom(const rtp::RTPIPv4Address& sender) const {
+    return peers && peers->Snapshot()->FindByRtp(GetMedium(), sender.GetIP(), sender.GetPort());
+}
+
+bool CTavolinRTPSession::HearsRtcpFrom(const rtp::RTPIPv4Address& sender) const {
+    return peers && peers->Snapshot()->HasAddress(sender.GetIP());
 }
 
 bool CTavolinRTPSession::IsFromServer(const rtp::RTPIPv4Address& sender) const {
@@ -93,7 +101,7 @@ void CTavolinRTPSession::NoteVideoArrival(rtp::RTPSourceData* source, const rtp:
         entry = missingVideo_.emplace(source->GetSSRC(), MissingVideo{NackRequester{}, *from}).first;
     }
     if (entry->second.requester.OnPacket(packet->GetSequenceNumber(), now) && owner)
-        owner->CountVideoFeedback(entry->second.sender, &PeerLinkCounts::packetsRecovered);
+        owner->CountVideoFeedback(entry->second.sender, &PeerLink::packetsRecovered);
 }
 
 // One NACK per source with numbers due, spaced per peer; numbers a refused
@@ -110,12 +118,12 @@ void CTavolinRTPSession::AskForMissingVideo(double now) {
         const rtp::RTCPFeedbackRequest nack{rtp::RTCPFeedbackKind::kGenericNACK, ssrc, due.data(), due.size()};
         if (SendFeedback(entry.sender, &nack, 1, kNackSpacingSeconds) < 0) continue;
         entry.requester.MarkAsked(due, now);
-        if (owner) owner->CountVideoFeedback(entry.sender, &PeerLinkCounts::nacksSent);
+        if (owner) owner->CountVideoFeedback(entry.sender, &PeerLink::nacksSent);
     }
 }
 
 void CTavolinRTPSession::OnPollThreadStep() {
-    if (owner) owner->AnnounceWaitingPackets(kind == kVideo);
+    if (owner) owner->AnnounceWaitingPackets(GetMedium());
     const double now = GetClockTime();
     BeginDataAccess();
     for (bool found = GotoFirstSourceWithData(); found; found = GotoNextSourceWithData()) {
@@ -123,11 +131,9 @@ void CTavolinRTPSession::OnPollThreadStep() {
         while (rtp::RTPPacket* packet = GetNextPacket()) {
             if (!owner) {
                 DeletePacket(packet);
-            } else if (kind == kVideo) {
-                if (retransmission) NoteVideoArrival(source, packet, packet->GetReceiveTime());
-                owner->QueueVideoPacket(source, packet);  // the packet is the owner's now
             } else {
-                owner->QueueAudioPacket(source, packet);
+                if (kind == kVideo && retransmission) NoteVideoArrival(source, packet, packet->GetReceiveTime());
+                owner->QueuePacket(GetMedium(), source, packet);  // the packet is the owner's now
             }
         }
     }

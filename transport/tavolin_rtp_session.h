@@ -8,9 +8,10 @@
 #pragma once
 
 #include "transport/nack_compound_limit.h"
+#include "transport/medium.h"
 #include "transport/nack_requester.h"
+#include "transport/peer_table.h"
 #include "transport/rtp/rtp_session.h"
-#include "transport/sender_filter.h"
 #include "transport/sent_packet_history.h"
 
 #include <atomic>
@@ -34,6 +35,10 @@ public:
 
     CTavolinTransmission* owner = nullptr;  // not owned
     int32_t kind = kVoice;
+    // The owner's players: once the public address is known, only they are
+    // heard. Not owned.
+    const PeerTable* peers = nullptr;
+    Medium GetMedium() const { return kind == kVideo ? Medium::kVideo : Medium::kVoice; }
 
     // Address discovery state: the poll thread writes it, the owner's thread
     // reads it.
@@ -45,8 +50,6 @@ public:
     // Set by the owner: RTP from the players is heard before the public address is known.
     std::atomic<bool> hearsPlayersWithoutAddress{false};
 
-    // Once the public address is known, only players are heard.
-    SenderFilter senders;
     // Video: what SendPacket and SendPacketTo sent during the last second.
     SentPacketHistory sent;
     // Video: gaps are asked for, sent packets kept and NACKs answered; set
@@ -67,6 +70,13 @@ protected:
 private:
     // Poll thread, data-access lock held.
     bool IsFromServer(const rtp::RTPIPv4Address& sender) const;
+    // RTP must come from a player's pair of this medium; RTCP from a
+    // player's address, on any port, because a translator maps the RTCP
+    // socket to a port of its own. Datagrams from anyone else are dropped
+    // before they reach the source table, so strangers cannot crowd out
+    // players or stretch the report interval.
+    bool HearsRtpFrom(const rtp::RTPIPv4Address& sender) const;
+    bool HearsRtcpFrom(const rtp::RTPIPv4Address& sender) const;
     void TakeAddressReply(rtp::RTPRawPacket& packet);
     void NoteVideoArrival(rtp::RTPSourceData* source, const rtp::RTPPacket* packet, double now);
     void AskForMissingVideo(double now);

@@ -8,19 +8,12 @@
 #include <optional>
 #include <vector>
 
-int32_t CTavolinTransmission::FindFeedbackPeer(const rtp::RTPIPv4Address& rtcpSender,
-                                               const rtp::RTPIPv4Address* mediaSender) const {
-    if (mediaSender) {
-        const int32_t userId = links_.FindByRtp(mediaSender->GetIP(), mediaSender->GetPort(), true);
-        if (userId != PeerLinks::kNoPeer) return userId;
-    }
-    return links_.FindByRtcp(rtcpSender.GetIP(), rtcpSender.GetPort(), true);
-}
-
 void CTavolinTransmission::OnPictureLossReceived(const rtp::RTPIPv4Address& rtcpSender,
                                                  const rtp::RTPIPv4Address* mediaSender) {
     keyFrameRequested_ = true;
-    links_.Count(FindFeedbackPeer(rtcpSender, mediaSender), &PeerLinkCounts::pictureLossReceived);
+    const std::shared_ptr<const PeerSnapshot> snapshot = peers.Snapshot();
+    if (const PeerEntry* peer = snapshot->FindFeedbackSender(rtcpSender, mediaSender))
+        Count(peer->link->pictureLossReceived);
 }
 
 namespace {
@@ -45,25 +38,32 @@ bool CTavolinTransmission::OnNackReceived(const rtp::RTPIPv4Address& rtcpSender,
                                           const rtp::RTPIPv4Address* mediaSender, const uint16_t* lost,
                                           size_t lostCount, double now) {
     CTavolinRTPSession* session = videoSession.get();
-    const int32_t userId = FindFeedbackPeer(rtcpSender, mediaSender);
-    if (!session || userId == PeerLinks::kNoPeer) return true;
-    links_.Count(userId, &PeerLinkCounts::nacksReceived);
-    rtp::RTPIPv4Address pair;
-    if (!links_.PairInForce(userId, true, &pair)) return true;
+    const std::shared_ptr<const PeerSnapshot> snapshot = peers.Snapshot();
+    const PeerEntry* peer = snapshot->FindFeedbackSender(rtcpSender, mediaSender);
+    if (!session || !peer) return true;
+    PeerLink& link = *peer->link;
+    Count(link.nacksReceived);
+    const rtp::RTPIPv4Address pair = peer->PairInForce(Medium::kVideo);
+    if (!IsReachable(pair)) return true;
     const size_t streamBytes = session->sent.BytesWithin(now);
     std::vector<uint8_t> packet;
     std::optional<rtp::RTPIPv4Address> sentTo;
     for (size_t i = 0; i < lostCount; ++i) {
         if (!session->sent.Copy(lost[i], now, &packet, &sentTo)) continue;
         if (sentTo && *sentTo != pair) MakeGapFiller(&packet);
-        if (!links_.TrySpendRetransmission(userId, packet.size(), streamBytes, now)) return false;
+        if (!link.answerBudget.TrySpend(packet.size(), streamBytes, now)) {
+            Count(link.retransmissionsRefused);
+            return false;
+        }
         if (session->SendRawData(true, packet.data(), packet.size(), pair.GetIP(), pair.GetPort()) >= 0)
-            links_.Count(userId, &PeerLinkCounts::packetsRetransmitted);
+            Count(link.packetsRetransmitted);
     }
     return true;
 }
 
 void CTavolinTransmission::CountVideoFeedback(const rtp::RTPIPv4Address& mediaSender,
-                                              uint64_t PeerLinkCounts::*counter) {
-    links_.Count(links_.FindByRtp(mediaSender.GetIP(), mediaSender.GetPort(), true), counter);
+                                              std::atomic<uint64_t> PeerLink::*counter) {
+    const std::shared_ptr<const PeerSnapshot> snapshot = peers.Snapshot();
+    if (const PeerEntry* peer = snapshot->FindByRtp(Medium::kVideo, mediaSender.GetIP(), mediaSender.GetPort()))
+        Count((*peer->link).*counter);
 }
