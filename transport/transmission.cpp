@@ -88,7 +88,7 @@ int CTavolinTransmission::Create(HWND messageWindow, const TransmissionMessages&
         session.kind = medium == Medium::kVideo ? CTavolinRTPSession::kVideo : CTavolinRTPSession::kVoice;
         session.peers = &peers;
     }
-    videoSession->retransmission = VideoRetransmissionEnabled();
+    videoSession->SetRepair(VideoRetransmissionEnabled());
     // Known before the poll threads start, which post to it.
     window = messageWindow;
     messages = windowMessages;
@@ -224,6 +224,11 @@ void CTavolinTransmission::RequestKeyFrame(int userId, uint32_t mediaSSRC) {
     pictureLoss.mediaSSRC = mediaSSRC;
     if (videoSession->SendFeedback(pair, &pictureLoss, 1, kPictureLossSpacingSeconds) > 0)
         Count(peer->link->pictureLossSent);
+}
+
+void CTavolinTransmission::OnPictureLossReceived(const PeerEntry* asker) {
+    keyFrameRequested_ = true;
+    if (asker) Count(asker->link->pictureLossReceived);
 }
 
 int CTavolinTransmission::NextVideoFrame() {

@@ -75,18 +75,9 @@ public:
     // Engine thread: whether a peer asked for a key frame since the last call.
     bool TakeKeyFrameRequest() { return keyFrameRequested_.exchange(false); }
 
-    // Video poll thread, about our own video: a picture loss indication, or a
-    // NACK answered with the very packets asked for (those still in the
-    // history, within the peer's budget) to the peer's video pair in force.
-    // rtcpSender: where the feedback came from; mediaSender: where the asking
-    // peer's video comes from, null when none came. `lost` holds each number
-    // once. False when the peer's budget refused a packet: answering stopped
-    // there.
-    void OnPictureLossReceived(const rtp::RTPIPv4Address& rtcpSender, const rtp::RTPIPv4Address* mediaSender);
-    bool OnNackReceived(const rtp::RTPIPv4Address& rtcpSender, const rtp::RTPIPv4Address* mediaSender,
-                        const uint16_t* lost, size_t lostCount, double now);
-    // Video poll thread: counts for the peer whose video comes from `mediaSender`.
-    void CountVideoFeedback(const rtp::RTPIPv4Address& mediaSender, std::atomic<uint64_t> PeerLink::*counter);
+    // Video poll thread: a picture loss indication about our video from
+    // `asker` (null: not a player).
+    void OnPictureLossReceived(const PeerEntry* asker);
 
     // Engine thread: the figures of one peer; false for an unknown user.
     bool GetPeerStatistics(int userId, PeerTransportStatistics* out);
