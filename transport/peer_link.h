@@ -5,12 +5,14 @@
 #pragma once
 
 #include "transport/medium.h"
+#include "transport/peer_statistics.h"
 #include "transport/retransmission_budget.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 
+// RTP packets and their bytes; counted on one thread, read on another.
 struct TrafficCounter {
     std::atomic<uint64_t> packets{0};
     std::atomic<uint64_t> bytes{0};
@@ -18,12 +20,16 @@ struct TrafficCounter {
         packets.fetch_add(1, std::memory_order_relaxed);
         bytes.fetch_add(packetBytes, std::memory_order_relaxed);
     }
+    TrafficCount Read() const { return {packets.load(std::memory_order_relaxed), bytes.load(std::memory_order_relaxed)}; }
 };
 
 struct PeerLink {
-    // Datagrams of the medium from the peer that reached the window thread.
-    TrafficCounter& Received(Medium medium) { return received_[medium == Medium::kVideo]; }
-    const TrafficCounter& Received(Medium medium) const { return received_[medium == Medium::kVideo]; }
+    // RTP of the medium from the peer that reached the window thread, headers
+    // included: media handed to its sink, and greetings ("HI", "REHI").
+    TrafficCounter& Media(Medium medium) { return media_[medium == Medium::kVideo]; }
+    const TrafficCounter& Media(Medium medium) const { return media_[medium == Medium::kVideo]; }
+    TrafficCounter& Greetings(Medium medium) { return greetings_[medium == Medium::kVideo]; }
+    const TrafficCounter& Greetings(Medium medium) const { return greetings_[medium == Medium::kVideo]; }
     // Video feedback, both ways.
     std::atomic<uint64_t> nacksSent{0};  // NACK messages
     std::atomic<uint64_t> nacksReceived{0};
@@ -36,7 +42,8 @@ struct PeerLink {
     RetransmissionBudget answerBudget;
 
 private:
-    TrafficCounter received_[2];
+    TrafficCounter media_[2];
+    TrafficCounter greetings_[2];
 };
 
 inline void Count(std::atomic<uint64_t>& counter) { counter.fetch_add(1, std::memory_order_relaxed); }

@@ -6,9 +6,17 @@
 
 #include <cstdint>
 
+struct TrafficCount {
+    uint64_t packets = 0;
+    uint64_t bytes = 0;
+};
+
 struct MediumTransportStatistics {
-    // Datagrams of this medium from the peer that reached the window thread
-    // (greetings included), with their RTP headers.
+    // RTP of this medium from the peer that reached the window thread, with
+    // the headers: media handed to the peer's sink, greetings ("HI", "REHI"),
+    // and both together.
+    TrafficCount media;
+    TrafficCount greetings;
     uint64_t packetsReceived = 0;
     uint64_t bytesReceived = 0;
     // RTP packets this engine sent on the medium; each goes to every peer.

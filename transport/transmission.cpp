@@ -348,8 +348,8 @@ void CTavolinTransmission::DeliverPacket(const QueuedPacket& item, Medium medium
         GiveBack(packet, medium);
         return;
     }
-    peer->link->Received(medium).Add(packet->GetPacketLength());
     if (packet->GetPayloadType() == kHelloPayloadType) {
+        peer->link->Greetings(medium).Add(packet->GetPacketLength());
         const bool hello = BeginsWith(packet, kHelloText);
         const bool answer = BeginsWith(packet, kHelloAnswerText);
         // Given back before the host hears of it: the host may act on the
@@ -366,6 +366,7 @@ void CTavolinTransmission::DeliverPacket(const QueuedPacket& item, Medium medium
         }
         return;
     }
+    peer->link->Media(medium).Add(packet->GetPacketLength());
     if (medium == Medium::kVideo) {
         TAVOLIN_HOP_TRACE(PacketDrained(videoPort, packet->GetSSRC(), packet->GetTimestamp()));
         peer->sink->OnVideoPacket(peer->userId, packet);  // the sink owns it now

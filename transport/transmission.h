@@ -81,6 +81,9 @@ public:
 
     // Engine thread: the figures of one peer; false for an unknown user.
     bool GetPeerStatistics(int userId, PeerTransportStatistics* out);
+    // Media packets sent on the medium, each to every peer, with their RTP
+    // headers; any thread.
+    TrafficCount GetSentTraffic(Medium medium) const { return sent_[medium == Medium::kVideo].Read(); }
 
     int NextVideoFrame();
     bool SendVideo(const void* data, size_t length, uint32_t timestampIncrement);

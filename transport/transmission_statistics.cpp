@@ -42,10 +42,13 @@ bool CTavolinTransmission::GetPeerStatistics(int userId, PeerTransportStatistics
     const PeerLink& link = *peer->link;
     for (const Medium medium : kBothMedia) {
         MediumTransportStatistics& figures = out->Of(medium);
-        figures.packetsReceived = link.Received(medium).packets.load();
-        figures.bytesReceived = link.Received(medium).bytes.load();
-        figures.packetsSent = Sent(medium).packets.load();
-        figures.bytesSent = Sent(medium).bytes.load();
+        figures.media = link.Media(medium).Read();
+        figures.greetings = link.Greetings(medium).Read();
+        figures.packetsReceived = figures.media.packets + figures.greetings.packets;
+        figures.bytesReceived = figures.media.bytes + figures.greetings.bytes;
+        const TrafficCount sent = GetSentTraffic(medium);
+        figures.packetsSent = sent.packets;
+        figures.bytesSent = sent.bytes;
         FillSourceFigures(*peer, medium, &figures);
     }
     out->nacksSent = link.nacksSent.load();
