@@ -24,12 +24,10 @@ struct TrafficCounter {
 };
 
 struct PeerLink {
-    // RTP of the medium from the peer that reached the window thread, headers
-    // included: media handed to its sink, and greetings ("HI", "REHI").
-    TrafficCounter& Media(Medium medium) { return media_[medium == Medium::kVideo]; }
-    const TrafficCounter& Media(Medium medium) const { return media_[medium == Medium::kVideo]; }
-    TrafficCounter& Greetings(Medium medium) { return greetings_[medium == Medium::kVideo]; }
-    const TrafficCounter& Greetings(Medium medium) const { return greetings_[medium == Medium::kVideo]; }
+    // RTP from the peer that reached the window thread, headers included:
+    // media handed to its sink, and greetings ("HI", "REHI").
+    PerMedium<TrafficCounter> media;
+    PerMedium<TrafficCounter> greetings;
     // Video feedback, both ways.
     std::atomic<uint64_t> nacksSent{0};  // NACK messages
     std::atomic<uint64_t> nacksReceived{0};
@@ -40,10 +38,6 @@ struct PeerLink {
     std::atomic<uint64_t> packetsRecovered{0};
     // Video poll thread only.
     RetransmissionBudget answerBudget;
-
-private:
-    TrafficCounter media_[2];
-    TrafficCounter greetings_[2];
 };
 
 inline void Count(std::atomic<uint64_t>& counter) { counter.fetch_add(1, std::memory_order_relaxed); }

@@ -238,13 +238,13 @@ int CTavolinTransmission::NextVideoFrame() {
 bool CTavolinTransmission::SendVideo(const void* data, size_t length, uint32_t timestampIncrement) {
     if (!videoSession || videoSession->SendPacket(data, length, kVideoPayloadType, false, timestampIncrement) < 0)
         return false;
-    Sent(Medium::kVideo).Add(rtp::kRTPFixedHeaderBytes + length);
+    sent_[Medium::kVideo].Add(rtp::kRTPFixedHeaderBytes + length);
     return true;
 }
 
 bool CTavolinTransmission::SendAudio(const void* data, size_t length) {
     if (!audioSession || audioSession->SendPacket(data, length) < 0) return false;
-    Sent(Medium::kVoice).Add(rtp::kRTPFixedHeaderBytes + length);
+    sent_[Medium::kVoice].Add(rtp::kRTPFixedHeaderBytes + length);
     return true;
 }
 
@@ -349,7 +349,7 @@ void CTavolinTransmission::DeliverPacket(const QueuedPacket& item, Medium medium
         return;
     }
     if (packet->GetPayloadType() == kHelloPayloadType) {
-        peer->link->Greetings(medium).Add(packet->GetPacketLength());
+        peer->link->greetings[medium].Add(packet->GetPacketLength());
         const bool hello = BeginsWith(packet, kHelloText);
         const bool answer = BeginsWith(packet, kHelloAnswerText);
         // Given back before the host hears of it: the host may act on the
@@ -366,7 +366,7 @@ void CTavolinTransmission::DeliverPacket(const QueuedPacket& item, Medium medium
         }
         return;
     }
-    peer->link->Media(medium).Add(packet->GetPacketLength());
+    peer->link->media[medium].Add(packet->GetPacketLength());
     if (medium == Medium::kVideo) {
         TAVOLIN_HOP_TRACE(PacketDrained(videoPort, packet->GetSSRC(), packet->GetTimestamp()));
         peer->sink->OnVideoPacket(peer->userId, packet);  // the sink owns it now

@@ -67,6 +67,7 @@ public:
     int AddUser(int userId, uint32_t publicAddress, uint32_t localAddress, ITavolinPacketSink* sink);
     int SetUserAudioPort(int userId, uint16_t publicPort, uint16_t localPort);
     int SetUserVideoPort(int userId, uint16_t publicPort, uint16_t localPort);
+    int SetUserPort(int userId, Medium medium, uint16_t publicPort, uint16_t localPort);
     int RemoveUser(int userId);
 
     // Engine thread: asks the peer for a key frame with a picture loss
@@ -83,7 +84,7 @@ public:
     bool GetPeerStatistics(int userId, PeerTransportStatistics* out);
     // Media packets sent on the medium, each to every peer, with their RTP
     // headers; any thread.
-    TrafficCount GetSentTraffic(Medium medium) const { return sent_[medium == Medium::kVideo].Read(); }
+    TrafficCount GetSentTraffic(Medium medium) const { return sent_[medium].Read(); }
 
     int NextVideoFrame();
     bool SendVideo(const void* data, size_t length, uint32_t timestampIncrement);
@@ -137,9 +138,7 @@ private:
         return (medium == Medium::kVideo ? videoSession : audioSession).get();
     }
     ReceiveQueue& Queue(Medium medium) { return medium == Medium::kVideo ? videoQueue : audioQueue; }
-    TrafficCounter& Sent(Medium medium) { return sent_[medium == Medium::kVideo]; }
 
-    int SetUserPort(int userId, Medium medium, uint16_t publicPort, uint16_t localPort);
     int OpenSession(CTavolinRTPSession& session, double timestampUnit, size_t largestRtpBytes, uint16_t avoidPort,
                     uint16_t* port);
     void OnPacketReceived(Medium medium);
@@ -169,6 +168,6 @@ private:
     std::unique_ptr<CTavolinRTPSession> videoSession;
     std::atomic<uint32_t> ownPublicAddress{transmission::kBroadcastAddress};
 
-    TrafficCounter sent_[2];  // media packets sent, each to every peer; by Sent()
+    PerMedium<TrafficCounter> sent_;  // media packets sent, each to every peer
     std::atomic<bool> keyFrameRequested_{false};
 };

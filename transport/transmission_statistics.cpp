@@ -42,8 +42,8 @@ bool CTavolinTransmission::GetPeerStatistics(int userId, PeerTransportStatistics
     const PeerLink& link = *peer->link;
     for (const Medium medium : kBothMedia) {
         MediumTransportStatistics& figures = out->Of(medium);
-        figures.media = link.Media(medium).Read();
-        figures.greetings = link.Greetings(medium).Read();
+        figures.media = link.media[medium].Read();
+        figures.greetings = link.greetings[medium].Read();
         figures.packetsReceived = figures.media.packets + figures.greetings.packets;
         figures.bytesReceived = figures.media.bytes + figures.greetings.bytes;
         const TrafficCount sent = GetSentTraffic(medium);

@@ -59,9 +59,9 @@ TEST(PeerTable, PublishesEveryChangeAndASnapshotHeldStaysAsItWas) {
     const std::shared_ptr<PeerLink> link = peer.link;
     table.Remove(peer);
     EXPECT_TRUE(table.Snapshot()->Peers().empty());
-    before->Peers().at(0).link->Media(Medium::kVideo).Add(100);
-    EXPECT_EQ(link->Media(Medium::kVideo).bytes.load(), 100u) << "the row's record and the snapshot's are one";
-    EXPECT_EQ(table.Add(7, kPublic, kLocal, nullptr)->link->Media(Medium::kVideo).packets.load(), 0u)
+    before->Peers().at(0).link->media[Medium::kVideo].Add(100);
+    EXPECT_EQ(link->media[Medium::kVideo].bytes.load(), 100u) << "the row's record and the snapshot's are one";
+    EXPECT_EQ(table.Add(7, kPublic, kLocal, nullptr)->link->media[Medium::kVideo].packets.load(), 0u)
         << "a user added again starts afresh";
 }
 
@@ -93,7 +93,7 @@ TEST(PeerTableThreads, TwoReadersSeeWholeSnapshotsWhileTheEngineThreadPublishes)
                     ++torn;
                     continue;
                 }
-                found->link->Media(medium).Add(1);
+                found->link->media[medium].Add(1);
             }
             ++reads;
         }
