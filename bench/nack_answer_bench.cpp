@@ -115,7 +115,7 @@ double Run(Kind kind, uint16_t serverPort, uint64_t* resent, uint64_t* unread) {
     for (const auto& datagram : peer.received)
         if (datagram.toPort == peer.RtpPort() && datagram.bytes.size() > kVideoPayloadBytes)
             newest = rtp::Read16(datagram.bytes.data() + 2);
-    const std::vector<uint8_t> compound = Compound(kind, newest, transmission.GetLocalSsrc(true));
+    const std::vector<uint8_t> compound = Compound(kind, newest, transmission.GetLocalSsrc(Medium::kVideo));
 
     const auto cpuBefore = bench::ReadThreadCpu();
     auto due = std::chrono::steady_clock::now();

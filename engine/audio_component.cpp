@@ -1,6 +1,5 @@
 #include "engine/audio_component.h"
 
-#include "engine/guid.h"
 #include "voice/voice_factory.h"
 
 #include <mutex>
@@ -26,7 +25,7 @@ std::vector<Registration>& Registry() {
 TavolinComponentFactory FindFactory(const CLSID& classId) {
     std::lock_guard<std::mutex> lock(RegistryMutex());
     for (const Registration& r : Registry())
-        if (SameGuid(r.classId, classId)) return r.factory;
+        if (IsEqualGUID(r.classId, classId)) return r.factory;
     return nullptr;
 }
 }  // namespace
@@ -48,7 +47,7 @@ extern "C" __attribute__((visibility("default"))) HRESULT TavolinRegisterCompone
     std::lock_guard<std::mutex> lock(RegistryMutex());
     std::vector<Registration>& registry = Registry();
     for (auto it = registry.begin(); it != registry.end(); ++it) {
-        if (!SameGuid(it->classId, *classId)) continue;
+        if (!IsEqualGUID(it->classId, *classId)) continue;
         if (factory)
             it->factory = factory;
         else

@@ -1,7 +1,6 @@
 #include "engine/engine.h"
 
 #include "engine/audio_component.h"
-#include "engine/guid.h"
 #include "engine/log_texts.h"
 #include "engine/window_messages.h"
 #include "platform/log.h"
@@ -36,13 +35,13 @@ CTavolinEngineImpl::~CTavolinEngineImpl() {
 
 HRESULT CTavolinEngineImpl::QueryInterface(const IID& iid, void** out) {
     if (!out) return E_INVALIDARG;
-    if (SameGuid(iid, IID_ITavolinEngine)) {
+    if (IsEqualGUID(iid, IID_ITavolinEngine)) {
         *out = static_cast<ITavolinEngine*>(this);
-    } else if (SameGuid(iid, IID_ITavolinVideoDevice)) {
+    } else if (IsEqualGUID(iid, IID_ITavolinVideoDevice)) {
         *out = static_cast<ITavolinVideoDevice*>(this);
-    } else if (SameGuid(iid, IID_ITavolinEvents)) {
+    } else if (IsEqualGUID(iid, IID_ITavolinEvents)) {
         *out = static_cast<ITavolinEvents*>(this);
-    } else if (SameGuid(iid, IID_ITavolinStatistics)) {
+    } else if (IsEqualGUID(iid, IID_ITavolinStatistics)) {
         *out = static_cast<ITavolinStatistics*>(this);
     } else {
         return E_NOINTERFACE;

@@ -141,8 +141,9 @@ private:
     CTavolinUser* FindFreeRecord();
     int SetUserPort(int userId, int publicPort, int localPort, bool video);
     void ReleaseAudioEngine();
-    // The transmission's RTCP, feedback and resend figures of one peer.
-    void FillTransportStatistics(int userId, TavolinPeerStatistics& out);
+    // The transmission's RTCP, feedback and resend figures of one peer (null:
+    // a user the transmission does not know).
+    void FillTransportStatistics(const PeerTransportStatistics* transport, TavolinPeerStatistics& out);
     void FreeUndeliveredAddressRecords();
 
     uint32_t m_uLocalAddress = 0;

@@ -3,7 +3,7 @@
 #include "engine/engine.h"
 
 void CTavolinEngineImpl::OnPeerGreeted(int userId, bool video) {
-    m_Events.Emit(TAVOLIN_EVENT_PEER_GREETED, userId, video ? TAVOLIN_MEDIUM_VIDEO : TAVOLIN_MEDIUM_VOICE);
+    m_Events.Emit(TAVOLIN_EVENT_PEER_GREETED, userId, HostMedium(video));
 }
 
 void CTavolinEngineImpl::OnPeerSwitchedToLocal(int userId) {
@@ -11,7 +11,7 @@ void CTavolinEngineImpl::OnPeerSwitchedToLocal(int userId) {
 }
 
 void CTavolinEngineImpl::OnMediaStarted(int userId, bool video) {
-    m_Events.Emit(TAVOLIN_EVENT_MEDIA_STARTED, userId, video ? TAVOLIN_MEDIUM_VIDEO : TAVOLIN_MEDIUM_VOICE);
+    m_Events.Emit(TAVOLIN_EVENT_MEDIA_STARTED, userId, HostMedium(video));
 }
 
 void CTavolinEngineImpl::WatchArrivals() {
@@ -20,8 +20,7 @@ void CTavolinEngineImpl::WatchArrivals() {
         if (user.m_nUserId == CTavolinUser::kFreeUserId) continue;
         for (const bool video : {false, true})
             if (user.MediaStopped(video, now))
-                m_Events.Emit(TAVOLIN_EVENT_MEDIA_STOPPED, user.m_nUserId,
-                              video ? TAVOLIN_MEDIUM_VIDEO : TAVOLIN_MEDIUM_VOICE);
+                m_Events.Emit(TAVOLIN_EVENT_MEDIA_STOPPED, user.m_nUserId, HostMedium(video));
     }
     if (m_bCapturing && !m_bCameraLost && m_CameraWatch.Stopped(now)) {
         m_bCameraLost = true;

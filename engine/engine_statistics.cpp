@@ -1,5 +1,6 @@
 // The host's statistics interface: the engine's own counts, the user
-// records' counts and the transmission's RTCP and feedback figures.
+// records' figures of what they decoded and showed, and the transmission's
+// traffic, RTCP and feedback figures.
 #include "engine/engine.h"
 #include "transport/peer_statistics.h"
 
@@ -32,10 +33,12 @@ int CTavolinEngineImpl::GetLocalStatistics(TavolinLocalStatistics* out) {
     filled.keyFramesByCoder = m_Counts.keyFramesByCoder;
     filled.keyFrames = filled.keyFramesRegular + filled.keyFramesAsked + filled.keyFramesByCoder;
     filled.framesCodedPerSecond = m_Counts.codedRate.Sample(now, m_Counts.framesCoded);
-    filled.videoKbitsPerSecondOut = m_Counts.videoBitRate.Sample(now, m_Counts.videoSent.bytes) / kBitsPerKbit;
-    filled.voiceKbitsPerSecondOut = m_Counts.voiceBitRate.Sample(now, m_Counts.voiceSent.bytes) / kBitsPerKbit;
-    filled.videoSsrc = m_Transmission.GetLocalSsrc(true);
-    filled.voiceSsrc = m_Transmission.GetLocalSsrc(false);
+    const uint64_t videoBytes = m_Transmission.GetSentTraffic(Medium::kVideo).bytes;
+    const uint64_t voiceBytes = m_Transmission.GetSentTraffic(Medium::kVoice).bytes;
+    filled.videoKbitsPerSecondOut = m_Counts.videoBitRate.Sample(now, videoBytes) / kBitsPerKbit;
+    filled.voiceKbitsPerSecondOut = m_Counts.voiceBitRate.Sample(now, voiceBytes) / kBitsPerKbit;
+    filled.videoSsrc = m_Transmission.GetLocalSsrc(Medium::kVideo);
+    filled.voiceSsrc = m_Transmission.GetLocalSsrc(Medium::kVoice);
     filled.videoCodingCpuSeconds = m_VideoEnc.CpuSeconds();
     return Hand(filled, out);
 }
@@ -44,18 +47,20 @@ int CTavolinEngineImpl::GetPeerStatistics(int userId, TavolinPeerStatistics* out
     if (!out || out->size < kSmallestSize) return 0;
     CTavolinUser* user = FindUser(userId);
     if (!user || user == m_pLocalUser) return 0;
+    PeerTransportStatistics transport;
+    const bool known = m_Transmission.GetPeerStatistics(userId, &transport);
     TavolinPeerStatistics filled{};
-    user->FillStatistics(filled, m_Counts, GetTickCount());
-    FillTransportStatistics(userId, filled);
+    user->FillStatistics(filled, transport, GetTickCount());
+    FillTransportStatistics(known ? &transport : nullptr, filled);
     return Hand(filled, out);
 }
 
-void CTavolinEngineImpl::FillTransportStatistics(int userId, TavolinPeerStatistics& out) {
+void CTavolinEngineImpl::FillTransportStatistics(const PeerTransportStatistics* transport,
+                                                 TavolinPeerStatistics& out) {
     out.fractionLost = out.remoteFractionLost = out.jitterMs = out.remoteJitterMs = out.roundTripMs = -1;
     out.cumulativeLost = out.remoteCumulativeLost = -1;
-    PeerTransportStatistics transport;
-    if (!m_Transmission.GetPeerStatistics(userId, &transport)) return;
-    const MediumTransportStatistics& video = transport.video;
+    if (!transport) return;
+    const MediumTransportStatistics& video = transport->video;
     if (video.hasReception) {
         out.fractionLost = video.fractionLost;
         out.cumulativeLost = video.cumulativeLost;
@@ -67,11 +72,11 @@ void CTavolinEngineImpl::FillTransportStatistics(int userId, TavolinPeerStatisti
         out.remoteJitterMs = video.peerJitterMs;
         if (video.roundTripMs > 0) out.roundTripMs = video.roundTripMs;
     }
-    out.nacksSent = transport.nacksSent;
-    out.nacksReceived = transport.nacksReceived;
-    out.pictureLossSent = transport.pictureLossSent;
-    out.pictureLossReceived = transport.pictureLossReceived;
-    out.packetsResent = transport.packetsRetransmitted;
-    out.resendsRefused = transport.retransmissionsRefused;
-    out.packetsRecovered = transport.packetsRecovered;
+    out.nacksSent = transport->nacksSent;
+    out.nacksReceived = transport->nacksReceived;
+    out.pictureLossSent = transport->pictureLossSent;
+    out.pictureLossReceived = transport->pictureLossReceived;
+    out.packetsResent = transport->packetsRetransmitted;
+    out.resendsRefused = transport->retransmissionsRefused;
+    out.packetsRecovered = transport->packetsRecovered;
 }

@@ -2,7 +2,6 @@
 // returns the asked interface of it, holding exactly one reference.
 #include "capture/cap_zephra.h"
 #include "engine/engine.h"
-#include "engine/guid.h"
 
 namespace {
 HRESULT QueryAndRelease(ITavolinUnknown* object, const IID& iid, void** out) {
@@ -14,7 +13,7 @@ HRESULT QueryAndRelease(ITavolinUnknown* object, const IID& iid, void** out) {
 
 extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObjectEx(const CLSID* classId,
                                                                              const IID* interfaceId, void** out) {
-    if (SameGuid(*classId, CLSID_TavolinEngine)) {
+    if (IsEqualGUID(*classId, CLSID_TavolinEngine)) {
         CTavolinEngineImpl* engine = nullptr;
         try {
             engine = new CTavolinEngineImpl();
@@ -23,7 +22,7 @@ extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObjectEx(co
         }
         return QueryAndRelease(static_cast<ITavolinEngine*>(engine), *interfaceId, out);
     }
-    if (SameGuid(*classId, CLSID_TavolinDeviceEnum)) {
+    if (IsEqualGUID(*classId, CLSID_TavolinDeviceEnum)) {
         ITavolinDeviceEnum* devices = nullptr;
         try {
             devices = NewTavolinDeviceEnum();

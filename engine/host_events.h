@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+// The event's medium field.
+inline int HostMedium(bool video) { return video ? TAVOLIN_MEDIUM_VIDEO : TAVOLIN_MEDIUM_VOICE; }
+
 class HostEvents {
 public:
     int Subscribe(ITavolinEventListener* listener);

@@ -55,7 +55,6 @@ void CTavolinUser::PrepareDecoder() {
 // Events are told after the packet is handed on: the host may act on the
 // engine from them.
 void CTavolinUser::OnVideoPacket(int userId, rtp::RTPPacket* packet) {
-    if (userId == m_nUserId) m_Counts.videoReceived.Add(packet->GetPayloadLength());
     const bool started = userId == m_nUserId && m_VideoWatch.Arrived(GetTickCount());
     if (m_nVideo && userId == m_nUserId) {
         const uint32_t ssrc = packet->GetSSRC();
@@ -74,13 +73,13 @@ void CTavolinUser::OnVideoPacket(int userId, rtp::RTPPacket* packet) {
 
 void CTavolinUser::OnAudioPacket(int userId, const uint8_t* payload, size_t length) {
     if (userId != m_nUserId) return;
-    m_Counts.voiceReceived.Add(length);
     const bool started = m_VoiceWatch.Arrived(GetTickCount());
     if (m_pEngine) m_pEngine->OnReceivedVoice(userId, payload, length);
     if (started && userId == m_nUserId && m_pEngine) m_pEngine->OnMediaStarted(userId, false);
 }
 
-void CTavolinUser::FillStatistics(TavolinPeerStatistics& out, const LocalCounts& local, uint32_t nowMs) {
+void CTavolinUser::FillStatistics(TavolinPeerStatistics& out, const PeerTransportStatistics& transport,
+                                  uint32_t nowMs) {
     constexpr double kBitsPerKbit = 1000.0 / 8;
     const CVideoDec::Counts& decoded = m_VideoDec.GetCounts();
     out.userId = m_nUserId;
@@ -92,12 +91,12 @@ void CTavolinUser::FillStatistics(TavolinPeerStatistics& out, const LocalCounts&
     out.frozenSeconds = decoded.frozenSeconds;
     out.longestFreezeSeconds = decoded.longestFreezeSeconds;
     out.framesShownPerSecond = m_Counts.shownRate.Sample(nowMs, decoded.shown);
-    out.videoPacketsReceived = m_Counts.videoReceived.packets;
-    out.voicePacketsReceived = m_Counts.voiceReceived.packets;
-    out.videoKbitsPerSecondIn = m_Counts.videoInBitRate.Sample(nowMs, m_Counts.videoReceived.bytes) / kBitsPerKbit;
-    out.voiceKbitsPerSecondIn = m_Counts.voiceInBitRate.Sample(nowMs, m_Counts.voiceReceived.bytes) / kBitsPerKbit;
-    out.videoKbitsPerSecondOut = m_Counts.videoOutBitRate.Sample(nowMs, local.videoSent.bytes) / kBitsPerKbit;
-    out.voiceKbitsPerSecondOut = m_Counts.voiceOutBitRate.Sample(nowMs, local.voiceSent.bytes) / kBitsPerKbit;
+    out.videoPacketsReceived = transport.video.media.packets;
+    out.voicePacketsReceived = transport.voice.media.packets;
+    out.videoKbitsPerSecondIn = m_Counts.videoInBitRate.Sample(nowMs, transport.video.media.bytes) / kBitsPerKbit;
+    out.voiceKbitsPerSecondIn = m_Counts.voiceInBitRate.Sample(nowMs, transport.voice.media.bytes) / kBitsPerKbit;
+    out.videoKbitsPerSecondOut = m_Counts.videoOutBitRate.Sample(nowMs, transport.video.bytesSent) / kBitsPerKbit;
+    out.voiceKbitsPerSecondOut = m_Counts.voiceOutBitRate.Sample(nowMs, transport.voice.bytesSent) / kBitsPerKbit;
 }
 
 void CTavolinUser::SetTransmission(ITavolinPacketReleaser* transmission) { m_pTransmission = transmission; }

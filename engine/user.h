@@ -8,6 +8,7 @@
 #include "engine/host_events.h"
 #include "engine/statistics.h"
 #include "transport/packet_sink.h"
+#include "transport/peer_statistics.h"
 
 #include <cstdint>
 
@@ -51,8 +52,9 @@ public:
     void DrawPreview(const uint8_t* frame, int length);
     // True once when media of that kind has stopped arriving.
     bool MediaStopped(bool video, uint32_t now) { return (video ? m_VideoWatch : m_VoiceWatch).Stopped(now); }
-    // The user's figures for the host; rates are sampled as it asks.
-    void FillStatistics(TavolinPeerStatistics& out, const LocalCounts& local, uint32_t nowMs);
+    // The user's figures for the host, with the counts of its traffic from
+    // the transmission; rates are sampled as it asks.
+    void FillStatistics(TavolinPeerStatistics& out, const PeerTransportStatistics& transport, uint32_t nowMs);
 
     // ITavolinPacketSink
     void OnVideoPacket(int userId, rtp::RTPPacket* packet) override;

@@ -61,27 +61,37 @@ int CTavolinEngineImpl::SetUserVideoPort(int userId, int publicPort, int localPo
     return SetUserPort(userId, publicPort, localPort, true);
 }
 
+namespace {
+// What SetUserPort logs, per medium.
+struct PortTexts {
+    const char* unknownUser;
+    const char* taken;
+    const char* transmissionFailed;
+};
+constexpr PortTexts kAudioPortTexts{engine_log::kAudioPortUnknownUser, engine_log::kAudioPortTaken,
+                                    engine_log::kTransmissionAudioPortFailed};
+constexpr PortTexts kVideoPortTexts{engine_log::kVideoPortUnknownUser, engine_log::kVideoPortTaken,
+                                    engine_log::kTransmissionVideoPortFailed};
+}  // namespace
+
 int CTavolinEngineImpl::SetUserPort(int userId, int publicPort, int localPort, bool video) {
     if (userId == m_nLocalUserId) return 0;
     const Work work(*this);
+    const PortTexts& texts = video ? kVideoPortTexts : kAudioPortTexts;
     CTavolinUser* user = FindUser(userId);
     if (!user) {
-        LogTo(m_pLog, video ? engine_log::kVideoPortUnknownUser : engine_log::kAudioPortUnknownUser, userId);
+        LogTo(m_pLog, texts.unknownUser, userId);
         return 0;
     }
     uint16_t& port = video ? user->m_uVideoPort : user->m_uAudioPort;
     if (port != 0) {
-        LogTo(m_pLog, video ? engine_log::kVideoPortTaken : engine_log::kAudioPortTaken, userId);
+        LogTo(m_pLog, texts.taken, userId);
         return 0;
     }
     port = static_cast<uint16_t>(publicPort);
-    const auto publicPort16 = static_cast<uint16_t>(publicPort);
-    const auto localPort16 = static_cast<uint16_t>(localPort);
-    const int accepted = video ? m_Transmission.SetUserVideoPort(userId, publicPort16, localPort16)
-                               : m_Transmission.SetUserAudioPort(userId, publicPort16, localPort16);
-    if (!accepted)
-        LogTo(m_pLog, video ? engine_log::kTransmissionVideoPortFailed : engine_log::kTransmissionAudioPortFailed,
-              userId);
+    if (!m_Transmission.SetUserPort(userId, MediumOf(video), static_cast<uint16_t>(publicPort),
+                                    static_cast<uint16_t>(localPort)))
+        LogTo(m_pLog, texts.transmissionFailed, userId);
     return 1;
 }
 

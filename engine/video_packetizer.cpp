@@ -16,7 +16,7 @@ void CTavolinEngineImpl::OnEncodedVideo(const uint8_t* data, int, int length) {
     uint8_t fragment[video_fragments::kMaxFragmentBytes];
     for (int i = 0; i < count; ++i) {
         const size_t fragmentBytes = video_fragments::CutFragment(data, frameBytes, count, i, fragment);
-        if (m_Transmission.SendVideo(fragment, fragmentBytes, 0)) m_Counts.videoSent.Add(fragmentBytes);
+        m_Transmission.SendVideo(fragment, fragmentBytes, 0);
     }
     TAVOLIN_HOP_TRACE(FrameSent());
 }

@@ -13,7 +13,7 @@ void CTavolinEngineImpl::OnEncodedAudio(const uint8_t* data, int length) {
     uint8_t payload[1 + kVoiceFrameBytes];
     payload[0] = static_cast<uint8_t>(m_nVoicePayloadTag);
     std::memcpy(payload + 1, data, kVoiceFrameBytes);
-    if (m_Transmission.SendAudio(payload, sizeof payload)) m_Counts.voiceSent.Add(sizeof payload);
+    m_Transmission.SendAudio(payload, sizeof payload);
 }
 
 void CTavolinEngineImpl::OnReceivedVoice(int userId, const uint8_t* payload, size_t length) {

@@ -105,7 +105,7 @@ void CTavolinEngineImpl::RequestPublicAddressAgain() {
         LogTo(m_pLog, engine_log::kHearPlayersWithoutPublicIp);
         for (const bool video : {false, true})
             if (!m_bAddressKnown[video])
-                m_Events.Emit(TAVOLIN_EVENT_PUBLIC_ADDRESS_TIMEOUT, -1, video ? TAVOLIN_MEDIUM_VIDEO : TAVOLIN_MEDIUM_VOICE);
+                m_Events.Emit(TAVOLIN_EVENT_PUBLIC_ADDRESS_TIMEOUT, -1, HostMedium(video));
     }
     const uint32_t request = kPublicAddressRequest;
     m_Transmission.RetryPublicAddress(m_uServerAddress, m_uServerPort, &request, sizeof request);

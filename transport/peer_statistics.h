@@ -2,11 +2,21 @@
 // view of the connection. Filled by CTavolinTransmission::GetPeerStatistics.
 #pragma once
 
+#include "transport/medium.h"
+
 #include <cstdint>
 
+struct TrafficCount {
+    uint64_t packets = 0;
+    uint64_t bytes = 0;
+};
+
 struct MediumTransportStatistics {
-    // Datagrams of this medium from the peer that reached the window thread
-    // (greetings included), with their RTP headers.
+    // RTP of this medium from the peer that reached the window thread, with
+    // the headers: media handed to the peer's sink, greetings ("HI", "REHI"),
+    // and both together.
+    TrafficCount media;
+    TrafficCount greetings;
     uint64_t packetsReceived = 0;
     uint64_t bytesReceived = 0;
     // RTP packets this engine sent on the medium; each goes to every peer.
@@ -32,6 +42,7 @@ struct MediumTransportStatistics {
 struct PeerTransportStatistics {
     MediumTransportStatistics voice;
     MediumTransportStatistics video;
+    MediumTransportStatistics& Of(Medium medium) { return medium == Medium::kVideo ? video : voice; }
     // Video only: voice is neither asked for again nor sent again.
     uint64_t nacksSent = 0;  // NACK messages, each asking one or more packets
     uint64_t nacksReceived = 0;

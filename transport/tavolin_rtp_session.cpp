@@ -10,6 +10,11 @@ using namespace transmission;
 
 CTavolinRTPSession::~CTavolinRTPSession() { Destroy(); }
 
+void CTavolinRTPSession::SetRepair(bool on) {
+    VideoRepairPort& port = *this;
+    repair_ = on ? std::make_unique<VideoRepair>(port) : nullptr;
+}
+
 void CTavolinRTPSession::RequestPublicAddress(uint32_t address, uint16_t port, const void* data, size_t length) {
     if (hasPublicAddress.load()) return;
     serverAddress = address;
@@ -25,13 +30,21 @@ void CTavolinRTPSession::RequestPublicAddress(uint32_t address, uint16_t port, c
 // Poll thread, data-access lock held: must not call session operations.
 bool CTavolinRTPSession::OnRawPacket(rtp::RTPRawPacket* packet) {
     const rtp::RTPIPv4Address& sender = packet->GetSenderAddress();
-    if (!packet->IsRTP()) return senders.AcceptsRtcp(sender.GetIP());
-    if (hasPublicAddress.load()) return senders.AcceptsRtp(sender.GetIP(), sender.GetPort());
+    if (!packet->IsRTP()) return HearsRtcpFrom(sender);
+    if (hasPublicAddress.load()) return HearsRtpFrom(sender);
     if (IsFromServer(sender)) {
         TakeAddressReply(*packet);
         return false;
     }
-    return hearsPlayersWithoutAddress.load() && senders.AcceptsRtp(sender.GetIP(), sender.GetPort());
+    return hearsPlayersWithoutAddress.load() && HearsRtpFrom(sender);
+}
+
+bool CTavolinRTPSession::HearsRtpFrom(const rtp::RTPIPv4Address& sender) const {
+    return peers && peers->Snapshot()->FindByRtp(GetMedium(), sender.GetIP(), sender.GetPort());
+}
+
+bool CTavolinRTPSession::HearsRtcpFrom(const rtp::RTPIPv4Address& sender) const {
+    return peers && peers->Snapshot()->HasAddress(sender.GetIP());
 }
 
 bool CTavolinRTPSession::IsFromServer(const rtp::RTPIPv4Address& sender) const {
@@ -55,82 +68,70 @@ void CTavolinRTPSession::TakeAddressReply(rtp::RTPRawPacket& packet) {
 void CTavolinRTPSession::OnFeedback(rtp::RTCPFeedbackKind feedback, uint32_t senderSSRC, uint32_t mediaSSRC,
                                     const uint16_t* lost, size_t lostCount, double receiveTime,
                                     const rtp::RTPIPv4Address* sender) {
-    if (kind != kVideo || !owner || !sender || mediaSSRC != GetLocalSSRC()) return;
+    if (GetMedium() != Medium::kVideo || !owner || !sender || mediaSSRC != GetLocalSSRC()) return;
     const rtp::RTPSourceData* source = GetSourceInfo(senderSSRC);
     const rtp::RTPIPv4Address* media = source ? source->GetRTPDataAddress() : nullptr;
+    const std::shared_ptr<const PeerSnapshot> players = peers->Snapshot();
+    const PeerEntry* asker = players->FindFeedbackSender(*sender, media);
     if (feedback == rtp::RTCPFeedbackKind::kPictureLoss) {
-        owner->OnPictureLossReceived(*sender, media);
+        owner->OnPictureLossReceived(asker);
         return;
     }
-    if (!retransmission) return;
-    nackNumbers_.clear();
-    nackLimit_.Take(lost, lostCount, &nackNumbers_);
-    if (!owner->OnNackReceived(*sender, media, nackNumbers_.data(), nackNumbers_.size(), receiveTime))
-        nackLimit_.Stop();
+    if (repair_) repair_->OnNack(asker, lost, lostCount, receiveTime);
 }
 
 // Poll thread, data-access lock held: before the compound's packets are read.
 void CTavolinRTPSession::OnRTCPCompoundPacket(rtp::RTCPCompoundPacket*, double, const rtp::RTPIPv4Address*) {
-    nackLimit_.BeginCompound();
+    if (repair_) repair_->BeginCompound();
 }
 
 // Sending thread, send lock held.
 void CTavolinRTPSession::OnPacketSent(const uint8_t* packet, size_t length, uint16_t sequence, double sendTime,
                                       const rtp::RTPIPv4Address* destination) {
-    if (kind != kVideo || !retransmission) return;
-    sent.Add(packet, length, sequence, sendTime,
-             destination ? std::optional<rtp::RTPIPv4Address>(*destination) : std::nullopt);
+    if (repair_) repair_->OnSent(packet, length, sequence, sendTime, destination);
 }
 
 // Poll thread, data-access lock held.
-void CTavolinRTPSession::OnRemoveSource(rtp::RTPSourceData* source) { missingVideo_.erase(source->GetSSRC()); }
-
-void CTavolinRTPSession::NoteVideoArrival(rtp::RTPSourceData* source, const rtp::RTPPacket* packet, double now) {
-    const rtp::RTPIPv4Address* from = source->GetRTPDataAddress();
-    auto entry = missingVideo_.find(source->GetSSRC());
-    if (entry == missingVideo_.end()) {
-        if (!from || missingVideo_.size() >= kMaxNackSources) return;
-        entry = missingVideo_.emplace(source->GetSSRC(), MissingVideo{NackRequester{}, *from}).first;
-    }
-    if (entry->second.requester.OnPacket(packet->GetSequenceNumber(), now) && owner)
-        owner->CountVideoFeedback(entry->second.sender, &PeerLinkCounts::packetsRecovered);
+void CTavolinRTPSession::OnRemoveSource(rtp::RTPSourceData* source) {
+    if (repair_) repair_->OnSourceRemoved(source->GetSSRC());
 }
 
-// One NACK per source with numbers due, spaced per peer; numbers a refused
-// send left unasked stay due for the next round.
-void CTavolinRTPSession::AskForMissingVideo(double now) {
-    for (auto& [ssrc, entry] : missingVideo_) {
-        const rtp::RTPSourceData* source = GetSourceInfo(ssrc);
-        const NackTiming timing =
-            source ? NackTimingFor(source_figures::RoundTripSeconds(*source),
-                                   source->INF_GetJitter() * kVideoTimestampUnitSeconds)
-                   : NackTimingFor(0, 0);
-        const std::vector<uint16_t> due = entry.requester.Due(now, timing);
-        if (due.empty()) continue;
-        const rtp::RTCPFeedbackRequest nack{rtp::RTCPFeedbackKind::kGenericNACK, ssrc, due.data(), due.size()};
-        if (SendFeedback(entry.sender, &nack, 1, kNackSpacingSeconds) < 0) continue;
-        entry.requester.MarkAsked(due, now);
-        if (owner) owner->CountVideoFeedback(entry.sender, &PeerLinkCounts::nacksSent);
-    }
+bool CTavolinRTPSession::SendAgain(const rtp::RTPIPv4Address& pair, const uint8_t* packet, size_t length) {
+    return SendRawData(true, packet, length, pair.GetIP(), pair.GetPort()) >= 0;
 }
 
+// Spaced per peer.
+bool CTavolinRTPSession::SendNack(const rtp::RTPIPv4Address& sender, uint32_t ssrc,
+                                  const std::vector<uint16_t>& numbers) {
+    const rtp::RTCPFeedbackRequest nack{rtp::RTCPFeedbackKind::kGenericNACK, ssrc, numbers.data(), numbers.size()};
+    return SendFeedback(sender, &nack, 1, kNackSpacingSeconds) >= 0;
+}
+
+NackTiming CTavolinRTPSession::TimingOf(uint32_t ssrc) {
+    const rtp::RTPSourceData* source = GetSourceInfo(ssrc);
+    if (!source) return NackTimingFor(0, 0);
+    return NackTimingFor(source_figures::RoundTripSeconds(*source),
+                         source->INF_GetJitter() * kVideoTimestampUnitSeconds);
+}
+
+// Repair reads the players once a round.
 void CTavolinRTPSession::OnPollThreadStep() {
-    if (owner) owner->AnnounceWaitingPackets(kind == kVideo);
+    if (owner) owner->AnnounceWaitingPackets(GetMedium());
     const double now = GetClockTime();
+    const std::shared_ptr<const PeerSnapshot> players = repair_ && owner ? peers->Snapshot() : nullptr;
     BeginDataAccess();
     for (bool found = GotoFirstSourceWithData(); found; found = GotoNextSourceWithData()) {
         rtp::RTPSourceData* source = GetCurrentSourceInfo();
         while (rtp::RTPPacket* packet = GetNextPacket()) {
             if (!owner) {
                 DeletePacket(packet);
-            } else if (kind == kVideo) {
-                if (retransmission) NoteVideoArrival(source, packet, packet->GetReceiveTime());
-                owner->QueueVideoPacket(source, packet);  // the packet is the owner's now
-            } else {
-                owner->QueueAudioPacket(source, packet);
+                continue;
             }
+            if (players) repair_->OnArrival(*players, source->GetSSRC(), source->GetRTPDataAddress(),
+                                            packet->GetSequenceNumber(), packet->GetReceiveTime());
+            owner->QueuePacket(GetMedium(), source, packet);  // the packet is the owner's now
         }
     }
-    if (kind == kVideo && owner && retransmission) AskForMissingVideo(now);
+    if (players) repair_->AskForMissing(*players, now);
     EndDataAccess();
 }

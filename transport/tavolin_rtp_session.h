@@ -2,25 +2,24 @@
 // server before it accepts any RTP, unless the owner lets it hear the players
 // without (a server that does not answer); the server's answer is looked for
 // in every datagram until it comes. Hands received packets to its owner.
-// The video session also keeps what it sent for retransmission, hands NACKs
-// and picture loss indications to its owner, and asks its senders for the
-// packets missing from their sequence.
+// The video session also hands picture loss indications to its owner and,
+// with repair, keeps what it sent, answers NACKs and asks its senders for
+// the packets missing from their sequence.
 #pragma once
 
-#include "transport/nack_compound_limit.h"
-#include "transport/nack_requester.h"
+#include "transport/medium.h"
+#include "transport/peer_table.h"
 #include "transport/rtp/rtp_session.h"
-#include "transport/sender_filter.h"
-#include "transport/sent_packet_history.h"
+#include "transport/video_repair.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
+#include <memory>
 
 class CTavolinTransmission;
 
-class CTavolinRTPSession : public rtp::RTPSession {
+class CTavolinRTPSession : public rtp::RTPSession, private VideoRepairPort {
 public:
     static constexpr int32_t kVoice = 0;
     static constexpr int32_t kVideo = 1;
@@ -32,8 +31,16 @@ public:
     // unless the public address is known already.
     void RequestPublicAddress(uint32_t serverAddress, uint16_t serverPort, const void* data, size_t length);
 
+    // Before the session opens: whether it repairs lost video.
+    void SetRepair(bool on);
+    const VideoRepair* RepairForTesting() const { return repair_.get(); }
+
     CTavolinTransmission* owner = nullptr;  // not owned
     int32_t kind = kVoice;
+    // The owner's players: once the public address is known, only they are
+    // heard. Not owned.
+    const PeerTable* peers = nullptr;
+    Medium GetMedium() const { return kind == kVideo ? Medium::kVideo : Medium::kVoice; }
 
     // Address discovery state: the poll thread writes it, the owner's thread
     // reads it.
@@ -44,14 +51,6 @@ public:
     std::atomic<bool> hasPublicAddress{false};
     // Set by the owner: RTP from the players is heard before the public address is known.
     std::atomic<bool> hearsPlayersWithoutAddress{false};
-
-    // Once the public address is known, only players are heard.
-    SenderFilter senders;
-    // Video: what SendPacket and SendPacketTo sent during the last second.
-    SentPacketHistory sent;
-    // Video: gaps are asked for, sent packets kept and NACKs answered; set
-    // before the session opens.
-    bool retransmission = true;
 
 protected:
     bool OnRawPacket(rtp::RTPRawPacket* packet) override;
@@ -68,16 +67,18 @@ private:
     // Poll thread, data-access lock held.
     bool IsFromServer(const rtp::RTPIPv4Address& sender) const;
     void TakeAddressReply(rtp::RTPRawPacket& packet);
-    void NoteVideoArrival(rtp::RTPSourceData* source, const rtp::RTPPacket* packet, double now);
-    void AskForMissingVideo(double now);
+    // RTP must come from a player's pair of this medium; RTCP from a
+    // player's address, on any port, because a translator maps the RTCP
+    // socket to a port of its own. Datagrams from anyone else are dropped
+    // before they reach the source table, so strangers cannot crowd out
+    // players or stretch the report interval.
+    bool HearsRtpFrom(const rtp::RTPIPv4Address& sender) const;
+    bool HearsRtcpFrom(const rtp::RTPIPv4Address& sender) const;
 
-    // Gaps of each video source, with where its RTP comes from; poll thread only.
-    struct MissingVideo {
-        NackRequester requester;
-        rtp::RTPIPv4Address sender;
-    };
-    std::unordered_map<uint32_t, MissingVideo> missingVideo_;
-    // What the NACKs of the compound being read may still ask for; poll thread only.
-    NackCompoundLimit nackLimit_;
-    std::vector<uint16_t> nackNumbers_;
+    // VideoRepairPort, on the poll thread with the data-access lock held.
+    bool SendAgain(const rtp::RTPIPv4Address& pair, const uint8_t* packet, size_t length) override;
+    bool SendNack(const rtp::RTPIPv4Address& sender, uint32_t ssrc, const std::vector<uint16_t>& numbers) override;
+    NackTiming TimingOf(uint32_t ssrc) override;
+
+    std::unique_ptr<VideoRepair> repair_;
 };

@@ -23,18 +23,6 @@ namespace {
 // machine with every port taken cannot hang the engine thread.
 constexpr int kMaxPortDraws = 10 * kPortBaseChoices;
 
-bool IsAddress(uint32_t address) { return address != kNoAddress && address != kBroadcastAddress; }
-
-// The pair of one medium that is in force for the peer.
-rtp::RTPIPv4Address CurrentPair(const PeerEntry& peer, bool video) {
-    if (peer.usePublic == 1) return {peer.publicAddress, video ? peer.publicVideoPort : peer.publicAudioPort};
-    return {peer.localAddress, video ? peer.localVideoPort : peer.localAudioPort};
-}
-
-// Only pairs that name a host and a port become destinations: media sent to
-// "no address" would go to this host (0) or to broadcast (0xFFFFFFFF).
-bool IsReachable(const rtp::RTPIPv4Address& pair) { return IsAddress(pair.GetIP()) && pair.GetPort() != 0; }
-
 void AddDestinationIfReachable(CTavolinRTPSession* session, const rtp::RTPIPv4Address& pair) {
     if (session && IsReachable(pair)) session->AddDestination(pair);
 }
@@ -51,7 +39,6 @@ bool BeginsWith(const rtp::RTPPacket* packet, const char* prefix) {
 }  // namespace
 
 CTavolinTransmission::CTavolinTransmission() : portRandom_(&rtp::RTPSystemRandom::Instance()) {
-    for (PeerEntry& peer : peers) peer = PeerEntry{};
     InitializeCriticalSection(&audioQueue.lock);
     InitializeCriticalSection(&videoQueue.lock);
 }
@@ -71,13 +58,13 @@ uint16_t CTavolinTransmission::GetLocalAudioPort() const { return audioPort; }
 
 uint16_t CTavolinTransmission::GetLocalVideoPort() const { return videoPort; }
 
-uint32_t CTavolinTransmission::GetLocalSsrc(bool video) const {
-    CTavolinRTPSession* session = (video ? videoSession : audioSession).get();
+uint32_t CTavolinTransmission::GetLocalSsrc(Medium medium) const {
+    CTavolinRTPSession* session = Session(medium);
     return session && session->IsActive() ? session->GetLocalSSRC() : 0;
 }
 
 size_t CTavolinTransmission::QueuedPacketsForTesting(bool video) {
-    ReceiveQueue& queue = video ? videoQueue : audioQueue;
+    ReceiveQueue& queue = Queue(MediumOf(video));
     EnterCriticalSection(&queue.lock);
     const size_t count = queue.packets.size();
     LeaveCriticalSection(&queue.lock);
@@ -85,7 +72,7 @@ size_t CTavolinTransmission::QueuedPacketsForTesting(bool video) {
 }
 
 const PeerEntry* CTavolinTransmission::PeerAtForTesting(int index) const {
-    return index >= 0 && index < peerCount ? &peers[index] : nullptr;
+    return index >= 0 && index < peers.Count() ? &peers.At(index) : nullptr;
 }
 
 // ---- Sessions -------------------------------------------------------------
@@ -95,11 +82,13 @@ int CTavolinTransmission::Create(HWND messageWindow, const TransmissionMessages&
     if (!audioSession) audioSession = std::make_unique<CTavolinRTPSession>();
     if (videoSession && videoSession->IsActive()) return 1;
     if (!videoSession) videoSession = std::make_unique<CTavolinRTPSession>();
-    audioSession->owner = this;
-    audioSession->kind = CTavolinRTPSession::kVoice;
-    videoSession->owner = this;
-    videoSession->kind = CTavolinRTPSession::kVideo;
-    videoSession->retransmission = VideoRetransmissionEnabled();
+    for (const Medium medium : kBothMedia) {
+        CTavolinRTPSession& session = *Session(medium);
+        session.owner = this;
+        session.kind = medium == Medium::kVideo ? CTavolinRTPSession::kVideo : CTavolinRTPSession::kVoice;
+        session.peers = &peers;
+    }
+    videoSession->SetRepair(VideoRetransmissionEnabled());
     // Known before the poll threads start, which post to it.
     window = messageWindow;
     messages = windowMessages;
@@ -115,7 +104,6 @@ int CTavolinTransmission::Create(HWND messageWindow, const TransmissionMessages&
     videoSession->SetDefaultPayloadType(kVideoPayloadType);
     videoSession->SetDefaultTimestampIncrement(kVideoTimestampIncrement);
     videoSession->SetMaximumPacketSize(kVideoMaximumPacketBytes);
-    UpdateSenderFilters();  // players added before the sessions existed
     return 1;
 }
 
@@ -143,8 +131,8 @@ int CTavolinTransmission::OpenSession(CTavolinRTPSession& session, double timest
 int CTavolinTransmission::Destroy() {
     // Without sessions no packet is out.
     if (audioSession || videoSession) {
-        for (int i = 0; i < peerCount; ++i)
-            if (peers[i].sink) peers[i].sink->ReleaseHeldPackets();
+        for (int i = 0; i < peers.Count(); ++i)
+            if (ITavolinPacketSink* sink = peers.At(i).sink) sink->ReleaseHeldPackets();
     }
     CloseSession(audioSession, audioQueue, true);
     CloseSession(videoSession, videoQueue, true);
@@ -179,101 +167,68 @@ void CTavolinTransmission::DeleteAudioPacket(rtp::RTPPacket* packet) {
 
 // ---- Peers ----------------------------------------------------------------
 
-PeerEntry* CTavolinTransmission::FindPeer(int userId) {
-    for (int i = 0; i < peerCount; ++i) {
-        if (peers[i].userId == userId) return &peers[i];
-    }
-    return nullptr;
-}
-
-PeerEntry* CTavolinTransmission::FindPeerBySender(uint32_t address, uint16_t port, bool video) {
-    for (int i = 0; i < peerCount; ++i) {
-        PeerEntry& peer = peers[i];
-        const uint16_t publicPort = video ? peer.publicVideoPort : peer.publicAudioPort;
-        const uint16_t localPort = video ? peer.localVideoPort : peer.localAudioPort;
-        if ((peer.publicAddress == address && publicPort == port) || (peer.localAddress == address && localPort == port))
-            return &peer;
-    }
-    return nullptr;
-}
-
 int CTavolinTransmission::AddUser(int userId, uint32_t publicAddress, uint32_t localAddress,
                                   ITavolinPacketSink* sink) {
-    if (PeerEntry* known = FindPeer(userId)) {
+    if (PeerEntry* known = peers.Find(userId)) {
         // Media follows the peer to its new address, and only there.
         DeleteDestinations(*known);
-        if (IsAddress(publicAddress)) known->publicAddress = publicAddress;
-        if (IsAddress(localAddress)) known->localAddress = localAddress;
+        peers.SetAddresses(*known, publicAddress, localAddress);
         AddDestinations(*known);
-        UpdateSenderFilters();
         return 1;
     }
-    if (peerCount >= kMaxPeers) {
+    if (!peers.Add(userId, publicAddress, localAddress, sink)) {
         LogTo(logSink, transport_log::kPeerTableFull);
         return 0;
     }
-    PeerEntry& peer = peers[peerCount];
-    peer = PeerEntry{};
-    peer.userId = userId;
-    peer.publicAddress = publicAddress;
-    peer.publicVideoPort = peer.publicAudioPort = kUnknownPort;
-    peer.localAddress = localAddress;
-    peer.localVideoPort = peer.localAudioPort = kUnknownPort;
-    peer.usePublic = 1;
-    peer.sink = sink;
-    ++peerCount;
     if (sink) sink->SetTransmission(this);
-    UpdateSenderFilters();
     return 1;
 }
 
 int CTavolinTransmission::SetUserAudioPort(int userId, uint16_t publicPort, uint16_t localPort) {
-    return SetUserPort(userId, publicPort, localPort, false);
+    return SetUserPort(userId, Medium::kVoice, publicPort, localPort);
 }
 
 int CTavolinTransmission::SetUserVideoPort(int userId, uint16_t publicPort, uint16_t localPort) {
-    return SetUserPort(userId, publicPort, localPort, true);
+    return SetUserPort(userId, Medium::kVideo, publicPort, localPort);
 }
 
-int CTavolinTransmission::SetUserPort(int userId, uint16_t publicPort, uint16_t localPort, bool video) {
-    PeerEntry* peer = FindPeer(userId);
+int CTavolinTransmission::SetUserPort(int userId, Medium medium, uint16_t publicPort, uint16_t localPort) {
+    PeerEntry* peer = peers.Find(userId);
     if (!peer) return 0;
-    (video ? peer->publicVideoPort : peer->publicAudioPort) = publicPort;
-    (video ? peer->localVideoPort : peer->localAudioPort) = localPort;
-    CTavolinRTPSession* session = video ? videoSession.get() : audioSession.get();
-    AddDestinationIfReachable(session, CurrentPair(*peer, video));
-    UpdateSenderFilters();
-    SendHello(*peer, true, video);
+    peers.SetPorts(*peer, medium, publicPort, localPort);
+    AddDestinationIfReachable(Session(medium), peer->PairInForce(medium));
+    SendHello(*peer, true, medium);
     return 1;
 }
 
 int CTavolinTransmission::RemoveUser(int userId) {
-    PeerEntry* peer = FindPeer(userId);
+    PeerEntry* peer = peers.Find(userId);
     if (!peer) {
         LogTo(logSink, transport_log::kRemoveUnknownUser);
         return 0;
     }
     DeleteDestinations(*peer);
-    const int index = static_cast<int>(peer - peers);
-    for (int i = index; i + 1 < peerCount; ++i) peers[i] = peers[i + 1];
-    --peerCount;
-    peers[peerCount] = PeerEntry{};
-    UpdateSenderFilters();
+    peers.Remove(*peer);
     return 1;
 }
 
 // ---- Sending ----------------------------------------------------------------
 
 void CTavolinTransmission::RequestKeyFrame(int userId, uint32_t mediaSSRC) {
-    PeerEntry* peer = FindPeer(userId);
+    PeerEntry* peer = peers.Find(userId);
     if (!peer || !videoSession) return;
-    const rtp::RTPIPv4Address pair = CurrentPair(*peer, true);
+    const rtp::RTPIPv4Address pair = peer->PairInForce(Medium::kVideo);
     if (!IsReachable(pair)) return;
     rtp::RTCPFeedbackRequest pictureLoss;
     pictureLoss.kind = rtp::RTCPFeedbackKind::kPictureLoss;
     pictureLoss.mediaSSRC = mediaSSRC;
     if (videoSession->SendFeedback(pair, &pictureLoss, 1, kPictureLossSpacingSeconds) > 0)
-        links_.Count(peer->userId, &PeerLinkCounts::pictureLossSent);
+        Count(peer->link->pictureLossSent);
+}
+
+void CTavolinTransmission::OnPictureLossReceived(const PeerEntry* asker) {
+    keyFrameRequested_ = true;
+    if (asker) Count(asker->link->pictureLossReceived);
 }
 
 int CTavolinTransmission::NextVideoFrame() {
@@ -283,31 +238,29 @@ int CTavolinTransmission::NextVideoFrame() {
 bool CTavolinTransmission::SendVideo(const void* data, size_t length, uint32_t timestampIncrement) {
     if (!videoSession || videoSession->SendPacket(data, length, kVideoPayloadType, false, timestampIncrement) < 0)
         return false;
-    ++videoPacketsSent_;
-    videoBytesSent_ += rtp::kRTPFixedHeaderBytes + length;
+    sent_[Medium::kVideo].Add(rtp::kRTPFixedHeaderBytes + length);
     return true;
 }
 
 bool CTavolinTransmission::SendAudio(const void* data, size_t length) {
     if (!audioSession || audioSession->SendPacket(data, length) < 0) return false;
-    ++audioPacketsSent_;
-    audioBytesSent_ += rtp::kRTPFixedHeaderBytes + length;
+    sent_[Medium::kVoice].Add(rtp::kRTPFixedHeaderBytes + length);
     return true;
 }
 
 // ---- Receiving ----------------------------------------------------------------
 
 void CTavolinTransmission::QueueAudioPacket(rtp::RTPSourceData* source, rtp::RTPPacket* packet) {
-    QueuePacket(source, packet, false);
+    QueuePacket(Medium::kVoice, source, packet);
 }
 
 void CTavolinTransmission::QueueVideoPacket(rtp::RTPSourceData* source, rtp::RTPPacket* packet) {
-    QueuePacket(source, packet, true);
+    QueuePacket(Medium::kVideo, source, packet);
 }
 
 // Poll thread, with the session's data-access lock held.
-void CTavolinTransmission::QueuePacket(rtp::RTPSourceData* source, rtp::RTPPacket* packet, bool video) {
-    CTavolinRTPSession* session = video ? videoSession.get() : audioSession.get();
+void CTavolinTransmission::QueuePacket(Medium medium, rtp::RTPSourceData* source, rtp::RTPPacket* packet) {
+    CTavolinRTPSession* session = Session(medium);
     // The session's poll thread calls this, and Destroy stops it first.
     assert(session);
     const rtp::RTPIPv4Address* sender = source ? source->GetRTPDataAddress() : nullptr;
@@ -315,41 +268,41 @@ void CTavolinTransmission::QueuePacket(rtp::RTPSourceData* source, rtp::RTPPacke
         session->DeletePacket(packet);
         return;
     }
-    if (video) TAVOLIN_HOP_TRACE(PacketQueued(videoPort, packet->GetSSRC(), packet->GetTimestamp(),
-                                              rtp::RTPSystemClock::Instance().Now() - packet->GetReceiveTime()));
-    ReceiveQueue& queue = video ? videoQueue : audioQueue;
+    if (medium == Medium::kVideo)
+        TAVOLIN_HOP_TRACE(PacketQueued(videoPort, packet->GetSSRC(), packet->GetTimestamp(),
+                                       rtp::RTPSystemClock::Instance().Now() - packet->GetReceiveTime()));
+    ReceiveQueue& queue = Queue(medium);
     EnterCriticalSection(&queue.lock);
     const bool full = queue.packets.size() >= kReceiveQueueLimit;
     if (!full) queue.packets.push_back({sender->GetIP(), sender->GetPort(), packet});
     LeaveCriticalSection(&queue.lock);
     if (full) {
         session->DeletePacket(packet);
-        ++(video ? droppedVideoPackets : droppedAudioPackets);
+        ++queue.dropped;
         return;
     }
-    AnnounceWaitingPackets(video);
+    AnnounceWaitingPackets(medium);
 }
 
 // Poll threads. Marked before posting, so that the window thread, which
 // clears the mark as it takes the queue, never misses a packet.
-void CTavolinTransmission::AnnounceWaitingPackets(bool video) {
-    ReceiveQueue& queue = video ? videoQueue : audioQueue;
+void CTavolinTransmission::AnnounceWaitingPackets(Medium medium) {
+    ReceiveQueue& queue = Queue(medium);
     EnterCriticalSection(&queue.lock);
     const bool post = !queue.announced && !queue.packets.empty();
     if (post) queue.announced = true;
     LeaveCriticalSection(&queue.lock);
     if (!post) return;
-    if (PostMessageA(window, video ? messages.videoReceived : messages.audioReceived, 0,
-                     reinterpret_cast<LPARAM>(this)))
-        return;
+    const UINT message = medium == Medium::kVideo ? messages.videoReceived : messages.audioReceived;
+    if (PostMessageA(window, message, 0, reinterpret_cast<LPARAM>(this))) return;
     EnterCriticalSection(&queue.lock);
     queue.announced = false;
     LeaveCriticalSection(&queue.lock);
 }
 
-void CTavolinTransmission::OnAudioReceived() { OnPacketReceived(false); }
+void CTavolinTransmission::OnAudioReceived() { OnPacketReceived(Medium::kVoice); }
 
-void CTavolinTransmission::OnVideoReceived() { OnPacketReceived(true); }
+void CTavolinTransmission::OnVideoReceived() { OnPacketReceived(Medium::kVideo); }
 
 // Takes what was queued when the message came, one packet at a time, so that
 // a host that removes users or destroys the engine from a callback finds
@@ -357,14 +310,14 @@ void CTavolinTransmission::OnVideoReceived() { OnPacketReceived(true); }
 // their own. Voice that came meanwhile goes before each video packet: a long
 // drain of video (a busy engine thread's backlog, decoding as it goes) would
 // otherwise hold it past its playout time.
-void CTavolinTransmission::OnPacketReceived(bool video) {
-    ReceiveQueue& queue = video ? videoQueue : audioQueue;
+void CTavolinTransmission::OnPacketReceived(Medium medium) {
+    ReceiveQueue& queue = Queue(medium);
     EnterCriticalSection(&queue.lock);
     queue.announced = false;
     size_t waiting = queue.packets.size();
     LeaveCriticalSection(&queue.lock);
     for (; waiting > 0; --waiting) {
-        if (video && HasQueuedVoice()) OnPacketReceived(false);
+        if (medium == Medium::kVideo && HasQueuedVoice()) OnPacketReceived(Medium::kVoice);
         EnterCriticalSection(&queue.lock);
         if (queue.packets.empty()) {
             LeaveCriticalSection(&queue.lock);
@@ -373,7 +326,7 @@ void CTavolinTransmission::OnPacketReceived(bool video) {
         const QueuedPacket item = queue.packets.front();
         queue.packets.pop_front();
         LeaveCriticalSection(&queue.lock);
-        DeliverPacket(item, video);
+        DeliverPacket(item, medium);
     }
 }
 
@@ -384,39 +337,42 @@ bool CTavolinTransmission::HasQueuedVoice() {
     return waiting;
 }
 
-void CTavolinTransmission::DeliverPacket(const QueuedPacket& item, bool video) {
+void CTavolinTransmission::GiveBack(rtp::RTPPacket* packet, Medium medium) {
+    if (CTavolinRTPSession* session = Session(medium)) session->DeletePacket(packet);
+}
+
+void CTavolinTransmission::DeliverPacket(const QueuedPacket& item, Medium medium) {
     rtp::RTPPacket* packet = item.packet;
-    auto giveBack = [&] { video ? DeleteVideoPacket(packet) : DeleteAudioPacket(packet); };
-    PeerEntry* peer = FindPeerBySender(item.address, item.port, video);
+    PeerEntry* peer = peers.FindBySender(medium, item.address, item.port);
     if (!peer || !peer->sink) {
-        giveBack();
+        GiveBack(packet, medium);
         return;
     }
-    links_.CountReceived(peer->userId, video, packet->GetPacketLength());
     if (packet->GetPayloadType() == kHelloPayloadType) {
+        peer->link->greetings[medium].Add(packet->GetPacketLength());
         const bool hello = BeginsWith(packet, kHelloText);
         const bool answer = BeginsWith(packet, kHelloAnswerText);
         // Given back before the host hears of it: the host may act on the
         // engine from its log sink or the event, removing this peer too.
-        giveBack();
+        GiveBack(packet, medium);
         if (hello) {
-            SendHello(*peer, false, video);
+            SendHello(*peer, false, medium);
         } else if (answer) {
             const int32_t userId = peer->userId;
-            int32_t& settled = video ? peer->videoSettled : peer->audioSettled;
-            const bool first = settled == 0;
-            settled = 1;
-            if (!video) LogTo(logSink, transport_log::kVoiceHelloAnswered);
-            if (first && observer_) observer_->OnPeerGreeted(userId, video);
+            const bool first = peer->Settled(medium) == 0;
+            peer->Settled(medium) = 1;
+            if (medium == Medium::kVoice) LogTo(logSink, transport_log::kVoiceHelloAnswered);
+            if (first && observer_) observer_->OnPeerGreeted(userId, medium == Medium::kVideo);
         }
         return;
     }
-    if (video) {
+    peer->link->media[medium].Add(packet->GetPacketLength());
+    if (medium == Medium::kVideo) {
         TAVOLIN_HOP_TRACE(PacketDrained(videoPort, packet->GetSSRC(), packet->GetTimestamp()));
         peer->sink->OnVideoPacket(peer->userId, packet);  // the sink owns it now
     } else {
         peer->sink->OnAudioPacket(peer->userId, packet->GetPayloadData(), packet->GetPayloadLength());
-        giveBack();
+        GiveBack(packet, medium);
     }
 }
 
@@ -424,30 +380,33 @@ void CTavolinTransmission::DeliverPacket(const QueuedPacket& item, bool video) {
 
 int CTavolinTransmission::RequestPublicAddress(uint32_t serverAddress, uint16_t serverPort, const void* data,
                                                size_t length) {
-    for (CTavolinRTPSession* session : {audioSession.get(), videoSession.get()}) {
-        if (session) session->RequestPublicAddress(serverAddress, serverPort, data, length);
+    for (const Medium medium : kBothMedia) {
+        if (CTavolinRTPSession* session = Session(medium))
+            session->RequestPublicAddress(serverAddress, serverPort, data, length);
     }
     return 1;
 }
 
 void CTavolinTransmission::RetryPublicAddress(uint32_t serverAddress, uint16_t serverPort, const void* data,
                                               size_t length) {
-    for (CTavolinRTPSession* session : {audioSession.get(), videoSession.get()}) {
+    for (const Medium medium : kBothMedia) {
+        CTavolinRTPSession* session = Session(medium);
         if (session && !session->hasPublicAddress.load())
             session->RequestPublicAddress(serverAddress, serverPort, data, length);
     }
 }
 
 bool CTavolinTransmission::HasPublicAddresses() const {
-    for (const CTavolinRTPSession* session : {audioSession.get(), videoSession.get()}) {
+    for (const Medium medium : kBothMedia) {
+        const CTavolinRTPSession* session = Session(medium);
         if (session && !session->hasPublicAddress.load()) return false;
     }
     return true;
 }
 
 void CTavolinTransmission::HearPlayersWithoutPublicAddress() {
-    for (CTavolinRTPSession* session : {audioSession.get(), videoSession.get()})
-        if (session) session->hearsPlayersWithoutAddress = true;
+    for (const Medium medium : kBothMedia)
+        if (CTavolinRTPSession* session = Session(medium)) session->hearsPlayersWithoutAddress = true;
 }
 
 // Poll thread. The record belongs to the window procedure once posted.
@@ -462,15 +421,14 @@ bool CTavolinTransmission::OnPublicAddress(uint32_t address, uint16_t port, int 
     return true;
 }
 
-void CTavolinTransmission::SendHello(PeerEntry& peer, bool hello, bool video) {
-    CTavolinRTPSession* session = video ? videoSession.get() : audioSession.get();
+void CTavolinTransmission::SendHello(PeerEntry& peer, bool hello, Medium medium) {
+    CTavolinRTPSession* session = Session(medium);
     if (!session) return;
-    const rtp::RTPIPv4Address pair = CurrentPair(peer, video);
+    const rtp::RTPIPv4Address pair = peer.PairInForce(medium);
     if (!IsReachable(pair)) return;
     const char* text = hello ? kHelloText : kHelloAnswerText;
     session->SendPacketTo(text, std::strlen(text), kHelloPayloadType, false, pair);
-    uint32_t& helloTime = video ? peer.videoHelloTime : peer.audioHelloTime;
-    if (hello && helloTime == 0) helloTime = GetTickCount();
+    if (hello && peer.HelloTime(medium) == 0) peer.HelloTime(medium) = GetTickCount();
 }
 
 void CTavolinTransmission::GreetPeers() {
@@ -478,30 +436,29 @@ void CTavolinTransmission::GreetPeers() {
     // By id: the host may remove peers from its log sink or an event while
     // they are greeted, which moves the others in the table.
     int32_t ids[kMaxPeers];
-    const int count = peerCount;
-    for (int i = 0; i < count; ++i) ids[i] = peers[i].userId;
+    const int count = peers.Count();
+    for (int i = 0; i < count; ++i) ids[i] = peers.At(i).userId;
     for (int i = 0; i < count; ++i) {
-        PeerEntry* const entry = FindPeer(ids[i]);
+        PeerEntry* const entry = peers.Find(ids[i]);
         if (!entry) continue;
         PeerEntry& peer = *entry;
         bool gaveUp = false;
-        for (const bool video : {false, true}) {
-            int32_t& settled = video ? peer.videoSettled : peer.audioSettled;
-            if (gaveUp || settled) continue;
-            const uint32_t helloTime = video ? peer.videoHelloTime : peer.audioHelloTime;
+        for (const Medium medium : kBothMedia) {
+            if (gaveUp || peer.Settled(medium)) continue;
+            const uint32_t helloTime = peer.HelloTime(medium);
             if (helloTime != 0) {
                 const uint32_t elapsed = now - helloTime;
                 if (elapsed > kHelloGiveUpAfterMs) {
-                    settled = 1;
+                    peer.Settled(medium) = 1;
                     gaveUp = true;  // this peer's other medium waits for the next tick
                     continue;
                 }
                 if (elapsed >= kLocalFallbackAfterMs && peer.usePublic == 1) {
                     SwitchToLocalAddress(peer);
-                    if (FindPeer(ids[i]) != &peer) break;
+                    if (peers.Find(ids[i]) != &peer) break;
                 }
             }
-            SendHello(peer, true, video);
+            SendHello(peer, true, medium);
         }
     }
 }
@@ -512,62 +469,30 @@ void CTavolinTransmission::SwitchToLocalAddress(PeerEntry& peer) {
     peer.audioHelloTime = 0;
     peer.videoHelloTime = 0;
     DeleteDestinations(peer);
-    peer.usePublic = 0;
+    peers.UseLocalPairs(peer);
     AddDestinations(peer);
-    PublishPeerPairs();
     // Told once the switch is whole: the host may remove the peer from its log sink.
     LogTo(logSink, transport_log::kSwitchToLocalAddress);
-    if (observer_ && FindPeer(userId)) observer_->OnPeerSwitchedToLocal(userId);
+    if (observer_ && peers.Find(userId)) observer_->OnPeerSwitchedToLocal(userId);
 }
 
 // A peer's destinations are exactly the pairs in force, one per medium, and
 // only those whose ports are known.
 void CTavolinTransmission::AddDestinations(const PeerEntry& peer) {
-    AddDestinationIfReachable(videoSession.get(), CurrentPair(peer, true));
-    AddDestinationIfReachable(audioSession.get(), CurrentPair(peer, false));
-}
-
-void CTavolinTransmission::UpdateSenderFilters() {
-    for (const bool video : {false, true}) {
-        CTavolinRTPSession* session = video ? videoSession.get() : audioSession.get();
-        if (!session) continue;
-        std::vector<SenderPair> pairs;
-        std::vector<uint32_t> addresses;
-        for (int i = 0; i < peerCount; ++i) {
-            const PeerEntry& peer = peers[i];
-            pairs.push_back({peer.publicAddress, video ? peer.publicVideoPort : peer.publicAudioPort});
-            pairs.push_back({peer.localAddress, video ? peer.localVideoPort : peer.localAudioPort});
-            addresses.push_back(peer.publicAddress);
-            addresses.push_back(peer.localAddress);
-        }
-        session->senders.Replace(std::move(pairs), std::move(addresses));
-    }
-    PublishPeerPairs();
-}
-
-void CTavolinTransmission::PublishPeerPairs() {
-    std::vector<PeerPairs> published;
-    for (int i = 0; i < peerCount; ++i) {
-        const PeerEntry& peer = peers[i];
-        published.push_back({peer.userId,
-                             peer.publicAddress,
-                             peer.localAddress,
-                             {peer.publicAudioPort, peer.publicVideoPort},
-                             {peer.localAudioPort, peer.localVideoPort},
-                             peer.usePublic == 1});
-    }
-    links_.Update(published);
+    AddDestinationIfReachable(videoSession.get(), peer.PairInForce(Medium::kVideo));
+    AddDestinationIfReachable(audioSession.get(), peer.PairInForce(Medium::kVoice));
 }
 
 void CTavolinTransmission::DeleteDestinations(const PeerEntry& peer) {
-    DeleteDestinationIfPresent(videoSession.get(), CurrentPair(peer, true));
-    DeleteDestinationIfPresent(audioSession.get(), CurrentPair(peer, false));
+    DeleteDestinationIfPresent(videoSession.get(), peer.PairInForce(Medium::kVideo));
+    DeleteDestinationIfPresent(audioSession.get(), peer.PairInForce(Medium::kVoice));
 }
 
 // Keeps the translator's mapping of each session's RTP port alive by sending
 // to the address server the session asked, never to anyone else.
 void CTavolinTransmission::SendTrans() {
-    for (CTavolinRTPSession* session : {audioSession.get(), videoSession.get()}) {
+    for (const Medium medium : kBothMedia) {
+        CTavolinRTPSession* session = Session(medium);
         if (!session) continue;
         const rtp::RTPIPv4Address server(session->serverAddress.load(), session->serverPort.load());
         if (!IsReachable(server)) continue;

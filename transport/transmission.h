@@ -5,9 +5,10 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "transport/medium.h"
 #include "transport/packet_sink.h"
-#include "transport/peer_links.h"
 #include "transport/peer_statistics.h"
+#include "transport/peer_table.h"
 #include "transport/transmission_constants.h"
 
 #include <atomic>
@@ -15,31 +16,12 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <vector>
 
 namespace rtp {
 class RTPRandom;
 class RTPSourceData;
 }
 class CTavolinRTPSession;
-
-// One remote player: two candidate address pairs per medium, the pair in
-// force, and the state of the hello exchange.
-struct PeerEntry {
-    int32_t userId;
-    uint32_t publicAddress;
-    uint16_t publicVideoPort;
-    uint16_t publicAudioPort;
-    uint32_t localAddress;
-    uint16_t localVideoPort;
-    uint16_t localAudioPort;
-    int32_t usePublic;  // 1: the public pair is in force, 0: the local pair
-    int32_t audioSettled;
-    int32_t videoSettled;
-    uint32_t videoHelloTime;  // GetTickCount of the first "HI", 0 = none yet
-    uint32_t audioHelloTime;
-    ITavolinPacketSink* sink;
-};
 
 // A received packet waiting for the window thread, with its sender.
 struct QueuedPacket {
@@ -56,6 +38,7 @@ struct ReceiveQueue {
     std::deque<QueuedPacket> packets;
     CRITICAL_SECTION lock;
     bool announced = false;  // under lock
+    std::atomic<uint64_t> dropped{0};  // beyond the bound, given back at once
 };
 
 class CTavolinTransmission : public ITavolinPacketReleaser {
@@ -84,6 +67,7 @@ public:
     int AddUser(int userId, uint32_t publicAddress, uint32_t localAddress, ITavolinPacketSink* sink);
     int SetUserAudioPort(int userId, uint16_t publicPort, uint16_t localPort);
     int SetUserVideoPort(int userId, uint16_t publicPort, uint16_t localPort);
+    int SetUserPort(int userId, Medium medium, uint16_t publicPort, uint16_t localPort);
     int RemoveUser(int userId);
 
     // Engine thread: asks the peer for a key frame with a picture loss
@@ -92,21 +76,15 @@ public:
     // Engine thread: whether a peer asked for a key frame since the last call.
     bool TakeKeyFrameRequest() { return keyFrameRequested_.exchange(false); }
 
-    // Video poll thread, about our own video: a picture loss indication, or a
-    // NACK answered with the very packets asked for (those still in the
-    // history, within the peer's budget) to the peer's video pair in force.
-    // rtcpSender: where the feedback came from; mediaSender: where the asking
-    // peer's video comes from, null when none came. `lost` holds each number
-    // once. False when the peer's budget refused a packet: answering stopped
-    // there.
-    void OnPictureLossReceived(const rtp::RTPIPv4Address& rtcpSender, const rtp::RTPIPv4Address* mediaSender);
-    bool OnNackReceived(const rtp::RTPIPv4Address& rtcpSender, const rtp::RTPIPv4Address* mediaSender,
-                        const uint16_t* lost, size_t lostCount, double now);
-    // Video poll thread: counts for the peer whose video comes from `mediaSender`.
-    void CountVideoFeedback(const rtp::RTPIPv4Address& mediaSender, uint64_t PeerLinkCounts::*counter);
+    // Video poll thread: a picture loss indication about our video from
+    // `asker` (null: not a player).
+    void OnPictureLossReceived(const PeerEntry* asker);
 
     // Engine thread: the figures of one peer; false for an unknown user.
     bool GetPeerStatistics(int userId, PeerTransportStatistics* out);
+    // Media packets sent on the medium, each to every peer, with their RTP
+    // headers; any thread.
+    TrafficCount GetSentTraffic(Medium medium) const { return sent_[medium].Read(); }
 
     int NextVideoFrame();
     bool SendVideo(const void* data, size_t length, uint32_t timestampIncrement);
@@ -129,60 +107,57 @@ public:
     uint16_t GetLocalAudioPort() const;
     uint16_t GetLocalVideoPort() const;
     // The session's own SSRC; 0 before Create.
-    uint32_t GetLocalSsrc(bool video) const;
+    uint32_t GetLocalSsrc(Medium medium) const;
 
     // Poll threads. A packet beyond the queue bound is given back at once.
     void QueueAudioPacket(rtp::RTPSourceData* source, rtp::RTPPacket* packet);
     void QueueVideoPacket(rtp::RTPSourceData* source, rtp::RTPPacket* packet);
+    void QueuePacket(Medium medium, rtp::RTPSourceData* source, rtp::RTPPacket* packet);
     // Poll threads: posts the message for packets a refused post left waiting.
-    void AnnounceWaitingPackets(bool video);
+    void AnnounceWaitingPackets(Medium medium);
     // Poll thread: a session has learned its public address (kind 0 voice, 1
     // video). False when the window could not be told; the session then asks
     // the server again on the next retry.
     bool OnPublicAddress(uint32_t address, uint16_t port, int kind);
 
     // Window thread: "HI" (hello) or "REHI" to the peer's current pair.
-    void SendHello(PeerEntry& peer, bool hello, bool video);
+    void SendHello(PeerEntry& peer, bool hello, Medium medium);
     void SwitchToLocalAddress(PeerEntry& peer);
 
     // Observation points for tests.
-    int PeerCountForTesting() const { return peerCount; }
+    int PeerCountForTesting() const { return peers.Count(); }
     const PeerEntry* PeerAtForTesting(int index) const;
-    uint64_t DroppedAudioPacketsForTesting() const { return droppedAudioPackets.load(); }
+    uint64_t DroppedAudioPacketsForTesting() const { return audioQueue.dropped.load(); }
     size_t QueuedPacketsForTesting(bool video);
-    uint64_t DroppedVideoPacketsForTesting() const { return droppedVideoPackets.load(); }
+    uint64_t DroppedVideoPacketsForTesting() const { return videoQueue.dropped.load(); }
     CTavolinRTPSession* AudioSessionForTesting() const { return audioSession.get(); }
     CTavolinRTPSession* VideoSessionForTesting() const { return videoSession.get(); }
 
 private:
-    PeerEntry* FindPeer(int userId);
-    PeerEntry* FindPeerBySender(uint32_t address, uint16_t port, bool video);
-    int SetUserPort(int userId, uint16_t publicPort, uint16_t localPort, bool video);
+    CTavolinRTPSession* Session(Medium medium) const {
+        return (medium == Medium::kVideo ? videoSession : audioSession).get();
+    }
+    ReceiveQueue& Queue(Medium medium) { return medium == Medium::kVideo ? videoQueue : audioQueue; }
+
     int OpenSession(CTavolinRTPSession& session, double timestampUnit, size_t largestRtpBytes, uint16_t avoidPort,
                     uint16_t* port);
-    void QueuePacket(rtp::RTPSourceData* source, rtp::RTPPacket* packet, bool video);
-    void OnPacketReceived(bool video);
+    void OnPacketReceived(Medium medium);
     bool HasQueuedVoice();
-    void DeliverPacket(const QueuedPacket& item, bool video);
+    void DeliverPacket(const QueuedPacket& item, Medium medium);
+    void GiveBack(rtp::RTPPacket* packet, Medium medium);
     // sinksGaveBack: the sinks were asked for what they held.
     void CloseSession(std::unique_ptr<CTavolinRTPSession>& session, ReceiveQueue& queue, bool sinksGaveBack);
     // The destinations of the peer's pair in force, both media.
     void AddDestinations(const PeerEntry& peer);
     void DeleteDestinations(const PeerEntry& peer);
-    // The sessions hear the players of the table, and the poll threads know
-    // their pairs, after every change to it.
-    void UpdateSenderFilters();
-    void PublishPeerPairs();
-    int32_t FindFeedbackPeer(const rtp::RTPIPv4Address& rtcpSender, const rtp::RTPIPv4Address* mediaSender) const;
     // Our reception of the peer's source and its report about ours, from the
     // session's table (the source whose RTP or RTCP comes from the peer's pairs).
-    void FillSourceFigures(const PeerEntry& peer, bool video, MediumTransportStatistics* out);
+    void FillSourceFigures(const PeerEntry& peer, Medium medium, MediumTransportStatistics* out);
 
     ITavolinLogSink* logSink = nullptr;
     ITransmissionObserver* observer_ = nullptr;
     rtp::RTPRandom* portRandom_;
-    PeerEntry peers[transmission::kMaxPeers];
-    int32_t peerCount = 0;
+    PeerTable peers;
     uint16_t audioPort = 0;
     uint16_t videoPort = 0;
     ReceiveQueue audioQueue;
@@ -193,13 +168,6 @@ private:
     std::unique_ptr<CTavolinRTPSession> videoSession;
     std::atomic<uint32_t> ownPublicAddress{transmission::kBroadcastAddress};
 
-    PeerLinks links_;
-    std::atomic<uint64_t> audioPacketsSent_{0};
-    std::atomic<uint64_t> audioBytesSent_{0};
-    std::atomic<uint64_t> videoPacketsSent_{0};
-    std::atomic<uint64_t> videoBytesSent_{0};
-
-    std::atomic<uint64_t> droppedAudioPackets{0};
-    std::atomic<uint64_t> droppedVideoPackets{0};
+    PerMedium<TrafficCounter> sent_;  // media packets sent, each to every peer
     std::atomic<bool> keyFrameRequested_{false};
 };

@@ -5,32 +5,30 @@
 #include "transport/transmission.h"
 
 namespace {
-bool IsPeerPair(const PeerEntry& peer, bool video, uint32_t address, uint16_t port) {
-    const uint16_t publicPort = video ? peer.publicVideoPort : peer.publicAudioPort;
-    const uint16_t localPort = video ? peer.localVideoPort : peer.localAudioPort;
-    return (address == peer.publicAddress && port == publicPort) || (address == peer.localAddress && port == localPort);
+double TimestampUnitSeconds(Medium medium) {
+    return medium == Medium::kVideo ? transmission::kVideoTimestampUnitSeconds
+                                    : transmission::kVoiceTimestampUnitSeconds;
 }
 
 // A source belongs to the peer when its RTP, or else its RTCP (one port
 // above), comes from one of the peer's pairs.
-bool IsPeerSource(const PeerEntry& peer, bool video, const rtp::RTPSourceData& source) {
+bool IsPeerSource(const PeerEntry& peer, Medium medium, const rtp::RTPSourceData& source) {
     if (const rtp::RTPIPv4Address* rtpAddress = source.GetRTPDataAddress())
-        return IsPeerPair(peer, video, rtpAddress->GetIP(), rtpAddress->GetPort());
+        return peer.HasRtpPair(medium, rtpAddress->GetIP(), rtpAddress->GetPort());
     const rtp::RTPIPv4Address* rtcpAddress = source.GetRTCPDataAddress();
     return rtcpAddress && rtcpAddress->GetPort() != 0 &&
-           IsPeerPair(peer, video, rtcpAddress->GetIP(), static_cast<uint16_t>(rtcpAddress->GetPort() - 1));
+           peer.HasRtpPair(medium, rtcpAddress->GetIP(), static_cast<uint16_t>(rtcpAddress->GetPort() - 1));
 }
 }  // namespace
 
-void CTavolinTransmission::FillSourceFigures(const PeerEntry& peer, bool video, MediumTransportStatistics* out) {
-    CTavolinRTPSession* session = video ? videoSession.get() : audioSession.get();
+void CTavolinTransmission::FillSourceFigures(const PeerEntry& peer, Medium medium, MediumTransportStatistics* out) {
+    CTavolinRTPSession* session = Session(medium);
     if (!session) return;
-    const double timestampUnit = video ? transmission::kVideoTimestampUnitSeconds
-                                       : transmission::kVoiceTimestampUnitSeconds;
+    const double timestampUnit = TimestampUnitSeconds(medium);
     session->BeginDataAccess();
     for (bool found = session->GotoFirstSource(); found; found = session->GotoNextSource()) {
         const rtp::RTPSourceData* source = session->GetCurrentSourceInfo();
-        if (!source->IsValidated() || !IsPeerSource(peer, video, *source)) continue;
+        if (!source->IsValidated() || !IsPeerSource(peer, medium, *source)) continue;
         source_figures::Fill(*source, timestampUnit, out);
         break;
     }
@@ -38,26 +36,27 @@ void CTavolinTransmission::FillSourceFigures(const PeerEntry& peer, bool video, 
 }
 
 bool CTavolinTransmission::GetPeerStatistics(int userId, PeerTransportStatistics* out) {
-    const PeerEntry* peer = FindPeer(userId);
-    PeerLinkCounts counts;
-    if (!out || !peer || !links_.GetCounts(userId, &counts)) return false;
+    const PeerEntry* peer = peers.Find(userId);
+    if (!out || !peer) return false;
     *out = PeerTransportStatistics{};
-    out->voice.packetsReceived = counts.voice.packetsReceived;
-    out->voice.bytesReceived = counts.voice.bytesReceived;
-    out->video.packetsReceived = counts.video.packetsReceived;
-    out->video.bytesReceived = counts.video.bytesReceived;
-    out->voice.packetsSent = audioPacketsSent_.load();
-    out->voice.bytesSent = audioBytesSent_.load();
-    out->video.packetsSent = videoPacketsSent_.load();
-    out->video.bytesSent = videoBytesSent_.load();
-    FillSourceFigures(*peer, false, &out->voice);
-    FillSourceFigures(*peer, true, &out->video);
-    out->nacksSent = counts.nacksSent;
-    out->nacksReceived = counts.nacksReceived;
-    out->pictureLossSent = counts.pictureLossSent;
-    out->pictureLossReceived = counts.pictureLossReceived;
-    out->packetsRetransmitted = counts.packetsRetransmitted;
-    out->retransmissionsRefused = counts.retransmissionsRefused;
-    out->packetsRecovered = counts.packetsRecovered;
+    const PeerLink& link = *peer->link;
+    for (const Medium medium : kBothMedia) {
+        MediumTransportStatistics& figures = out->Of(medium);
+        figures.media = link.media[medium].Read();
+        figures.greetings = link.greetings[medium].Read();
+        figures.packetsReceived = figures.media.packets + figures.greetings.packets;
+        figures.bytesReceived = figures.media.bytes + figures.greetings.bytes;
+        const TrafficCount sent = GetSentTraffic(medium);
+        figures.packetsSent = sent.packets;
+        figures.bytesSent = sent.bytes;
+        FillSourceFigures(*peer, medium, &figures);
+    }
+    out->nacksSent = link.nacksSent.load();
+    out->nacksReceived = link.nacksReceived.load();
+    out->pictureLossSent = link.pictureLossSent.load();
+    out->pictureLossReceived = link.pictureLossReceived.load();
+    out->packetsRetransmitted = link.packetsRetransmitted.load();
+    out->retransmissionsRefused = link.retransmissionsRefused.load();
+    out->packetsRecovered = link.packetsRecovered.load();
     return true;
 }

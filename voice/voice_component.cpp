@@ -31,8 +31,6 @@ int64_t Micros(Clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count();
 }
 
-bool SameIid(const IID& a, const IID& b) { return std::memcmp(&a, &b, sizeof(IID)) == 0; }
-
 }  // namespace
 
 CVoiceEngine::CVoiceEngine() {
@@ -44,7 +42,7 @@ CVoiceEngine::~CVoiceEngine() { Destroy(); }
 
 HRESULT CVoiceEngine::QueryInterface(const IID& iid, void** out) {
     if (!out) return E_INVALIDARG;
-    if (!SameIid(iid, IID_ITavolinAudioEngine) && !SameIid(iid, IID_IUnknown)) {
+    if (!IsEqualGUID(iid, IID_ITavolinAudioEngine) && !IsEqualGUID(iid, IID_IUnknown)) {
         *out = nullptr;
         return E_NOINTERFACE;
     }

@@ -36,6 +36,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -215,6 +216,9 @@ typedef struct TavolinLocalStatistics {
 
 #ifdef __cplusplus
 } /* extern "C" */
+
+/* Identifiers are equal when their 16 bytes are. */
+inline bool IsEqualGUID(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof(GUID)) == 0; }
 
 /* ---- Interfaces --------------------------------------------------------- */
 

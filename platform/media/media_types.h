@@ -23,8 +23,6 @@ constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
 
 constexpr REFERENCE_TIME kReferenceTimePerSecond = 10000000;
 
-inline bool IsEqualGUID(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
-
 // Classes the platform creates.
 inline constexpr CLSID CLSID_CaptureGraphBuilder2 = {0x5e7a1001, 0x2c4d, 0x4b8e, {0x9a, 0x10, 0, 0, 0, 0, 0, 0x01}};
 inline constexpr CLSID CLSID_FilterGraph = {0x5e7a1002, 0x2c4d, 0x4b8e, {0x9a, 0x10, 0, 0, 0, 0, 0, 0x02}};

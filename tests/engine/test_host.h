@@ -25,7 +25,7 @@ public:
     std::vector<AddressReport> addresses;
 
     HRESULT QueryInterface(const IID& iid, void** out) override {
-        if (std::memcmp(&iid, &IID_ITavolinLogSink, sizeof iid) != 0) return E_NOINTERFACE;
+        if (!IsEqualGUID(iid, IID_ITavolinLogSink)) return E_NOINTERFACE;
         *out = static_cast<ITavolinLogSink*>(&log);
         return S_OK;
     }

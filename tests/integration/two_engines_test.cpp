@@ -25,8 +25,6 @@ constexpr int kVoiceFrameBytes = 50;
 constexpr int kVoiceFramesPerPlayer = 20;
 constexpr auto kVoiceFramePeriod = 40ms;
 
-bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 // Voice frame `sequence` of player `userId`: recognisable bytes.
 std::vector<uint8_t> VoiceFrame(int userId, int sequence) {
     std::vector<uint8_t> frame(kVoiceFrameBytes);
@@ -45,7 +43,7 @@ struct PlayedFrame {
 class TestVoiceComponent : public ITavolinAudioEngine {
 public:
     HRESULT QueryInterface(const IID& iid, void** out) override {
-        if (!SameGuid(iid, IID_ITavolinAudioEngine) && !SameGuid(iid, IID_IUnknown)) return E_NOINTERFACE;
+        if (!IsEqualGUID(iid, IID_ITavolinAudioEngine) && !IsEqualGUID(iid, IID_IUnknown)) return E_NOINTERFACE;
         *out = static_cast<ITavolinAudioEngine*>(this);
         AddRef();
         return S_OK;

@@ -322,7 +322,8 @@ RetransmissionWork Exercise(CTavolinTransmission& subject, TestWindow& window) {
     EXPECT_EQ(sent.size(), 8u);
     if (sent.size() < 8) return work;
     CTavolinRTPSession* session = subject.VideoSessionForTesting();
-    work.historyBytes = session->sent.BytesWithin(session->GetClockTime());
+    const VideoRepair* repair = session->RepairForTesting();
+    work.historyBytes = repair ? repair->History().BytesWithin(session->GetClockTime()) : 0;
     peer.received.clear();
 
     EXPECT_TRUE(SendFrom(peer.RtcpFd(), subject.GetLocalVideoPort() + 1,

@@ -48,8 +48,6 @@ struct Library {
     void* handle = nullptr;
 };
 
-bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 // A view that counts the pictures it is given. Called on the engine thread.
 class CountingView : public ITavolinUserView {
 public:
@@ -119,7 +117,7 @@ public:
 
     HRESULT QueryInterface(const IID& iid, void** out) override {
         if (!out) return E_POINTER;
-        if (!SameGuid(iid, IID_ITavolinLogSink)) return E_NOINTERFACE;
+        if (!IsEqualGUID(iid, IID_ITavolinLogSink)) return E_NOINTERFACE;
         *out = static_cast<ITavolinLogSink*>(&log_);
         return S_OK;
     }

@@ -8,8 +8,6 @@ constexpr int kCodecFlag = 0;      // has no effect; 0 as hosts pass it
 constexpr int kSendAndReceive = 0; // receive-only flag off: the player has a camera
 constexpr int kOn = 1;
 
-bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 const SourceFrames* FindSource(const SourceMap& sources, int userId) {
     const auto found = sources.find(userId);
     return found == sources.end() ? nullptr : found->second;
@@ -167,7 +165,7 @@ std::optional<PeerAddress> Player::KnownPeer(int userId) const {
 
 HRESULT Player::QueryInterface(const IID& iid, void** out) {
     if (!out) return E_POINTER;
-    if (!SameGuid(iid, IID_ITavolinLogSink)) return E_NOINTERFACE;
+    if (!IsEqualGUID(iid, IID_ITavolinLogSink)) return E_NOINTERFACE;
     *out = static_cast<ITavolinLogSink*>(&logSink_);
     return S_OK;
 }
