@@ -66,6 +66,16 @@ std::vector<Datagram> UdpPeer::ReceiveAll(int timeoutMs, size_t maxCount) {
     return all;
 }
 
+std::vector<Datagram> UdpPeer::ReceiveQueued(size_t maxCount) {
+    std::vector<Datagram> all;
+    while (all.size() < maxCount) {
+        auto datagram = Receive(0);
+        if (!datagram) break;
+        all.push_back(std::move(*datagram));
+    }
+    return all;
+}
+
 bool UdpPeer::SendTo(uint32_t address, uint16_t port, const void* data, size_t length) {
     sockaddr_in to{};
     to.sin_family = AF_INET;

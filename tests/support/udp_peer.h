@@ -29,6 +29,9 @@ public:
     std::optional<Datagram> Receive(int timeoutMs);
     // Everything that arrives within timeoutMs (bounded by maxCount).
     std::vector<Datagram> ReceiveAll(int timeoutMs, size_t maxCount = 4096);
+    // What has arrived already, without waiting: for counting replies of a
+    // sender that has stopped, however slowly this process reads them.
+    std::vector<Datagram> ReceiveQueued(size_t maxCount = 4096);
     bool SendTo(uint32_t address, uint16_t port, const void* data, size_t length);
 
 private:

@@ -208,7 +208,7 @@ TEST_F(AddressServerTest, AFloodFromOneAddressGetsItsBudgetWhileOthersAreStillAn
     EXPECT_GE(floodReplies, budget.Burst());
     EXPECT_LE(floodReplies, budget.Burst() + budget.PerSecond() * seconds + 1);
     EXPECT_EQ(counters.limited, kFlood - floodReplies);
-    EXPECT_EQ(flooder.ReceiveAll(50).size(), floodReplies) << "an unanswered request sends nothing";
+    EXPECT_EQ(flooder.ReceiveQueued().size(), floodReplies) << "an unanswered request sends nothing";
 }
 
 // A forger who sends requests in the players' address spends that address's
