@@ -1,4 +1,5 @@
 #include "platform/media/gst/gst_sample_grabber.h"
+#include "platform/media/gst/streaming_handoff.h"
 
 #include "platform/media/gst/gst_video_format.h"
 
@@ -26,6 +27,7 @@ GstSampleGrabber* GstSampleGrabber::Create() {
                  nullptr);
     gst_caps_unref(caps);
     auto* grabber = new GstSampleGrabber(sink);
+    HandOver(grabber);
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = &GstSampleGrabber::OnNewSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, grabber, nullptr);
@@ -101,6 +103,7 @@ void GstSampleGrabber::StopDelivering() {
 }
 
 GstFlowReturn GstSampleGrabber::OnNewSample(GstAppSink* sink, gpointer grabber) {
+    TakeOver(grabber);
     if (GstSample* sample = gst_app_sink_pull_sample(sink)) {
         static_cast<GstSampleGrabber*>(grabber)->Deliver(sample);
         gst_sample_unref(sample);

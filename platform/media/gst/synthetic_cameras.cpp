@@ -1,4 +1,5 @@
 #include "platform/media/gst/synthetic_cameras.h"
+#include "platform/media/gst/streaming_handoff.h"
 
 #include <tavolin/tavolin.h>
 
@@ -66,8 +67,10 @@ void StampFrameNumber(GstVideoFrame* frame, uint32_t number) {
 
 GstPadProbeReturn OnStampProbe(GstPad*, GstPadProbeInfo* info, gpointer data) {
     auto* stamp = static_cast<FrameStamp*>(data);
+    TakeOver(stamp);
     if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
         if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_STREAM_START) stamp->frameNumber = 0;
+        HandOver(stamp);
         return GST_PAD_PROBE_OK;
     }
     GstBuffer* buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
@@ -78,10 +81,14 @@ GstPadProbeReturn OnStampProbe(GstPad*, GstPadProbeInfo* info, gpointer data) {
         gst_video_frame_unmap(&frame);
     }
     ++stamp->frameNumber;
+    HandOver(stamp);
     return GST_PAD_PROBE_OK;
 }
 
-void DeleteStamp(gpointer data) { delete static_cast<FrameStamp*>(data); }
+void DeleteStamp(gpointer data) {
+    TakeOver(data);
+    delete static_cast<FrameStamp*>(data);
+}
 
 }  // namespace
 
@@ -112,6 +119,7 @@ GstElement* CreateSyntheticSource(const SyntheticCamera& camera) {
     if (camera.flags & TAVOLIN_CAMERA_STAMP_FRAME_NUMBER) {
         auto* stamp = new FrameStamp;
         gst_video_info_from_caps(&stamp->info, caps);
+        HandOver(stamp);
         gst_pad_add_probe(output,
                           static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
                                                        GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
