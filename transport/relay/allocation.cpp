@@ -52,26 +52,26 @@ std::vector<uint8_t> Allocation::Build(Request request, size_t peerIndex, const 
                                             method::kCreatePermission, method::kChannelBind, method::kBinding};
     StunWriter writer(kMethods[static_cast<size_t>(request)], StunClass::kRequest, id);
     switch (request) {
-    case Request::kAllocate:
-        writer.AddRequestedTransport(kTransportUdp);
-        if (portRequest_.reservedPort) {
-            writer.Add(attribute::kReservationToken, *portRequest_.reservedPort);
-        } else if (portRequest_.reserveNextPort) {
-            writer.AddEvenPort(true);
-        }
-        break;
-    case Request::kClose:
-        writer.AddUint32(attribute::kLifetime, 0);
-        break;
-    case Request::kPermission:
-        writer.AddAddress(attribute::kXorPeerAddress, rtp::RTPIPv4Address(permissions_[peerIndex].address, 0));
-        break;
-    case Request::kChannelBind:
-        writer.AddChannelNumber(channels_[peerIndex].number);
-        writer.AddAddress(attribute::kXorPeerAddress, channels_[peerIndex].peer);
-        break;
-    default:
-        break;
+        case Request::kAllocate:
+            writer.AddRequestedTransport(kTransportUdp);
+            if (portRequest_.reservedPort) {
+                writer.Add(attribute::kReservationToken, *portRequest_.reservedPort);
+            } else if (portRequest_.reserveNextPort) {
+                writer.AddEvenPort(true);
+            }
+            break;
+        case Request::kClose:
+            writer.AddUint32(attribute::kLifetime, 0);
+            break;
+        case Request::kPermission:
+            writer.AddAddress(attribute::kXorPeerAddress, rtp::RTPIPv4Address(permissions_[peerIndex].address, 0));
+            break;
+        case Request::kChannelBind:
+            writer.AddChannelNumber(channels_[peerIndex].number);
+            writer.AddAddress(attribute::kXorPeerAddress, channels_[peerIndex].peer);
+            break;
+        default:
+            break;
     }
     if (!key_) return writer.Finish();
     writer.AddText(attribute::kUsername, server_.username);
@@ -82,10 +82,9 @@ std::vector<uint8_t> Allocation::Build(Request request, size_t peerIndex, const 
 
 void Allocation::Send(Request request, size_t peerIndex, int64_t nowMs, int staleNonces) {
     const bool withCredentials = key_.has_value() && request != Request::kProbe;
-    pending_.push_back(Pending{request,
-                               StunTransaction(Build(request, peerIndex, RandomTransactionId(random_)), nowMs,
-                                               !Reliable()),
-                               peerIndex, staleNonces, withCredentials});
+    pending_.push_back(
+        Pending{request, StunTransaction(Build(request, peerIndex, RandomTransactionId(random_)), nowMs, !Reliable()),
+                peerIndex, staleNonces, withCredentials});
     const Piece bytes[] = {pending_.back().transaction.Request()};
     SendPieces(bytes);
 }
@@ -96,17 +95,17 @@ void Allocation::OnTimer(int64_t nowMs) {
     std::vector<Pending> givenUp;
     for (size_t i = 0; i < pending_.size();) {
         switch (pending_[i].transaction.Poll(nowMs)) {
-        case StunTransaction::Due::kSendAgain: {
-            const Piece bytes[] = {pending_[i].transaction.Request()};
-            SendPieces(bytes);
-            break;
-        }
-        case StunTransaction::Due::kGiveUp:
-            givenUp.push_back(std::move(pending_[i]));
-            pending_.erase(pending_.begin() + static_cast<ptrdiff_t>(i));
-            continue;
-        case StunTransaction::Due::kNothing:
-            break;
+            case StunTransaction::Due::kSendAgain: {
+                const Piece bytes[] = {pending_[i].transaction.Request()};
+                SendPieces(bytes);
+                break;
+            }
+            case StunTransaction::Due::kGiveUp:
+                givenUp.push_back(std::move(pending_[i]));
+                pending_.erase(pending_.begin() + static_cast<ptrdiff_t>(i));
+                continue;
+            case StunTransaction::Due::kNothing:
+                break;
         }
         ++i;
     }
@@ -165,35 +164,35 @@ Allocation::Received Allocation::OnServerDatagram(std::span<const uint8_t> bytes
                                                   RelayedDatagram* relayed) {
     Received received = Received::kDropped;
     switch (Classify(bytes.data(), bytes.size())) {
-    case DatagramKind::kChannelData:
-        received = OnChannelData(bytes, relayed);
-        break;
-    case DatagramKind::kStun: {
-        const std::optional<StunMessage> message = StunMessage::Parse(bytes);
-        if (!message) break;
-        if (message->Class() == StunClass::kIndication && message->Method() == method::kData) {
-            received = OnDataIndication(*message, relayed);
+        case DatagramKind::kChannelData:
+            received = OnChannelData(bytes, relayed);
+            break;
+        case DatagramKind::kStun: {
+            const std::optional<StunMessage> message = StunMessage::Parse(bytes);
+            if (!message) break;
+            if (message->Class() == StunClass::kIndication && message->Method() == method::kData) {
+                received = OnDataIndication(*message, relayed);
+                break;
+            }
+            const auto answered = std::find_if(pending_.begin(), pending_.end(), [&message](const Pending& pending) {
+                return pending.transaction.Answers(*message);
+            });
+            if (answered == pending_.end()) break;
+            // What answers a request with credentials must prove it knows them
+            // too; only an error answer (a 438, say) may come without.
+            if (answered->withCredentials && (message->HasIntegrity() || message->Class() == StunClass::kSuccess) &&
+                !message->IntegrityMatches(*key_)) {
+                break;
+            }
+            const Pending pending = std::move(*answered);
+            pending_.erase(answered);
+            received = Received::kAnswer;
+            lastHeardMs_ = nowMs;
+            OnAnswer(pending, *message, nowMs);
             break;
         }
-        const auto answered = std::find_if(pending_.begin(), pending_.end(), [&message](const Pending& pending) {
-            return pending.transaction.Answers(*message);
-        });
-        if (answered == pending_.end()) break;
-        // What answers a request with credentials must prove it knows them
-        // too; only an error answer (a 438, say) may come without.
-        if (answered->withCredentials && (message->HasIntegrity() || message->Class() == StunClass::kSuccess) &&
-            !message->IntegrityMatches(*key_)) {
+        default:
             break;
-        }
-        const Pending pending = std::move(*answered);
-        pending_.erase(answered);
-        received = Received::kAnswer;
-        lastHeardMs_ = nowMs;
-        OnAnswer(pending, *message, nowMs);
-        break;
-    }
-    default:
-        break;
     }
     if (received == Received::kRelayed) lastHeardMs_ = nowMs;
     return received;
@@ -237,22 +236,22 @@ void Allocation::OnAnswer(const Pending& pending, const StunMessage& answer, int
         }
     }
     switch (pending.request) {
-    case Request::kAllocate:
-        OnAllocateAnswer(pending, answer, errorCode, nowMs);
-        break;
-    case Request::kRefresh:
-        OnRefreshAnswer(answer, errorCode, nowMs);
-        break;
-    case Request::kClose:
-        state_ = AllocationState::kClosed;
-        Report(RelayEventKind::kClosed, method::kRefresh, errorCode);
-        break;
-    case Request::kPermission:
-    case Request::kChannelBind:
-        OnPeerAnswer(pending, errorCode, nowMs);
-        break;
-    case Request::kProbe:
-        break;
+        case Request::kAllocate:
+            OnAllocateAnswer(pending, answer, errorCode, nowMs);
+            break;
+        case Request::kRefresh:
+            OnRefreshAnswer(answer, errorCode, nowMs);
+            break;
+        case Request::kClose:
+            state_ = AllocationState::kClosed;
+            Report(RelayEventKind::kClosed, method::kRefresh, errorCode);
+            break;
+        case Request::kPermission:
+        case Request::kChannelBind:
+            OnPeerAnswer(pending, errorCode, nowMs);
+            break;
+        case Request::kProbe:
+            break;
     }
 }
 
@@ -336,31 +335,31 @@ void Allocation::OnPeerAnswer(const Pending& pending, int errorCode, int64_t now
 
 void Allocation::OnGivenUp(const Pending& pending, int64_t nowMs) {
     switch (pending.request) {
-    case Request::kAllocate:
-        Fail(RelayEventKind::kRequestTimedOut, method::kAllocate);
-        break;
-    case Request::kRefresh:
-        Fail(RelayEventKind::kRequestTimedOut, method::kRefresh);
-        break;
-    case Request::kClose:
-        state_ = AllocationState::kClosed;
-        Report(RelayEventKind::kClosed, method::kRefresh);
-        break;
-    case Request::kPermission:
-        if (state_ != AllocationState::kAllocated) break;
-        // Asked again at once: the permission still holds for a minute.
-        permissions_[pending.peerIndex].refreshAtMs = nowMs;
-        Report(RelayEventKind::kRequestTimedOut, method::kCreatePermission, 0,
-               rtp::RTPIPv4Address(permissions_[pending.peerIndex].address, 0));
-        break;
-    case Request::kChannelBind:
-        if (state_ != AllocationState::kAllocated) break;
-        channels_[pending.peerIndex].refreshAtMs = nowMs;
-        Report(RelayEventKind::kRequestTimedOut, method::kChannelBind, 0, channels_[pending.peerIndex].peer);
-        break;
-    case Request::kProbe:
-        Fail(RelayEventKind::kServerSilent, method::kBinding);
-        break;
+        case Request::kAllocate:
+            Fail(RelayEventKind::kRequestTimedOut, method::kAllocate);
+            break;
+        case Request::kRefresh:
+            Fail(RelayEventKind::kRequestTimedOut, method::kRefresh);
+            break;
+        case Request::kClose:
+            state_ = AllocationState::kClosed;
+            Report(RelayEventKind::kClosed, method::kRefresh);
+            break;
+        case Request::kPermission:
+            if (state_ != AllocationState::kAllocated) break;
+            // Asked again at once: the permission still holds for a minute.
+            permissions_[pending.peerIndex].refreshAtMs = nowMs;
+            Report(RelayEventKind::kRequestTimedOut, method::kCreatePermission, 0,
+                   rtp::RTPIPv4Address(permissions_[pending.peerIndex].address, 0));
+            break;
+        case Request::kChannelBind:
+            if (state_ != AllocationState::kAllocated) break;
+            channels_[pending.peerIndex].refreshAtMs = nowMs;
+            Report(RelayEventKind::kRequestTimedOut, method::kChannelBind, 0, channels_[pending.peerIndex].peer);
+            break;
+        case Request::kProbe:
+            Fail(RelayEventKind::kServerSilent, method::kBinding);
+            break;
     }
 }
 
@@ -425,9 +424,10 @@ bool Allocation::SendToPeer(const rtp::RTPIPv4Address& peer, std::span<const uin
         constexpr size_t kIndicationBytes = kAttributeHeaderBytes + 8 + kAttributeHeaderBytes;
         if (!permission || permission->refused || PaddedLength(payload.size()) + kIndicationBytes > 0xFFFF)
             return false;
-        const std::vector<uint8_t> head = StunWriter(method::kSend, StunClass::kIndication, RandomTransactionId(random_))
-                                              .AddAddress(attribute::kXorPeerAddress, peer)
-                                              .FinishBefore(attribute::kData, payload.size());
+        const std::vector<uint8_t> head =
+            StunWriter(method::kSend, StunClass::kIndication, RandomTransactionId(random_))
+                .AddAddress(attribute::kXorPeerAddress, peer)
+                .FinishBefore(attribute::kData, payload.size());
         const Piece pieces[] = {head, payload, std::span(kZeroPadding, padding)};
         sent = SendPieces(pieces);
     }
@@ -440,20 +440,20 @@ bool Allocation::SendToPeer(const rtp::RTPIPv4Address& peer, std::span<const uin
 
 void Allocation::Close(int64_t nowMs) {
     switch (state_) {
-    case AllocationState::kAllocated:
-        pending_.clear();
-        state_ = AllocationState::kClosing;
-        Send(Request::kClose, 0, nowMs);
-        break;
-    case AllocationState::kIdle:
-    case AllocationState::kAllocating:
-    case AllocationState::kWaitingToRetry:
-        pending_.clear();
-        state_ = AllocationState::kClosed;
-        Report(RelayEventKind::kClosed, method::kRefresh);
-        break;
-    default:
-        break;
+        case AllocationState::kAllocated:
+            pending_.clear();
+            state_ = AllocationState::kClosing;
+            Send(Request::kClose, 0, nowMs);
+            break;
+        case AllocationState::kIdle:
+        case AllocationState::kAllocating:
+        case AllocationState::kWaitingToRetry:
+            pending_.clear();
+            state_ = AllocationState::kClosed;
+            Report(RelayEventKind::kClosed, method::kRefresh);
+            break;
+        default:
+            break;
     }
 }
 
@@ -475,8 +475,8 @@ Allocation::Permission* Allocation::FindPermission(uint32_t address) {
 }
 
 Allocation::Channel* Allocation::FindChannel(const rtp::RTPIPv4Address& peer) {
-    const auto found =
-        std::find_if(channels_.begin(), channels_.end(), [&peer](const Channel& channel) { return channel.peer == peer; });
+    const auto found = std::find_if(channels_.begin(), channels_.end(),
+                                    [&peer](const Channel& channel) { return channel.peer == peer; });
     return found == channels_.end() ? nullptr : &*found;
 }
 

@@ -12,8 +12,7 @@ bool MapsPerDestination(const rtp::RTPIPv4Address& seenByRelay, const rtp::RTPIP
     return seenByRelay != seenByAddressServer;
 }
 
-BindingProbe::BindingProbe(RelayPort& port, rtp::RTPRandom& random, const rtp::RTPIPv4Address& server,
-                           bool overStream)
+BindingProbe::BindingProbe(RelayPort& port, rtp::RTPRandom& random, const rtp::RTPIPv4Address& server, bool overStream)
     : port_(port), random_(random), server_(server), overStream_(overStream) {}
 
 void BindingProbe::Start(int64_t nowMs) {
@@ -31,15 +30,15 @@ void BindingProbe::SendRequest() {
 void BindingProbe::OnTimer(int64_t nowMs) {
     if (!transaction_) return;
     switch (transaction_->Poll(nowMs)) {
-    case StunTransaction::Due::kSendAgain:
-        SendRequest();
-        break;
-    case StunTransaction::Due::kGiveUp:
-        transaction_.reset();
-        port_.OnRelayEvent({RelayEventKind::kRequestTimedOut, method::kBinding, 0, server_});
-        break;
-    case StunTransaction::Due::kNothing:
-        break;
+        case StunTransaction::Due::kSendAgain:
+            SendRequest();
+            break;
+        case StunTransaction::Due::kGiveUp:
+            transaction_.reset();
+            port_.OnRelayEvent({RelayEventKind::kRequestTimedOut, method::kBinding, 0, server_});
+            break;
+        case StunTransaction::Due::kNothing:
+            break;
     }
 }
 

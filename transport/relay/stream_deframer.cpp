@@ -44,16 +44,16 @@ StreamDeframer::Result StreamDeframer::Next(std::span<const uint8_t>* message) {
     size_t messageBytes = 0;
     size_t frameBytes = 0;
     switch (Classify(start[0])) {
-    case DatagramKind::kStun:
-        if (length % 4 != 0) break;
-        messageBytes = frameBytes = kHeaderBytes + length;
-        break;
-    case DatagramKind::kChannelData:
-        messageBytes = kChannelDataHeaderBytes + length;
-        frameBytes = PaddedLength(messageBytes);
-        break;
-    default:
-        break;
+        case DatagramKind::kStun:
+            if (length % 4 != 0) break;
+            messageBytes = frameBytes = kHeaderBytes + length;
+            break;
+        case DatagramKind::kChannelData:
+            messageBytes = kChannelDataHeaderBytes + length;
+            frameBytes = PaddedLength(messageBytes);
+            break;
+        default:
+            break;
     }
     if (frameBytes == 0) {
         broken_ = true;

@@ -24,7 +24,8 @@ constexpr size_t kErrorCodeFixedBytes = 4;
 std::array<uint8_t, kHeaderBytes> HeaderEndingWithIntegrity(const uint8_t* header, size_t integrityAt) {
     std::array<uint8_t, kHeaderBytes> copy;
     std::copy(header, header + kHeaderBytes, copy.begin());
-    Write16(copy.data() + 2, static_cast<uint16_t>(integrityAt + kAttributeHeaderBytes + kIntegrityBytes - kHeaderBytes));
+    Write16(copy.data() + 2,
+            static_cast<uint16_t>(integrityAt + kAttributeHeaderBytes + kIntegrityBytes - kHeaderBytes));
     return copy;
 }
 

@@ -22,34 +22,34 @@ Bytes FromText(const std::string& text) { return Bytes(text.begin(), text.end())
 
 // RFC 5769 2.1: a Binding request with SOFTWARE, PRIORITY, ICE-CONTROLLED,
 // USERNAME, MESSAGE-INTEGRITY and FINGERPRINT (padding is spaces).
-const Bytes kSampleRequest = FromText(std::string(
-    "\x00\x01\x00\x58\x21\x12\xa4\x42\xb7\xe7\xa7\x01\xbc\x34\xd6\x86\xfa\x87\xdf\xae"
-    "\x80\x22\x00\x10STUN test client"
-    "\x00\x24\x00\x04\x6e\x00\x01\xff"
-    "\x80\x29\x00\x08\x93\x2f\xf9\xb1\x51\x26\x3b\x36"
-    "\x00\x06\x00\x09\x65\x76\x74\x6a\x3a\x68\x36\x76\x59\x20\x20\x20"
-    "\x00\x08\x00\x14\x9a\xea\xa7\x0c\xbf\xd8\xcb\x56\x78\x1e\xf2\xb5\xb2\xd3\xf2\x49\xc1\xb5\x71\xa2"
-    "\x80\x28\x00\x04\xe5\x7a\x3b\xcf",
-    108));
+const Bytes kSampleRequest = FromText(
+    std::string("\x00\x01\x00\x58\x21\x12\xa4\x42\xb7\xe7\xa7\x01\xbc\x34\xd6\x86\xfa\x87\xdf\xae"
+                "\x80\x22\x00\x10STUN test client"
+                "\x00\x24\x00\x04\x6e\x00\x01\xff"
+                "\x80\x29\x00\x08\x93\x2f\xf9\xb1\x51\x26\x3b\x36"
+                "\x00\x06\x00\x09\x65\x76\x74\x6a\x3a\x68\x36\x76\x59\x20\x20\x20"
+                "\x00\x08\x00\x14\x9a\xea\xa7\x0c\xbf\xd8\xcb\x56\x78\x1e\xf2\xb5\xb2\xd3\xf2\x49\xc1\xb5\x71\xa2"
+                "\x80\x28\x00\x04\xe5\x7a\x3b\xcf",
+                108));
 // RFC 5769 2.2: its answer, 192.0.2.1 port 32853 in XOR-MAPPED-ADDRESS.
-const Bytes kSampleIpv4Response = FromText(std::string(
-    "\x01\x01\x00\x3c\x21\x12\xa4\x42\xb7\xe7\xa7\x01\xbc\x34\xd6\x86\xfa\x87\xdf\xae"
-    "\x80\x22\x00\x0b\x74\x65\x73\x74\x20\x76\x65\x63\x74\x6f\x72\x20"
-    "\x00\x20\x00\x08\x00\x01\xa1\x47\xe1\x12\xa6\x43"
-    "\x00\x08\x00\x14\x2b\x91\xf5\x99\xfd\x9e\x90\xc3\x8c\x74\x89\xf9\x2a\xf9\xba\x53\xf0\x6b\xe7\xd7"
-    "\x80\x28\x00\x04\xc0\x7d\x4c\x96",
-    80));
+const Bytes kSampleIpv4Response = FromText(
+    std::string("\x01\x01\x00\x3c\x21\x12\xa4\x42\xb7\xe7\xa7\x01\xbc\x34\xd6\x86\xfa\x87\xdf\xae"
+                "\x80\x22\x00\x0b\x74\x65\x73\x74\x20\x76\x65\x63\x74\x6f\x72\x20"
+                "\x00\x20\x00\x08\x00\x01\xa1\x47\xe1\x12\xa6\x43"
+                "\x00\x08\x00\x14\x2b\x91\xf5\x99\xfd\x9e\x90\xc3\x8c\x74\x89\xf9\x2a\xf9\xba\x53\xf0\x6b\xe7\xd7"
+                "\x80\x28\x00\x04\xc0\x7d\x4c\x96",
+                80));
 const std::string kShortTermPassword = "VOkJxbRl1RmTxUk/WvJxBt";
 // RFC 5769 2.4: a Binding request with long-term credentials (zero padding).
-const Bytes kSampleLongTermRequest = FromText(std::string(
-    "\x00\x01\x00\x60\x21\x12\xa4\x42\x78\xad\x34\x33\xc6\xad\x72\xc0\x29\xda\x41\x2e"
-    "\x00\x06\x00\x12\xe3\x83\x9e\xe3\x83\x88\xe3\x83\xaa\xe3\x83\x83\xe3\x82\xaf\xe3\x82\xb9\x00\x00"
-    "\x00\x15\x00\x1c"
-    "f//499k954d6OL34oL9FSTvy64sA"
-    "\x00\x14\x00\x0b"
-    "example.org\x00"
-    "\x00\x08\x00\x14\xf6\x70\x24\x65\x6d\xd6\x4a\x3e\x02\xb8\xe0\x71\x2e\x85\xc9\xa2\x8c\xa8\x96\x66",
-    116));
+const Bytes kSampleLongTermRequest = FromText(
+    std::string("\x00\x01\x00\x60\x21\x12\xa4\x42\x78\xad\x34\x33\xc6\xad\x72\xc0\x29\xda\x41\x2e"
+                "\x00\x06\x00\x12\xe3\x83\x9e\xe3\x83\x88\xe3\x83\xaa\xe3\x83\x83\xe3\x82\xaf\xe3\x82\xb9\x00\x00"
+                "\x00\x15\x00\x1c"
+                "f//499k954d6OL34oL9FSTvy64sA"
+                "\x00\x14\x00\x0b"
+                "example.org\x00"
+                "\x00\x08\x00\x14\xf6\x70\x24\x65\x6d\xd6\x4a\x3e\x02\xb8\xe0\x71\x2e\x85\xc9\xa2\x8c\xa8\x96\x66",
+                116));
 // "マトリックス" in UTF-8, which SASLprep leaves as it is; the password is
 // the RFC's after SASLprep.
 const std::string kLongTermUsername = "\xe3\x83\x9e\xe3\x83\x88\xe3\x83\xaa\xe3\x83\x83\xe3\x82\xaf\xe3\x82\xb9";
@@ -156,14 +156,16 @@ TEST(StunMessageTest, HostileMessagesAreRefusedOrReadSafely) {
 
     const uint8_t key[] = {1};
     Bytes signedThenMore = StunWriter(method::kAllocate, StunClass::kSuccess, id).Finish(key);
-    const Bytes lifetime = StunWriter(method::kAllocate, StunClass::kSuccess, id).AddUint32(attribute::kLifetime, 9).Finish();
+    const Bytes lifetime =
+        StunWriter(method::kAllocate, StunClass::kSuccess, id).AddUint32(attribute::kLifetime, 9).Finish();
     signedThenMore.insert(signedThenMore.end(), lifetime.begin() + kHeaderBytes, lifetime.end());
     signedThenMore[3] = static_cast<uint8_t>(signedThenMore.size() - kHeaderBytes);
     EXPECT_FALSE(StunMessage::Parse(signedThenMore)->Uint32(attribute::kLifetime));
 
     // An IPv6 address reads as none.
     const uint8_t ipv6[20] = {0, 2, 0x12, 0x34};
-    const Bytes six = StunWriter(method::kAllocate, StunClass::kSuccess, id).Add(attribute::kXorRelayedAddress, ipv6).Finish();
+    const Bytes six =
+        StunWriter(method::kAllocate, StunClass::kSuccess, id).Add(attribute::kXorRelayedAddress, ipv6).Finish();
     EXPECT_FALSE(StunMessage::Parse(six)->Address(attribute::kXorRelayedAddress));
 }
 
@@ -180,10 +182,10 @@ TEST(ChannelDataTest, FramingDemultiplexingAndTheStream) {
     EXPECT_FALSE(ParseChannelData(std::span(frame, 8))) << "not a channel";
 
     const std::pair<uint8_t, DatagramKind> kinds[] = {
-        {0x00, DatagramKind::kStun},        {0x03, DatagramKind::kStun},  {0x04, DatagramKind::kOther},
-        {0x3F, DatagramKind::kOther},       {0x40, DatagramKind::kChannelData}, {0x4F, DatagramKind::kChannelData},
-        {0x50, DatagramKind::kOther},       {0x7F, DatagramKind::kOther}, {0x80, DatagramKind::kRtp},
-        {0xBF, DatagramKind::kRtp},         {0xC0, DatagramKind::kOther}, {0xFF, DatagramKind::kOther}};
+        {0x00, DatagramKind::kStun},  {0x03, DatagramKind::kStun},        {0x04, DatagramKind::kOther},
+        {0x3F, DatagramKind::kOther}, {0x40, DatagramKind::kChannelData}, {0x4F, DatagramKind::kChannelData},
+        {0x50, DatagramKind::kOther}, {0x7F, DatagramKind::kOther},       {0x80, DatagramKind::kRtp},
+        {0xBF, DatagramKind::kRtp},   {0xC0, DatagramKind::kOther},       {0xFF, DatagramKind::kOther}};
     for (const auto& [first, kind] : kinds) EXPECT_EQ(Classify(first), kind) << int(first);
 
     // A stream of a STUN message, ChannelData of 5 bytes (3 of padding) and
@@ -202,7 +204,8 @@ TEST(ChannelDataTest, FramingDemultiplexingAndTheStream) {
             std::copy_n(stream.begin() + static_cast<ptrdiff_t>(at), count, deframer.Space().begin());
             deframer.Commit(count);
             std::span<const uint8_t> message;
-            while (deframer.Next(&message) == StreamDeframer::Result::kMessage) messages.emplace_back(message.begin(), message.end());
+            while (deframer.Next(&message) == StreamDeframer::Result::kMessage)
+                messages.emplace_back(message.begin(), message.end());
         }
         EXPECT_EQ(messages, expected) << "reads of " << chunk;
     }
