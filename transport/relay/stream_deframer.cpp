@@ -12,11 +12,11 @@ namespace relay {
 namespace {
 // Both kinds carry their length in bytes 2..3.
 constexpr size_t kLengthFieldEnd = 4;
-// Room for one whole frame beside the start of the next.
-constexpr size_t kBufferBytes = 2 * StreamDeframer::kMaxFrameBytes;
+// At most one whole frame beside the start of the next.
+constexpr size_t kMaxBufferBytes = 2 * StreamDeframer::kMaxFrameBytes;
+// Space handed out at least; the buffer grows by this up to its bound.
+constexpr size_t kMinSpaceBytes = 2048;
 }  // namespace
-
-StreamDeframer::StreamDeframer() : buffer_(kBufferBytes) {}
 
 std::span<uint8_t> StreamDeframer::Space() {
     if (begin_ > 0) {
@@ -26,6 +26,7 @@ std::span<uint8_t> StreamDeframer::Space() {
         begin_ = 0;
     }
     // Next leaves less than one frame unread, so there is always room.
+    if (buffer_.size() - end_ < kMinSpaceBytes) buffer_.resize(std::min(kMaxBufferBytes, end_ + kMinSpaceBytes));
     assert(end_ < buffer_.size());
     return std::span(buffer_).subspan(end_);
 }

@@ -18,8 +18,6 @@ public:
     // The longest frame: ChannelData of 0xFFFF bytes and its padding.
     static constexpr size_t kMaxFrameBytes = 4 + 0x10000;
 
-    StreamDeframer();
-
     // Where the next read from the stream goes, never empty once Next has
     // been called until it needed more; then Commit the count read. Spans
     // from Next are invalid after this.
@@ -32,7 +30,7 @@ public:
     Result Next(std::span<const uint8_t>* message);
 
 private:
-    std::vector<uint8_t> buffer_;
+    std::vector<uint8_t> buffer_;  // grows with the frames, to two at most
     size_t begin_ = 0;
     size_t end_ = 0;
     bool broken_ = false;
