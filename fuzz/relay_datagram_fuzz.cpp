@@ -3,6 +3,8 @@
 // ChannelData, as a TCP stream cut into messages in reads of varying size,
 // and handed to an allocation that is allocated and has a bound peer. Every
 // span handed out must lie within the bytes it came from.
+#include "tests/transport/relay/canned_server.h"
+#include "tests/transport/rtp/rtp_test_support.h"
 #include "transport/relay/allocation.h"
 #include "transport/relay/channel_data.h"
 #include "transport/relay/stream_deframer.h"
@@ -24,38 +26,6 @@ void CheckWithin(std::span<const uint8_t> part, std::span<const uint8_t> whole) 
     Check(part.data() >= whole.data() && part.data() + part.size() <= whole.data() + whole.size());
 }
 
-struct CountingRandom : rtp::RTPRandom {
-    uint32_t next = 1;
-    uint32_t GetRandom32() override { return next++; }
-    double GetRandomDouble() override { return 0.5; }
-};
-
-struct LastSent : RelayPort {
-    std::vector<uint8_t> bytes;
-    bool SendToServer(const rtp::RTPIPv4Address&, std::span<const Piece> pieces) override {
-        bytes.clear();
-        for (const Piece piece : pieces) bytes.insert(bytes.end(), piece.begin(), piece.end());
-        return true;
-    }
-    void OnRelayEvent(const RelayEvent&) override {}
-};
-
-const LongTermKey kKey = MakeLongTermKey("u", "r", "p");
-const rtp::RTPIPv4Address kServer(0xC6120001, 3478), kPeer(0xC6120003, 6000);
-
-void Answer(Allocation& allocation, const LastSent& port, StunClass answerClass, bool challenge) {
-    const StunMessage request = *StunMessage::Parse(port.bytes);
-    StunWriter writer(request.Method(), answerClass, request.Id());
-    if (challenge) {
-        writer.AddErrorCode(401, "").AddText(attribute::kRealm, "r").AddText(attribute::kNonce, "n");
-    } else {
-        writer.AddAddress(attribute::kXorRelayedAddress, kServer);
-    }
-    const std::vector<uint8_t> answer = writer.Finish(challenge ? std::span<const uint8_t>() : kKey);
-    RelayedDatagram relayed;
-    allocation.OnServerDatagram(answer, 0, &relayed);
-}
-
 void TouchMessage(std::span<const uint8_t> bytes) {
     const std::optional<StunMessage> message = StunMessage::Parse(bytes);
     if (!message) return;
@@ -68,7 +38,7 @@ void TouchMessage(std::span<const uint8_t> bytes) {
     message->ErrorCode();
     message->ChannelNumber();
     message->Token();
-    message->IntegrityMatches(kKey);
+    message->IntegrityMatches(relay_testing::kKey);
 }
 
 void Deframe(std::span<const uint8_t> bytes) {
@@ -89,19 +59,16 @@ void Deframe(std::span<const uint8_t> bytes) {
 }
 
 void ToAllocation(std::span<const uint8_t> bytes) {
-    LastSent port;
-    CountingRandom random;
-    Allocation allocation(port, random, {kServer, "u", "p"}, PortRequest{true, std::nullopt});
-    allocation.Start(0);
-    Answer(allocation, port, StunClass::kError, true);
-    Answer(allocation, port, StunClass::kSuccess, false);
-    Check(allocation.State() == AllocationState::kAllocated && allocation.AddPeer(kPeer, 0));
-    Answer(allocation, port, StunClass::kSuccess, false);  // the channel
+    relay_testing::RecordingPort port;
+    rtp_testing::FixedRandom random;
+    Allocation allocation(port, random, relay_testing::kServerSettings, PortRequest{true, std::nullopt});
+    relay_testing::AllocateWithBoundPeer(allocation, port, 0);
+    Check(allocation.State() == AllocationState::kAllocated);
     RelayedDatagram relayed;
     if (allocation.OnServerDatagram(bytes, 1, &relayed) == Allocation::Received::kRelayed)
         CheckWithin(relayed.payload, bytes);
     allocation.OnTimer(2);
-    allocation.SendToPeer(kPeer, bytes, 3);
+    allocation.SendToPeer(relay_testing::kPeer, bytes, 3);
 }
 }  // namespace
 

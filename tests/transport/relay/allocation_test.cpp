@@ -3,9 +3,9 @@
 // 437 retries, redirects, release and a silent server.
 #include "transport/relay/allocation.h"
 
+#include "tests/transport/relay/canned_server.h"
 #include "tests/transport/rtp/rtp_test_support.h"
 #include "transport/relay/channel_data.h"
-#include "transport/relay/stun_integrity.h"
 
 #include <gtest/gtest.h>
 
@@ -17,32 +17,7 @@
 using namespace relay;
 
 namespace {
-using Bytes = std::vector<uint8_t>;
-
-const rtp::RTPIPv4Address kServer(0xC6120001, 3478);  // 198.18.0.1
-const rtp::RTPIPv4Address kRelayed(0xC6120001, 50000);
-const rtp::RTPIPv4Address kMapped(0xC6120002, 40000);
-const rtp::RTPIPv4Address kPeer(0xC6120003, 6000);
-const LongTermKey kKey = MakeLongTermKey("user", "room", "secret");
-const ReservationToken kToken = {1, 2, 3, 4, 5, 6, 7, 8};
-
-struct RecordingPort : RelayPort {
-    struct Sent {
-        rtp::RTPIPv4Address to;
-        Bytes bytes;
-    };
-    std::vector<Sent> sent;
-    std::vector<RelayEvent> events;
-
-    bool SendToServer(const rtp::RTPIPv4Address& to, std::span<const Piece> pieces) override {
-        Bytes bytes;
-        for (const Piece piece : pieces) bytes.insert(bytes.end(), piece.begin(), piece.end());
-        sent.push_back({to, std::move(bytes)});
-        return true;
-    }
-    void OnRelayEvent(const RelayEvent& event) override { events.push_back(event); }
-    StunMessage Request(size_t fromEnd = 1) const { return *StunMessage::Parse(sent[sent.size() - fromEnd].bytes); }
-};
+using namespace relay_testing;
 
 Bytes Text(const char* text) { return Bytes(text, text + std::char_traits<char>::length(text)); }
 Bytes Value(std::optional<std::span<const uint8_t>> value) {
@@ -51,35 +26,16 @@ Bytes Value(std::optional<std::span<const uint8_t>> value) {
 
 class AllocationTest : public testing::Test {
 protected:
-    // The server's answer to `request`, signed under `key` unless it is empty.
+    Allocation::Received Give(const Bytes& answer) { return subject->OnServerDatagram(answer, now, &relayed); }
     Allocation::Received Reply(const StunMessage& request, StunClass answerClass,
                                const std::function<void(StunWriter&)>& fill = {}, std::span<const uint8_t> key = kKey) {
-        StunWriter writer(request.Method(), answerClass, request.Id());
-        if (fill) fill(writer);
-        const Bytes bytes = writer.Finish(key);
-        return subject->OnServerDatagram(bytes, now, &relayed);
+        return Give(Answer(request, answerClass, fill, key));
     }
-    Allocation::Received Refuse(const StunMessage& request, int code,
-                                const std::function<void(StunWriter&)>& fill = {}) {
-        return Reply(request, StunClass::kError,
-                     [&](StunWriter& writer) {
-                         writer.AddErrorCode(code, "no");
-                         if (fill) fill(writer);
-                     },
-                     {});
+    void Refuse(const StunMessage& request, int code, const std::function<void(StunWriter&)>& fill = {}) {
+        Give(Refusal(request, code, fill));
     }
-    void Challenge(const char* nonce = "n1") {
-        Refuse(port.Request(), 401,
-               [&](StunWriter& w) { w.AddText(attribute::kRealm, "room").AddText(attribute::kNonce, nonce); });
-    }
-    void Grant(uint32_t lifetime = 600) {
-        Reply(port.Request(), StunClass::kSuccess, [&](StunWriter& w) {
-            w.AddAddress(attribute::kXorRelayedAddress, kRelayed)
-                .AddAddress(attribute::kXorMappedAddress, kMapped)
-                .AddUint32(attribute::kLifetime, lifetime)
-                .Add(attribute::kReservationToken, kToken);
-        });
-    }
+    void Challenge() { Give(relay_testing::Challenge(port.Request())); }
+    void Grant(uint32_t lifetime = 600) { Give(relay_testing::Grant(port.Request(), lifetime)); }
     void Allocate() {
         subject->Start(now);
         Challenge();
@@ -98,7 +54,7 @@ protected:
 
     RecordingPort port;
     rtp_testing::FixedRandom random;
-    RelayServer server{kServer, "user", "secret"};
+    RelayServer server = kServerSettings;
     Allocation allocation{port, random, server, PortRequest{true, std::nullopt}};
     Allocation* subject = &allocation;  // what the answers go to
     RelayedDatagram relayed;
@@ -356,10 +312,8 @@ TEST_F(AllocationTest, CloseReleasesTheAllocationWithLifetimeZero) {
 }
 
 TEST_F(AllocationTest, AServerSilentWhileMediaGoesOutIsAskedThenReportedWithinFiveSeconds) {
-    Allocate();
-    ASSERT_TRUE(allocation.AddPeer(kPeer, now));
-    Reply(port.Request(2), StunClass::kSuccess);
-    Reply(port.Request(1), StunClass::kSuccess);
+    AllocateWithBoundPeer(allocation, port, now);
+    ASSERT_EQ(allocation.State(), AllocationState::kAllocated);
     const int64_t lastHeard = now;
     const size_t sent = port.sent.size();
     for (; now <= lastHeard + 5000; now += 20) {
