@@ -43,6 +43,10 @@ void Allocation::Start(int64_t nowMs) {
     if (state_ != AllocationState::kIdle) return;
     startMs_ = nowMs;
     state_ = AllocationState::kAllocating;
+    if (server_.username.size() > kMaxUsernameBytes) {
+        Fail(RelayEventKind::kAuthenticationFailed, method::kAllocate);
+        return;
+    }
     Send(Request::kAllocate, 0, nowMs);
 }
 
@@ -81,10 +85,9 @@ std::vector<uint8_t> Allocation::Build(Request request, size_t peerIndex, const 
 }
 
 void Allocation::Send(Request request, size_t peerIndex, int64_t nowMs, int staleNonces) {
-    const bool withCredentials = key_.has_value() && request != Request::kProbe;
     pending_.push_back(
         Pending{request, StunTransaction(Build(request, peerIndex, RandomTransactionId(random_)), nowMs, !Reliable()),
-                peerIndex, staleNonces, withCredentials});
+                peerIndex, staleNonces, request == Request::kProbe ? std::nullopt : key_});
     const Piece bytes[] = {pending_.back().transaction.Request()};
     SendPieces(bytes);
 }
@@ -180,8 +183,8 @@ Allocation::Received Allocation::OnServerDatagram(std::span<const uint8_t> bytes
             if (answered == pending_.end()) break;
             // What answers a request with credentials must prove it knows them
             // too; only an error answer (a 438, say) may come without.
-            if (answered->withCredentials && (message->HasIntegrity() || message->Class() == StunClass::kSuccess) &&
-                !message->IntegrityMatches(*key_)) {
+            if (answered->key && (message->HasIntegrity() || message->Class() == StunClass::kSuccess) &&
+                !message->IntegrityMatches(*answered->key)) {
                 break;
             }
             const Pending pending = std::move(*answered);
@@ -230,7 +233,7 @@ void Allocation::OnAnswer(const Pending& pending, const StunMessage& answer, int
     if (errorCode == error::kAllocationMismatch) Add(counters_.mismatches);
     if (errorCode == error::kStaleNonce) {
         Add(counters_.staleNonces);
-        if (pending.withCredentials && pending.staleNonces < kMaxStaleNonceResends && TakeNonce(answer)) {
+        if (pending.key && pending.staleNonces < kMaxStaleNonceResends && TakeNonce(answer)) {
             Send(pending.request, pending.peerIndex, nowMs, pending.staleNonces + 1);
             return;
         }
@@ -260,7 +263,7 @@ void Allocation::OnAllocateAnswer(const Pending& pending, const StunMessage& ans
     if (answer.Class() == StunClass::kSuccess) {
         OnAllocated(answer, nowMs);
     } else if (errorCode == error::kUnauthorized) {
-        if (pending.withCredentials || !TakeNonce(answer)) {
+        if (pending.key || !TakeNonce(answer)) {
             Fail(RelayEventKind::kAuthenticationFailed, method::kAllocate, errorCode);
         } else {
             Send(Request::kAllocate, 0, nowMs);

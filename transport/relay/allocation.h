@@ -74,6 +74,8 @@ public:
     static constexpr int kMaxMismatchRetries = 2;
     static constexpr int kMaxStaleNonceResends = 3;
     static constexpr int kMaxRedirects = 3;
+    // Longer usernames are not sent (nor would a server take them).
+    static constexpr size_t kMaxUsernameBytes = 512;
     // Channels and permissions one allocation keeps: every port a room's
     // peers may be heard from, with room to spare.
     static constexpr size_t kMaxChannels = 64;
@@ -85,6 +87,7 @@ public:
     Allocation(const Allocation&) = delete;
     Allocation& operator=(const Allocation&) = delete;
 
+    // kAuthenticationFailed at once for a username too long to send.
     void Start(int64_t nowMs);
     // Retransmissions, retries and refreshes that are due.
     void OnTimer(int64_t nowMs);
@@ -121,9 +124,9 @@ private:
     struct Pending {
         Request request;
         StunTransaction transaction;
-        size_t peerIndex;  // of the permission or channel concerned
-        int staleNonces;   // times sent again for a new nonce
-        bool withCredentials;
+        size_t peerIndex;                // of the permission or channel concerned
+        int staleNonces;                 // times sent again for a new nonce
+        std::optional<LongTermKey> key;  // what it was signed with, and its answer must be
     };
     // Permissions and channels are never removed, so their indices stay.
     struct Permission {

@@ -13,7 +13,7 @@ namespace relay {
 enum class RelayEventKind : uint8_t {
     kAllocated,             // address: the relayed address (see Allocation for the rest)
     kRedirected,            // address: the server now asked
-    kAuthenticationFailed,  // the credentials were refused; nothing more is sent
+    kAuthenticationFailed,  // the credentials were refused, or too long to send; nothing more is sent
     kRefused,               // an Allocate refused (errorCode), or a redirect not followed (300)
     kNewPortsNeeded,        // the server kept refusing this socket's address (437): use another socket
     kRequestTimedOut,       // method: the request given up

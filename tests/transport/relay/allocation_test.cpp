@@ -112,6 +112,13 @@ TEST_F(AllocationTest, WrongCredentialsGiveOneEventAndNoMoreRequests) {
     EXPECT_EQ(port.events[0].kind, RelayEventKind::kAuthenticationFailed);
     EXPECT_EQ(allocation.State(), AllocationState::kFailed);
     EXPECT_EQ(allocation.Counters().Read().unauthorized, 2u);
+
+    RelayServer tooLong = server;
+    tooLong.username.assign(Allocation::kMaxUsernameBytes + 1, 'u');
+    Allocation unusable(port, random, tooLong, {});
+    unusable.Start(now);
+    EXPECT_EQ(port.sent.size(), 2u);
+    EXPECT_EQ(port.events.back().kind, RelayEventKind::kAuthenticationFailed);
 }
 
 TEST_F(AllocationTest, RequestsAreSentAgainAfterDoublingWaitsAndGivenUpAfter3Point1Seconds) {
