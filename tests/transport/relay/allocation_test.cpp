@@ -224,15 +224,9 @@ TEST_F(AllocationTest, PeersAreSentToByIndicationUntilBoundThenByChannelAndAsked
     const size_t sent = port.sent.size();
     const int64_t answered = now;
     RunUntil(answered + Allocation::kPeerRefreshMs - 1);
-    // The probe of a silent server is no part of this: answer it.
-    for (size_t i = sent; i < port.sent.size(); ++i) {
-        const StunMessage request = *StunMessage::Parse(port.sent[i].bytes);
-        EXPECT_EQ(request.Method(), method::kBinding);
-        Reply(request, StunClass::kSuccess, {}, {});
-    }
-    const size_t beforeRefresh = port.sent.size();
+    EXPECT_EQ(port.sent.size(), sent);
     allocation.OnTimer(now = answered + Allocation::kPeerRefreshMs);
-    ASSERT_EQ(port.sent.size(), beforeRefresh + 2);
+    ASSERT_EQ(port.sent.size(), sent + 2);
     EXPECT_EQ(port.Request(2).Method(), method::kCreatePermission);
     EXPECT_EQ(port.Request(1).Method(), method::kChannelBind);
     EXPECT_EQ(port.Request(1).ChannelNumber(), kFirstChannel);

@@ -14,11 +14,11 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -41,14 +41,9 @@ int64_t NowMs() {
         .count();
 }
 
-std::optional<std::string> FindProgram(const std::string& name) {
-    const char* path = getenv("PATH");
-    std::string directories = path ? path : "/usr/bin:/usr/sbin";
-    for (size_t start = 0; start <= directories.size();) {
-        const size_t end = std::min(directories.find(':', start), directories.size());
-        const std::string candidate = directories.substr(start, end - start) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-        start = end + 1;
+std::optional<std::string> FindTurnServer() {
+    for (const char* path : {"/usr/bin/turnserver", "/usr/sbin/turnserver"}) {
+        if (access(path, X_OK) == 0) return path;
     }
     return std::nullopt;
 }
@@ -72,7 +67,7 @@ struct SocketPort : RelayPort {
 class CoturnTest : public testing::Test {
 protected:
     void SetUp() override {
-        const std::optional<std::string> turnserver = FindProgram("turnserver");
+        const std::optional<std::string> turnserver = FindTurnServer();
         if (!turnserver) GTEST_SKIP() << "coturn is not installed";
         char directory[] = "/tmp/tavolin-coturn-XXXXXX";
         ASSERT_TRUE(mkdtemp(directory));

@@ -98,35 +98,19 @@ TEST(StunVectorTest, TheLongTermSampleIsBuiltByteForByteUnderTheMd5Key) {
                      ->IntegrityMatches(MakeLongTermKey(kLongTermUsername, "example.org", "TheMatrix")));
 }
 
-TEST(StunMessageTest, TheAttributesOfAnAllocationReadBackAsWritten) {
+TEST(StunMessageTest, TypesAndThePlainAttributesAreTheFixedBytes) {
     EXPECT_EQ(MessageType(method::kAllocate, StunClass::kSuccess), 0x0103);
     EXPECT_EQ(MessageType(method::kChannelBind, StunClass::kError), 0x0119);
     EXPECT_EQ(MessageType(method::kData, StunClass::kIndication), 0x0017);
-
-    const TransactionId id = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    const ReservationToken token = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xA8};
-    const rtp::RTPIPv4Address relayed(0xC6336401, 53848), server(0xC6120001, 3478);
-    const Bytes bytes = StunWriter(method::kAllocate, StunClass::kError, id)
-                            .AddAddress(attribute::kXorRelayedAddress, relayed)
+    const rtp::RTPIPv4Address server(0xC6120001, 3478);
+    const Bytes bytes = StunWriter(method::kAllocate, StunClass::kError, {})
                             .AddAddress(attribute::kAlternateServer, server)
-                            .AddUint32(attribute::kLifetime, 600)
-                            .Add(attribute::kReservationToken, token)
-                            .AddChannelNumber(0x4001)
                             .AddErrorCode(438, "Stale Nonce")
                             .Finish();
-    const auto message = StunMessage::Parse(bytes);
-    ASSERT_TRUE(message);
-    EXPECT_EQ(message->Method(), method::kAllocate);
-    EXPECT_EQ(message->Class(), StunClass::kError);
-    EXPECT_EQ(message->Id(), id);
-    EXPECT_EQ(message->Address(attribute::kXorRelayedAddress), relayed);
-    EXPECT_EQ(message->Address(attribute::kAlternateServer), server);
-    EXPECT_EQ(message->Find(attribute::kAlternateServer)->data()[3], 3478 & 0xFF) << "not XORed";
-    EXPECT_EQ(message->Uint32(attribute::kLifetime), 600u);
-    EXPECT_EQ(message->Token(), token);
-    EXPECT_EQ(message->ChannelNumber(), 0x4001);
-    EXPECT_EQ(message->ErrorCode(), 438);
-    EXPECT_FALSE(message->HasIntegrity());
+    EXPECT_EQ(Bytes(bytes.begin() + kHeaderBytes, bytes.begin() + kHeaderBytes + 20),
+              (Bytes{0x80, 0x23, 0, 8, 0, 1, 0x0D, 0x96, 0xC6, 0x12, 0, 1, 0, 9, 0, 15, 0, 0, 4, 38}));
+    EXPECT_EQ(StunMessage::Parse(bytes)->Address(attribute::kAlternateServer), server);
+    EXPECT_EQ(StunMessage::Parse(bytes)->ErrorCode(), 438);
 }
 
 TEST(StunMessageTest, HostileMessagesAreRefusedOrReadSafely) {
@@ -143,31 +127,19 @@ TEST(StunMessageTest, HostileMessagesAreRefusedOrReadSafely) {
     EXPECT_TRUE(refused(4, 0x22)) << "cookie";
     EXPECT_TRUE(refused(23, 0x40)) << "SOFTWARE running past the end";
 
-    // Beyond the attribute bound, repeats and what follows MESSAGE-INTEGRITY go unread.
-    const TransactionId id{};
-    StunWriter writer(method::kAllocate, StunClass::kSuccess, id);
-    writer.AddUint32(attribute::kLifetime, 1).AddUint32(attribute::kLifetime, 2);
-    for (uint16_t type = 0x7000; type < 0x7000 + kMaxAttributes; ++type) writer.AddUint32(type, type);
-    const Bytes many = writer.Finish();
-    const auto message = StunMessage::Parse(many);
-    ASSERT_TRUE(message);
-    EXPECT_EQ(message->Uint32(attribute::kLifetime), 1u);
-    EXPECT_TRUE(message->Find(0x7000 + kMaxAttributes - 2));
-    EXPECT_FALSE(message->Find(0x7000 + kMaxAttributes - 1));
-
+    // Nothing after MESSAGE-INTEGRITY is read: nobody vouches for it.
     const uint8_t key[] = {1};
-    Bytes signedThenMore = StunWriter(method::kAllocate, StunClass::kSuccess, id).Finish(key);
+    Bytes signedThenMore = StunWriter(method::kAllocate, StunClass::kSuccess, {}).Finish(key);
     const Bytes lifetime =
-        StunWriter(method::kAllocate, StunClass::kSuccess, id).AddUint32(attribute::kLifetime, 9).Finish();
+        StunWriter(method::kAllocate, StunClass::kSuccess, {}).AddUint32(attribute::kLifetime, 9).Finish();
     signedThenMore.insert(signedThenMore.end(), lifetime.begin() + kHeaderBytes, lifetime.end());
     signedThenMore[3] = static_cast<uint8_t>(signedThenMore.size() - kHeaderBytes);
     EXPECT_FALSE(StunMessage::Parse(signedThenMore)->Uint32(attribute::kLifetime));
 
-    // An IPv6 address reads as none.
     const uint8_t ipv6[20] = {0, 2, 0x12, 0x34};
     const Bytes six =
-        StunWriter(method::kAllocate, StunClass::kSuccess, id).Add(attribute::kXorRelayedAddress, ipv6).Finish();
-    EXPECT_FALSE(StunMessage::Parse(six)->Address(attribute::kXorRelayedAddress));
+        StunWriter(method::kAllocate, StunClass::kSuccess, {}).Add(attribute::kXorRelayedAddress, ipv6).Finish();
+    EXPECT_FALSE(StunMessage::Parse(six)->Address(attribute::kXorRelayedAddress)) << "IPv6 reads as none";
 }
 
 TEST(ChannelDataTest, FramingDemultiplexingAndTheStream) {
