@@ -8,10 +8,6 @@ std::vector<uint8_t> BuildBindingRequest(const TransactionId& id) {
     return StunWriter(method::kBinding, StunClass::kRequest, id).Finish();
 }
 
-bool MapsPerDestination(const rtp::RTPIPv4Address& seenByRelay, const rtp::RTPIPv4Address& seenByAddressServer) {
-    return seenByRelay != seenByAddressServer;
-}
-
 BindingProbe::BindingProbe(RelayPort& port, rtp::RTPRandom& random, const rtp::RTPIPv4Address& server, bool overStream)
     : port_(port), random_(random), server_(server), overStream_(overStream) {}
 

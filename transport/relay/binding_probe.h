@@ -18,9 +18,6 @@ namespace relay {
 
 std::vector<uint8_t> BuildBindingRequest(const TransactionId& id);
 
-// Whether two servers saw this socket at different public ports (or addresses).
-bool MapsPerDestination(const rtp::RTPIPv4Address& seenByRelay, const rtp::RTPIPv4Address& seenByAddressServer);
-
 class BindingProbe {
 public:
     BindingProbe(RelayPort& port, rtp::RTPRandom& random, const rtp::RTPIPv4Address& server, bool overStream);
