@@ -76,16 +76,13 @@ constexpr uint16_t kXorMappedAddress = 0x0020;
 constexpr uint16_t kReservationToken = 0x0022;
 constexpr uint16_t kSoftware = 0x8022;
 constexpr uint16_t kAlternateServer = 0x8023;
-constexpr uint16_t kFingerprint = 0x8028;
 }  // namespace attribute
 
 namespace error {
 constexpr int kTryAlternate = 300;
 constexpr int kUnauthorized = 401;
-constexpr int kForbidden = 403;
 constexpr int kAllocationMismatch = 437;
 constexpr int kStaleNonce = 438;
-constexpr int kInsufficientCapacity = 508;
 }  // namespace error
 
 // REQUESTED-TRANSPORT: the relay talks to peers over UDP.
