@@ -1,38 +1,21 @@
 #include "transport/relay/allocation.h"
 
 #include "transport/relay/binding_probe.h"
-#include "transport/relay/channel_data.h"
 #include "transport/relay/relay_demux.h"
 
 #include <algorithm>
-#include <cassert>
 #include <utility>
 
 namespace relay {
 namespace {
 // Longest realm and nonce sent back to a server.
 constexpr size_t kMaxRealmOrNonceBytes = 763;
-constexpr uint8_t kZeroPadding[3] = {};
 
 bool IsLoopback(uint32_t address) { return (address >> 24) == 127; }
 bool IsHost(const rtp::RTPIPv4Address& address) {
     return address.GetIP() != 0 && address.GetIP() != 0xFFFFFFFF && address.GetPort() != 0;
 }
 }  // namespace
-
-RelayFigures RelayCounters::Read() const {
-    const auto read = [](const std::atomic<uint64_t>& counter) { return counter.load(std::memory_order_relaxed); };
-    return {allocationMs.load(std::memory_order_relaxed),
-            read(refreshes),
-            read(unauthorized),
-            read(mismatches),
-            read(staleNonces),
-            read(redirects),
-            read(datagramsOut),
-            read(bytesOut),
-            read(datagramsIn),
-            read(bytesIn)};
-}
 
 Allocation::Allocation(RelayPort& port, rtp::RTPRandom& random, RelayServer server, PortRequest portRequest)
     : port_(port), random_(random), server_(std::move(server)), portRequest_(portRequest) {
@@ -149,20 +132,6 @@ bool Allocation::ShouldProbe() const {
            });
 }
 
-void Allocation::RequestPeers(int64_t nowMs) {
-    if (state_ != AllocationState::kAllocated) return;
-    for (size_t i = 0; i < permissions_.size(); ++i) {
-        if (permissions_[i].refused || nowMs < permissions_[i].refreshAtMs) continue;
-        permissions_[i].refreshAtMs = kNever;
-        Send(Request::kPermission, i, nowMs);
-    }
-    for (size_t i = 0; i < channels_.size(); ++i) {
-        if (channels_[i].refused || nowMs < channels_[i].refreshAtMs) continue;
-        channels_[i].refreshAtMs = kNever;
-        Send(Request::kChannelBind, i, nowMs);
-    }
-}
-
 Allocation::Received Allocation::OnServerDatagram(std::span<const uint8_t> bytes, int64_t nowMs,
                                                   RelayedDatagram* relayed) {
     Received received = Received::kDropped;
@@ -199,32 +168,6 @@ Allocation::Received Allocation::OnServerDatagram(std::span<const uint8_t> bytes
     }
     if (received == Received::kRelayed) lastHeardMs_ = nowMs;
     return received;
-}
-
-Allocation::Received Allocation::OnChannelData(std::span<const uint8_t> bytes, RelayedDatagram* relayed) {
-    const std::optional<ChannelDataView> view = ParseChannelData(bytes);
-    if (!view || state_ != AllocationState::kAllocated) return Received::kDropped;
-    const auto channel = std::find_if(channels_.begin(), channels_.end(),
-                                      [&view](const Channel& channel) { return channel.number == view->channel; });
-    if (channel == channels_.end()) return Received::kDropped;
-    return Relayed(channel->peer, view->payload, relayed);
-}
-
-Allocation::Received Allocation::OnDataIndication(const StunMessage& message, RelayedDatagram* relayed) {
-    const std::optional<rtp::RTPIPv4Address> peer = message.Address(attribute::kXorPeerAddress);
-    const auto data = message.Find(attribute::kData);
-    if (!peer || !data || state_ != AllocationState::kAllocated) return Received::kDropped;
-    const Permission* permission = FindPermission(peer->GetIP());
-    if (!permission || permission->refused) return Received::kDropped;
-    return Relayed(*peer, *data, relayed);
-}
-
-Allocation::Received Allocation::Relayed(const rtp::RTPIPv4Address& peer, std::span<const uint8_t> payload,
-                                         RelayedDatagram* relayed) {
-    *relayed = {peer, payload};
-    Add(counters_.datagramsIn);
-    Add(counters_.bytesIn, payload.size());
-    return Received::kRelayed;
 }
 
 void Allocation::OnAnswer(const Pending& pending, const StunMessage& answer, int64_t nowMs) {
@@ -313,29 +256,6 @@ void Allocation::OnRefreshAnswer(const StunMessage& answer, int errorCode, int64
     ScheduleRefresh(lifetime, nowMs);
 }
 
-void Allocation::OnPeerAnswer(const Pending& pending, int errorCode, int64_t nowMs) {
-    if (state_ != AllocationState::kAllocated) return;
-    const bool permission = pending.request == Request::kPermission;
-    const bool refused = errorCode != 0;
-    rtp::RTPIPv4Address peer;
-    if (permission) {
-        Permission& entry = permissions_[pending.peerIndex];
-        entry.refused = refused;
-        entry.refreshAtMs = nowMs + kPeerRefreshMs;
-        peer = rtp::RTPIPv4Address(entry.address, 0);
-    } else {
-        Channel& entry = channels_[pending.peerIndex];
-        entry.refused = refused;
-        entry.bound = !refused;
-        entry.refreshAtMs = nowMs + kPeerRefreshMs;
-        peer = entry.peer;
-    }
-    if (refused) {
-        Report(RelayEventKind::kPeerRefused, permission ? method::kCreatePermission : method::kChannelBind, errorCode,
-               peer);
-    }
-}
-
 void Allocation::OnGivenUp(const Pending& pending, int64_t nowMs) {
     switch (pending.request) {
         case Request::kAllocate:
@@ -397,50 +317,6 @@ bool Allocation::FollowRedirect(const StunMessage& answer, int64_t nowMs) {
     return true;
 }
 
-bool Allocation::AddPeer(const rtp::RTPIPv4Address& peer, int64_t nowMs) {
-    if (state_ == AllocationState::kClosing || state_ == AllocationState::kClosed ||
-        state_ == AllocationState::kFailed) {
-        return false;
-    }
-    if (FindChannel(peer)) return true;
-    if (channels_.size() >= kMaxChannels || kFirstChannel + channels_.size() > kLastChannel) return false;
-    if (!FindPermission(peer.GetIP())) permissions_.push_back({peer.GetIP(), 0});
-    channels_.push_back({peer, static_cast<uint16_t>(kFirstChannel + channels_.size()), 0});
-    RequestPeers(nowMs);
-    return true;
-}
-
-bool Allocation::SendToPeer(const rtp::RTPIPv4Address& peer, std::span<const uint8_t> payload, int64_t nowMs) {
-    if (state_ != AllocationState::kAllocated) return false;
-    const Channel* channel = FindChannel(peer);
-    if (!channel) return false;
-    bool sent = false;
-    const size_t padding = PaddedLength(payload.size()) - payload.size();
-    if (channel->bound) {
-        if (payload.size() > 0xFFFF) return false;
-        uint8_t head[kChannelDataHeaderBytes];
-        WriteChannelDataHeader(head, channel->number, payload.size());
-        const Piece pieces[] = {head, payload, std::span(kZeroPadding, Reliable() ? padding : 0)};
-        sent = SendPieces(pieces);
-    } else {
-        const Permission* permission = FindPermission(peer.GetIP());
-        constexpr size_t kIndicationBytes = kAttributeHeaderBytes + 8 + kAttributeHeaderBytes;
-        if (!permission || permission->refused || PaddedLength(payload.size()) + kIndicationBytes > 0xFFFF)
-            return false;
-        const std::vector<uint8_t> head =
-            StunWriter(method::kSend, StunClass::kIndication, RandomTransactionId(random_))
-                .AddAddress(attribute::kXorPeerAddress, peer)
-                .FinishBefore(attribute::kData, payload.size());
-        const Piece pieces[] = {head, payload, std::span(kZeroPadding, padding)};
-        sent = SendPieces(pieces);
-    }
-    if (!sent) return false;
-    Add(counters_.datagramsOut);
-    Add(counters_.bytesOut, payload.size());
-    lastSentMs_ = nowMs;
-    return true;
-}
-
 void Allocation::Close(int64_t nowMs) {
     switch (state_) {
         case AllocationState::kAllocated:
@@ -469,18 +345,6 @@ void Allocation::Fail(RelayEventKind kind, uint16_t method, int errorCode) {
 
 void Allocation::Report(RelayEventKind kind, uint16_t method, int errorCode, rtp::RTPIPv4Address address) {
     port_.OnRelayEvent({kind, method, errorCode, address});
-}
-
-Allocation::Permission* Allocation::FindPermission(uint32_t address) {
-    const auto found = std::find_if(permissions_.begin(), permissions_.end(),
-                                    [address](const Permission& permission) { return permission.address == address; });
-    return found == permissions_.end() ? nullptr : &*found;
-}
-
-Allocation::Channel* Allocation::FindChannel(const rtp::RTPIPv4Address& peer) {
-    const auto found = std::find_if(channels_.begin(), channels_.end(),
-                                    [&peer](const Channel& channel) { return channel.peer == peer; });
-    return found == channels_.end() ? nullptr : &*found;
 }
 
 }  // namespace relay
