@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-dev
   libpng-dev libswscale-dev
   libpulse-dev libspeexdsp-dev pulseaudio pulseaudio-utils
+  nettle-dev coturn
   ffmpeg tshark
   iproute2 nftables binutils
   systemd strace
