@@ -15,8 +15,7 @@ bool HasHeader(std::span<const uint8_t> packet, PacketKind kind) {
 uint32_t SenderSsrc(std::span<const uint8_t> packet, PacketKind kind) {
     assert(HasHeader(packet, kind));
     const size_t at = kind == PacketKind::kRtp ? 8 : 4;
-    return uint32_t{packet[at]} << 24 | uint32_t{packet[at + 1]} << 16 | uint32_t{packet[at + 2]} << 8 |
-           packet[at + 3];
+    return uint32_t{packet[at]} << 24 | uint32_t{packet[at + 1]} << 16 | uint32_t{packet[at + 2]} << 8 | packet[at + 3];
 }
 
 }  // namespace srtp

@@ -45,7 +45,8 @@ std::unique_ptr<Protector> Protector::Create(const SenderKey& key, Setup* setup)
 Protector::Protector(uint32_t epoch, Session session) : epoch_(epoch), session_(std::move(session)) {}
 
 Protected Protector::Protect(PacketKind kind, std::span<uint8_t> buffer, size_t plainLength) {
-    if (plainLength > buffer.size() || !HasHeader(buffer.first(plainLength), kind)) return {ProtectStatus::kMalformed, 0};
+    if (plainLength > buffer.size() || !HasHeader(buffer.first(plainLength), kind))
+        return {ProtectStatus::kMalformed, 0};
     if (buffer.size() - plainLength < OverheadBytes(kind) || plainLength + OverheadBytes(kind) > kMaxDatagramBytes)
         return {ProtectStatus::kNoRoom, 0};
     const uint32_t ssrc = SenderSsrc(buffer, kind);

@@ -59,7 +59,7 @@ private:
     LibraryHold hold_;  // first in, last out: outlives the session
     const uint32_t epoch_;
     std::mutex mutex_;
-    Session session_;          // guarded by mutex_
+    Session session_;           // guarded by mutex_
     SsrcSet<kMaxSsrcs> ssrcs_;  // guarded by mutex_; the last one is the SSRC in use
 };
 

@@ -79,10 +79,9 @@ Verdict Unprotector::Open(PacketKind kind, std::span<uint8_t> datagram, int64_t 
     const bool known = epoch->ssrcs.Contains(ssrc);
     if (!known && epoch->ssrcs.Full()) return Verdict::kTooManyStreams;
     int open = static_cast<int>(datagram.size());
-    const Verdict verdict =
-        VerdictOf(kind == PacketKind::kRtp ? srtp_unprotect_mki(epoch->session.get(), datagram.data(), &open, kUseMki)
-                                           : srtp_unprotect_rtcp_mki(epoch->session.get(), datagram.data(), &open,
-                                                                     kUseMki));
+    const Verdict verdict = VerdictOf(
+        kind == PacketKind::kRtp ? srtp_unprotect_mki(epoch->session.get(), datagram.data(), &open, kUseMki)
+                                 : srtp_unprotect_rtcp_mki(epoch->session.get(), datagram.data(), &open, kUseMki));
     if (verdict != Verdict::kAccepted) return verdict;
     if (!known) epoch->ssrcs.Add(ssrc);
     *length = static_cast<size_t>(open);

@@ -84,9 +84,9 @@ private:
 
     LibraryHold hold_;  // first in, last out: outlives the sessions
     mutable std::mutex mutex_;
-    std::array<Epoch, kEpochsKept> epochs_;       // guarded by mutex_
-    std::array<uint64_t, kVerdicts> counts_{};    // guarded by mutex_
-    uint64_t dropsInARow_ = 0;                    // guarded by mutex_
+    std::array<Epoch, kEpochsKept> epochs_;     // guarded by mutex_
+    std::array<uint64_t, kVerdicts> counts_{};  // guarded by mutex_
+    uint64_t dropsInARow_ = 0;                  // guarded by mutex_
 };
 
 }  // namespace srtp
