@@ -1,34 +1,53 @@
 #include "transport/srtp/library_hold.h"
 
+#include "transport/srtp/srtp_session.h"
+
 #include <srtp2/srtp.h>
 
 #include <mutex>
 
 namespace srtp {
 namespace {
-std::mutex& HoldMutex() {
-    static std::mutex mutex;
-    return mutex;
+struct Library {
+    std::mutex mutex;
+    int holders = 0;     // guarded by mutex
+    Session idle;        // guarded by mutex; lives while holders > 0
+};
+
+Library& TheLibrary() {
+    static Library library;
+    return library;
 }
-int holders = 0;  // guarded by HoldMutex()
 }  // namespace
 
 LibraryHold::LibraryHold() {
-    std::lock_guard<std::mutex> lock(HoldMutex());
-    if (holders == 0 && srtp_init() != srtp_err_status_ok) return;
-    ++holders;
+    Library& library = TheLibrary();
+    std::lock_guard<std::mutex> lock(library.mutex);
+    if (library.holders == 0) {
+        if (srtp_init() != srtp_err_status_ok) return;
+        library.idle = CreateSession(SenderKey{}, Direction::kUnprotect);
+        if (!library.idle) {
+            srtp_shutdown();
+            return;
+        }
+    }
+    ++library.holders;
     held_ = true;
 }
 
 LibraryHold::~LibraryHold() {
     if (!held_) return;
-    std::lock_guard<std::mutex> lock(HoldMutex());
-    if (--holders == 0) srtp_shutdown();
+    Library& library = TheLibrary();
+    std::lock_guard<std::mutex> lock(library.mutex);
+    if (--library.holders > 0) return;
+    library.idle.reset();
+    srtp_shutdown();
 }
 
 int LibraryHold::Holders() {
-    std::lock_guard<std::mutex> lock(HoldMutex());
-    return holders;
+    Library& library = TheLibrary();
+    std::lock_guard<std::mutex> lock(library.mutex);
+    return library.holders;
 }
 
 }  // namespace srtp
