@@ -10,8 +10,8 @@ namespace srtp {
 namespace {
 struct Library {
     std::mutex mutex;
-    int holders = 0;     // guarded by mutex
-    Session idle;        // guarded by mutex; lives while holders > 0
+    int holders = 0;  // guarded by mutex
+    Session idle;     // guarded by mutex; lives while holders > 0
 };
 
 Library& TheLibrary() {
