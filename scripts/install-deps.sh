@@ -6,13 +6,14 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libxvidcore-dev libopus-dev
+  libsrtp2-dev nettle-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-tools
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   libpng-dev libswscale-dev
   libpulse-dev libspeexdsp-dev pulseaudio pulseaudio-utils
-  nettle-dev coturn
+  coturn
   ffmpeg tshark
   iproute2 nftables binutils
   systemd strace
