@@ -5,7 +5,7 @@
 // own preview and the other engine's video. See --help.
 #include "tools/common/command_line.h"
 #include "tools/common/companions.h"
-#include "tools/common/gbk_text.h"
+#include "tools/host_text/gbk_text.h"
 #include "tools/room/address_server_process.h"
 
 #include <tavolin/tavolin.h>

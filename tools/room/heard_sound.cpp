@@ -1,7 +1,5 @@
 #include "tools/room/heard_sound.h"
 
-#include "voice/voice_frame.h"
-
 #include <algorithm>
 #include <cassert>
 
@@ -9,7 +7,7 @@ namespace room {
 namespace {
 constexpr int64_t kMicrosPerSecond = 1000000;
 constexpr int64_t kMicrosPerMillisecond = 1000;
-constexpr int64_t kSamplesPerMillisecond = voice::kSampleRateHz / 1000;
+constexpr int64_t kSamplesPerMillisecond = voice::kRecordingRateHz / 1000;
 }  // namespace
 
 HeardSound::HeardSound(const std::vector<MarkedSpeaker>& speakers, size_t beginningSamples)

@@ -5,7 +5,7 @@
 // those of voice::MarkerLatencies on the whole recording.
 #pragma once
 
-#include "voice/tone_analysis.h"
+#include "testkit/signal/tone_analysis.h"
 
 #include <cstdint>
 #include <map>

@@ -2,7 +2,7 @@
 // in arrival order with the player that logged them.
 #pragma once
 
-#include "tools/common/gbk_text.h"
+#include "tools/host_text/gbk_text.h"
 
 #include <tavolin/tavolin.h>
 

@@ -3,8 +3,6 @@
 #include "tools/room/json_writer.h"
 #include "tools/room/room_constants.h"
 
-#include "voice/voice_frame.h"
-
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -36,8 +34,8 @@ constexpr int64_t kQuietAfterArrivalMicros = 100000;
 // is under a second as the next marker comes a second later, the quiet
 // after the marker's arrival and the window itself.
 constexpr int64_t kLastWindowEndMicros = kFirstWindowMicros + kMaxSnrWindows * int64_t{1000000} +
-                                         kQuietAfterArrivalMicros + kSnrWindowSamples * 1000000 / voice::kSampleRateHz;
-constexpr size_t kKeptSamples = kLastWindowEndMicros * voice::kSampleRateHz / 1000000 + 1;
+                                         kQuietAfterArrivalMicros + kSnrWindowSamples * 1000000 / voice::kRecordingRateHz;
+constexpr size_t kKeptSamples = kLastWindowEndMicros * voice::kRecordingRateHz / 1000000 + 1;
 constexpr int kLocalUser = -1;
 
 template <typename Function>

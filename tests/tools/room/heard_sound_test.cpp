@@ -3,7 +3,7 @@
 // analysis, while it keeps only the beginning whole.
 #include "tools/room/heard_sound.h"
 
-#include "voice/tone_analysis.h"
+#include "testkit/signal/tone_analysis.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "voice/wav_file.h"
+#include "testkit/signal/wav_file.h"
 
 #include <algorithm>
 #include <cstring>

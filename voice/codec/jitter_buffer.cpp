@@ -1,4 +1,4 @@
-#include "voice/jitter_buffer.h"
+#include "voice/codec/jitter_buffer.h"
 
 #include <algorithm>
 #include <cassert>

@@ -1,4 +1,6 @@
-#include "platform/media/gst/synthetic_cameras.h"
+#include "testkit/camera/synthetic_cameras.h"
+
+#include "platform/media/gst/gst_device_enum.h"
 
 #include <tavolin/tavolin.h>
 
@@ -83,6 +85,14 @@ GstPadProbeReturn OnStampProbe(GstPad*, GstPadProbeInfo* info, gpointer data) {
 
 void DeleteStamp(gpointer data) { delete static_cast<FrameStamp*>(data); }
 
+// How the camera enumeration finds these cameras after the monitored ones.
+std::vector<ExtraCamera> ExtraCameras() {
+    std::vector<ExtraCamera> cameras;
+    for (const SyntheticCamera& camera : SyntheticCameras())
+        cameras.push_back({camera.name, [camera] { return CreateSyntheticSource(camera); }});
+    return cameras;
+}
+
 }  // namespace
 
 std::vector<SyntheticCamera> SyntheticCameras() {
@@ -129,6 +139,7 @@ extern "C" __attribute__((visibility("default"))) int TavolinAddSyntheticCamera(
                                                                                 int width, int height, int fps,
                                                                                 int flags) {
     if (!media::IsValid(name, pattern, width, height, fps, flags)) return 0;
+    media::SetExtraCameras(&media::ExtraCameras);
     std::lock_guard lock(media::g_camerasLock);
     for (const auto& camera : media::g_cameras) {
         if (camera.name == name) return 0;

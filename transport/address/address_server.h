@@ -9,7 +9,7 @@
 // Used by tools/addrd, by tests and by in-process demos.
 #pragma once
 
-#include "transport/answer_budget.h"
+#include "transport/address/answer_budget.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "voice/voice_encoder.h"
+#include "voice/codec/voice_encoder.h"
 
 #include <opus/opus.h>
 

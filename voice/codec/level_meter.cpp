@@ -1,4 +1,4 @@
-#include "voice/level_meter.h"
+#include "voice/codec/level_meter.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "voice/voice_frame.h"
+#include "voice/codec/voice_frame.h"
 
 #include <opus/opus.h>
 

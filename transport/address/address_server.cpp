@@ -1,6 +1,6 @@
-#include "transport/address_server.h"
+#include "transport/address/address_server.h"
 
-#include "transport/address_datagram.h"
+#include "transport/address/address_datagram.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

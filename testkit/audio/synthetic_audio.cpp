@@ -1,8 +1,8 @@
-#include "voice/synthetic_audio.h"
+#include "testkit/audio/synthetic_audio.h"
 
-#include "voice/test_signal.h"
-#include "voice/voice_frame.h"
-#include "voice/wav_file.h"
+#include "testkit/signal/test_signal.h"
+#include "testkit/signal/wav_file.h"
+#include "voice/codec/voice_frame.h"
 
 #include <atomic>
 #include <chrono>
@@ -85,7 +85,11 @@ void CloseCallbacks(const std::vector<Registration>& removed) {
         if (r.callback) r.callback->Close();
 }
 
+// How the voice component finds these devices among the sound devices.
+const ExtraDevices kSyntheticDevices{&SyntheticDeviceNames, &OpenSyntheticMicrophone, &OpenSyntheticSpeaker};
+
 bool Add(Registration device) {
+    SetExtraDevices(&kSyntheticDevices);
     std::lock_guard lock(g_lock);
     for (const Registration& r : g_devices)
         if (r.name == device.name) return false;

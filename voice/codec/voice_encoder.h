@@ -1,7 +1,7 @@
 // Local sound to 50-byte voice frames (layout in voice_frame.h).
 #pragma once
 
-#include "voice/voice_frame.h"
+#include "voice/codec/voice_frame.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "tools/common/gbk_text.h"
+#include "tools/host_text/gbk_text.h"
 
 #include <iconv.h>
 

@@ -12,7 +12,7 @@
 // the sender is heard again.
 #pragma once
 
-#include "voice/voice_frame.h"
+#include "voice/codec/voice_frame.h"
 
 #include <array>
 #include <cstdint>

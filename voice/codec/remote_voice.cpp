@@ -1,4 +1,4 @@
-#include "voice/remote_voice.h"
+#include "voice/codec/remote_voice.h"
 
 #include <opus/opus.h>
 

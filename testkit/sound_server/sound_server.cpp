@@ -1,4 +1,4 @@
-#include "voice/sound_server.h"
+#include "testkit/sound_server/sound_server.h"
 
 #include <fcntl.h>
 #include <signal.h>

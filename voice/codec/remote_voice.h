@@ -3,9 +3,9 @@
 // on the playout thread, always under its own lock.
 #pragma once
 
-#include "voice/jitter_buffer.h"
-#include "voice/level_meter.h"
-#include "voice/voice_frame.h"
+#include "voice/codec/jitter_buffer.h"
+#include "voice/codec/level_meter.h"
+#include "voice/codec/voice_frame.h"
 
 #include <cstdint>
 

@@ -20,6 +20,9 @@ inline constexpr int kDistinctTones = 16;
 inline constexpr int kDistinctToneFrequenciesHz[kDistinctTones] = {850,  1050, 1150, 1250, 1950, 2100, 2350, 2450,
                                                                    2550, 2700, 2950, 3050, 3200, 3450, 3650, 3950};
 
+// The rate of what a listener hears: the library's sound, 16 kHz mono.
+inline constexpr int kRecordingRateHz = 16000;
+
 // Sound with the CLOCK_MONOTONIC time of its first sample, 16 kHz mono.
 struct Recording {
     int64_t startMicros = 0;

@@ -1,4 +1,4 @@
-#include "transport/answer_budget.h"
+#include "transport/address/answer_budget.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,7 +1,7 @@
-#include "voice/tone_analysis.h"
+#include "testkit/signal/tone_analysis.h"
 
-#include "voice/test_signal.h"
-#include "voice/voice_frame.h"
+#include "testkit/signal/test_signal.h"
+#include "voice/codec/voice_frame.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,6 +9,8 @@
 #include <optional>
 
 namespace voice {
+
+static_assert(kRecordingRateHz == kSampleRateHz);
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "transport/address_datagram.h"
+#include "transport/address/address_datagram.h"
 
 #include <array>
 #include <utility>
