@@ -1,15 +1,21 @@
 #include "tools/room/room_demo.h"
 
-#include "tools/room/address_server_process.h"
-#include "tools/room/engine_figures.h"
-#include "tools/room/hop_table.h"
-#include "tools/room/impaired_lobby.h"
-#include "tools/room/impairment_relay.h"
+#include "testbed/address_server/address_server_process.h"
+#include "testbed/lobby.h"
+#include "testbed/network/impaired_lobby.h"
+#include "testbed/network/impairment_relay.h"
+#include "testbed/room.h"
+#include "testbed/testbed_constants.h"
+#include "testbed/voice_room.h"
+#include "tools/room/hop_report.h"
 #include "tools/room/json_writer.h"
-#include "tools/room/lobby.h"
-#include "tools/room/room.h"
+#include "tools/room/mosaic.h"
+#include "tools/room/relay_report.h"
+#include "tools/room/report.h"
+#include "tools/room/room_constants.h"
 #include "tools/room/stop_signal.h"
-#include "tools/room/voice_room.h"
+#include "tools/room/transport_report.h"
+#include "tools/room/voice_report.h"
 
 #include <chrono>
 #include <cstdio>
@@ -106,12 +112,12 @@ bool WriteOutputs(const Room& room, const RoomReport& report, const VoiceReport&
     };
     std::ofstream stats(directory + "/stats.json");
     std::string json =
-        WithMember(WithMember(StatsJson(report), "voice", voice.Json()), "transport", TransportJson(report));
+        WithMember(WithMember(StatsJson(report), "voice", VoiceJson(voice)), "transport", TransportJson(report));
     for (const auto& [name, value] : members) json = WithMember(json, name, value);
     stats << json << '\n';
     if (!stats) fail("cannot write " + directory + "/stats.json");
     std::string pngError;
-    if (!room.BuildMosaic().WritePng(directory + "/mosaic.png", &pngError)) fail(pngError);
+    if (!BuildMosaic(room).WritePng(directory + "/mosaic.png", &pngError)) fail(pngError);
     if (!room.Log().WriteFile(directory + "/log.txt")) fail("cannot write " + directory + "/log.txt");
     return written;
 }
@@ -211,14 +217,14 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
     }
     if (relay) {
         relay->Stop();
-        members.emplace_back("relay", relay->Json());
+        members.emplace_back("relay", RelayJson(*relay));
         for (const std::string& problem : static_cast<ImpairedLobby&>(*lobby).Problems()) errors << problem << '\n';
     }
     const RoomReport report = room.Report();
     PrintReport(report, out);
     PrintTransportTable(report, out);
     const VoiceReport voiceReport = voice.Report();
-    voiceReport.Print(out);
+    PrintVoiceReport(voiceReport, out);
     const bool written = WriteOutputs(room, report, voiceReport, members, options.outDirectory, errors);
     voice.WriteLog(options.outDirectory + "/voice-log.txt");
     if (written)
