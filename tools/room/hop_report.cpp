@@ -1,7 +1,5 @@
 #include "tools/room/hop_report.h"
 
-#include "tools/room/json_writer.h"
-
 #include <cstdio>
 #include <fstream>
 
@@ -46,34 +44,28 @@ bool WriteHopRecords(const std::vector<TavolinHopRecord>& records, const std::st
     return static_cast<bool>(out);
 }
 
-std::string HopTableJson(const HopTable& table) {
-    JsonWriter json;
-    json.BeginObject();
-    json.Key("frames_drawn").Number(static_cast<double>(table.framesDrawn));
-    json.Key("frames_traced").Number(static_cast<double>(table.framesTraced));
-    json.Key("records_dropped").Number(static_cast<double>(table.recordsDropped));
-    json.Key("hops").BeginArray();
+JsonValue HopTraceJson(const HopTable& table) {
+    JsonValue hops = JsonValue::Array{};
     for (const HopStep& step : table.steps) {
-        json.BeginObject();
-        json.Key("hop").String(step.name);
-        json.Key("ms_median").Optional(step.medianMs);
-        json.Key("ms_p99").Optional(step.p99Ms);
-        json.Key("ms_mean_of_slowest_1_percent").Optional(step.slowestMeanMs);
-        json.EndObject();
+        hops.Push(JsonValue::Object{{"hop", step.name},
+                                    {"ms_median", step.medianMs},
+                                    {"ms_p99", step.p99Ms},
+                                    {"ms_mean_of_slowest_1_percent", step.slowestMeanMs}});
     }
-    json.EndArray();
-    json.Key("by_second_of_capture").BeginArray();
+    JsonValue seconds = JsonValue::Array{};
     for (const SecondOfRun& second : table.seconds) {
-        json.BeginObject();
-        json.Key("second").Number(second.second);
-        json.Key("frames").Number(static_cast<double>(second.frames));
-        json.Key("ms_median").Number(second.medianMs);
-        json.Key("ms_p99").Number(second.p99Ms);
-        json.EndObject();
+        seconds.Push(JsonValue::Object{{"second", second.second},
+                                       {"frames", second.frames},
+                                       {"ms_median", second.medianMs},
+                                       {"ms_p99", second.p99Ms}});
     }
-    json.EndArray();
-    json.EndObject();
-    return json.Text();
+    return JsonValue::Object{{"frames_drawn", table.framesDrawn},
+                             {"frames_traced", table.framesTraced},
+                             {"records_dropped", table.recordsDropped},
+                             {"hops", std::move(hops)},
+                             {"by_second_of_capture", std::move(seconds)}};
 }
+
+std::string HopTableJson(const HopTable& table) { return HopTraceJson(table).Text(); }
 
 }  // namespace room

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "testbed/measurement/hop_table.h"
+#include "tools/room/json_value.h"
 
 #include <ostream>
 #include <string>
@@ -15,6 +16,8 @@ void PrintHopTable(const HopTable& table, std::ostream& out);
 // header line, hops by name, for a look at single frames; false when it
 // cannot be written.
 bool WriteHopRecords(const std::vector<TavolinHopRecord>& records, const std::string& path);
+// The "trace" member of stats.json, and its text alone.
+JsonValue HopTraceJson(const HopTable& table);
 std::string HopTableJson(const HopTable& table);
 
 }  // namespace room

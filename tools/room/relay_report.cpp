@@ -1,34 +1,35 @@
 #include "tools/room/relay_report.h"
 
-#include "tools/room/json_writer.h"
-
 namespace room {
 namespace {
 const char* MediumName(RelayMedium medium) { return medium == RelayMedium::kAudio ? "audio" : "video"; }
 }  // namespace
 
-std::string RelayJson(const ImpairmentRelay& relay) {
+JsonValue RelayJson(const ImpairmentRelay& relay) {
     const ImpairmentSettings& settings = relay.Settings();
-    JsonWriter json;
-    json.BeginObject().Key("settings").BeginObject();
-    json.Key("loss_percent").Number(settings.lossPercent).Key("burst").Number(settings.burst);
-    json.Key("delay_ms").Number(settings.delayMs).Key("jitter_ms").Number(settings.jitterMs);
-    json.Key("reorder_percent").Number(settings.reorderPercent);
-    json.Key("duplicate_percent").Number(settings.duplicatePercent);
-    json.Key("drop_feedback").Bool(settings.dropFeedback);
-    json.Key("seed").Number(static_cast<double>(settings.seed)).EndObject();
-    json.Key("flows").BeginArray();
+    JsonValue flows = JsonValue::Array{};
     for (const RelayFlowCounts& flow : relay.Flows()) {
         const RelayCounts& c = flow.counts;
-        json.BeginObject().Key("from").Number(flow.from).Key("to").Number(flow.to);
-        json.Key("medium").String(MediumName(flow.medium)).Key("channel").String(flow.rtcp ? "rtcp" : "rtp");
-        json.Key("received").Number(double(c.received)).Key("forwarded").Number(double(c.forwarded));
-        json.Key("dropped").Number(double(c.dropped)).Key("duplicated").Number(double(c.duplicated));
-        json.Key("reordered").Number(double(c.reordered));
-        json.Key("feedback_dropped").Number(double(c.feedbackDropped)).EndObject();
+        flows.Push(JsonValue::Object{{"from", flow.from},
+                                     {"to", flow.to},
+                                     {"medium", MediumName(flow.medium)},
+                                     {"channel", flow.rtcp ? "rtcp" : "rtp"},
+                                     {"received", c.received},
+                                     {"forwarded", c.forwarded},
+                                     {"dropped", c.dropped},
+                                     {"duplicated", c.duplicated},
+                                     {"reordered", c.reordered},
+                                     {"feedback_dropped", c.feedbackDropped}});
     }
-    json.EndArray().EndObject();
-    return json.Text();
+    return JsonValue::Object{{"settings", JsonValue::Object{{"loss_percent", settings.lossPercent},
+                                                            {"burst", settings.burst},
+                                                            {"delay_ms", settings.delayMs},
+                                                            {"jitter_ms", settings.jitterMs},
+                                                            {"reorder_percent", settings.reorderPercent},
+                                                            {"duplicate_percent", settings.duplicatePercent},
+                                                            {"drop_feedback", settings.dropFeedback},
+                                                            {"seed", settings.seed}}},
+                             {"flows", std::move(flows)}};
 }
 
 }  // namespace room

@@ -2,12 +2,11 @@
 #pragma once
 
 #include "testbed/network/impairment_relay.h"
-
-#include <string>
+#include "tools/room/json_value.h"
 
 namespace room {
 
 // {"settings": {...}, "flows": [{"from", "to", "medium", "channel", counts...}]}
-std::string RelayJson(const ImpairmentRelay& relay);
+JsonValue RelayJson(const ImpairmentRelay& relay);
 
 }  // namespace room

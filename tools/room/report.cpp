@@ -1,7 +1,11 @@
 #include "tools/room/report.h"
 
 #include "testbed/lobby.h"
-#include "tools/room/json_writer.h"
+#include "tools/room/hop_report.h"
+#include "tools/room/json_value.h"
+#include "tools/room/relay_report.h"
+#include "tools/room/transport_report.h"
+#include "tools/room/voice_report.h"
 
 #include <cstdio>
 
@@ -55,69 +59,65 @@ void PrintReport(const RoomReport& report, std::ostream& out) {
             << failure.reason << '\n';
 }
 
-std::string StatsJson(const RoomReport& report) {
-    JsonWriter json;
-    json.BeginObject();
-    json.Key("players_in_room").Number(report.playersInRoom);
-    json.Key("success").Bool(report.EveryViewerSawEverySender());
-    json.Key("players").BeginArray();
+std::string StatsJson(const RoomReport& report, const RunFigures& run) {
+    JsonValue players = JsonValue::Array{};
     for (const PlayerOutcome& player : report.players) {
-        json.BeginObject();
-        json.Key("id").Number(player.userId);
-        json.Key("public_address");
+        JsonValue entry = JsonValue::Object{{"id", player.userId}};
         if (player.ownAddress) {
-            json.String(DottedAddress(player.ownAddress->publicAddress));
-            json.Key("voice_port").Number(player.ownAddress->audioPublicPort);
-            json.Key("video_port").Number(player.ownAddress->videoPublicPort);
+            entry.Add("public_address", DottedAddress(player.ownAddress->publicAddress))
+                .Add("voice_port", player.ownAddress->audioPublicPort)
+                .Add("video_port", player.ownAddress->videoPublicPort);
         } else {
-            json.Null();
+            entry.Add("public_address", JsonValue());
         }
         if (const SenderSummary* camera = report.SenderOf(player.userId)) {
-            json.Key("frames_captured").Number(static_cast<double>(camera->captured));
-            json.Key("frames_unstamped").Number(static_cast<double>(camera->unstamped));
-            json.Key("capture_fps").Number(camera->framesPerSecond);
+            entry.Add("frames_captured", camera->captured)
+                .Add("frames_unstamped", camera->unstamped)
+                .Add("capture_fps", camera->framesPerSecond);
         }
-        json.Key("problems").BeginArray();
-        for (const std::string& problem : player.problems) json.String(problem);
-        json.EndArray();
-        json.EndObject();
+        JsonValue problems = JsonValue::Array{};
+        for (const std::string& problem : player.problems) problems.Push(problem);
+        players.Push(std::move(entry.Add("problems", std::move(problems))));
     }
-    json.EndArray();
-    json.Key("pairs").BeginArray();
+    JsonValue pairs = JsonValue::Array{};
     for (const PairSummary& pair : report.pairs) {
-        json.BeginObject();
-        json.Key("viewer").Number(pair.viewer);
-        json.Key("sender").Number(pair.sender);
-        json.Key("frames").Number(static_cast<double>(pair.frames));
-        json.Key("frames_stamped").Number(static_cast<double>(pair.stamped));
-        json.Key("fps").Number(pair.framesPerSecond);
-        json.Key("frames_lost").Number(static_cast<double>(pair.lost));
-        json.Key("latency_ms_median").Optional(pair.latencyMedianMs);
-        json.Key("latency_ms_p99").Optional(pair.latencyP99Ms);
-        json.Key("psnr_db_median").Optional(pair.psnrMedianDb);
-        json.Key("psnr_db_min").Optional(pair.psnrMinDb);
-        json.Key("still_ms_p99").Optional(pair.stillP99Ms);
-        json.Key("still_ms_max").Optional(pair.stillMaxMs);
-        json.Key("frames_sent_since_first_shown")
-            .Optional(pair.sentSinceFirstShown ? std::optional<double>(static_cast<double>(*pair.sentSinceFirstShown))
-                                               : std::nullopt);
-        json.Key("shown_share").Optional(pair.shownShare);
-        json.EndObject();
+        const std::optional<double> sentSinceFirstShown =
+            pair.sentSinceFirstShown ? std::optional<double>(static_cast<double>(*pair.sentSinceFirstShown))
+                                     : std::nullopt;
+        pairs.Push(JsonValue::Object{{"viewer", pair.viewer},
+                                     {"sender", pair.sender},
+                                     {"frames", pair.frames},
+                                     {"frames_stamped", pair.stamped},
+                                     {"fps", pair.framesPerSecond},
+                                     {"frames_lost", pair.lost},
+                                     {"latency_ms_median", pair.latencyMedianMs},
+                                     {"latency_ms_p99", pair.latencyP99Ms},
+                                     {"psnr_db_median", pair.psnrMedianDb},
+                                     {"psnr_db_min", pair.psnrMinDb},
+                                     {"still_ms_p99", pair.stillP99Ms},
+                                     {"still_ms_max", pair.stillMaxMs},
+                                     {"frames_sent_since_first_shown", sentSinceFirstShown},
+                                     {"shown_share", pair.shownShare}});
     }
-    json.EndArray();
-    json.Key("pictures_checked").Number(static_cast<double>(report.picturesChecked));
-    json.Key("pictures_not_checked").Number(static_cast<double>(report.picturesMissed));
-    json.Key("failures").BeginArray();
-    for (const PairFailure& failure : report.failures) {
-        json.BeginObject();
-        json.Key("viewer").Number(failure.viewer);
-        json.Key("sender").Number(failure.sender);
-        json.Key("reason").String(failure.reason);
-        json.EndObject();
-    }
-    json.EndArray();
-    json.EndObject();
-    return json.Text();
+    JsonValue failures = JsonValue::Array{};
+    for (const PairFailure& failure : report.failures)
+        failures.Push(JsonValue::Object{{"viewer", failure.viewer}, {"sender", failure.sender}, {"reason", failure.reason}});
+
+    JsonValue stats = JsonValue::Object{{"players_in_room", report.playersInRoom},
+                                        {"success", report.EveryViewerSawEverySender()},
+                                        {"players", std::move(players)},
+                                        {"pairs", std::move(pairs)},
+                                        {"pictures_checked", report.picturesChecked},
+                                        {"pictures_not_checked", report.picturesMissed},
+                                        {"failures", std::move(failures)}};
+    if (run.voice) stats.Add("voice", VoiceJson(*run.voice));
+    stats.Add("transport", TransportJson(report));
+    if (run.monotonicSeconds)
+        stats.Add("run_monotonic_s",
+                  JsonValue::Object{{"start", run.monotonicSeconds->first}, {"end", run.monotonicSeconds->second}});
+    if (run.trace) stats.Add("trace", HopTraceJson(*run.trace));
+    if (run.relay) stats.Add("relay", RelayJson(*run.relay));
+    return stats.Text();
 }
 
 }  // namespace room

@@ -1,6 +1,5 @@
 #include "tools/room/transport_report.h"
 
-#include "tools/room/json_writer.h"
 
 #include <cstdio>
 
@@ -16,7 +15,6 @@ std::string Known(double value, const char* format) {
 
 std::optional<double> KnownValue(double value) { return value < 0 ? std::nullopt : std::optional<double>(value); }
 
-double Count(uint64_t value) { return static_cast<double>(value); }
 }  // namespace
 
 void PrintTransportTable(const RoomReport& report, std::ostream& out) {
@@ -53,57 +51,51 @@ void PrintTransportTable(const RoomReport& report, std::ostream& out) {
     }
 }
 
-std::string TransportJson(const RoomReport& report) {
-    JsonWriter json;
-    json.BeginArray();
+JsonValue TransportJson(const RoomReport& report) {
+    JsonValue players = JsonValue::Array{};
     for (const PlayerOutcome& player : report.players) {
-        json.BeginObject();
-        json.Key("id").Number(player.userId);
+        JsonValue entry = JsonValue::Object{{"id", player.userId}};
         if (const auto& local = player.engineFigures.local) {
-            json.Key("frames_captured").Number(Count(local->framesCaptured));
-            json.Key("frames_coded").Number(Count(local->framesCoded));
-            json.Key("key_frames").Number(Count(local->keyFrames));
-            json.Key("key_frames_by_coder").Number(Count(local->keyFramesByCoder));
-            json.Key("key_frames_regular").Number(Count(local->keyFramesRegular));
-            json.Key("key_frames_asked").Number(Count(local->keyFramesAsked));
-            json.Key("video_ssrc").Number(local->videoSsrc);
-            json.Key("voice_ssrc").Number(local->voiceSsrc);
-            json.Key("video_coding_cpu_s").Number(local->videoCodingCpuSeconds);
+            entry.Add("frames_captured", local->framesCaptured)
+                .Add("frames_coded", local->framesCoded)
+                .Add("key_frames", local->keyFrames)
+                .Add("key_frames_by_coder", local->keyFramesByCoder)
+                .Add("key_frames_regular", local->keyFramesRegular)
+                .Add("key_frames_asked", local->keyFramesAsked)
+                .Add("video_ssrc", local->videoSsrc)
+                .Add("voice_ssrc", local->voiceSsrc)
+                .Add("video_coding_cpu_s", local->videoCodingCpuSeconds);
         }
-        json.Key("peers").BeginArray();
+        JsonValue peers = JsonValue::Array{};
         for (const auto& [sender, peer] : player.engineFigures.peers) {
-            json.BeginObject();
-            json.Key("sender").Number(sender);
-            json.Key("frames_received").Number(Count(peer.framesReceived));
-            json.Key("frames_shown").Number(Count(peer.framesShown));
-            json.Key("frames_dropped").Number(Count(peer.framesDropped));
-            json.Key("freezes").Number(Count(peer.freezes));
-            json.Key("frozen_seconds").Number(peer.frozenSeconds);
-            json.Key("longest_freeze_seconds").Number(peer.longestFreezeSeconds);
-            json.Key("video_packets_received").Number(Count(peer.videoPacketsReceived));
-            json.Key("voice_packets_received").Number(Count(peer.voicePacketsReceived));
-            json.Key("fraction_lost").Optional(KnownValue(peer.fractionLost));
-            json.Key("cumulative_lost").Number(static_cast<double>(peer.cumulativeLost));
-            json.Key("jitter_ms").Optional(KnownValue(peer.jitterMs));
-            json.Key("remote_fraction_lost").Optional(KnownValue(peer.remoteFractionLost));
-            json.Key("remote_cumulative_lost").Number(static_cast<double>(peer.remoteCumulativeLost));
-            json.Key("remote_jitter_ms").Optional(KnownValue(peer.remoteJitterMs));
-            json.Key("round_trip_ms").Optional(KnownValue(peer.roundTripMs));
-            json.Key("nacks_sent").Number(Count(peer.nacksSent));
-            json.Key("nacks_received").Number(Count(peer.nacksReceived));
-            json.Key("picture_loss_sent").Number(Count(peer.pictureLossSent));
-            json.Key("picture_loss_received").Number(Count(peer.pictureLossReceived));
-            json.Key("packets_resent").Number(Count(peer.packetsResent));
-            json.Key("resends_refused").Number(Count(peer.resendsRefused));
-            json.Key("packets_recovered").Number(Count(peer.packetsRecovered));
-            json.Key("video_decoding_cpu_s").Number(peer.videoDecodingCpuSeconds);
-            json.EndObject();
+            peers.Push(JsonValue::Object{{"sender", sender},
+                                         {"frames_received", peer.framesReceived},
+                                         {"frames_shown", peer.framesShown},
+                                         {"frames_dropped", peer.framesDropped},
+                                         {"freezes", peer.freezes},
+                                         {"frozen_seconds", peer.frozenSeconds},
+                                         {"longest_freeze_seconds", peer.longestFreezeSeconds},
+                                         {"video_packets_received", peer.videoPacketsReceived},
+                                         {"voice_packets_received", peer.voicePacketsReceived},
+                                         {"fraction_lost", KnownValue(peer.fractionLost)},
+                                         {"cumulative_lost", peer.cumulativeLost},
+                                         {"jitter_ms", KnownValue(peer.jitterMs)},
+                                         {"remote_fraction_lost", KnownValue(peer.remoteFractionLost)},
+                                         {"remote_cumulative_lost", peer.remoteCumulativeLost},
+                                         {"remote_jitter_ms", KnownValue(peer.remoteJitterMs)},
+                                         {"round_trip_ms", KnownValue(peer.roundTripMs)},
+                                         {"nacks_sent", peer.nacksSent},
+                                         {"nacks_received", peer.nacksReceived},
+                                         {"picture_loss_sent", peer.pictureLossSent},
+                                         {"picture_loss_received", peer.pictureLossReceived},
+                                         {"packets_resent", peer.packetsResent},
+                                         {"resends_refused", peer.resendsRefused},
+                                         {"packets_recovered", peer.packetsRecovered},
+                                         {"video_decoding_cpu_s", peer.videoDecodingCpuSeconds}});
         }
-        json.EndArray();
-        json.EndObject();
+        players.Push(std::move(entry.Add("peers", std::move(peers))));
     }
-    json.EndArray();
-    return json.Text();
+    return players;
 }
 
 }  // namespace room

@@ -3,13 +3,13 @@
 #pragma once
 
 #include "testbed/room_report.h"
+#include "tools/room/json_value.h"
 
 #include <ostream>
-#include <string>
 
 namespace room {
 
 void PrintTransportTable(const RoomReport& report, std::ostream& out);
-std::string TransportJson(const RoomReport& report);
+JsonValue TransportJson(const RoomReport& report);
 
 }  // namespace room

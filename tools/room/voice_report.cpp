@@ -1,7 +1,5 @@
 #include "tools/room/voice_report.h"
 
-#include "tools/room/json_writer.h"
-
 #include <cstdio>
 
 namespace room {
@@ -24,34 +22,23 @@ void PrintVoiceReport(const VoiceReport& report, std::ostream& out) {
         if (!p.heard) out << "player " << p.listener << " does not hear player " << p.speaker << '\n';
 }
 
-std::string VoiceJson(const VoiceReport& report) {
-    JsonWriter json;
-    json.BeginObject().Key("pairs").BeginArray();
+JsonValue VoiceJson(const VoiceReport& report) {
+    JsonValue pairs = JsonValue::Array{};
     for (const VoicePair& p : report.pairs) {
-        json.BeginObject()
-            .Key("listener").Number(p.listener)
-            .Key("speaker").Number(p.speaker)
-            .Key("frames_received").Number(static_cast<double>(p.received))
-            .Key("frames_lost").Number(static_cast<double>(p.lost))
-            .Key("frames_concealed").Number(static_cast<double>(p.concealed))
-            .Key("frames_late").Number(static_cast<double>(p.late))
-            .Key("frames_skipped").Number(static_cast<double>(p.skipped))
-            .Key("jitter_delay_ms").Number(p.jitterDelayMs)
-            .Key("latency_median_ms").Optional(p.latencyMedianMs)
-            .Key("latency_p99_ms").Optional(p.latencyP99Ms)
-            .Key("tone_snr_db").Number(p.toneSnrDb)
-            .Key("heard").Bool(p.heard)
-            .EndObject();
+        pairs.Push(JsonValue::Object{{"listener", p.listener},
+                                     {"speaker", p.speaker},
+                                     {"frames_received", p.received},
+                                     {"frames_lost", p.lost},
+                                     {"frames_concealed", p.concealed},
+                                     {"frames_late", p.late},
+                                     {"frames_skipped", p.skipped},
+                                     {"jitter_delay_ms", p.jitterDelayMs},
+                                     {"latency_median_ms", p.latencyMedianMs},
+                                     {"latency_p99_ms", p.latencyP99Ms},
+                                     {"tone_snr_db", p.toneSnrDb},
+                                     {"heard", p.heard}});
     }
-    json.EndArray().EndObject();
-    return json.Text();
-}
-
-std::string WithMember(const std::string& objectJson, const std::string& name, const std::string& valueJson) {
-    const size_t end = objectJson.rfind('}');
-    if (end == std::string::npos) return objectJson;
-    const bool empty = objectJson.find_first_not_of(" \n\t{", 0) == end;
-    return objectJson.substr(0, end) + (empty ? "" : ",") + "\"" + name + "\":" + valueJson + objectJson.substr(end);
+    return JsonValue::Object{{"pairs", std::move(pairs)}};
 }
 
 }  // namespace room

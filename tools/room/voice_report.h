@@ -3,17 +3,14 @@
 #pragma once
 
 #include "testbed/measurement/voice_analysis.h"
+#include "tools/room/json_value.h"
 
 #include <ostream>
-#include <string>
 
 namespace room {
 
 void PrintVoiceReport(const VoiceReport& report, std::ostream& out);
 // {"pairs": [...]}
-std::string VoiceJson(const VoiceReport& report);
-
-// objectJson (one JSON object) with `"name": valueJson` added as its last member.
-std::string WithMember(const std::string& objectJson, const std::string& name, const std::string& valueJson);
+JsonValue VoiceJson(const VoiceReport& report);
 
 }  // namespace room
