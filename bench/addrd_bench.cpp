@@ -11,7 +11,7 @@
 // the engines that ask. Server and client are pinned to different cores;
 // traffic stays on loopback.
 #include "bench/pin_to_core.h"
-#include "transport/address_datagram.h"
+#include "transport/address/address_datagram.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

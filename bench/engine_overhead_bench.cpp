@@ -18,7 +18,7 @@
 #include "bench/lean_room.h"
 #include "bench/thread_cpu.h"
 #include "bench/wakeup_cost.h"
-#include "tools/room/address_server_process.h"
+#include "testbed/address_server/address_server_process.h"
 
 #include <algorithm>
 #include <chrono>

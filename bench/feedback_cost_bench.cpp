@@ -13,11 +13,11 @@
 // frame, which picture loss indications still ask for).
 #include "bench/engine_cpu_window.h"
 #include "bench/lean_room.h"
-#include "tools/room/address_server_process.h"
-#include "tools/room/impaired_lobby.h"
-#include "tools/room/impairment_relay.h"
-#include "tools/room/linked_engine.h"
-#include "tools/room/tavolin_library.h"
+#include "testbed/address_server/address_server_process.h"
+#include "testbed/linked_engine.h"
+#include "testbed/network/impaired_lobby.h"
+#include "testbed/network/impairment_relay.h"
+#include "testbed/tavolin_library.h"
 #include "transport/video_retransmission_switch.h"
 
 #include <tavolin/tavolin.h>

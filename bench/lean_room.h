@@ -9,8 +9,8 @@
 // relay's) are never among them.
 #pragma once
 
-#include "tools/room/lobby.h"
-#include "tools/room/tavolin_library.h"
+#include "testbed/lobby.h"
+#include "testbed/tavolin_library.h"
 
 #include <tavolin/tavolin.h>
 #include <sys/types.h>

@@ -4,9 +4,9 @@
 // encodes, fifteen 30 ms decodes).
 #include "bench/ratio_reporter.h"
 
-#include "voice/level_meter.h"
-#include "voice/remote_voice.h"
-#include "voice/voice_encoder.h"
+#include "voice/codec/level_meter.h"
+#include "voice/codec/remote_voice.h"
+#include "voice/codec/voice_encoder.h"
 
 #include <opus/opus.h>
 

@@ -5,9 +5,9 @@
 // to bare libopus coding the same frames (measured in the same run), and
 // whether every listener heard every speaker.
 //   voice_room_bench [players] [seconds]
-#include "voice/tone_analysis.h"
+#include "testkit/signal/tone_analysis.h"
+#include "voice/codec/voice_frame.h"
 #include "voice/voice_factory.h"
-#include "voice/voice_frame.h"
 
 #include <opus/opus.h>
 #include <sys/resource.h>

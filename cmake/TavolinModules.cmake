@@ -2,12 +2,19 @@
 #
 # tavolin_module_include(<target> <folder>...): the target, and whatever links
 # it, sees the headers of these folders as "<folder>/<name>.h" and nothing else
-# of the tree. A module reaches another module's headers only by linking it,
-# so an include that points up the graph fails to build.
+# of the tree: not even those of their subfolders, which belong to targets of
+# their own. A module reaches another module's headers only by linking it,
+# so an include that points up the graph fails to build. A folder belongs to
+# one target only.
 function(tavolin_module_include target)
   set(root ${CMAKE_BINARY_DIR}/include/${target})
   file(REMOVE_RECURSE ${root})
   foreach(folder ${ARGN})
+    get_property(owner GLOBAL PROPERTY tavolin_folder_of_${folder})
+    if(owner)
+      message(FATAL_ERROR "${target} exports ${folder}/, which ${owner} exports already")
+    endif()
+    set_property(GLOBAL PROPERTY tavolin_folder_of_${folder} ${target})
     file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*.h)
     file(MAKE_DIRECTORY ${root}/${folder})
     foreach(header ${headers})

@@ -107,8 +107,8 @@ int CTavolinEngineImpl::Create(HINSTANCE instance, uint32_t serverAddress, int s
         }
         HWND window = CreateWindowExA(0, m_szClassName, "MsgWnd", 0, 0, 0, 1, 1, nullptr, nullptr, instance, nullptr);
         if (!window) {
-            // Mend: without a window nothing would ever unregister the class,
-            // and every later Create would fail on the name.
+            // The class goes with the window: nothing else unregisters it, and
+            // a later Create would fail on the name.
             UnregisterClassA(m_szClassName, instance);
             LogTo(m_pLog, engine_log::kWindowFailed);
             return 0;

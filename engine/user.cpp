@@ -11,8 +11,8 @@ CTavolinUser::CTavolinUser() {
     m_FrameAssembler.SetReleaser(this);
 }
 
-// Mend: a user still in the table when the engine goes away would otherwise
-// keep its codec instance allocated for good.
+// Users still in the table when the engine goes away close their decoder
+// here, so that no codec instance outlives the engine.
 CTavolinUser::~CTavolinUser() { m_VideoDec.Close(); }
 
 void CTavolinUser::Retire() {

@@ -1,6 +1,6 @@
 // Public-address replies as a session's RTP socket may receive them: any
 // bytes from the network, unscrambled and checked in place.
-#include "transport/address_datagram.h"
+#include "transport/address/address_datagram.h"
 
 #include <cstdlib>
 #include <vector>

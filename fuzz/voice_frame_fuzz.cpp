@@ -2,8 +2,8 @@
 // decoding with concealment, under arbitrary bytes, lengths, orders and
 // arrival times. Input: records of [milliseconds since the last one]
 // [length][bytes]; playout ticks every 30 ms of that clock.
-#include "voice/remote_voice.h"
-#include "voice/voice_frame.h"
+#include "voice/codec/remote_voice.h"
+#include "voice/codec/voice_frame.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "transport/tavolin_rtp_session.h"
 
-#include "transport/address_datagram.h"
+#include "transport/address/address_datagram.h"
 #include "transport/source_figures.h"
 #include "transport/transmission.h"
 

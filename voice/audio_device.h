@@ -50,6 +50,18 @@ public:
 
 enum class DeviceKind { kMicrophone = 1, kSpeaker = 2 };
 
+// Devices that are no sound hardware (the synthetic ones a host adds), each
+// known by a name of its own. Every function is safe on any thread.
+struct ExtraDevices {
+    std::vector<std::string> (*names)(DeviceKind kind);
+    // Null when no device of that kind has the name.
+    std::unique_ptr<Microphone> (*openMicrophone)(const std::string& name);
+    std::unique_ptr<Speaker> (*openSpeaker)(const std::string& name);
+};
+// Whoever adds such devices sets their source before the first one; it
+// lives as long as the program.
+void SetExtraDevices(const ExtraDevices* devices);
+
 // The device of that name: a synthetic one, else a sound device of that
 // display name (on the sound server when one answers, else through
 // GStreamer); the system default for an empty name. Null when no device has

@@ -1,6 +1,6 @@
 #include "voice/gst_audio.h"
 
-#include "voice/voice_frame.h"
+#include "voice/codec/voice_frame.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>

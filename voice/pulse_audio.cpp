@@ -1,6 +1,6 @@
 #include "voice/pulse_audio.h"
 
-#include "voice/voice_frame.h"
+#include "voice/codec/voice_frame.h"
 
 #include <pulse/pulseaudio.h>
 

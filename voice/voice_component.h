@@ -16,9 +16,9 @@
 #pragma once
 
 #include "voice/audio_device.h"
-#include "voice/level_meter.h"
-#include "voice/remote_voice.h"
-#include "voice/voice_encoder.h"
+#include "voice/codec/level_meter.h"
+#include "voice/codec/remote_voice.h"
+#include "voice/codec/voice_encoder.h"
 #include "voice/voice_processor.h"
 
 #include "platform/win32.h"

@@ -1,6 +1,6 @@
 #include "voice/voice_processor.h"
 
-#include "voice/voice_frame.h"
+#include "voice/codec/voice_frame.h"
 
 #include <speex/speex_echo.h>
 #include <speex/speex_preprocess.h>

@@ -16,9 +16,13 @@
  *
  * Threads. Every call into the engine, and every callback out of it (event
  * sink, log sink, views, voice component), happens on the engine thread: the
- * thread that called Create and pumps its messages. Inside, the library runs
- * the engine thread's helpers: two RTP poll threads (voice and video
- * sessions) and the camera's streaming thread; none of them calls the host.
+ * thread that called Create and pumps its messages. Two calls do not: a voice
+ * component hands its frames to the engine's ITavolinAudioSink from any
+ * thread, and a synthetic speaker's callback runs on the voice playout
+ * thread. Inside, the library runs the engine thread's helpers: two RTP poll
+ * threads (voice and video sessions), the camera's streaming thread and the
+ * voice component's microphone, playout and device threads; of them only
+ * the playout thread calls the host, for a synthetic speaker.
  *
  * Callbacks. A host may call the engine from inside any callback, Destroy,
  * RemoveUser, SelectDevice and the last Release included. Destroy there
@@ -284,7 +288,10 @@ struct ITavolinEngine : ITavolinUnknown {
     virtual int RemoveUser(int userId) = 0;
     virtual int GetUser(int userId, ITavolinUser** out) = 0;
     /* The public address once the address server answered; 0xFFFFFFFF before
-     * (also before Create). User ids are the host's; -1 is never one. */
+     * (also before Create). Only a host with an event sink gets it here, and
+     * the public ports from GetLocal*Port: without one these keep 0xFFFFFFFF
+     * and the local ports, and the answer comes as TAVOLIN_EVENT_PUBLIC_ADDRESS
+     * (address and port per medium). User ids are the host's; -1 is never one. */
     virtual uint32_t GetLocalAddress() = 0;
     virtual uint16_t GetLocalAudioPort() = 0;
     virtual uint16_t GetLocalVideoPort() = 0;

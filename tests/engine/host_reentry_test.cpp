@@ -9,7 +9,7 @@
 #include "platform/log.h"
 #include "tests/engine/engine_fixture.h"
 #include "tests/transport/transport_test_support.h"
-#include "transport/address_server.h"
+#include "transport/address/address_server.h"
 #include "transport/log_texts.h"
 #include "transport/rtp/rtp_packet_pool.h"
 #include "voice/voice_factory.h"

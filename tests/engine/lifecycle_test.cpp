@@ -105,6 +105,33 @@ TEST_F(Lifecycle, ANullEventSinkKeepsTheOldLogSink) {
     EXPECT_EQ(DestroyTexts(Identity()), host.log.Texts());
 }
 
+// A host without an event sink learns its public address from the event; the
+// local record keeps 0xFFFFFFFF and its local ports.
+TEST_F(Lifecycle, WithoutAnEventSinkThePublicAddressComesAsAnEventOnly) {
+    struct AddressListener : ITavolinEventListener {
+        void OnEvent(const TavolinEvent* event) override {
+            if (event->kind == TAVOLIN_EVENT_PUBLIC_ADDRESS) heard.push_back(*event);
+        }
+        std::vector<TavolinEvent> heard;
+    } listener;
+    ASSERT_EQ(1, CreateEngine());
+    EXPECT_EQ(1, engine->SetEventSink(nullptr));
+    ITavolinEvents* events = nullptr;
+    ASSERT_EQ(S_OK, engine->QueryInterface(IID_ITavolinEvents, reinterpret_cast<void**>(&events)));
+    ASSERT_EQ(1, events->Subscribe(&listener));
+    const uint16_t audio = engine->GetLocalAudioPort();
+    Send(MSG_AUDIO_PUBLIC_ADDRESS, reinterpret_cast<WPARAM>(new PublicAddressRecord{0xC6120001, 40000}),
+         EngineParam());
+    ASSERT_EQ(1u, listener.heard.size());
+    EXPECT_EQ(TAVOLIN_MEDIUM_VOICE, listener.heard[0].medium);
+    EXPECT_EQ(0xC6120001u, listener.heard[0].address);
+    EXPECT_EQ(40000, listener.heard[0].port);
+    EXPECT_EQ(0xFFFFFFFFu, engine->GetLocalAddress());
+    EXPECT_EQ(audio, engine->GetLocalAudioPort());
+    events->Unsubscribe(&listener);
+    events->Release();
+}
+
 TEST_F(Lifecycle, LastReleaseOfARunningEngineDestroysIt) {
     ASSERT_EQ(1, CreateEngine());
     const int identity = Identity();

@@ -2,7 +2,7 @@
 #include "engine/log_texts.h"
 #include "platform/winsock.h"
 #include "tests/engine/engine_fixture.h"
-#include "transport/address_server.h"
+#include "transport/address/address_server.h"
 
 #include <arpa/inet.h>
 

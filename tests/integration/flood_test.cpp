@@ -3,11 +3,11 @@
 // well-formed RTP and RTCP of sources that are no player: media keep
 // flowing, nothing crashes, resident memory stays put and every received
 // packet goes back to its pool.
-#include "tools/room/address_server_process.h"
-#include "tools/room/lobby.h"
-#include "tools/room/linked_engine.h"
-#include "tools/room/room.h"
-#include "tools/room/voice_room.h"
+#include "testbed/address_server/address_server_process.h"
+#include "testbed/linked_engine.h"
+#include "testbed/lobby.h"
+#include "testbed/room.h"
+#include "testbed/voice_room.h"
 #include "transport/rtp/rtp_packet_pool.h"
 
 #include <tavolin/tavolin.h>

@@ -3,11 +3,13 @@
 // The engine is linked into this program (its functions are handed to the
 // room as a game client would find them in the library) so that every
 // received packet can be counted back to its pool.
-#include "tools/room/address_server_process.h"
-#include "tools/room/impaired_lobby.h"
-#include "tools/room/lobby.h"
-#include "tools/room/linked_engine.h"
-#include "tools/room/room.h"
+#include "testbed/address_server/address_server_process.h"
+#include "testbed/linked_engine.h"
+#include "testbed/lobby.h"
+#include "testbed/network/impaired_lobby.h"
+#include "testbed/room.h"
+#include "tools/room/report.h"
+#include "tools/room/transport_report.h"
 #include "transport/rtp/rtp_packet_pool.h"
 
 #include <tavolin/tavolin.h>

@@ -2,9 +2,9 @@
 // each on a thread of its own, and the address server on loopback: they
 // learn their public addresses, greet each other, and carry voice from a
 // voice component the host registers, and video, to the other side.
-#include "tools/room/address_server_process.h"
-#include "tools/room/lobby.h"
-#include "tools/room/room.h"
+#include "testbed/address_server/address_server_process.h"
+#include "testbed/lobby.h"
+#include "testbed/room.h"
 
 #include <tavolin/tavolin.h>
 

@@ -1,11 +1,11 @@
 // The hop trace in a room of two engines on loopback, linked into this test:
 // every frame drawn on the other side passed every hop, in order; with the
 // trace off the engines keep nothing.
-#include "tools/room/address_server_process.h"
-#include "tools/room/hop_table.h"
-#include "tools/room/lobby.h"
-#include "tools/room/room.h"
-#include "tools/room/linked_engine.h"
+#include "testbed/address_server/address_server_process.h"
+#include "testbed/linked_engine.h"
+#include "testbed/lobby.h"
+#include "testbed/measurement/hop_table.h"
+#include "testbed/room.h"
 
 #include <tavolin/tavolin.h>
 

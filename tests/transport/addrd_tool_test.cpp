@@ -2,7 +2,7 @@
 // the address it was sent to, when bound to every interface), and stops
 // cleanly on SIGINT and SIGTERM; --answers-per-second sets each source's budget.
 #include "tests/support/udp_peer.h"
-#include "transport/address_datagram.h"
+#include "transport/address/address_datagram.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The scrambled public-address datagram and the server that answers it.
-#include "transport/address_datagram.h"
-#include "transport/address_server.h"
 #include "tests/support/udp_peer.h"
+#include "transport/address/address_datagram.h"
+#include "transport/address/address_server.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The answer budget per source address and the first answer per address and
 // port, with time passed in.
-#include "transport/answer_budget.h"
+#include "transport/address/answer_budget.h"
 
 #include <gtest/gtest.h>
 

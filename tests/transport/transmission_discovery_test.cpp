@@ -1,5 +1,5 @@
 // Public-address discovery through the scrambled exchange, and "TRANS".
-#include "transport/address_datagram.h"
+#include "transport/address/address_datagram.h"
 #include "transport_test_support.h"
 
 #include <chrono>

@@ -8,7 +8,7 @@
 #include "tests/platform/recording_window.h"
 #include "tests/support/recording_log_sink.h"
 #include "tests/support/udp_peer.h"
-#include "transport/address_server.h"
+#include "transport/address/address_server.h"
 #include "transport/tavolin_rtp_session.h"
 #include "transport/transmission.h"
 

@@ -1,7 +1,7 @@
 // An independent decoder reads every kind of packet our sessions send: the
 // datagrams are received on loopback, written to a pcap file and handed to
 // tshark with the sessions' ports pinned to RTP and RTCP.
-#include "transport/address_datagram.h"
+#include "transport/address/address_datagram.h"
 #include "transport_test_support.h"
 
 #include <chrono>

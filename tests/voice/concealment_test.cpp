@@ -1,9 +1,9 @@
 // A tone through the whole receive side (jitter buffer, decoder, loss
 // concealment) after a test-side filter that reorders, duplicates and drops
 // frames, and the saturating mix and level meter.
-#include "voice/level_meter.h"
-#include "voice/remote_voice.h"
-#include "voice/voice_encoder.h"
+#include "voice/codec/level_meter.h"
+#include "voice/codec/remote_voice.h"
+#include "voice/codec/voice_encoder.h"
 
 #include <gtest/gtest.h>
 

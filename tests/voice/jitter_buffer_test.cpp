@@ -1,6 +1,6 @@
 // Reordering, loss, lateness and the adaptive delay of the jitter buffer,
 // driven by a simulated clock in milliseconds.
-#include "voice/jitter_buffer.h"
+#include "voice/codec/jitter_buffer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // An Opus decoder that is not libopus (ffmpeg's own) reads the Opus packets
 // our frames carry, one packet per frame, after GStreamer puts them in Ogg.
+#include "testkit/signal/tone_analysis.h"
+#include "voice/codec/voice_encoder.h"
 #include "voice/gst_audio.h"
-#include "voice/tone_analysis.h"
-#include "voice/voice_encoder.h"
 
 #include <gst/app/gstappsrc.h>
 #include <gtest/gtest.h>

@@ -2,10 +2,10 @@
 // server: a private PulseAudio daemon whose virtual devices are remap sinks
 // onto the channels of one null sink, so that one recording of that sink
 // holds each microphone's feed and each speaker's output sample-aligned.
+#include "testkit/audio/synthetic_audio.h"
+#include "testkit/sound_server/sound_server.h"
 #include "tests/voice/voice_players.h"
-#include "transport/address_server.h"
-#include "voice/sound_server.h"
-#include "voice/synthetic_audio.h"
+#include "transport/address/address_server.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // A synthetic speaker's callback against the speaker's removal on another
 // thread: once the removal returns, no call runs or comes.
-#include "voice/synthetic_audio.h"
+#include "testkit/audio/synthetic_audio.h"
 
 #include <gtest/gtest.h>
 

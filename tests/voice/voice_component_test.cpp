@@ -1,7 +1,7 @@
 // The voice component on its own: a stand-in engine, synthetic devices, and
 // the test thread as the engine thread that pumps the component's window.
-#include "voice/tone_analysis.h"
-#include "voice/voice_encoder.h"
+#include "testkit/signal/tone_analysis.h"
+#include "voice/codec/voice_encoder.h"
 #include "voice/voice_factory.h"
 
 #include "tests/support/recording_log_sink.h"

@@ -1,7 +1,7 @@
 // The 50-byte frame: what the encoder writes is what the parser and any Opus
 // decoder read.
-#include "voice/voice_encoder.h"
-#include "voice/voice_frame.h"
+#include "voice/codec/voice_encoder.h"
+#include "voice/codec/voice_frame.h"
 
 #include <gtest/gtest.h>
 #include <opus/opus.h>

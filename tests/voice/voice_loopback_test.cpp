@@ -2,7 +2,7 @@
 // synthetic devices: what each player hears of the other, and how the call
 // survives missing and failing devices.
 #include "tests/voice/voice_players.h"
-#include "transport/address_server.h"
+#include "transport/address/address_server.h"
 #include "voice/voice_factory.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // pumping the engine thread until something has happened.
 #pragma once
 
-#include "voice/tone_analysis.h"
+#include "testkit/signal/tone_analysis.h"
 
 #include "tests/engine/test_host.h"
 #include "tests/support/recording_log_sink.h"

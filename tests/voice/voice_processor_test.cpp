@@ -1,9 +1,9 @@
 // Echo cancellation and noise suppression of a microphone, driven sample by
 // sample: the speaker's sound comes back into the microphone at -10 dB after
 // 40 ms, as a desk's speakers and microphone make it.
-#include "voice/synthetic_audio.h"
-#include "voice/tone_analysis.h"
-#include "voice/voice_frame.h"
+#include "testkit/audio/synthetic_audio.h"
+#include "testkit/signal/tone_analysis.h"
+#include "voice/codec/voice_frame.h"
 #include "voice/voice_processor.h"
 
 #include <gtest/gtest.h>

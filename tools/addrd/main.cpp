@@ -1,6 +1,6 @@
 // tavolin-addrd: the public-address server for Tavolin engines. See --help.
 #include "tools/common/command_line.h"
-#include "transport/address_server.h"
+#include "transport/address/address_server.h"
 
 #include <arpa/inet.h>
 #include <algorithm>

@@ -3,10 +3,10 @@
 // thread as two game clients would, each with a synthetic camera, introduces
 // them to each other, and counts the pictures each one's views receive: its
 // own preview and the other engine's video. See --help.
+#include "testbed/address_server/address_server_process.h"
 #include "tools/common/command_line.h"
 #include "tools/common/companions.h"
-#include "tools/common/gbk_text.h"
-#include "tools/room/address_server_process.h"
+#include "tools/host_text/gbk_text.h"
 
 #include <tavolin/tavolin.h>
 

@@ -1,5 +1,8 @@
 #include "tools/room/mosaic.h"
 
+#include "testbed/measurement/picture_constants.h"
+#include "testbed/room.h"
+#include "testbed/testbed_constants.h"
 #include "tools/room/room_constants.h"
 
 #include <png.h>
@@ -121,6 +124,25 @@ bool Mosaic::WritePng(const std::string& path, std::string* error) const {
     png_destroy_write_struct(&png, &info);
     if (!written) *error = "libpng failed writing " + path;
     return written;
+}
+
+Mosaic BuildMosaic(const Room& room) {
+    const std::vector<int> viewers = room.PlayerIds();
+    Mosaic mosaic(static_cast<int>(viewers.size()), room.PlayersInRoom());
+    for (int sender = kFirstUserId; sender < kFirstUserId + room.PlayersInRoom(); ++sender)
+        mosaic.LabelColumn(sender - kFirstUserId, sender);
+    int row = 0;
+    for (int viewer : viewers) {
+        mosaic.LabelRow(row, viewer);
+        for (int sender = kFirstUserId; sender < kFirstUserId + room.PlayersInRoom(); ++sender) {
+            const int column = sender - kFirstUserId;
+            const std::vector<uint8_t>& picture = room.LastPicture(viewer, sender);
+            mosaic.Put(row, column, picture);
+            if (picture.empty()) mosaic.MarkFailed(row, column);
+        }
+        ++row;
+    }
+    return mosaic;
 }
 
 }  // namespace room

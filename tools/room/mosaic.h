@@ -10,6 +10,8 @@
 
 namespace room {
 
+class Room;
+
 class Mosaic {
 public:
     // rows x columns tiles of 160 x 120, all grey until a picture is put in.
@@ -41,5 +43,9 @@ private:
     int height_;
     std::vector<uint8_t> rgb_;
 };
+
+// The room's mosaic after Stop: one row per player here, one column per
+// player of the room.
+Mosaic BuildMosaic(const Room& room);
 
 }  // namespace room

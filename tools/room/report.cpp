@@ -1,7 +1,11 @@
 #include "tools/room/report.h"
 
-#include "tools/room/json_writer.h"
-#include "tools/room/lobby.h"
+#include "testbed/lobby.h"
+#include "tools/room/hop_report.h"
+#include "tools/room/json_value.h"
+#include "tools/room/relay_report.h"
+#include "tools/room/transport_report.h"
+#include "tools/room/voice_report.h"
 
 #include <cstdio>
 
@@ -13,64 +17,7 @@ std::string Figure(std::optional<double> value, const char* format) {
     std::snprintf(text, sizeof text, format, *value);
     return text;
 }
-
-std::string WhyNothingWasShown(const RoomReport& report, int viewerId, int senderId) {
-    const PlayerOutcome& viewer = *report.PlayerOf(viewerId);
-    const PlayerOutcome* sender = report.PlayerOf(senderId);  // null: another process
-    const SenderSummary* camera = report.SenderOf(senderId);
-    if (!viewer.engineCreated) return "the viewer's engine was not created";
-    if (sender && !sender->engineCreated) return "the sender's engine was not created";
-    if (sender && !sender->cameraSelected) return "the sender has no camera";
-    if (camera && camera->captured == 0) return "the sender's camera delivered no frames";
-    if (!viewer.ownAddress) return "the viewer never learned its public address (no answer from the address server)";
-    if (sender && !sender->ownAddress)
-        return "the sender never learned its public address (no answer from the address server)";
-    if (!viewer.peersAnnounced.count(senderId))
-        return "the lobby never announced the sender (it learned no public address or is not running)";
-    if (!viewer.peersAdded.count(senderId)) return "the viewer's engine refused the sender";
-    if (sender && !sender->peersAdded.count(viewerId))
-        return "the sender's engine does not have the viewer, so it sends it nothing";
-    if (!viewer.Greeted(senderId))
-        return "no packets: the sender never answered the viewer's greeting (no REHI), so nothing of it arrives";
-    return "packets arrive (the sender answered the greeting) but no complete key frame was decoded";
-}
 }  // namespace
-
-const PairSummary* RoomReport::Pair(int viewer, int sender) const {
-    for (const PairSummary& pair : pairs)
-        if (pair.viewer == viewer && pair.sender == sender) return &pair;
-    return nullptr;
-}
-
-const PlayerOutcome* RoomReport::PlayerOf(int userId) const {
-    for (const PlayerOutcome& player : players)
-        if (player.userId == userId) return &player;
-    return nullptr;
-}
-
-const SenderSummary* RoomReport::SenderOf(int userId) const {
-    for (const SenderSummary& sender : senders)
-        if (sender.sender == userId) return &sender;
-    return nullptr;
-}
-
-SenderSummary SummarizeSender(int sender, const SourceFrames& source) {
-    SenderSummary summary;
-    summary.sender = sender;
-    summary.captured = source.CapturedCount();
-    summary.unstamped = source.UnstampedCount();
-    const double span = source.LastTime() - source.FirstTime();
-    if (summary.captured > 1 && span > 0) summary.framesPerSecond = static_cast<double>(summary.captured - 1) / span;
-    return summary;
-}
-
-std::vector<PairFailure> FindFailures(const RoomReport& report) {
-    std::vector<PairFailure> failures;
-    for (const PairSummary& pair : report.pairs)
-        if (pair.frames == 0)
-            failures.push_back({pair.viewer, pair.sender, WhyNothingWasShown(report, pair.viewer, pair.sender)});
-    return failures;
-}
 
 void PrintReport(const RoomReport& report, std::ostream& out) {
     char line[256];
@@ -112,69 +59,65 @@ void PrintReport(const RoomReport& report, std::ostream& out) {
             << failure.reason << '\n';
 }
 
-std::string StatsJson(const RoomReport& report) {
-    JsonWriter json;
-    json.BeginObject();
-    json.Key("players_in_room").Number(report.playersInRoom);
-    json.Key("success").Bool(report.EveryViewerSawEverySender());
-    json.Key("players").BeginArray();
+std::string StatsJson(const RoomReport& report, const RunFigures& run) {
+    JsonValue players = JsonValue::Array{};
     for (const PlayerOutcome& player : report.players) {
-        json.BeginObject();
-        json.Key("id").Number(player.userId);
-        json.Key("public_address");
+        JsonValue entry = JsonValue::Object{{"id", player.userId}};
         if (player.ownAddress) {
-            json.String(DottedAddress(player.ownAddress->publicAddress));
-            json.Key("voice_port").Number(player.ownAddress->audioPublicPort);
-            json.Key("video_port").Number(player.ownAddress->videoPublicPort);
+            entry.Add("public_address", DottedAddress(player.ownAddress->publicAddress))
+                .Add("voice_port", player.ownAddress->audioPublicPort)
+                .Add("video_port", player.ownAddress->videoPublicPort);
         } else {
-            json.Null();
+            entry.Add("public_address", JsonValue());
         }
         if (const SenderSummary* camera = report.SenderOf(player.userId)) {
-            json.Key("frames_captured").Number(static_cast<double>(camera->captured));
-            json.Key("frames_unstamped").Number(static_cast<double>(camera->unstamped));
-            json.Key("capture_fps").Number(camera->framesPerSecond);
+            entry.Add("frames_captured", camera->captured)
+                .Add("frames_unstamped", camera->unstamped)
+                .Add("capture_fps", camera->framesPerSecond);
         }
-        json.Key("problems").BeginArray();
-        for (const std::string& problem : player.problems) json.String(problem);
-        json.EndArray();
-        json.EndObject();
+        JsonValue problems = JsonValue::Array{};
+        for (const std::string& problem : player.problems) problems.Push(problem);
+        players.Push(std::move(entry.Add("problems", std::move(problems))));
     }
-    json.EndArray();
-    json.Key("pairs").BeginArray();
+    JsonValue pairs = JsonValue::Array{};
     for (const PairSummary& pair : report.pairs) {
-        json.BeginObject();
-        json.Key("viewer").Number(pair.viewer);
-        json.Key("sender").Number(pair.sender);
-        json.Key("frames").Number(static_cast<double>(pair.frames));
-        json.Key("frames_stamped").Number(static_cast<double>(pair.stamped));
-        json.Key("fps").Number(pair.framesPerSecond);
-        json.Key("frames_lost").Number(static_cast<double>(pair.lost));
-        json.Key("latency_ms_median").Optional(pair.latencyMedianMs);
-        json.Key("latency_ms_p99").Optional(pair.latencyP99Ms);
-        json.Key("psnr_db_median").Optional(pair.psnrMedianDb);
-        json.Key("psnr_db_min").Optional(pair.psnrMinDb);
-        json.Key("still_ms_p99").Optional(pair.stillP99Ms);
-        json.Key("still_ms_max").Optional(pair.stillMaxMs);
-        json.Key("frames_sent_since_first_shown")
-            .Optional(pair.sentSinceFirstShown ? std::optional<double>(static_cast<double>(*pair.sentSinceFirstShown))
-                                               : std::nullopt);
-        json.Key("shown_share").Optional(pair.shownShare);
-        json.EndObject();
+        const std::optional<double> sentSinceFirstShown =
+            pair.sentSinceFirstShown ? std::optional<double>(static_cast<double>(*pair.sentSinceFirstShown))
+                                     : std::nullopt;
+        pairs.Push(JsonValue::Object{{"viewer", pair.viewer},
+                                     {"sender", pair.sender},
+                                     {"frames", pair.frames},
+                                     {"frames_stamped", pair.stamped},
+                                     {"fps", pair.framesPerSecond},
+                                     {"frames_lost", pair.lost},
+                                     {"latency_ms_median", pair.latencyMedianMs},
+                                     {"latency_ms_p99", pair.latencyP99Ms},
+                                     {"psnr_db_median", pair.psnrMedianDb},
+                                     {"psnr_db_min", pair.psnrMinDb},
+                                     {"still_ms_p99", pair.stillP99Ms},
+                                     {"still_ms_max", pair.stillMaxMs},
+                                     {"frames_sent_since_first_shown", sentSinceFirstShown},
+                                     {"shown_share", pair.shownShare}});
     }
-    json.EndArray();
-    json.Key("pictures_checked").Number(static_cast<double>(report.picturesChecked));
-    json.Key("pictures_not_checked").Number(static_cast<double>(report.picturesMissed));
-    json.Key("failures").BeginArray();
-    for (const PairFailure& failure : report.failures) {
-        json.BeginObject();
-        json.Key("viewer").Number(failure.viewer);
-        json.Key("sender").Number(failure.sender);
-        json.Key("reason").String(failure.reason);
-        json.EndObject();
-    }
-    json.EndArray();
-    json.EndObject();
-    return json.Text();
+    JsonValue failures = JsonValue::Array{};
+    for (const PairFailure& failure : report.failures)
+        failures.Push(JsonValue::Object{{"viewer", failure.viewer}, {"sender", failure.sender}, {"reason", failure.reason}});
+
+    JsonValue stats = JsonValue::Object{{"players_in_room", report.playersInRoom},
+                                        {"success", report.EveryViewerSawEverySender()},
+                                        {"players", std::move(players)},
+                                        {"pairs", std::move(pairs)},
+                                        {"pictures_checked", report.picturesChecked},
+                                        {"pictures_not_checked", report.picturesMissed},
+                                        {"failures", std::move(failures)}};
+    if (run.voice) stats.Add("voice", VoiceJson(*run.voice));
+    stats.Add("transport", TransportJson(report));
+    if (run.monotonicSeconds)
+        stats.Add("run_monotonic_s",
+                  JsonValue::Object{{"start", run.monotonicSeconds->first}, {"end", run.monotonicSeconds->second}});
+    if (run.trace) stats.Add("trace", HopTraceJson(*run.trace));
+    if (run.relay) stats.Add("relay", RelayJson(*run.relay));
+    return stats.Text();
 }
 
 }  // namespace room

@@ -1,56 +1,32 @@
-// The figures of a room run, why pairs failed, and how both are shown: a
-// table on the terminal and stats.json.
+// How the figures of a room run are shown: a table on the terminal and
+// stats.json.
 #pragma once
 
-#include "tools/room/pair_record.h"
-#include "tools/room/player.h"
-#include "tools/room/room_log.h"
-#include "tools/room/source_frames.h"
+#include "testbed/measurement/hop_table.h"
+#include "testbed/measurement/voice_analysis.h"
+#include "testbed/network/impairment_relay.h"
+#include "testbed/room_report.h"
 
 #include <optional>
 #include <ostream>
 #include <string>
-#include <vector>
+#include <utility>
 
 namespace room {
 
-// One player's own camera as its preview saw it.
-struct SenderSummary {
-    int sender = 0;
-    uint64_t captured = 0;
-    uint64_t unstamped = 0;
-    double framesPerSecond = 0;
+// What stats.json holds of a run beside the room's report; what the run did
+// not have is left out.
+struct RunFigures {
+    const VoiceReport* voice = nullptr;
+    // The timed run's start and end on the monotonic clock (CLOCK_MONOTONIC),
+    // in seconds, for tools that sample the process, such as bench/room_cpu.sh.
+    std::optional<std::pair<double, double>> monotonicSeconds;
+    const HopTable* trace = nullptr;
+    const ImpairmentRelay* relay = nullptr;
 };
-
-struct PairFailure {
-    int viewer = 0;
-    int sender = 0;
-    std::string reason;
-};
-
-struct RoomReport {
-    int playersInRoom = 0;
-    std::vector<PlayerOutcome> players;   // the players of this process
-    std::vector<SenderSummary> senders;   // their previews
-    std::vector<PairSummary> pairs;       // viewer here, sender anywhere
-    std::vector<PairFailure> failures;    // pairs without a single picture
-    // Pictures shown that the demo looked at, and those it had no room for.
-    uint64_t picturesChecked = 0;
-    uint64_t picturesMissed = 0;
-
-    bool EveryViewerSawEverySender() const { return failures.empty(); }
-    const PairSummary* Pair(int viewer, int sender) const;
-    const PlayerOutcome* PlayerOf(int userId) const;
-    const SenderSummary* SenderOf(int userId) const;
-};
-
-SenderSummary SummarizeSender(int sender, const SourceFrames& source);
-
-// Every pair that drew nothing, with the most likely reason as the host can
-// see it: engine, camera, public address, lobby, greeting, key frame.
-std::vector<PairFailure> FindFailures(const RoomReport& report);
 
 void PrintReport(const RoomReport& report, std::ostream& out);
-std::string StatsJson(const RoomReport& report);
+// The text of stats.json: one document, built whole.
+std::string StatsJson(const RoomReport& report, const RunFigures& run = {});
 
 }  // namespace room

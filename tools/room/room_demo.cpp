@@ -1,22 +1,26 @@
 #include "tools/room/room_demo.h"
 
-#include "tools/room/address_server_process.h"
-#include "tools/room/engine_figures.h"
-#include "tools/room/hop_table.h"
-#include "tools/room/impaired_lobby.h"
-#include "tools/room/impairment_relay.h"
-#include "tools/room/json_writer.h"
-#include "tools/room/lobby.h"
-#include "tools/room/room.h"
+#include "testbed/address_server/address_server_process.h"
+#include "testbed/lobby.h"
+#include "testbed/network/impaired_lobby.h"
+#include "testbed/network/impairment_relay.h"
+#include "testbed/room.h"
+#include "testbed/testbed_constants.h"
+#include "testbed/voice_room.h"
+#include "tools/room/hop_report.h"
+#include "tools/room/mosaic.h"
+#include "tools/room/report.h"
+#include "tools/room/room_constants.h"
 #include "tools/room/stop_signal.h"
-#include "tools/room/voice_room.h"
+#include "tools/room/transport_report.h"
+#include "tools/room/voice_report.h"
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace room {
@@ -77,22 +81,13 @@ bool RunFor(Room& room, VoiceRoom& voice, double seconds, const std::string& not
     }
 }
 
-// More members of stats.json by name: the run's time, the relay's counts, the hop trace.
-using JsonMembers = std::vector<std::pair<std::string, std::string>>;
-
-// The timed run on the monotonic clock (CLOCK_MONOTONIC), for tools that
-// sample the process, such as bench/room_cpu.sh.
-std::string RunWindowJson(std::chrono::steady_clock::time_point start, std::chrono::steady_clock::time_point end) {
-    const auto seconds = [](std::chrono::steady_clock::time_point at) {
-        return std::chrono::duration<double>(at.time_since_epoch()).count();
-    };
-    JsonWriter json;
-    json.BeginObject().Key("start").Number(seconds(start)).Key("end").Number(seconds(end)).EndObject();
-    return json.Text();
+// A time on the monotonic clock (CLOCK_MONOTONIC) in seconds.
+double MonotonicSeconds(std::chrono::steady_clock::time_point at) {
+    return std::chrono::duration<double>(at.time_since_epoch()).count();
 }
 
-bool WriteOutputs(const Room& room, const RoomReport& report, const VoiceReport& voice, const JsonMembers& members,
-                  const std::string& directory, std::ostream& errors) {
+bool WriteOutputs(const Room& room, const RoomReport& report, const RunFigures& run, const std::string& directory,
+                  std::ostream& errors) {
     std::error_code error;
     std::filesystem::create_directories(directory, error);
     if (error) {
@@ -105,13 +100,10 @@ bool WriteOutputs(const Room& room, const RoomReport& report, const VoiceReport&
         written = false;
     };
     std::ofstream stats(directory + "/stats.json");
-    std::string json =
-        WithMember(WithMember(StatsJson(report), "voice", voice.Json()), "transport", TransportJson(report));
-    for (const auto& [name, value] : members) json = WithMember(json, name, value);
-    stats << json << '\n';
+    stats << StatsJson(report, run) << '\n';
     if (!stats) fail("cannot write " + directory + "/stats.json");
     std::string pngError;
-    if (!room.BuildMosaic().WritePng(directory + "/mosaic.png", &pngError)) fail(pngError);
+    if (!BuildMosaic(room).WritePng(directory + "/mosaic.png", &pngError)) fail(pngError);
     if (!room.Log().WriteFile(directory + "/log.txt")) fail("cannot write " + directory + "/log.txt");
     return written;
 }
@@ -197,29 +189,32 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
     for (int id : localIds) room.Post(id, voice.StartTask(id));
     const auto runStart = std::chrono::steady_clock::now();
     const bool ranFullTime = RunFor(room, voice, options.seconds, cameraNote, out);
-    JsonMembers members = {{"run_monotonic_s", RunWindowJson(runStart, std::chrono::steady_clock::now())}};
+    RunFigures run;
+    run.monotonicSeconds = {MonotonicSeconds(runStart), MonotonicSeconds(std::chrono::steady_clock::now())};
     voice.CollectCounters();
     room.Stop();
+    std::optional<HopTable> hops;
     if (options.trace) {
         const uint64_t dropped = trace.setTrace(0);
         const std::vector<TavolinHopRecord> records = trace.TakeAll();
-        const HopTable table = BuildHopTable(records, dropped);
-        PrintHopTable(table, out);
+        hops = BuildHopTable(records, dropped);
+        PrintHopTable(*hops, out);
         if (!WriteHopRecords(records, options.outDirectory + "/hops.csv"))
             errors << "cannot write " << options.outDirectory << "/hops.csv\n";
-        members.emplace_back("trace", HopTableJson(table));
+        run.trace = &*hops;
     }
     if (relay) {
         relay->Stop();
-        members.emplace_back("relay", relay->Json());
+        run.relay = relay.get();
         for (const std::string& problem : static_cast<ImpairedLobby&>(*lobby).Problems()) errors << problem << '\n';
     }
     const RoomReport report = room.Report();
     PrintReport(report, out);
     PrintTransportTable(report, out);
     const VoiceReport voiceReport = voice.Report();
-    voiceReport.Print(out);
-    const bool written = WriteOutputs(room, report, voiceReport, members, options.outDirectory, errors);
+    PrintVoiceReport(voiceReport, out);
+    run.voice = &voiceReport;
+    const bool written = WriteOutputs(room, report, run, options.outDirectory, errors);
     voice.WriteLog(options.outDirectory + "/voice-log.txt");
     if (written)
         out << "wrote " << options.outDirectory << "/stats.json, mosaic.png, log.txt, voice-log.txt, heard-*.wav\n";

@@ -1,8 +1,8 @@
 #include "tools/room/room_options.h"
 
+#include "testbed/lobby.h"
+#include "testbed/testbed_constants.h"
 #include "tools/common/command_line.h"
-#include "tools/room/lobby.h"
-#include "tools/room/room_constants.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,8 +1,8 @@
 // The command line of tavolin-room.
 #pragma once
 
+#include "testbed/network/impairment.h"
 #include "tools/common/companions.h"
-#include "tools/room/impairment.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,11 +1,11 @@
 #include "platform/media/gst/gst_device_enum.h"
 
 #include "platform/media/gst/gst_capture_filter.h"
-#include "platform/media/gst/synthetic_cameras.h"
 #include "platform/media/media_devices.h"
 
 #include <gst/gst.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,6 +16,8 @@ namespace media {
 namespace {
 
 constexpr const char* kCameraDeviceClass = "Video/Source";
+
+std::atomic<std::vector<ExtraCamera> (*)()> g_extraCameras{nullptr};
 
 // One camera: its name and a way to make its source element.
 class DeviceMoniker final : public MediaObject<IMoniker> {
@@ -66,13 +68,16 @@ void AddMonitoredDevices(std::vector<IMoniker*>& devices) {
     gst_object_unref(monitor);
 }
 
-void AddSyntheticCameras(std::vector<IMoniker*>& devices) {
-    for (const SyntheticCamera& camera : SyntheticCameras()) {
-        devices.push_back(new DeviceMoniker(camera.name, [camera] { return CreateSyntheticSource(camera); }));
-    }
+void AddExtraCameras(std::vector<IMoniker*>& devices) {
+    const auto cameras = g_extraCameras.load();
+    if (!cameras) return;
+    for (ExtraCamera& camera : cameras())
+        devices.push_back(new DeviceMoniker(std::move(camera.name), std::move(camera.createSource)));
 }
 
 }  // namespace
+
+void SetExtraCameras(std::vector<ExtraCamera> (*cameras)()) { g_extraCameras.store(cameras); }
 
 HRESULT GstSystemDeviceEnum::CreateClassEnumerator(const CLSID& category, IEnumMoniker** out, DWORD) {
     if (!out) return E_POINTER;
@@ -80,7 +85,7 @@ HRESULT GstSystemDeviceEnum::CreateClassEnumerator(const CLSID& category, IEnumM
     if (!IsEqualGUID(category, CLSID_VideoInputDeviceCategory)) return S_FALSE;
     std::vector<IMoniker*> devices;
     AddMonitoredDevices(devices);
-    AddSyntheticCameras(devices);
+    AddExtraCameras(devices);
     if (devices.empty()) return S_FALSE;
     *out = new MonikerEnumerator(std::move(devices));
     return S_OK;

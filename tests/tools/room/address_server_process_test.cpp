@@ -1,4 +1,4 @@
-#include "tools/room/address_server_process.h"
+#include "testbed/address_server/address_server_process.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
+#include "testbed/measurement/frame_stamp.h"
 #include "tests/tools/room/stamped_picture.h"
-#include "tools/room/frame_stamp.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // A listener's sound analysed as it comes gives the very figures of the
 // analysis of the whole recording, whatever the chunks, gaps and moments of
 // analysis, while it keeps only the beginning whole.
-#include "tools/room/heard_sound.h"
+#include "testbed/measurement/heard_sound.h"
 
-#include "voice/tone_analysis.h"
+#include "testkit/signal/tone_analysis.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 // From the engine's hop records to each frame's time at every hop and the
 // table of hop times.
-#include "tools/room/hop_table.h"
+#include "testbed/measurement/hop_table.h"
+#include "tools/room/hop_report.h"
 
 #include <gtest/gtest.h>
 

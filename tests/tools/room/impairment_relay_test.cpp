@@ -1,8 +1,8 @@
 // The impairment relay: its seeded decisions, and datagrams through its
 // sockets between two stand-in players.
+#include "testbed/network/impaired_lobby.h"
+#include "testbed/network/impairment_relay.h"
 #include "tests/support/udp_peer.h"
-#include "tools/room/impaired_lobby.h"
-#include "tools/room/impairment_relay.h"
 
 #include <gtest/gtest.h>
 

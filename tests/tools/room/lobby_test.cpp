@@ -1,4 +1,4 @@
-#include "tools/room/lobby.h"
+#include "testbed/lobby.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // What a viewer's record makes of the pictures it is shown, against the
 // sender's preview: loss, latency, quality and the share of frames shown.
+#include "testbed/measurement/pair_record.h"
+#include "testbed/measurement/source_frames.h"
+#include "testbed/measurement/statistics.h"
 #include "tests/tools/room/stamped_picture.h"
-#include "tools/room/pair_record.h"
-#include "tools/room/source_frames.h"
-#include "tools/room/statistics.h"
 
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+#include "testbed/measurement/picture_constants.h"
 #include "tools/room/mosaic.h"
 #include "tools/room/room_constants.h"
 

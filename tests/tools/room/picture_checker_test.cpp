@@ -1,9 +1,9 @@
 // The demo's picture checks off the engine threads: every picture looked at
 // in the order shown, those without a free buffer counted, never waited for,
 // and told in their place.
+#include "testbed/measurement/pair_record.h"
+#include "testbed/measurement/picture_checker.h"
 #include "tests/tools/room/stamped_picture.h"
-#include "tools/room/pair_record.h"
-#include "tools/room/picture_checker.h"
 
 #include <gtest/gtest.h>
 

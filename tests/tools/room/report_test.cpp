@@ -1,8 +1,8 @@
 // Why a pair failed, as the report tells it, and the files the report writes.
+#include "testbed/room_log.h"
 #include "tests/support/gbk.h"
 #include "tools/room/json_writer.h"
 #include "tools/room/report.h"
-#include "tools/room/room_log.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Pictures as a stamping camera makes them, for the room's measurement tests.
 #pragma once
 
-#include "tools/room/frame_stamp.h"
-#include "tools/room/room_constants.h"
+#include "testbed/measurement/frame_stamp.h"
+#include "testbed/measurement/picture_constants.h"
 
 #include <cstdint>
 #include <vector>

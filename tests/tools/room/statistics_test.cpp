@@ -1,6 +1,6 @@
 // A distribution gives the figures of its values exactly while it keeps them
 // all, and within half a bin (0.14 %) once it only counts them.
-#include "tools/room/statistics.h"
+#include "testbed/measurement/statistics.h"
 
 #include <gtest/gtest.h>
 

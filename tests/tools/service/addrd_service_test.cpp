@@ -6,7 +6,7 @@
 // The unit's own address (0.0.0.0:3478) is replaced by a free loopback port.
 #include "tests/support/udp_peer.h"
 #include "tests/tools/command_line/tool_process.h"
-#include "transport/address_datagram.h"
+#include "transport/address/address_datagram.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

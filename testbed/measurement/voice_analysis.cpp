@@ -1,0 +1,100 @@
+#include "testbed/measurement/voice_analysis.h"
+
+#include <algorithm>
+#include <cassert>
+
+namespace room {
+namespace {
+
+// A listener hears a speaker when the speaker's tone stands this far above
+// whatever else the mix holds within kHearingBandHz of it (the room's other
+// tones taken out) in at least a third of the windows since it was first
+// heard. Not in all: at some phases the codec rings on a pure tone after a
+// marker for most of a second, with no network in between; a delivery
+// fault (nothing played, wrong sound, frequent concealment) spoils them all.
+constexpr double kHeardSnrDb = 10;
+constexpr size_t kHeardWindowShare = 3;
+constexpr double kHearingBandHz = 50;
+// The mix is judged in half-second windows between two of the speaker's
+// markers, one per second from a second after the speaker opened.
+constexpr int64_t kFirstWindowMicros = 1000000;
+constexpr size_t kSnrWindowSamples = 8000;
+constexpr int kMaxSnrWindows = 15;
+constexpr int64_t kQuietAfterMarkerMicros = 250000;
+constexpr int64_t kQuietAfterArrivalMicros = 100000;
+// The windows lie in the first seconds of the sound: the last one ends
+// before its marker (a second apart from the first) plus a latency, which
+// is under a second as the next marker comes a second later, the quiet
+// after the marker's arrival and the window itself.
+constexpr int64_t kLastWindowEndMicros = kFirstWindowMicros + kMaxSnrWindows * int64_t{1000000} +
+                                         kQuietAfterArrivalMicros + kSnrWindowSamples * 1000000 / voice::kRecordingRateHz;
+constexpr size_t kKeptSamples = kLastWindowEndMicros * voice::kRecordingRateHz / 1000000 + 1;
+
+double Percentile(std::vector<int64_t> values, double share) {
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, static_cast<size_t>(share * static_cast<double>(values.size())));
+    return static_cast<double>(values[index]) / 1000.0;
+}
+
+}  // namespace
+
+size_t HeardSamplesJudged() { return kKeptSamples; }
+
+VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vector<double>& otherTonesHz,
+                     const HeardSound& heard, const TavolinVoiceStats* counters) {
+    VoicePair pair;
+    pair.listener = listener;
+    pair.speaker = speaker.userId;
+    if (counters) {
+        pair.received = counters->framesReceived;
+        pair.lost = counters->framesLost;
+        pair.concealed = counters->framesConcealed;
+        pair.late = counters->framesLate;
+        pair.skipped = counters->framesSkipped;
+        pair.jitterDelayMs = counters->jitterDelayMs;
+    }
+    const std::vector<int64_t>& latencies = heard.Latencies(speaker.userId);
+    if (!latencies.empty()) {
+        pair.latencyMedianMs = Percentile(latencies, 0.5);
+        pair.latencyP99Ms = Percentile(latencies, 0.99);
+    }
+    // Every other tone of the room is fitted and taken out; what remains
+    // beside the speaker's tone is coding noise and distortion.
+    std::vector<double> snrs;
+    const voice::Recording& beginning = heard.Beginning();
+    const int64_t offset = speaker.markerOffsetMs * int64_t{1000};
+    int64_t marker = (beginning.startMicros + kFirstWindowMicros - offset) / 1000000 * 1000000 + offset;
+    // Half a second from 100 ms after a marker is heard (250 ms after it was
+    // made when it was never heard): clear of its sound and of the next one's,
+    // which a slow path delays as much.
+    const int64_t windowAfterMarker =
+        std::max<int64_t>(kQuietAfterMarkerMicros, static_cast<int64_t>(pair.latencyMedianMs.value_or(0) * 1000) +
+                                                       kQuietAfterArrivalMicros);
+    for (int i = 0; i < kMaxSnrWindows; ++i, marker += 1000000) {
+        const int64_t begin = (marker + windowAfterMarker - beginning.startMicros) * 16 / 1000;
+        if (begin < 0 || begin + int64_t{kSnrWindowSamples} > heard.TotalSamples()) break;
+        assert(static_cast<size_t>(begin) + kSnrWindowSamples <= beginning.samples.size());
+        snrs.push_back(voice::ToneSnrInBandDb(beginning.samples, static_cast<size_t>(begin), kSnrWindowSamples,
+                                              speaker.toneHz, kHearingBandHz, otherTonesHz));
+    }
+    // Judged from the first window the speaker was heard in (players join
+    // at different times); the median from there on is reported.
+    const auto heardAt = [](double snr) { return snr >= kHeardSnrDb; };
+    const auto first = std::find_if(snrs.begin(), snrs.end(), heardAt);
+    if (first == snrs.end()) {
+        pair.toneSnrDb = snrs.empty() ? 0 : *std::max_element(snrs.begin(), snrs.end());
+        return pair;
+    }
+    std::vector<double> since(first, snrs.end());
+    std::sort(since.begin(), since.end());
+    pair.toneSnrDb = since[since.size() / 2];
+    const auto heardWindows = static_cast<size_t>(std::count_if(since.begin(), since.end(), heardAt));
+    pair.heard = heardWindows * kHeardWindowShare >= since.size();
+    return pair;
+}
+
+bool VoiceReport::EveryListenerHeardEverySpeaker() const {
+    return std::all_of(pairs.begin(), pairs.end(), [](const VoicePair& pair) { return pair.heard; });
+}
+
+}  // namespace room

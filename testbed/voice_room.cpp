@@ -1,0 +1,142 @@
+#include "testbed/voice_room.h"
+
+#include "testbed/testbed_constants.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+
+namespace room {
+namespace {
+
+static_assert(voice::kDistinctTones >= kMaxPlayers, "one tone per player");
+constexpr int kLocalUser = -1;
+
+template <typename Function>
+bool Resolve(void* handle, const char* name, Function* function, std::string* error) {
+    *function = reinterpret_cast<Function>(dlsym(handle, name));
+    if (!*function) *error = std::string("the library does not export ") + name;
+    return *function != nullptr;
+}
+
+}  // namespace
+
+int ToneFrequencyHz(int userId) { return voice::kDistinctToneFrequenciesHz[(userId - kFirstUserId) % kMaxPlayers]; }
+
+int MarkerOffsetMs(int userId) { return (userId - kFirstUserId) % kMaxPlayers * 1000 / kMaxPlayers; }
+
+namespace {
+MarkedSpeaker MarkedSpeakerOf(int userId) { return {userId, double(ToneFrequencyHz(userId)), MarkerOffsetMs(userId)}; }
+}  // namespace
+
+bool VoiceFunctions::Resolve(const std::string& path, std::string* error) {
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+    if (!handle) {
+        *error = "the library " + path + " is not loaded";
+        return false;
+    }
+    const bool resolved = room::Resolve(handle, "TavolinAddSyntheticMicrophone", &addMicrophone, error) &&
+                          room::Resolve(handle, "TavolinAddSyntheticSpeaker", &addSpeaker, error) &&
+                          room::Resolve(handle, "TavolinSelectVoiceDevice", &selectDevice, error) &&
+                          room::Resolve(handle, "TavolinSetVoiceLogSink", &setLogSink, error) &&
+                          room::Resolve(handle, "TavolinGetVoiceStats", &getStats, error);
+    dlclose(handle);  // the reference NOLOAD took; the library stays
+    return resolved;
+}
+
+VoiceRoom::VoiceRoom(VoiceFunctions functions, std::vector<int> local, int playersInRoom, std::string outDirectory)
+    : functions_(functions), local_(std::move(local)), playersInRoom_(playersInRoom),
+      outDirectory_(std::move(outDirectory)) {
+    for (int id : local_) {
+        std::vector<MarkedSpeaker> speakers;
+        for (int speaker = kFirstUserId; speaker < kFirstUserId + playersInRoom_; ++speaker)
+            if (speaker != id) speakers.push_back(MarkedSpeakerOf(speaker));
+        listeners_[id] = std::make_unique<Listener>(log_, id, speakers, HeardSamplesJudged());
+    }
+}
+
+bool VoiceRoom::AddDevices(std::string* error) {
+    for (int id : local_) {
+        const std::string name = std::to_string(id);
+        const std::string wav = outDirectory_ + "/heard-" + name + ".wav";
+        if (!functions_.addMicrophone(("room-mic-" + name).c_str(), TAVOLIN_MIC_TONE, ToneFrequencyHz(id),
+                                      MarkerOffsetMs(id), 0) ||
+            !functions_.addSpeaker(("room-ear-" + name).c_str(), &VoiceRoom::OnHeard, listeners_.at(id).get(),
+                                   wav.c_str(), 0)) {
+            *error = "cannot add the synthetic microphone or speaker of player " + name;
+            return false;
+        }
+    }
+    return true;
+}
+
+PlayerTask VoiceRoom::StartTask(int userId) {
+    return [this, userId](PlayerContext& player) {
+        Listener& listener = *listeners_.at(userId);
+        ITavolinEngine* engine = &player.Engine();
+        const std::string name = std::to_string(userId);
+        functions_.setLogSink(engine, &listener.logSink);
+        functions_.selectDevice(engine, TAVOLIN_VOICE_MICROPHONE, ("room-mic-" + name).c_str());
+        functions_.selectDevice(engine, TAVOLIN_VOICE_SPEAKER, ("room-ear-" + name).c_str());
+        ITavolinUser* self = nullptr;
+        if (engine->GetUser(userId, &self)) self->EnableAudio(1);
+        std::lock_guard lock(enginesLock_);
+        listener.engine = engine;
+    };
+}
+
+void VoiceRoom::OnHeard(void* context, const int16_t* samples, int count, int64_t monotonicMicros) {
+    static_cast<Listener*>(context)->heard.Append(samples, count, monotonicMicros);
+}
+
+void VoiceRoom::AnalyseHeard() {
+    for (auto& [id, listener] : listeners_) listener->heard.Analyse();
+}
+
+uint64_t VoiceRoom::FramesPlayed() {
+    std::lock_guard lock(enginesLock_);
+    uint64_t played = 0;
+    for (auto& [id, listener] : listeners_) {
+        if (!listener->engine) continue;
+        for (int speaker = kFirstUserId; speaker < kFirstUserId + playersInRoom_; ++speaker) {
+            TavolinVoiceStats stats{};
+            if (speaker != id && functions_.getStats(listener->engine, speaker, &stats)) played += stats.framesPlayed;
+        }
+    }
+    return played;
+}
+
+void VoiceRoom::CollectCounters() {
+    std::lock_guard lock(enginesLock_);
+    for (auto& [id, listener] : listeners_) {
+        if (!listener->engine) continue;
+        for (int speaker = kFirstUserId; speaker < kFirstUserId + playersInRoom_; ++speaker) {
+            TavolinVoiceStats stats{};
+            if (speaker != id && functions_.getStats(listener->engine, speaker, &stats))
+                listener->counters[speaker] = stats;
+        }
+        TavolinVoiceStats own{};
+        if (functions_.getStats(listener->engine, kLocalUser, &own)) listener->counters[kLocalUser] = own;
+    }
+}
+
+VoiceReport VoiceRoom::Report() {
+    VoiceReport report;
+    for (auto& [id, listener] : listeners_) listener->heard.Finish();  // the speakers are closed by now
+    for (const auto& [id, listener] : listeners_)
+        for (int speaker = kFirstUserId; speaker < kFirstUserId + playersInRoom_; ++speaker)
+            if (speaker != id) report.pairs.push_back(Analyse(*listener, speaker));
+    return report;
+}
+
+VoicePair VoiceRoom::Analyse(const Listener& listener, int speaker) const {
+    std::vector<double> others;
+    for (int other = kFirstUserId; other < kFirstUserId + playersInRoom_; ++other)
+        if (other != speaker && other != listener.userId) others.push_back(ToneFrequencyHz(other));
+    const auto counters = listener.counters.find(speaker);
+    return JudgeVoice(listener.userId, MarkedSpeakerOf(speaker), others, listener.heard,
+                      counters == listener.counters.end() ? nullptr : &counters->second);
+}
+
+
+}  // namespace room
