@@ -500,11 +500,14 @@ int TavolinGetVoiceControlStats(struct ITavolinEngine* engine, int userId, Tavol
  * Microphone signal TAVOLIN_MIC_TONE: a steady sine of frequencyHz at
  * -24 dBFS. TAVOLIN_MIC_SPEECH: a voiced sound (fundamental frequencyHz with
  * two harmonics, same peak) in bursts of 120..400 ms with pauses of
- * 80..600 ms. markerOffsetMs 0..999 adds a marker: once a second, for the
+ * 80..600 ms. TAVOLIN_MIC_CONVERSATION: that speech in turns of 0.8..2.4 s
+ * (ending with a burst), each followed by 2..6 s of silence, as a player
+ * talks now and then; it starts within 6 s of silence. markerOffsetMs 0..999 adds a marker: once a second, for the
  * 10 ms starting when CLOCK_MONOTONIC modulo one second reaches that many
  * milliseconds, the signal is 12 dB louder; -1 for none. */
 #define TAVOLIN_MIC_TONE 0
 #define TAVOLIN_MIC_SPEECH 1
+#define TAVOLIN_MIC_CONVERSATION 2
 /* The device fails whenever it is started, as broken hardware does. */
 #define TAVOLIN_SYNTHETIC_FAILS_TO_START 1
 int TavolinAddSyntheticMicrophone(const char* name, int signal, int frequencyHz, int markerOffsetMs, int flags);
