@@ -500,9 +500,11 @@ int TavolinGetVoiceControlStats(struct ITavolinEngine* engine, int userId, Tavol
  * Microphone signal TAVOLIN_MIC_TONE: a steady sine of frequencyHz at
  * -24 dBFS. TAVOLIN_MIC_SPEECH: a voiced sound (fundamental frequencyHz with
  * two harmonics, same peak) in bursts of 120..400 ms with pauses of
- * 80..600 ms. TAVOLIN_MIC_CONVERSATION: that speech in turns of 0.8..2.4 s
- * (ending with a burst), each followed by 2..6 s of silence, as a player
- * talks now and then; it starts within 6 s of silence. markerOffsetMs 0..999 adds a marker: once a second, for the
+ * 80..600 ms. TAVOLIN_MIC_CONVERSATION: the tone alone in the bursts and
+ * pauses of that speech, in turns of 0.8..2.4 s (ending with a burst), each
+ * followed by 2..6 s of silence, as a player talks now and then; it starts
+ * within 6 s of silence. Without harmonics, which would fall on other
+ * players' tones, a listener can tell each player apart. markerOffsetMs 0..999 adds a marker: once a second, for the
  * 10 ms starting when CLOCK_MONOTONIC modulo one second reaches that many
  * milliseconds, the signal is 12 dB louder; -1 for none. */
 #define TAVOLIN_MIC_TONE 0

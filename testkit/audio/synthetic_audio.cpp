@@ -235,9 +235,10 @@ void SignalGenerator::Generate(int16_t* out, int count, int64_t monotonicMicros)
         const int64_t sinceMarker = (micros - markerOffsetMs_ * int64_t{1000}) % kMicrosPerSecond;
         const bool marker = markerOffsetMs_ >= 0 && sinceMarker >= 0 && sinceMarker < kMarkerMicros;
         double value = std::sin(phase_);
-        if (signal_ != TAVOLIN_MIC_TONE)
-            value = (std::sin(phase_) + 0.5 * std::sin(2 * phase_) + 0.25 * std::sin(3 * phase_)) / 1.75 *
-                    (signal_ == TAVOLIN_MIC_SPEECH ? Envelope() : TurnEnvelope());
+        if (signal_ == TAVOLIN_MIC_SPEECH)
+            value = (std::sin(phase_) + 0.5 * std::sin(2 * phase_) + 0.25 * std::sin(3 * phase_)) / 1.75 * Envelope();
+        else if (signal_ == TAVOLIN_MIC_CONVERSATION)
+            value *= TurnEnvelope();
         phase_ = std::fmod(phase_ + step, 2 * std::numbers::pi);
         out[i] = static_cast<int16_t>(std::lround(value * kToneAmplitude * (marker ? kMarkerGain : 1)));
     }
