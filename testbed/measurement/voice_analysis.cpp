@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 
 namespace room {
 namespace {
@@ -29,6 +30,14 @@ constexpr int64_t kQuietAfterArrivalMicros = 100000;
 constexpr int64_t kLastWindowEndMicros = kFirstWindowMicros + kMaxSnrWindows * int64_t{1000000} +
                                          kQuietAfterArrivalMicros + kSnrWindowSamples * 1000000 / voice::kRecordingRateHz;
 constexpr size_t kKeptSamples = kLastWindowEndMicros * voice::kRecordingRateHz / 1000000 + 1;
+// A speaker who talks now and then is heard when its tone stands kHeardSnrDb
+// clear in at least this many 60 ms windows (0.3 s of sound); a syllable
+// changes little in such a window.
+constexpr size_t kTalkWindowSamples = voice::kRecordingRateHz * 60 / 1000;
+constexpr int kTalkWindowsHeard = 5;
+// A mix's level in dB relative to one unit, as ToneLevelDb gives it, is this
+// much above its level relative to full scale.
+constexpr double kFullScaleDb = 90.309;
 
 double Percentile(std::vector<int64_t> values, double share) {
     std::sort(values.begin(), values.end());
@@ -40,11 +49,36 @@ double Percentile(std::vector<int64_t> values, double share) {
 
 size_t HeardSamplesJudged() { return kKeptSamples; }
 
+std::map<int, TalkFigures> FindTalk(const HeardSound& heard, const std::vector<MarkedSpeaker>& speakers) {
+    std::vector<double> tones;
+    for (const MarkedSpeaker& speaker : speakers) tones.push_back(speaker.toneHz);
+    std::vector<double> energy(speakers.size(), 0.0);
+    std::map<int, TalkFigures> talk;
+    const std::vector<int16_t>& samples = heard.Beginning().samples;
+    for (size_t from = 0; from + kTalkWindowSamples <= samples.size(); from += kTalkWindowSamples) {
+        const std::vector<voice::ToneFigures> figures =
+            voice::TonesInBand(samples, from, kTalkWindowSamples, tones, kHearingBandHz);
+        for (size_t i = 0; i < speakers.size(); ++i) {
+            if (figures[i].snrDb < kHeardSnrDb) continue;
+            ++talk[speakers[i].userId].windows;
+            energy[i] += std::pow(10.0, figures[i].levelDb / 10);
+        }
+    }
+    for (size_t i = 0; i < speakers.size(); ++i) {
+        TalkFigures& figures = talk[speakers[i].userId];
+        if (figures.windows > 0) figures.levelDbfs = 10 * std::log10(energy[i] / figures.windows) - kFullScaleDb;
+    }
+    return talk;
+}
+
 VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vector<double>& otherTonesHz,
-                     const HeardSound& heard, const TavolinVoiceStats* counters) {
+                     const HeardSound& heard, const TavolinVoiceStats* counters, const Expectation& expectation,
+                     const TalkFigures& talk) {
     VoicePair pair;
     pair.listener = listener;
     pair.speaker = speaker.userId;
+    pair.muted = expectation.muted;
+    pair.talkWindows = talk.windows;
     if (counters) {
         pair.received = counters->framesReceived;
         pair.lost = counters->framesLost;
@@ -60,7 +94,7 @@ VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vect
     }
     // Every other tone of the room is fitted and taken out; what remains
     // beside the speaker's tone is coding noise and distortion.
-    std::vector<double> snrs;
+    std::vector<double> snrs, levels;
     const voice::Recording& beginning = heard.Beginning();
     const int64_t offset = speaker.markerOffsetMs * int64_t{1000};
     int64_t marker = (beginning.startMicros + kFirstWindowMicros - offset) / 1000000 * 1000000 + offset;
@@ -76,6 +110,20 @@ VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vect
         assert(static_cast<size_t>(begin) + kSnrWindowSamples <= beginning.samples.size());
         snrs.push_back(voice::ToneSnrInBandDb(beginning.samples, static_cast<size_t>(begin), kSnrWindowSamples,
                                               speaker.toneHz, kHearingBandHz, otherTonesHz));
+        if (snrs.back() >= kHeardSnrDb)
+            levels.push_back(voice::ToneLevelDb(beginning.samples, static_cast<size_t>(begin), kSnrWindowSamples,
+                                                speaker.toneHz) -
+                             kFullScaleDb);
+    }
+    if (expectation.intermittent) {
+        pair.toneSnrDb = snrs.empty() ? 0 : *std::max_element(snrs.begin(), snrs.end());
+        pair.levelDbfs = talk.levelDbfs;
+        pair.heard = talk.windows >= kTalkWindowsHeard;
+        return pair;
+    }
+    if (!levels.empty()) {
+        std::sort(levels.begin(), levels.end());
+        pair.levelDbfs = levels[levels.size() / 2];
     }
     // Judged from the first window the speaker was heard in (players join
     // at different times); the median from there on is reported.
@@ -93,8 +141,8 @@ VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vect
     return pair;
 }
 
-bool VoiceReport::EveryListenerHeardEverySpeaker() const {
-    return std::all_of(pairs.begin(), pairs.end(), [](const VoicePair& pair) { return pair.heard; });
+bool VoiceReport::EveryPairAsExpected() const {
+    return std::all_of(pairs.begin(), pairs.end(), [](const VoicePair& pair) { return pair.AsExpected(); });
 }
 
 }  // namespace room
