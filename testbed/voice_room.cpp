@@ -205,7 +205,11 @@ VoicePair VoiceRoom::Analyse(const Listener& listener, int speaker, const TalkFi
     }
     if (const auto talker = listeners_.find(speaker); talker != listeners_.end())
         if (const auto own = talker->second->controls.find(kLocalUser); own != talker->second->controls.end())
+        {
             pair.speakerFramesSent = static_cast<int64_t>(own->second.framesSent);
+            pair.speakerFramesCoded =
+                static_cast<int64_t>(own->second.framesSent + own->second.framesSuppressed + own->second.framesMuted);
+        }
     return pair;
 }
 

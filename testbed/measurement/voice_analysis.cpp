@@ -31,10 +31,14 @@ constexpr int64_t kLastWindowEndMicros = kFirstWindowMicros + kMaxSnrWindows * i
                                          kQuietAfterArrivalMicros + kSnrWindowSamples * 1000000 / voice::kRecordingRateHz;
 constexpr size_t kKeptSamples = kLastWindowEndMicros * voice::kRecordingRateHz / 1000000 + 1;
 // A speaker who talks now and then is heard when its tone stands kHeardSnrDb
-// clear in at least this many 60 ms windows (0.3 s of sound); a syllable
-// changes little in such a window.
+// above the mix halfway to its neighbours (kHearingBandHz either side, where
+// no tone of the room lies) in at least this many 60 ms windows (0.3 s of
+// sound); a syllable changes little in such a window.
 constexpr size_t kTalkWindowSamples = voice::kRecordingRateHz * 60 / 1000;
 constexpr int kTalkWindowsHeard = 5;
+const double kHeardAmplitudeRatio = std::pow(10.0, kHeardSnrDb / 20);
+// ...and is louder than -70 dBFS, which the sidelobes of a neighbour are not.
+const double kQuietestHeardAmplitude = 32768 * std::sqrt(2.0) * std::pow(10.0, -70.0 / 20);
 // A mix's level in dB relative to one unit, as ToneLevelDb gives it, is this
 // much above its level relative to full scale.
 constexpr double kFullScaleDb = 90.309;
@@ -50,23 +54,23 @@ double Percentile(std::vector<int64_t> values, double share) {
 size_t HeardSamplesJudged() { return kKeptSamples; }
 
 std::map<int, TalkFigures> FindTalk(const HeardSound& heard, const std::vector<MarkedSpeaker>& speakers) {
-    std::vector<double> tones;
-    for (const MarkedSpeaker& speaker : speakers) tones.push_back(speaker.toneHz);
-    std::vector<double> energy(speakers.size(), 0.0);
     std::map<int, TalkFigures> talk;
     const std::vector<int16_t>& samples = heard.Beginning().samples;
-    for (size_t from = 0; from + kTalkWindowSamples <= samples.size(); from += kTalkWindowSamples) {
-        const std::vector<voice::ToneFigures> figures =
-            voice::TonesInBand(samples, from, kTalkWindowSamples, tones, kHearingBandHz);
-        for (size_t i = 0; i < speakers.size(); ++i) {
-            if (figures[i].snrDb < kHeardSnrDb) continue;
-            ++talk[speakers[i].userId].windows;
-            energy[i] += std::pow(10.0, figures[i].levelDb / 10);
+    for (const MarkedSpeaker& speaker : speakers) {
+        TalkFigures& figures = talk[speaker.userId];
+        double power = 0;
+        for (size_t from = 0; from + kTalkWindowSamples <= samples.size(); from += kTalkWindowSamples) {
+            const auto amplitude = [&](double hz) {
+                return voice::WindowedToneAmplitude(samples, from, kTalkWindowSamples, hz);
+            };
+            const double tone = amplitude(speaker.toneHz);
+            const double beside =
+                std::max(amplitude(speaker.toneHz - kHearingBandHz), amplitude(speaker.toneHz + kHearingBandHz));
+            if (tone < kQuietestHeardAmplitude || tone < beside * kHeardAmplitudeRatio) continue;
+            ++figures.windows;
+            power += tone * tone / 2;
         }
-    }
-    for (size_t i = 0; i < speakers.size(); ++i) {
-        TalkFigures& figures = talk[speakers[i].userId];
-        if (figures.windows > 0) figures.levelDbfs = 10 * std::log10(energy[i] / figures.windows) - kFullScaleDb;
+        if (figures.windows > 0) figures.levelDbfs = 10 * std::log10(power / figures.windows) - kFullScaleDb;
     }
     return talk;
 }
@@ -116,6 +120,10 @@ VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vect
                              kFullScaleDb);
     }
     if (expectation.intermittent) {
+        // A marker made in silence never sounded: what the search finds
+        // then is noise, so no latency is told.
+        pair.latencyMedianMs.reset();
+        pair.latencyP99Ms.reset();
         pair.toneSnrDb = snrs.empty() ? 0 : *std::max_element(snrs.begin(), snrs.end());
         pair.levelDbfs = talk.levelDbfs;
         pair.heard = talk.windows >= kTalkWindowsHeard;

@@ -36,10 +36,15 @@ struct VoicePair {
     int volumePercent = 100;
     double levellingGainDb = 0;
     int64_t speakerFramesSent = -1;
+    int64_t speakerFramesCoded = -1;  // sent, suppressed by the transmit mode or muted
 
     // A muted speaker is expected unheard, any other heard.
     bool AsExpected() const { return heard != muted; }
     double TalkingSeconds() const { return speakerFramesSent < 0 ? -1 : speakerFramesSent * 0.030; }
+    // Of what the speaker's microphone gave while its voice was on.
+    double SharePercentSent() const {
+        return speakerFramesCoded <= 0 ? -1 : 100.0 * static_cast<double>(speakerFramesSent) / speakerFramesCoded;
+    }
 };
 
 struct VoiceReport {
@@ -55,9 +60,9 @@ struct Expectation {
     bool muted = false;
 };
 
-// What a listener heard of each speaker who talks now and then, found for
-// all of them at once: the 60 ms windows of the sound's beginning in which
-// the speaker's tone stood out, and its level in them.
+// What a listener heard of each speaker who talks now and then: the 60 ms
+// windows of the sound's beginning in which the speaker's tone stood out,
+// and its level in them.
 struct TalkFigures {
     int windows = 0;
     double levelDbfs = -100;
