@@ -48,7 +48,7 @@ public:
     // Adds the devices of the players here (ids `local`) of a room of
     // `playersInRoom`; false with `error` set when one cannot be added.
     VoiceRoom(VoiceFunctions functions, std::vector<int> local, int playersInRoom, std::string outDirectory,
-              VoiceSettings settings);
+              VoiceSettings settings = {});
     ~VoiceRoom();
     bool AddDevices(std::string* error);
     // For each local player's engine thread: picks its devices, applies the
