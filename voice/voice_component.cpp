@@ -136,14 +136,14 @@ int CVoiceEngine::PlayAudio(int userId, const uint8_t* data, int length) {
     }
     auto found = users_.find(userId);
     if (found == users_.end()) {
-        auto voice = std::make_unique<RemoteVoice>();
+        auto voice = std::make_unique<MixChannel>();
         if (users_.size() >= kMaxRemoteUsers || !voice->Ready()) {
             ++droppedUnknownUser_;
             return 0;
         }
         found = users_.emplace(userId, std::move(voice)).first;
     }
-    found->second->Receive(*frame, Millis(Clock::now()));
+    found->second->Voice().Receive(*frame, Millis(Clock::now()));
     return 1;
 }
 
@@ -165,11 +165,13 @@ int CVoiceEngine::StopSend() {
 
 int CVoiceEngine::Reserved() { return 0; }
 
+// The local level is that of what goes out, the remote ones as heard: a
+// view shows who is talking, and a muted player as silent.
 int CVoiceEngine::GetLevel(int userId, int scale) {
-    if (userId == kLocalUser) return sending_ ? localLevel_.Level(scale) : 0;
+    if (userId == kLocalUser) return sending_ ? sender_.Level().Level(scale) : 0;
     std::lock_guard lock(usersLock_);
     const auto found = users_.find(userId);
-    return found == users_.end() ? 0 : found->second->Level().Level(scale);
+    return found == users_.end() ? 0 : found->second->Heard().Level(scale);
 }
 
 void CVoiceEngine::SelectDevice(DeviceKind kind, const std::string& name) {
@@ -196,7 +198,7 @@ void CVoiceEngine::SetEventListener(ITavolinEventListener* listener) {
 bool CVoiceEngine::GetStats(int userId, TavolinVoiceStats* out) {
     *out = TavolinVoiceStats{};
     if (userId == kLocalUser) {
-        out->framesSent = framesSent_;
+        out->framesSent = sender_.Counters().sent;
         std::lock_guard lock(usersLock_);
         out->droppedWrongLength = droppedWrongLength_;
         out->droppedUnknownUser = droppedUnknownUser_;
@@ -207,7 +209,7 @@ bool CVoiceEngine::GetStats(int userId, TavolinVoiceStats* out) {
         out->framesInvalid = invalid->second;
     const auto found = users_.find(userId);
     if (found == users_.end()) return out->framesInvalid > 0;
-    const RemoteVoiceCounters& c = found->second->Counters();
+    const RemoteVoiceCounters& c = found->second->Voice().Counters();
     out->framesReceived = c.received;
     out->framesLate = c.late;
     out->framesDuplicate = c.duplicate;
@@ -215,8 +217,49 @@ bool CVoiceEngine::GetStats(int userId, TavolinVoiceStats* out) {
     out->framesLost = c.lost;
     out->framesConcealed = c.concealed;
     out->framesSkipped = c.skipped;
-    out->jitterDelayMs = found->second->TargetDelayMs();
+    out->jitterDelayMs = found->second->Voice().TargetDelayMs();
     return true;
+}
+
+void CVoiceEngine::SetUserVolume(int userId, int percent) {
+    std::lock_guard lock(usersLock_);
+    choices_[userId].volumePercent = std::clamp(percent, 0, kMaxVolumePercent);
+}
+
+void CVoiceEngine::MuteUser(int userId, bool muted) {
+    std::lock_guard lock(usersLock_);
+    choices_[userId].muted = muted;
+}
+
+// Fills what fits in out->size bytes, so that a host built with a shorter
+// struct keeps working.
+bool CVoiceEngine::GetControlStats(int userId, TavolinVoiceControlStats* out) {
+    TavolinVoiceControlStats stats{};
+    stats.size = out->size;
+    bool known = true;
+    if (userId == kLocalUser) {
+        const SenderCounters& c = sender_.Counters();
+        stats.framesSent = c.sent;
+        stats.framesSuppressed = c.suppressed;
+        stats.framesMuted = c.muted;
+        stats.transmitMode = static_cast<int32_t>(transmitMode_.load());
+        stats.microphoneMuted = microphoneMuted_ ? 1 : 0;
+    } else {
+        std::lock_guard lock(usersLock_);
+        const auto choice = choices_.find(userId);
+        const ListenerChoice chosen = choice == choices_.end() ? ListenerChoice{} : choice->second;
+        stats.volumePercent = chosen.volumePercent;
+        stats.userMuted = chosen.muted ? 1 : 0;
+        const auto found = users_.find(userId);
+        known = found != users_.end() || choice != choices_.end();
+        if (found != users_.end()) {
+            stats.framesHeard = found->second->FramesHeard();
+            stats.framesNotDecoded = found->second->Voice().Counters().notDecoded;
+            stats.levellingGainDb = found->second->LevellingGainDb();
+        }
+    }
+    std::memcpy(out, &stats, std::min<size_t>(out->size, sizeof stats));
+    return known;
 }
 
 // ---- Engine thread: the component's window --------------------------------
@@ -289,13 +332,12 @@ void CVoiceEngine::CodeSound(const int16_t* samples, int count) {
         count -= take;
         if (capturedCount_ < kFrameSamples) return;
         capturedCount_ = 0;
-        localLevel_.Add(captured_.data(), kFrameSamples);
-        std::array<uint8_t, kFrameBytes> frame;
-        if (!sending_ || !sink_ || !encoder_.Encode(captured_.data(), frame.data())) continue;
+        if (!sending_ || !sink_) continue;
+        const SenderControls controls{transmitMode_, keyDown_, microphoneMuted_};
         // Straight to the wire from here: a frame that waited for a busy
         // engine thread would reach every listener late.
-        sink_->OnEncodedAudio(frame.data(), static_cast<int>(frame.size()));
-        ++framesSent_;
+        sender_.Frame(captured_.data(), controls,
+                      [this](const uint8_t* frame) { sink_->OnEncodedAudio(frame, static_cast<int>(kFrameBytes)); });
     }
 }
 
@@ -320,14 +362,14 @@ void CVoiceEngine::PlayoutLoop() {
 // device's buffer would play it. Only a restarted clock leaves a gap.
 void CVoiceEngine::RenderTick(Clock::time_point due) {
     std::array<int32_t, kFrameSamples> sum{};
-    std::array<int16_t, kFrameSamples> voice;
     bool audible = false;
     {
         std::lock_guard lock(usersLock_);
+        const bool levelling = levelling_;
         for (auto& [id, user] : users_) {
-            if (!user->Render(Millis(due), voice.data())) continue;
-            audible = true;
-            for (int i = 0; i < kFrameSamples; ++i) sum[static_cast<size_t>(i)] += voice[static_cast<size_t>(i)];
+            const auto choice = choices_.find(id);
+            const ListenerChoice chosen = choice == choices_.end() ? ListenerChoice{} : choice->second;
+            if (user->MixInto(Millis(due), chosen, levelling, sum.data())) audible = true;
         }
     }
     if (audible) speakerWanted_ = true;
@@ -429,6 +471,7 @@ void CVoiceEngine::KeepMicrophone(Clock::time_point now) {
     lock.unlock();
     std::unique_ptr<Microphone> device = OpenMicrophone(name);
     capturedCount_ = 0;
+    sender_.Restart();
     processMicrophone_ = device && device->SoundProcessing() == Processing::kSoundDevice;
     if (processMicrophone_) processor_.Restart();
     const bool started =

@@ -16,9 +16,8 @@
 #pragma once
 
 #include "voice/audio_device.h"
-#include "voice/codec/level_meter.h"
-#include "voice/codec/remote_voice.h"
-#include "voice/codec/voice_encoder.h"
+#include "voice/codec/mix_channel.h"
+#include "voice/codec/voice_sender.h"
 #include "voice/voice_processor.h"
 
 #include "platform/win32.h"
@@ -68,6 +67,13 @@ public:
     void SetLogSink(ITavolinLogSink* sink);
     void SetEventListener(ITavolinEventListener* listener);
     bool GetStats(int userId, TavolinVoiceStats* out);
+    void SetTransmitMode(TransmitMode mode) { transmitMode_ = mode; }
+    void SetTalking(bool talking) { keyDown_ = talking; }
+    void MuteMicrophone(bool muted) { microphoneMuted_ = muted; }
+    void SetUserVolume(int userId, int percent);
+    void MuteUser(int userId, bool muted);
+    void SetLevelling(bool on) { levelling_ = on; }
+    bool GetControlStats(int userId, TavolinVoiceControlStats* out);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -128,22 +134,27 @@ private:
     std::deque<Notice> notices_;
     ITavolinLogSink* logSink_ = nullptr;
     ITavolinEventListener* eventListener_ = nullptr;
-    std::atomic<uint64_t> framesSent_{0};
 
     // Remote users: PlayAudio and RemoveUser on the engine thread, Render on
-    // the playout thread, GetLevel and stats on either.
+    // the playout thread, GetLevel and stats on either. The listener's
+    // choices outlive a user's removal.
     std::mutex usersLock_;
-    std::map<int, std::unique_ptr<RemoteVoice>> users_;
+    std::map<int, std::unique_ptr<MixChannel>> users_;
+    std::map<int, ListenerChoice> choices_;
+    std::atomic<bool> levelling_{true};
     std::map<int, uint64_t> invalidFrames_;
     uint64_t droppedWrongLength_ = 0;
     uint64_t droppedUnknownUser_ = 0;
 
-    // Microphone thread only, between Start and Stop of the microphone.
-    VoiceEncoder encoder_;
+    // Microphone thread only, between Start and Stop of the microphone; the
+    // host's controls from any thread.
+    VoiceSender sender_;
     std::array<int16_t, kFrameSamples> captured_{};
     int capturedCount_ = 0;
-    LevelMeter localLevel_;
     std::atomic<bool> sending_{false};
+    std::atomic<TransmitMode> transmitMode_{TransmitMode::kAlways};
+    std::atomic<bool> keyDown_{false};
+    std::atomic<bool> microphoneMuted_{false};
     bool processMicrophone_ = false;
     // Fed by the playout thread, used by the microphone's.
     VoiceProcessor processor_;

@@ -445,17 +445,71 @@ typedef struct TavolinVoiceStats {
 } TavolinVoiceStats;
 int TavolinGetVoiceStats(struct ITavolinEngine* engine, int userId, TavolinVoiceStats* out);
 
+/* What goes out of the engine's microphone while the local voice is on
+ * (EnableAudio(1)): every frame (the default), only while the player speaks
+ * (from 60 ms before the first syllable to 0.5 s after the last, so that
+ * the pauses between words are bridged), or only while the host says the
+ * push-to-talk key is down (and 240 ms after it comes up). Whatever is held
+ * back is not sent at all. 0 for an unknown mode. */
+#define TAVOLIN_VOICE_TRANSMIT_ALWAYS 0
+#define TAVOLIN_VOICE_TRANSMIT_VOICE_ACTIVITY 1
+#define TAVOLIN_VOICE_TRANSMIT_PUSH_TO_TALK 2
+int TavolinSetVoiceTransmitMode(struct ITavolinEngine* engine, int mode);
+/* The push-to-talk key: talking != 0 while it is down. Voice goes out from
+ * the next 30 ms frame on. Any thread. */
+int TavolinSetVoiceTalking(struct ITavolinEngine* engine, int talking);
+/* muted != 0: nothing of the microphone goes out, in any mode, while the
+ * local voice stays on and the microphone open. Any thread. */
+int TavolinMuteVoiceMicrophone(struct ITavolinEngine* engine, int muted);
+/* The listener's choices for one remote player, kept by user id while the
+ * engine lives (they may be made before the player is heard, and outlast a
+ * RemoveUser): the volume in percent, 0..200 (100 by default; values outside
+ * are clamped), and mute (muted != 0: none of that player's voice is
+ * decoded or heard). Any thread. */
+int TavolinSetVoiceUserVolume(struct ITavolinEngine* engine, int userId, int percent);
+int TavolinMuteVoiceUser(struct ITavolinEngine* engine, int userId, int muted);
+/* Levelling, on by default: each remote voice is brought towards one speech
+ * level on its way into the mix, a loud one cut at once, a quiet one raised
+ * slowly and by at most 12 dB; the listener's volume applies on top. on == 0
+ * mixes every voice at the level it came. Any thread. */
+int TavolinSetVoiceLevelling(struct ITavolinEngine* engine, int on);
+
+/* The component's figures for the controls above. Set `size` to the
+ * struct's size first; the component fills what fits. For -1: the local
+ * microphone (every frame coded while the local voice is on ends as sent,
+ * suppressed or muted). For a remote user id: what the listener heard of
+ * that player, 1 when the user is heard or has choices made. */
+typedef struct TavolinVoiceControlStats {
+    uint32_t size;
+    uint64_t framesSent;         /* -1: handed to the engine (as TavolinVoiceStats counts them) */
+    uint64_t framesSuppressed;   /* -1: held back by the transmit mode (no speech, key up) */
+    uint64_t framesMuted;        /* -1: held back by TavolinMuteVoiceMicrophone */
+    int32_t transmitMode;        /* -1: TAVOLIN_VOICE_TRANSMIT_* */
+    int32_t microphoneMuted;     /* -1: 1 while muted */
+    uint64_t framesHeard;        /* remote: 30 ms decoded into the mix (voice and concealment) */
+    uint64_t framesNotDecoded;   /* remote: frames passed over while the player was muted */
+    int32_t volumePercent;       /* remote: the listener's choice */
+    int32_t userMuted;           /* remote: 1 while muted */
+    double levellingGainDb;      /* remote: levelling's gain on the latest frame heard, 0 when off */
+} TavolinVoiceControlStats;
+int TavolinGetVoiceControlStats(struct ITavolinEngine* engine, int userId, TavolinVoiceControlStats* out);
+
 /* Synthetic microphones and speakers for machines without sound hardware.
  * None exist by default; names are shared by both kinds and unique.
  *
  * Microphone signal TAVOLIN_MIC_TONE: a steady sine of frequencyHz at
  * -24 dBFS. TAVOLIN_MIC_SPEECH: a voiced sound (fundamental frequencyHz with
  * two harmonics, same peak) in bursts of 120..400 ms with pauses of
- * 80..600 ms. markerOffsetMs 0..999 adds a marker: once a second, for the
+ * 80..600 ms. TAVOLIN_MIC_CONVERSATION: the tone alone in the bursts and
+ * pauses of that speech, in turns of 0.8..2.4 s (ending with a burst), each
+ * followed by 2..6 s of silence, as a player talks now and then; it starts
+ * within 6 s of silence. Without harmonics, which would fall on other
+ * players' tones, a listener can tell each player apart. markerOffsetMs 0..999 adds a marker: once a second, for the
  * 10 ms starting when CLOCK_MONOTONIC modulo one second reaches that many
  * milliseconds, the signal is 12 dB louder; -1 for none. */
 #define TAVOLIN_MIC_TONE 0
 #define TAVOLIN_MIC_SPEECH 1
+#define TAVOLIN_MIC_CONVERSATION 2
 /* The device fails whenever it is started, as broken hardware does. */
 #define TAVOLIN_SYNTHETIC_FAILS_TO_START 1
 int TavolinAddSyntheticMicrophone(const char* name, int signal, int frequencyHz, int markerOffsetMs, int flags);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 
 namespace room {
 namespace {
@@ -29,6 +30,18 @@ constexpr int64_t kQuietAfterArrivalMicros = 100000;
 constexpr int64_t kLastWindowEndMicros = kFirstWindowMicros + kMaxSnrWindows * int64_t{1000000} +
                                          kQuietAfterArrivalMicros + kSnrWindowSamples * 1000000 / voice::kRecordingRateHz;
 constexpr size_t kKeptSamples = kLastWindowEndMicros * voice::kRecordingRateHz / 1000000 + 1;
+// A speaker who talks now and then is heard when its tone stands kHeardSnrDb
+// above the mix halfway to its neighbours (kHearingBandHz either side, where
+// no tone of the room lies) in at least this many 60 ms windows (0.3 s of
+// sound); a syllable changes little in such a window.
+constexpr size_t kTalkWindowSamples = voice::kRecordingRateHz * 60 / 1000;
+constexpr int kTalkWindowsHeard = 5;
+const double kHeardAmplitudeRatio = std::pow(10.0, kHeardSnrDb / 20);
+// ...and is louder than -70 dBFS, which the sidelobes of a neighbour are not.
+const double kQuietestHeardAmplitude = 32768 * std::sqrt(2.0) * std::pow(10.0, -70.0 / 20);
+// A mix's level in dB relative to one unit, as ToneLevelDb gives it, is this
+// much above its level relative to full scale.
+constexpr double kFullScaleDb = 90.309;
 
 double Percentile(std::vector<int64_t> values, double share) {
     std::sort(values.begin(), values.end());
@@ -40,11 +53,36 @@ double Percentile(std::vector<int64_t> values, double share) {
 
 size_t HeardSamplesJudged() { return kKeptSamples; }
 
+std::map<int, TalkFigures> FindTalk(const HeardSound& heard, const std::vector<MarkedSpeaker>& speakers) {
+    std::map<int, TalkFigures> talk;
+    const std::vector<int16_t>& samples = heard.Beginning().samples;
+    for (const MarkedSpeaker& speaker : speakers) {
+        TalkFigures& figures = talk[speaker.userId];
+        double power = 0;
+        for (size_t from = 0; from + kTalkWindowSamples <= samples.size(); from += kTalkWindowSamples) {
+            const auto amplitude = [&](double hz) {
+                return voice::WindowedToneAmplitude(samples, from, kTalkWindowSamples, hz);
+            };
+            const double tone = amplitude(speaker.toneHz);
+            const double beside =
+                std::max(amplitude(speaker.toneHz - kHearingBandHz), amplitude(speaker.toneHz + kHearingBandHz));
+            if (tone < kQuietestHeardAmplitude || tone < beside * kHeardAmplitudeRatio) continue;
+            ++figures.windows;
+            power += tone * tone / 2;
+        }
+        if (figures.windows > 0) figures.levelDbfs = 10 * std::log10(power / figures.windows) - kFullScaleDb;
+    }
+    return talk;
+}
+
 VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vector<double>& otherTonesHz,
-                     const HeardSound& heard, const TavolinVoiceStats* counters) {
+                     const HeardSound& heard, const TavolinVoiceStats* counters, const Expectation& expectation,
+                     const TalkFigures& talk) {
     VoicePair pair;
     pair.listener = listener;
     pair.speaker = speaker.userId;
+    pair.muted = expectation.muted;
+    pair.talkWindows = talk.windows;
     if (counters) {
         pair.received = counters->framesReceived;
         pair.lost = counters->framesLost;
@@ -60,7 +98,7 @@ VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vect
     }
     // Every other tone of the room is fitted and taken out; what remains
     // beside the speaker's tone is coding noise and distortion.
-    std::vector<double> snrs;
+    std::vector<double> snrs, levels;
     const voice::Recording& beginning = heard.Beginning();
     const int64_t offset = speaker.markerOffsetMs * int64_t{1000};
     int64_t marker = (beginning.startMicros + kFirstWindowMicros - offset) / 1000000 * 1000000 + offset;
@@ -76,6 +114,24 @@ VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vect
         assert(static_cast<size_t>(begin) + kSnrWindowSamples <= beginning.samples.size());
         snrs.push_back(voice::ToneSnrInBandDb(beginning.samples, static_cast<size_t>(begin), kSnrWindowSamples,
                                               speaker.toneHz, kHearingBandHz, otherTonesHz));
+        if (snrs.back() >= kHeardSnrDb)
+            levels.push_back(voice::ToneLevelDb(beginning.samples, static_cast<size_t>(begin), kSnrWindowSamples,
+                                                speaker.toneHz) -
+                             kFullScaleDb);
+    }
+    if (expectation.intermittent) {
+        // A marker made in silence never sounded: what the search finds
+        // then is noise, so no latency is told.
+        pair.latencyMedianMs.reset();
+        pair.latencyP99Ms.reset();
+        pair.toneSnrDb = snrs.empty() ? 0 : *std::max_element(snrs.begin(), snrs.end());
+        pair.levelDbfs = talk.levelDbfs;
+        pair.heard = talk.windows >= kTalkWindowsHeard;
+        return pair;
+    }
+    if (!levels.empty()) {
+        std::sort(levels.begin(), levels.end());
+        pair.levelDbfs = levels[levels.size() / 2];
     }
     // Judged from the first window the speaker was heard in (players join
     // at different times); the median from there on is reported.
@@ -93,8 +149,8 @@ VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vect
     return pair;
 }
 
-bool VoiceReport::EveryListenerHeardEverySpeaker() const {
-    return std::all_of(pairs.begin(), pairs.end(), [](const VoicePair& pair) { return pair.heard; });
+bool VoiceReport::EveryPairAsExpected() const {
+    return std::all_of(pairs.begin(), pairs.end(), [](const VoicePair& pair) { return pair.AsExpected(); });
 }
 
 }  // namespace room

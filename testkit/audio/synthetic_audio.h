@@ -26,6 +26,8 @@ public:
 
 private:
     double Envelope();
+    double TurnEnvelope();
+    uint32_t Random(uint32_t spread);
 
     int signal_;
     double frequencyHz_;
@@ -35,6 +37,8 @@ private:
     int64_t envelopeSamplesLeft_ = 0;
     int64_t burstLength_ = 1;
     bool speaking_ = false;
+    int64_t turnSamplesLeft_ = 0;  // of the turn or the silence after it
+    bool inTurn_ = false;
 };
 
 }  // namespace voice

@@ -171,6 +171,20 @@ double ToneSnrInBandDb(const std::vector<int16_t>& samples, size_t from, size_t 
     return EnergyDb(signal, BandEnergy(x, frequencyHz - bandHz, frequencyHz + bandHz));
 }
 
+double WindowedToneAmplitude(const std::vector<int16_t>& samples, size_t from, size_t count, double frequencyHz) {
+    if (from + count > samples.size() || count < 2) return 0;
+    const double coefficient = 2 * std::cos(2 * std::numbers::pi * frequencyHz / kSampleRateHz);
+    Oscillator hann(2 * std::numbers::pi / static_cast<double>(count - 1));
+    double s1 = 0, s2 = 0;
+    for (size_t n = 0; n < count; ++n, hann.Next()) {
+        const double s = samples[from + n] * (0.5 - 0.5 * hann.Cos()) + coefficient * s1 - s2;
+        s2 = s1;
+        s1 = s;
+    }
+    // The window passes half of a tone's amplitude, and the sum holds half of each of its two halves.
+    return 4 * std::sqrt(std::max(0.0, s1 * s1 + s2 * s2 - coefficient * s1 * s2)) / static_cast<double>(count);
+}
+
 namespace {
 
 // The sample at the peak of the tone's envelope within [begin, begin +

@@ -32,6 +32,10 @@ TEST(Library, ExportsOnlyTheEntryAndHostFunctions) {
                                          "TavolinRemoveSyntheticCameras", "TavolinVersion",
                                          "TavolinEnumVoiceDevices",   "TavolinSelectVoiceDevice",
                                          "TavolinSetVoiceLogSink",    "TavolinGetVoiceStats",
+                                         "TavolinSetVoiceEventListener", "TavolinSetVoiceTransmitMode",
+                                         "TavolinSetVoiceTalking",    "TavolinMuteVoiceMicrophone",
+                                         "TavolinSetVoiceUserVolume", "TavolinMuteVoiceUser",
+                                         "TavolinSetVoiceLevelling",  "TavolinGetVoiceControlStats",
                                          "TavolinAddSyntheticMicrophone", "TavolinAddSyntheticSpeaker",
                                          "TavolinRemoveSyntheticAudioDevice", "TavolinRemoveSyntheticAudioDevices",
                                          "TavolinSetHopTrace",        "TavolinTakeHopTrace"};

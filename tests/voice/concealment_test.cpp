@@ -112,6 +112,41 @@ TEST(Concealment, ReorderedDuplicatedAndDroppedFramesPlayWithoutGapsOrClicks) {
                 longestDipMs, static_cast<unsigned long long>(waitsBeforeSettling));
 }
 
+// A talker stops sending (a pause of voice activity, a released key) and
+// later starts again: one wait is concealed, the next fades out, then
+// silence; the sound comes back without a click.
+TEST(Concealment, ATalkerWhoStopsFadesOutWithinTwoFramesAndComesBackWithoutAClick) {
+    VoiceEncoder encoder;
+    RemoteVoice voice;
+    constexpr int kTalk = 40, kPause = 20;
+    std::vector<int> soundAfterStop;
+    std::vector<int16_t> fading, resumed;
+    int64_t now = 0;
+    for (int frame = 0; frame < 2 * kTalk + kPause; ++frame, now += kFrameMs) {
+        const auto bytes = EncodedTone(encoder, frame);
+        const bool paused = frame >= kTalk && frame < kTalk + kPause;
+        if (!paused) voice.Receive(*ParseFrame(bytes.data(), kFrameBytes), now);
+        std::array<int16_t, kFrameSamples> pcm{};
+        const bool sound = voice.Render(now + 7, pcm.data());
+        if (!paused) {
+            if (frame == kTalk + kPause) resumed.assign(pcm.begin(), pcm.end());
+            continue;
+        }
+        soundAfterStop.push_back(sound ? 1 : 0);
+        if (frame == kTalk + 1) fading.assign(pcm.begin(), pcm.end());
+    }
+    EXPECT_EQ((std::vector<int>{1, 1}), std::vector<int>(soundAfterStop.begin(), soundAfterStop.begin() + 2));
+    EXPECT_EQ(0, std::count(soundAfterStop.begin() + 2, soundAfterStop.end(), 1)) << "sound after the fade";
+    ASSERT_EQ(static_cast<size_t>(kFrameSamples), fading.size());
+    for (size_t i = fading.size() - kFrameSamples / 10; i < fading.size(); ++i)
+        EXPECT_LT(std::abs(fading[i]), kAmplitude / 8) << "the fade ends near silence";
+    ASSERT_EQ(static_cast<size_t>(kFrameSamples), resumed.size());
+    EXPECT_EQ(0, resumed[0]);
+    int largestStep = 0;
+    for (size_t i = 1; i < resumed.size(); ++i) largestStep = std::max(largestStep, std::abs(resumed[i] - resumed[i - 1]));
+    EXPECT_LT(largestStep, kClickStep);
+}
+
 TEST(Mixing, SaturatesInsteadOfWrappingAround) {
     const int32_t sums[] = {40000, -40000, 32767, -32768, 123};
     int16_t out[5];

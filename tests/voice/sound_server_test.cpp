@@ -177,6 +177,8 @@ TEST_F(SoundServerCall, MouthToEarWithinBudgetBothWaysWithoutLoss) {
         // Clearly there; 4-24 dB measured (30 dB and more with synthetic
         // devices): noise suppression takes a steady tone for noise in part.
         EXPECT_GE(snr, 0.0);
+        // The log says what a sound device's microphone goes through.
+        EXPECT_TRUE(listener.voiceLog.Contains("Voice: echo cancellation and noise suppression on"));
     }
 }
 

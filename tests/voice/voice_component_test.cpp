@@ -10,6 +10,8 @@
 
 #include <array>
 #include <chrono>
+#include <cstddef>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -98,6 +100,12 @@ protected:
             TavolinPumpMessages(10);
         }
         return true;
+    }
+    TavolinVoiceControlStats ControlStats(int userId) {
+        TavolinVoiceControlStats stats{};
+        stats.size = sizeof stats;
+        TavolinGetVoiceControlStats(&engine, userId, &stats);
+        return stats;
     }
     TavolinVoiceStats Stats(int userId) {
         TavolinVoiceStats stats{};
@@ -191,6 +199,83 @@ TEST_F(VoiceComponent, PlaysWhatAnotherComponentSentThroughTheSelectedSpeaker) {
     const auto& samples = heard.recording.samples;
     EXPECT_GT(voice::ToneSnrDb(samples, samples.size() - 2 * voice::kSampleRateHz, voice::kSampleRateHz, toneHz), 20.0);
     EXPECT_GT(component->GetLevel(kRemote, 9), 0);
+}
+
+// The host functions reach the microphone's thread: push-to-talk and mute
+// on a running microphone, on the real clock (the timing rules themselves
+// are tested on a fake one), and the figures that count them.
+TEST_F(VoiceComponent, PushToTalkAndMicrophoneMuteHoldBackFramesAndAreCounted) {
+    ASSERT_EQ(1, TavolinAddSyntheticMicrophone("tone", TAVOLIN_MIC_TONE, 500, -1, 0));
+    ASSERT_EQ(1, TavolinSelectVoiceDevice(&engine, TAVOLIN_VOICE_MICROPHONE, "tone"));
+    EXPECT_EQ(0, TavolinSetVoiceTransmitMode(&engine, 3));
+    ASSERT_EQ(1, TavolinSetVoiceTransmitMode(&engine, TAVOLIN_VOICE_TRANSMIT_PUSH_TO_TALK));
+    component->StartSend();
+    const auto suppressed = [&] { return ControlStats(-1).framesSuppressed; };
+    ASSERT_TRUE(PumpUntil([&] { return suppressed() >= 10; }, 3s));
+    EXPECT_EQ(0u, sink.Count()) << "frames while the key is up";
+    EXPECT_EQ(0, component->GetLevel(-1, 9));
+
+    ASSERT_EQ(1, TavolinSetVoiceTalking(&engine, 1));
+    const auto pressed = std::chrono::steady_clock::now();
+    ASSERT_TRUE(PumpUntil([&] { return sink.Count() > 0; }, 1s));
+    const auto firstMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - pressed);
+    ASSERT_TRUE(PumpUntil([&] { return component->GetLevel(-1, 9) > 0; }, 1s));
+
+    ASSERT_EQ(1, TavolinMuteVoiceMicrophone(&engine, 1));
+    ASSERT_TRUE(PumpUntil([&] { return ControlStats(-1).framesMuted >= 5; }, 2s));
+    size_t sent = sink.Count();
+    PumpUntil([] { return false; }, 150ms);
+    EXPECT_EQ(sent, sink.Count()) << "frames while muted";
+    EXPECT_EQ(1, ControlStats(-1).microphoneMuted);
+    ASSERT_EQ(1, TavolinMuteVoiceMicrophone(&engine, 0));
+    ASSERT_TRUE(PumpUntil([&] { return sink.Count() > sent; }, 1s));
+
+    ASSERT_EQ(1, TavolinSetVoiceTalking(&engine, 0));
+    const auto released = std::chrono::steady_clock::now();
+    sent = sink.Count();
+    for (size_t seen = sent; PumpUntil([&] { return sink.Count() > seen; }, 200ms); seen = sink.Count()) {
+    }
+    const auto lastMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - released) - 200ms;
+    std::printf("first frame %lld ms after the press, last about %lld ms after the release\n",
+                static_cast<long long>(firstMs.count()), static_cast<long long>(lastMs.count()));
+    // On a busy machine the threads may be late; the fake clock checks the 30 ms.
+    EXPECT_LE(firstMs, 200ms);
+    EXPECT_LE(lastMs, 240ms + 200ms);
+    EXPECT_GE(sink.Count() - sent, 6u) << "the hold after the release";
+
+    const TavolinVoiceControlStats local = ControlStats(-1);
+    EXPECT_EQ(TAVOLIN_VOICE_TRANSMIT_PUSH_TO_TALK, local.transmitMode);
+    EXPECT_EQ(sink.Count(), local.framesSent);
+    EXPECT_EQ(local.framesSent, Stats(-1).framesSent);
+}
+
+// Choices are kept by user id, before a player is heard and after they left;
+// a host built with a shorter struct gets only what fits.
+TEST_F(VoiceComponent, TheListenersChoicesAreKeptPerUserIdAndTheFiguresFitTheHostsStruct) {
+    ASSERT_EQ(1, TavolinSetVoiceUserVolume(&engine, 9, 250));
+    EXPECT_EQ(200, ControlStats(9).volumePercent);
+    ASSERT_EQ(1, TavolinMuteVoiceUser(&engine, kRemote, 1));
+    voice::VoiceEncoder encoder;
+    std::array<int16_t, voice::kFrameSamples> silence{};
+    std::array<uint8_t, voice::kFrameBytes> frame{};
+    ASSERT_TRUE(encoder.Encode(silence.data(), frame.data()));
+    EXPECT_EQ(1, component->PlayAudio(kRemote, frame.data(), 50));
+    EXPECT_EQ(1, component->RemoveUser(kRemote));
+    const TavolinVoiceControlStats kept = ControlStats(kRemote);
+    EXPECT_EQ(1, kept.userMuted);
+    EXPECT_EQ(100, kept.volumePercent);
+    TavolinVoiceControlStats unknown{};
+    unknown.size = sizeof unknown;
+    EXPECT_EQ(0, TavolinGetVoiceControlStats(&engine, 11, &unknown));
+
+    TavolinVoiceControlStats shorter;
+    std::memset(&shorter, 0xAB, sizeof shorter);
+    shorter.size = offsetof(TavolinVoiceControlStats, framesMuted);
+    ASSERT_EQ(1, TavolinGetVoiceControlStats(&engine, -1, &shorter));
+    EXPECT_EQ(0u, shorter.framesSent);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&shorter);
+    for (size_t i = shorter.size; i < sizeof shorter; ++i) ASSERT_EQ(0xAB, bytes[i]) << "byte " << i << " written";
 }
 
 TEST_F(VoiceComponent, ABrokenOrRemovedMicrophoneIsLoggedSendsNothingAndIsUsedAgainOnceItWorks) {

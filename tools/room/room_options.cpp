@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <algorithm>
 #include <string_view>
 
 namespace room {
@@ -40,6 +41,8 @@ constexpr const char* kHelp =
     "                    [--out DIR]\n"
     "       tavolin-room [--loss PCT] [--burst N] [--delay MS] [--jitter MS] [--reorder PCT] [--duplicate PCT]\n"
     "                    [--no-feedback] [--seed S] [other options of a room in one process]\n"
+    "       tavolin-room [--voice-activity | --push-to-talk PATTERN] [--volume ID:PCT]... [--mute ID]...\n"
+    "                    [other options]\n"
     "\n"
     "Runs a video chat room of N players (2..16, default 3) for S seconds (default 10):\n"
     "an address server on loopback, N engines on threads of their own, each with a\n"
@@ -66,6 +69,16 @@ constexpr const char* kHelp =
     "picture loss), as between peers that ignore it. What the relay did is in\n"
     "stats.json \"relay\".\n"
     "\n"
+    "Every player speaks its tone all the time, unless --voice-activity (players\n"
+    "talk now and then, in bursts like syllables, and only that is sent) or\n"
+    "--push-to-talk PATTERN (each player's key is down and up for the PATTERN's\n"
+    "milliseconds in turn, DOWN:UP[:DOWN:UP...], over and over, player k of n\n"
+    "starting k/n of it late). --volume ID:PCT sets every listener's volume for\n"
+    "player ID (0..200 %), --mute ID mutes player ID for every listener; both may\n"
+    "be given more than once. A muted player must then not be heard. The voice\n"
+    "table shows what each speaker sent (frames, talking time) and its level as\n"
+    "heard.\n"
+    "\n"
     "With --trace the engine stamps every video frame at each hop from the camera\n"
     "to the remote view; the time each hop took (median, p99) is printed and\n"
     "written to stats.json \"trace\", every stamp to DIR/hops.csv.\n"
@@ -78,6 +91,35 @@ constexpr const char* kHelp =
 std::string Checked(bool valid, const char* problem) { return valid ? std::string() : problem; }
 
 constexpr double kMaximumDelayMs = 10000;
+// A push-to-talk press or pause: from one voice frame to a minute.
+constexpr int kShortestPressMs = 30;
+constexpr int kLongestPressMs = 60000;
+
+// "DOWN:UP[:DOWN:UP...]" in milliseconds.
+bool ParsePressPattern(std::string_view text, std::vector<int>* pattern) {
+    pattern->clear();
+    for (size_t start = 0;;) {
+        const size_t colon = std::min(text.find(':', start), text.size());
+        int ms = 0;
+        if (!ParseNumber(text.substr(start, colon - start), &ms) || ms < kShortestPressMs || ms > kLongestPressMs)
+            return false;
+        pattern->push_back(ms);
+        if (colon == text.size()) break;
+        start = colon + 1;
+    }
+    return pattern->size() % 2 == 0;
+}
+
+// "ID:PCT".
+bool ParseVolume(std::string_view text, std::map<int, int>* volumes) {
+    const size_t colon = text.find(':');
+    int id = 0, percent = 0;
+    if (colon == std::string_view::npos || !ParseNumber(text.substr(0, colon), &id) ||
+        !ParseNumber(text.substr(colon + 1), &percent) || percent < 0 || percent > 200)
+        return false;
+    (*volumes)[id] = percent;
+    return true;
+}
 
 // A number within [low, high].
 auto Bounded(double* field, double low, double high, const char* problem) {
@@ -88,6 +130,7 @@ auto Bounded(double* field, double low, double high, const char* problem) {
 }  // namespace
 
 std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) {
+    int transmitModes = 0;
     const auto text = [](std::string* field) {
         return [field](const char* value) {
             *field = value;
@@ -144,11 +187,43 @@ std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) 
               options->trace = true;
               return std::string();
           }},
+         {"voice-activity", nullptr,
+          [&](const char*) {
+              options->voice.transmitMode = TAVOLIN_VOICE_TRANSMIT_VOICE_ACTIVITY;
+              ++transmitModes;
+              return std::string();
+          }},
+         {"push-to-talk", "PATTERN",
+          [&](const char* value) {
+              options->voice.transmitMode = TAVOLIN_VOICE_TRANSMIT_PUSH_TO_TALK;
+              ++transmitModes;
+              return Checked(ParsePressPattern(value, &options->voice.pushToTalkMs),
+                             "not DOWN:UP[:DOWN:UP...] in ms (30..60000 each)");
+          }},
+         {"volume", "ID:PCT",
+          [&](const char* value) {
+              return Checked(ParseVolume(value, &options->voice.volumePercent), "not ID:PCT (0..200)");
+          }},
+         {"mute", "ID",
+          [&](const char* value) {
+              int id = 0;
+              if (!ParseNumber(std::string_view(value), &id)) return std::string("not a player number");
+              options->voice.muted.insert(id);
+              return std::string();
+          }},
          {"local-address", "ADDR", [&](const char* value) {
               options->localAddress = value;
               return Checked(ParseDottedAddress(value).has_value(), "not an IPv4 address");
           }}}};
     if (const auto status = tools::ReadCommandLine(commandLine, argc, argv)) return status;
+
+    const auto inRoom = [&](int id) { return id >= kFirstUserId && id < kFirstUserId + options->players; };
+    for (const auto& [id, percent] : options->voice.volumePercent)
+        if (!inRoom(id)) return tools::CommandLineError(kProgram, "--volume names no player of the room");
+    for (const int id : options->voice.muted)
+        if (!inRoom(id)) return tools::CommandLineError(kProgram, "--mute names no player of the room");
+    if (transmitModes > 1)
+        return tools::CommandLineError(kProgram, "--voice-activity and --push-to-talk exclude each other");
 
     uint32_t address = 0;
     uint16_t port = 0;

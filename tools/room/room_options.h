@@ -2,6 +2,7 @@
 #pragma once
 
 #include "testbed/network/impairment.h"
+#include "testbed/voice_settings.h"
 #include "tools/common/companions.h"
 
 #include <cstdint>
@@ -27,6 +28,8 @@ struct RoomOptions {
     ImpairmentSettings impairment;
     // Per-hop time stamps of every video frame from the engine.
     bool trace = false;
+    // Transmit mode, push-to-talk script, and every listener's volume and mute choices.
+    VoiceSettings voice;
 
     bool Joining() const { return !joinDirectory.empty(); }
 };

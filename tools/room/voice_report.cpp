@@ -6,20 +6,28 @@ namespace room {
 
 void PrintVoiceReport(const VoiceReport& report, std::ostream& out) {
     out << "\nvoice, listener <- speaker: frames received, lost, concealed, late, skipped;\n"
-           "jitter buffer delay at the end; mouth-to-ear median, p99; tone SNR\n";
-    char line[200];
+           "jitter buffer delay at the end; mouth-to-ear median, p99; tone SNR; the speaker's\n"
+           "frames sent, their share of what its microphone gave and its talking time; its level\n"
+           "as heard, the levelling's gain and the volume\n";
+    char line[240];
     for (const VoicePair& p : report.pairs) {
+        const char* verdict = p.AsExpected() ? (p.muted ? "   muted" : "") : (p.muted ? "   HEARD THOUGH MUTED" : "   NOT HEARD");
         std::snprintf(line, sizeof line,
-                      "  %2d <- %2d  %6llu %5llu %5llu %5llu %5llu  %4d ms  %6.1f ms %6.1f ms   %5.1f dB%s\n",
+                      "  %2d <- %2d  %6llu %5llu %5llu %5llu %5llu  %4d ms  %6.1f ms %6.1f ms   %5.1f dB"
+                      "  %6lld %5.1f %% %6.1f s  %6.1f dBFS %+5.1f dB %3d %%%s\n",
                       p.listener, p.speaker, static_cast<unsigned long long>(p.received),
                       static_cast<unsigned long long>(p.lost), static_cast<unsigned long long>(p.concealed),
                       static_cast<unsigned long long>(p.late), static_cast<unsigned long long>(p.skipped),
                       p.jitterDelayMs, p.latencyMedianMs.value_or(-1), p.latencyP99Ms.value_or(-1), p.toneSnrDb,
-                      p.heard ? "" : "   NOT HEARD");
+                      static_cast<long long>(p.speakerFramesSent), p.SharePercentSent(), p.TalkingSeconds(), p.levelDbfs,
+                      p.levellingGainDb, p.volumePercent, verdict);
         out << line;
     }
-    for (const VoicePair& p : report.pairs)
-        if (!p.heard) out << "player " << p.listener << " does not hear player " << p.speaker << '\n';
+    for (const VoicePair& p : report.pairs) {
+        if (p.AsExpected()) continue;
+        out << "player " << p.listener << (p.muted ? " hears player " : " does not hear player ") << p.speaker
+            << (p.muted ? ", muted\n" : "\n");
+    }
 }
 
 JsonValue VoiceJson(const VoiceReport& report) {
@@ -36,7 +44,15 @@ JsonValue VoiceJson(const VoiceReport& report) {
                                      {"latency_median_ms", p.latencyMedianMs},
                                      {"latency_p99_ms", p.latencyP99Ms},
                                      {"tone_snr_db", p.toneSnrDb},
-                                     {"heard", p.heard}});
+                                     {"level_dbfs", p.levelDbfs},
+                                     {"talk_windows", p.talkWindows},
+                                     {"heard", p.heard},
+                                     {"muted", p.muted},
+                                     {"volume_percent", p.volumePercent},
+                                     {"levelling_gain_db", p.levellingGainDb},
+                                     {"speaker_frames_sent", p.speakerFramesSent},
+                                     {"speaker_share_sent_percent", p.SharePercentSent()},
+                                     {"speaker_talking_seconds", p.TalkingSeconds()}});
     }
     return JsonValue::Object{{"pairs", std::move(pairs)}};
 }

@@ -99,9 +99,19 @@ bool JitterBuffer::StartsNewStream(uint16_t sequence) const {
 }
 
 void JitterBuffer::MeasureTransit(uint16_t sequence, int64_t nowMs) {
+    // Frames that come together and in order before playout starts are a
+    // talker's pre-roll, sent at once when speech was detected: the newest
+    // of them tells the transit, the others were held back, not delayed.
+    const bool preRoll = !playing_ && haveReference_ && sequence == static_cast<uint16_t>(lastSequence_ + 1) &&
+                         nowMs - lastArrivalMs_ < kBunchedMs && !Find(sequence);
+    if (preRoll) {
+        transitIndex_ = (transitIndex_ + kTransitWindow - 1) % kTransitWindow;
+        --transitCount_;
+    }
     if (haveReference_) unwrapped_ += SequenceDistance(sequence, lastSequence_);
     haveReference_ = true;
     lastSequence_ = sequence;
+    lastArrivalMs_ = nowMs;
     transits_[static_cast<size_t>(transitIndex_)] = nowMs - unwrapped_ * kFrameMs;
     transitIndex_ = (transitIndex_ + 1) % kTransitWindow;
     transitCount_ = std::min(transitCount_ + 1, kTransitWindow);

@@ -5,7 +5,8 @@
 // for one frame every 30 ms. The wait before a frame is played (the target
 // delay) follows the spread of recent transit times: one frame when packets
 // arrive evenly, more when they bunch or overtake each other, 30..200 ms.
-// The latest 1 in 32 arrivals are left out of that spread.
+// The latest 1 in 32 arrivals are left out of that spread, and so are the
+// older frames of a bunch that starts a talk spurt (a sender's pre-roll).
 // A missing frame is declared lost once a later frame has waited as long as
 // the target delay allows; with nothing buffered the playout stretches
 // (conceals without moving on), and after a longer gap it goes quiet until
@@ -41,6 +42,8 @@ inline constexpr int kSkipSpacingTicks = 3;
 // (the sender restarted) instead of counting as late or early; once playout
 // has fallen quiet, one more than the ring's length from where it stopped.
 inline constexpr int kResyncDistance = 100;
+// Frames this close together arrived in one go.
+inline constexpr int kBunchedMs = 10;
 
 enum class Arrival { kAccepted, kLate, kDuplicate };
 
@@ -99,6 +102,7 @@ private:
     // Transit = arrival - sequence x 30 ms, on an unwrapped sequence count.
     bool haveReference_ = false;
     uint16_t lastSequence_ = 0;
+    int64_t lastArrivalMs_ = 0;
     int64_t unwrapped_ = 0;
     std::array<int64_t, kTransitWindow> transits_{};
     int transitCount_ = 0;

@@ -15,14 +15,15 @@ LevelMeter::LevelMeter() {
     for (auto& value : centiDb_) value.store(kSilentCentiDb, std::memory_order_relaxed);
 }
 
-void LevelMeter::Add(const int16_t* samples, int count) {
+double FrameLevelDbfs(const int16_t* samples, int count) {
     double energy = 0;
     for (int i = 0; i < count; ++i) energy += static_cast<double>(samples[i]) * samples[i];
-    int centiDb = kSilentCentiDb;
-    if (count > 0 && energy > 0) {
-        const double rms = std::sqrt(energy / count) / kFullScale;
-        centiDb = std::max(kSilentCentiDb, static_cast<int>(std::lround(2000.0 * std::log10(rms))));
-    }
+    if (count <= 0 || energy <= 0) return kSilenceDbfs;
+    return std::max(kSilenceDbfs, 10 * std::log10(energy / count / (kFullScale * kFullScale)));
+}
+
+void LevelMeter::Add(const int16_t* samples, int count) {
+    const int centiDb = std::max(kSilentCentiDb, static_cast<int>(std::lround(100 * FrameLevelDbfs(samples, count))));
     const unsigned slot = next_.fetch_add(1, std::memory_order_relaxed) % kLevelFrames;
     centiDb_[static_cast<size_t>(slot)].store(centiDb, std::memory_order_relaxed);
 }

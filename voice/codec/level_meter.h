@@ -29,6 +29,10 @@ private:
     std::atomic<unsigned> next_{0};
 };
 
+// A frame's RMS relative to full scale, in dB; kSilenceDbfs for digital silence.
+inline constexpr double kSilenceDbfs = -100.0;
+double FrameLevelDbfs(const int16_t* samples, int count);
+
 // Sums voices into out with saturation at the 16-bit limits.
 void MixSaturating(const int32_t* sum, int16_t* out, int count);
 

@@ -33,6 +33,7 @@ void RemoteVoice::Receive(const FrameView& frame, int64_t nowMs) {
 bool RemoteVoice::Render(int64_t nowMs, int16_t* pcm) {
     const Playout out = buffer_.Pop(nowMs);
     if (out.skipped) ++counters_.skipped;
+    if (out.kind != PlayoutKind::kStretch) waits_ = 0;
     bool sound = false;
     switch (out.kind) {
         case PlayoutKind::kFrame:
@@ -49,13 +50,43 @@ bool RemoteVoice::Render(int64_t nowMs, int16_t* pcm) {
             break;
         case PlayoutKind::kStretch:
             ++counters_.concealed;
-            sound = Decode(nullptr, false, pcm);
+            sound = Wait(pcm);
             break;
         case PlayoutKind::kQuiet:
             break;
     }
-    level_.Add(pcm, sound ? kFrameSamples : 0);
+    if (sound && silent_) FadeIn(pcm);
+    silent_ = !sound;
     return sound;
+}
+
+void RemoteVoice::Pass(int64_t nowMs) {
+    const Playout out = buffer_.Pop(nowMs);
+    if (out.skipped) ++counters_.skipped;
+    if (out.kind == PlayoutKind::kFrame) ++counters_.notDecoded;
+    if (out.kind == PlayoutKind::kLost) ++counters_.lost;
+    waits_ = 0;
+    silent_ = true;
+}
+
+// The decoder conceals every wait, so that a frame that comes after all
+// continues from where its sound left off; the listener hears the first
+// waits only.
+bool RemoteVoice::Wait(int16_t* pcm) {
+    const bool sound = Decode(nullptr, false, pcm);
+    ++waits_;
+    if (!sound || waits_ <= kFullLevelWaits) return sound;
+    if (waits_ > kFullLevelWaits + 1) {
+        std::fill_n(pcm, kFrameSamples, int16_t{0});
+        return false;
+    }
+    for (int i = 0; i < kFrameSamples; ++i)
+        pcm[i] = static_cast<int16_t>(pcm[i] * (kFrameSamples - 1 - i) / (kFrameSamples - 1));
+    return true;
+}
+
+void RemoteVoice::FadeIn(int16_t* pcm) {
+    for (int i = 0; i < kFadeInSamples; ++i) pcm[i] = static_cast<int16_t>(pcm[i] * i / kFadeInSamples);
 }
 
 bool RemoteVoice::Decode(const uint8_t* packet, bool fec, int16_t* pcm) {

@@ -2,12 +2,14 @@
 // analysis of the whole recording, whatever the chunks, gaps and moments of
 // analysis, while it keeps only the beginning whole.
 #include "testbed/measurement/heard_sound.h"
+#include "testbed/measurement/voice_analysis.h"
 
 #include "testkit/signal/tone_analysis.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <numbers>
 #include <vector>
 
@@ -56,5 +58,39 @@ TEST(HeardSound, AnalysedAsItComesItGivesTheFiguresOfTheWholeRecording) {
         EXPECT_EQ(std::vector<int16_t>(whole.samples.begin(), whole.samples.begin() + kKept),
                   streamed.Beginning().samples);
     }
+}
+
+// Speakers who talk now and then: 2 talks at -27 dBFS for 0.3 s of every
+// second, 3 at -39 dBFS in the first second only, 4 never (its neighbour 2
+// is 100 Hz away); coding noise at -80 dBFS.
+TEST(TalkFigures, CountTheWindowsEachSpeakersToneStoodOutInAndItsLevelThere) {
+    const std::vector<room::MarkedSpeaker> speakers{{2, 1050, 0}, {3, 1950, 0}, {4, 1150, 0}};
+    room::HeardSound heard(speakers, kKept);
+    std::vector<int16_t> chunk(kChunk);
+    const double amplitude = 32768 * std::sqrt(2.0) * std::pow(10.0, -27.0 / 20);
+    uint32_t noise = 1;
+    for (int n = 0; n < 5 * kRate / kChunk; ++n) {
+        for (int i = 0; i < kChunk; ++i) {
+            const int sample = n * kChunk + i;
+            const bool two = sample % kRate < kRate * 3 / 10, three = sample < kRate;
+            const double t = double(sample) / kRate;
+            noise = noise * 1664525u + 1013904223u;
+            chunk[size_t(i)] = static_cast<int16_t>(std::lround(
+                (two ? amplitude * std::sin(2 * std::numbers::pi * 1050 * t) : 0) +
+                (three ? amplitude / 4 * std::sin(2 * std::numbers::pi * 1950 * t) : 0) + double(noise >> 30) - 1.5));
+        }
+        heard.Append(chunk.data(), kChunk, 1000000 + int64_t{n} * kChunk * 1000000 / kRate);
+    }
+    heard.Finish();
+    const std::map<int, room::TalkFigures> talk = room::FindTalk(heard, speakers);
+    // Five windows of 60 ms in 0.3 s, and one at either end that holds part
+    // of it, each second.
+    EXPECT_GE(talk.at(2).windows, 25);
+    EXPECT_LE(talk.at(2).windows, 35);
+    EXPECT_NEAR(-27.0, talk.at(2).levelDbfs, 2.0);
+    EXPECT_GE(talk.at(3).windows, 16);
+    EXPECT_LE(talk.at(3).windows, 17);
+    EXPECT_NEAR(-39.0, talk.at(3).levelDbfs, 1.0);
+    EXPECT_EQ(0, talk.at(4).windows);
 }
 }  // namespace

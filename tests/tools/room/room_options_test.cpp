@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -103,5 +106,42 @@ TEST(RoomOptions, ImpairmentsAreReadWithinTheirRangesAndOnlyForARoomInOneProcess
     std::string error;
     EXPECT_FALSE(Parse({"--join", "/tmp/x", "--id", "1", "--server", "127.0.0.1:5000", "--loss", "5"}, &error));
     EXPECT_NE(error.find("one process"), std::string::npos);
+}
+TEST(RoomOptions, VoiceControlsNameOnlyPlayersOfTheRoomAndOneTransmitMode) {
+    const auto options = Parse({"--players", "4", "--push-to-talk", "1500:2500:30:60", "--volume", "2:50",
+                                "--volume", "3:200", "--mute", "4", "--mute", "2"});
+    ASSERT_TRUE(options);
+    EXPECT_EQ(TAVOLIN_VOICE_TRANSMIT_PUSH_TO_TALK, options->voice.transmitMode);
+    EXPECT_EQ((std::vector<int>{1500, 2500, 30, 60}), options->voice.pushToTalkMs);
+    EXPECT_EQ((std::map<int, int>{{2, 50}, {3, 200}}), options->voice.volumePercent);
+    EXPECT_EQ((std::set<int>{2, 4}), options->voice.muted);
+    EXPECT_EQ(TAVOLIN_VOICE_TRANSMIT_VOICE_ACTIVITY, Parse({"--voice-activity"})->voice.transmitMode);
+    EXPECT_EQ(TAVOLIN_VOICE_TRANSMIT_ALWAYS, Parse({})->voice.transmitMode);
+    for (const char* pattern : {"1500", "1500:", "1500:2500:40", "29:100", "100:60001", "a:b"})
+        EXPECT_FALSE(Parse({"--push-to-talk", pattern})) << pattern;
+    EXPECT_FALSE(Parse({"--volume", "2:201"}));
+    EXPECT_FALSE(Parse({"--volume", "2"}));
+    std::string error;
+    EXPECT_FALSE(Parse({"--mute", "4"}, &error));
+    EXPECT_NE(error.find("--mute names no player"), std::string::npos);
+    EXPECT_FALSE(Parse({"--volume", "0:50"}));
+    EXPECT_FALSE(Parse({"--voice-activity", "--push-to-talk", "100:100"}, &error));
+    EXPECT_NE(error.find("exclude each other"), std::string::npos);
+}
+
+// Four players take turns on a 1 s down, 3 s up pattern.
+TEST(PushToTalkPattern, EachPlayerPressesItsShareOfThePeriodLate) {
+    using std::chrono::milliseconds;
+    const std::vector<int> pattern{1000, 3000};
+    EXPECT_TRUE(room::KeyDown(pattern, 0, 4, milliseconds(0)));
+    EXPECT_TRUE(room::KeyDown(pattern, 0, 4, milliseconds(999)));
+    EXPECT_FALSE(room::KeyDown(pattern, 0, 4, milliseconds(1000)));
+    EXPECT_TRUE(room::KeyDown(pattern, 0, 4, milliseconds(4000)));
+    EXPECT_FALSE(room::KeyDown(pattern, 1, 4, milliseconds(999)));
+    EXPECT_TRUE(room::KeyDown(pattern, 1, 4, milliseconds(1000)));
+    EXPECT_FALSE(room::KeyDown(pattern, 1, 4, milliseconds(2000)));
+    EXPECT_TRUE(room::KeyDown(pattern, 3, 4, milliseconds(3500)));
+    EXPECT_TRUE(room::KeyDown(pattern, 3, 4, milliseconds(7999)));
+    EXPECT_FALSE(room::KeyDown({}, 0, 4, milliseconds(0)));
 }
 }  // namespace
