@@ -36,8 +36,11 @@ void CTavolinRTPSession::UseRelay(relay::RelayServer server, rtp::RTPRandom& ran
     SetSendRoute(&route);
 }
 
+// The poll thread may be waiting already, longer than the first retransmission.
 void CTavolinRTPSession::StartRelay() {
-    if (relay_) relay_->Start(SessionRelay::NowMs());
+    if (!relay_) return;
+    relay_->Start(SessionRelay::NowMs());
+    AbortWait();
 }
 
 // Poll thread, data-access lock held: must not call session operations.
