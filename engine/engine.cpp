@@ -43,6 +43,8 @@ HRESULT CTavolinEngineImpl::QueryInterface(const IID& iid, void** out) {
         *out = static_cast<ITavolinEvents*>(this);
     } else if (IsEqualGUID(iid, IID_ITavolinStatistics)) {
         *out = static_cast<ITavolinStatistics*>(this);
+    } else if (IsEqualGUID(iid, IID_ITavolinRelay)) {
+        *out = static_cast<ITavolinRelay*>(this);
     } else {
         return E_NOINTERFACE;
     }
@@ -119,6 +121,7 @@ int CTavolinEngineImpl::Create(HINSTANCE instance, uint32_t serverAddress, int s
 
         const TransmissionMessages messages{MSG_AUDIO_RECEIVED, MSG_VIDEO_RECEIVED, MSG_AUDIO_PUBLIC_ADDRESS,
                                             MSG_VIDEO_PUBLIC_ADDRESS, this};
+        m_Transmission.SetRelay(m_RelaySettings);
         if (!m_Transmission.Create(m_hWnd, messages)) {
             LogTo(m_pLog, engine_log::kRtpCreateFailed);
             return 0;
@@ -154,6 +157,8 @@ int CTavolinEngineImpl::Create(HINSTANCE instance, uint32_t serverAddress, int s
 
         m_nReceiveOnly = receiveOnly;
         m_bAddressTimeoutTold = false;
+        for (const int medium : {TAVOLIN_MEDIUM_VOICE, TAVOLIN_MEDIUM_VIDEO})
+            m_bRelayAllocatedTold[medium] = m_bRelayFailedTold[medium] = false;
         m_bAddressKnown[0] = m_bAddressKnown[1] = false;
         m_uServerAddress = serverAddress;
         m_uServerPort = static_cast<uint16_t>(serverPort);

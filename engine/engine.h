@@ -28,6 +28,7 @@ class CTavolinEngineImpl final : public ITavolinEngine,
                                  public ITavolinVideoDevice,
                                  public ITavolinEvents,
                                  public ITavolinStatistics,
+                                 public ITavolinRelay,
                                  private ITransmissionObserver {
 public:
     static constexpr int kUserCount = 16;
@@ -77,6 +78,11 @@ public:
     // ITavolinStatistics (engine_statistics.cpp)
     int GetLocalStatistics(TavolinLocalStatistics* out) override;
     int GetPeerStatistics(int userId, TavolinPeerStatistics* out) override;
+
+    // ITavolinRelay (engine_relay.cpp)
+    int SetRelayServers(const TavolinRelayServer* servers, int count) override;
+    int SetRelayPolicy(int policy) override;
+    int GetRelayStatistics(int medium, TavolinRelayStatistics* out) override;
 
     // ITavolinVideoSink: cuts a coded frame into numbered fragments.
     void OnEncodedVideo(const uint8_t* data, int keyFrame, int length) override;
@@ -132,6 +138,8 @@ private:
     void OnFrameCaptured();
     // Events of silence: media from a peer, frames from the camera (greeting timer).
     void WatchArrivals();
+    // Events of the sessions' relays: allocated, failed (greeting timer).
+    void WatchRelays();
 
     // ITransmissionObserver
     void OnPeerGreeted(int userId, bool video) override;
@@ -174,6 +182,10 @@ private:
     // Which public-address notices (voice, video) the window has had: the
     // request timer ends once both came.
     bool m_bAddressKnown[2] = {false, false};
+    RelaySettings m_RelaySettings;
+    // Which relay events (voice, video) the host has had since Create.
+    bool m_bRelayAllocatedTold[2] = {false, false};
+    bool m_bRelayFailedTold[2] = {false, false};
     uint32_t m_uLastAskedKeyFrame = 0;  // GetTickCount of the last key frame a peer asked for
     LocalCounts m_Counts;
     // Changes whenever the frame taken from the camera may be gone: at each

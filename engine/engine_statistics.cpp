@@ -2,6 +2,7 @@
 // records' figures of what they decoded and showed, and the transmission's
 // traffic, RTCP and feedback figures.
 #include "engine/engine.h"
+#include "engine/statistics.h"
 #include "transport/peer_statistics.h"
 
 #include <algorithm>
@@ -12,14 +13,6 @@ constexpr double kBitsPerKbit = 1000.0 / 8;
 // The smallest struct a host can pass: the size field and one more word.
 constexpr uint32_t kSmallestSize = 8;
 
-// Copies what fits in the host's struct, keeping the size it gave.
-template <typename Statistics>
-int Hand(const Statistics& filled, Statistics* out) {
-    const uint32_t size = out->size;
-    std::memcpy(out, &filled, std::min<size_t>(size, sizeof filled));
-    out->size = size;
-    return 1;
-}
 }  // namespace
 
 int CTavolinEngineImpl::GetLocalStatistics(TavolinLocalStatistics* out) {
@@ -40,7 +33,7 @@ int CTavolinEngineImpl::GetLocalStatistics(TavolinLocalStatistics* out) {
     filled.videoSsrc = m_Transmission.GetLocalSsrc(Medium::kVideo);
     filled.voiceSsrc = m_Transmission.GetLocalSsrc(Medium::kVoice);
     filled.videoCodingCpuSeconds = m_VideoEnc.CpuSeconds();
-    return Hand(filled, out);
+    return HandToHost(filled, out);
 }
 
 int CTavolinEngineImpl::GetPeerStatistics(int userId, TavolinPeerStatistics* out) {
@@ -52,7 +45,7 @@ int CTavolinEngineImpl::GetPeerStatistics(int userId, TavolinPeerStatistics* out
     TavolinPeerStatistics filled{};
     user->FillStatistics(filled, transport, GetTickCount());
     FillTransportStatistics(known ? &transport : nullptr, filled);
-    return Hand(filled, out);
+    return HandToHost(filled, out);
 }
 
 void CTavolinEngineImpl::FillTransportStatistics(const PeerTransportStatistics* transport,

@@ -2,7 +2,19 @@
 // rates made from them and from the transmission's counts when a host asks.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+// Copies what fits in the host's struct, keeping the size it gave.
+template <typename Statistics>
+int HandToHost(const Statistics& filled, Statistics* out) {
+    const uint32_t size = out->size;
+    std::memcpy(out, &filled, std::min<size_t>(size, sizeof filled));
+    out->size = size;
+    return 1;
+}
 
 // A rate from a running count: the average since the previous sample that was
 // at least a second earlier, so hosts polling at any pace see steady figures.

@@ -73,6 +73,7 @@ void CTavolinEngineImpl::OnTimer(UINT_PTR id) {
         case kTimerGreet:
             m_Transmission.GreetPeers();
             WatchArrivals();
+            WatchRelays();
             break;
         case kTimerTrans:
             m_Transmission.SendTrans();

@@ -57,6 +57,7 @@ void Player::Run() {
     engine_->SetEventSink(this);
     if (SUCCEEDED(engine_->QueryInterface(IID_ITavolinEvents, reinterpret_cast<void**>(&events_))) && events_)
         events_->Subscribe(this);
+    if (setup_.relayPolicy != TAVOLIN_RELAY_NEVER) UseRelay();
     outcome_.engineCreated = engine_->Create(library_.Instance(), setup_.serverAddress, setup_.serverPort,
                                              setup_.userId, kCodecFlag, kSendAndReceive) == 1;
     if (outcome_.engineCreated)
@@ -69,7 +70,10 @@ void Player::Run() {
             for (const PeerAddress& peer : lobby_.TakeNewPeers(setup_.userId)) AddPeer(peer);
         RunPostedTasks();
     }
-    if (outcome_.engineCreated) outcome_.engineFigures = ReadEngineFigures(*engine_, outcome_.peersAdded);
+    if (outcome_.engineCreated) {
+        outcome_.engineFigures = ReadEngineFigures(*engine_, outcome_.peersAdded);
+        outcome_.relayed = Relayed();
+    }
     engine_->Destroy();
     if (events_) {
         events_->Unsubscribe(this);
@@ -161,6 +165,33 @@ std::optional<PeerAddress> Player::KnownPeer(int userId) const {
     const auto found = knownPeers_.find(userId);
     if (found == knownPeers_.end()) return std::nullopt;
     return found->second;
+}
+
+void Player::UseRelay() {
+    ITavolinRelay* relay = nullptr;
+    if (FAILED(engine_->QueryInterface(IID_ITavolinRelay, reinterpret_cast<void**>(&relay))) || !relay) {
+        outcome_.problems.push_back("the engine has no relay interface");
+        return;
+    }
+    TavolinRelayServer server = setup_.relay;
+    server.username = setup_.relayUser.c_str();
+    server.password = setup_.relayPassword.c_str();
+    if (!relay->SetRelayServers(&server, 1)) outcome_.problems.push_back("the engine refused the relay server");
+    if (!relay->SetRelayPolicy(setup_.relayPolicy)) outcome_.problems.push_back("the engine refused the relay policy");
+    relay->Release();
+}
+
+bool Player::Relayed() {
+    ITavolinRelay* relay = nullptr;
+    if (FAILED(engine_->QueryInterface(IID_ITavolinRelay, reinterpret_cast<void**>(&relay))) || !relay) return false;
+    bool relayed = true;
+    for (const int medium : {TAVOLIN_MEDIUM_VOICE, TAVOLIN_MEDIUM_VIDEO}) {
+        TavolinRelayStatistics figures{};
+        figures.size = sizeof figures;
+        relayed = relayed && relay->GetRelayStatistics(medium, &figures) && figures.relayed;
+    }
+    relay->Release();
+    return relayed;
 }
 
 HRESULT Player::QueryInterface(const IID& iid, void** out) {

@@ -36,6 +36,11 @@ struct PlayerSetup {
     uint32_t localAddress = kLoopbackAddress;  // what the lobby tells the others
     uint32_t serverAddress = kLoopbackAddress;
     uint16_t serverPort = 0;
+    // Given to the engine before Create when a relay server is named.
+    TavolinRelayServer relay{0, 0, TAVOLIN_RELAY_UDP, "", ""};
+    std::string relayUser;
+    std::string relayPassword;
+    int relayPolicy = TAVOLIN_RELAY_NEVER;
 };
 
 // What a task posted to a player may use; valid only during the task, on the
@@ -82,6 +87,7 @@ struct PlayerOutcome {
     bool Greeted(int userId) const;
     std::vector<std::string> problems;
     EngineFigures engineFigures;  // read just before the engine was destroyed
+    bool relayed = false;         // both sessions were relayed then
 };
 
 class Player final : private PlayerContext, private ITavolinEventSink, private ITavolinEventListener {
@@ -113,6 +119,10 @@ public:
 private:
     static size_t Slot(int userId) { return static_cast<size_t>(userId - kFirstUserId); }
     void Run();
+    // Before Create: the relay server and policy of the setup.
+    void UseRelay();
+    // Whether both sessions are relayed now.
+    bool Relayed();
     void StartLocalMedia();
     void RunPostedTasks();
     void PublishWhenBothAddressesKnown();

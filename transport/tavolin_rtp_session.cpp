@@ -1,9 +1,11 @@
 #include "transport/tavolin_rtp_session.h"
 
 #include "transport/address/address_datagram.h"
+#include "transport/relay/relay_demux.h"
 #include "transport/source_figures.h"
 #include "transport/transmission.h"
 
+#include <algorithm>
 #include <vector>
 
 using namespace transmission;
@@ -27,16 +29,91 @@ void CTavolinRTPSession::RequestPublicAddress(uint32_t address, uint16_t port, c
     SendRawData(true, request.data(), request.size(), address, port);
 }
 
+void CTavolinRTPSession::UseRelay(relay::RelayServer server, rtp::RTPRandom& random) {
+    SessionRelay::Sockets& sockets = *this;
+    relay_ = std::make_unique<SessionRelay>(sockets, random, std::move(server));
+    rtp::RTPSendRoute& route = *this;
+    SetSendRoute(&route);
+}
+
+// The poll thread may be waiting already, longer than the first retransmission.
+void CTavolinRTPSession::StartRelay() {
+    if (!relay_) return;
+    relay_->Start(SessionRelay::NowMs());
+    AbortWait();
+}
+
 // Poll thread, data-access lock held: must not call session operations.
 bool CTavolinRTPSession::OnRawPacket(rtp::RTPRawPacket* packet) {
-    const rtp::RTPIPv4Address& sender = packet->GetSenderAddress();
-    if (!packet->IsRTP()) return HearsRtcpFrom(sender);
+    if (relay_ && relay_->IsServer(packet->IsRTP(), packet->GetSenderAddress()) && !UnwrapRelayed(*packet))
+        return false;
+    return HearsFrom(*packet);
+}
+
+// A relayed datagram is judged as if the peer had sent it straight to us.
+bool CTavolinRTPSession::HearsFrom(rtp::RTPRawPacket& packet) {
+    const rtp::RTPIPv4Address& sender = packet.GetSenderAddress();
+    if (!packet.IsRTP()) return HearsRtcpFrom(sender);
     if (hasPublicAddress.load()) return HearsRtpFrom(sender);
     if (IsFromServer(sender)) {
-        TakeAddressReply(*packet);
+        TakeAddressReply(packet);
         return false;
     }
     return hearsPlayersWithoutAddress.load() && HearsRtpFrom(sender);
+}
+
+bool CTavolinRTPSession::UnwrapRelayed(rtp::RTPRawPacket& packet) {
+    const std::span<const uint8_t> bytes(packet.GetData(), packet.GetDataLength());
+    const relay::DatagramKind kind = relay::Classify(bytes.data(), bytes.size());
+    if (kind != relay::DatagramKind::kStun && kind != relay::DatagramKind::kChannelData) return false;
+    relay::RelayedDatagram relayed;
+    if (relay_->OnServerDatagram(packet.IsRTP(), bytes, SessionRelay::NowMs(), &relayed) !=
+        relay::Allocation::Received::kRelayed) {
+        return false;
+    }
+    packet.NarrowTo(relayed.payload.data(), relayed.payload.size(), relayed.peer);
+    return true;
+}
+
+bool CTavolinRTPSession::Divert(bool rtpChannel, std::span<const uint8_t> datagram,
+                                const rtp::RTPIPv4Address& destination) {
+    // The address request and "TRANS" keep the translator's own mapping: direct.
+    if (IsFromServer(destination)) return false;
+    relay_->Send(rtpChannel, datagram, destination);
+    return true;
+}
+
+bool CTavolinRTPSession::SendPieces(bool rtpChannel, const rtp::RTPIPv4Address& to,
+                                    std::span<const relay::Piece> pieces) {
+    return rtp::RTPSession::SendPieces(rtpChannel, to, pieces);
+}
+
+void CTavolinRTPSession::OnRelayed(const rtp::RTPIPv4Address& relayed, const rtp::RTPIPv4Address& mapped) {
+    relayedToPost_.emplace(relayed, mapped);
+    PostRelayedAddress();
+}
+
+void CTavolinRTPSession::PostRelayedAddress() {
+    if (!relayedToPost_ || !owner) return;
+    const auto [relayed, mapped] = *relayedToPost_;
+    if (!owner->OnRelayedAddress(relayed, mapped.GetIP(), kind)) return;
+    relayedToPost_.reset();
+    publicAddress = relayed.GetIP();
+    publicPort = relayed.GetPort();
+    hasPublicAddress = true;
+}
+
+double CTavolinRTPSession::PollWaitSeconds(double seconds) {
+    if (!relay_) return seconds;
+    const int64_t next = relay_->NextTimerMs();
+    if (next == relay::Allocation::kNever) return seconds;
+    // At least a millisecond: a timer due now is run after this round.
+    return std::min(seconds, std::max(0.001, static_cast<double>(next - SessionRelay::NowMs()) / 1000.0));
+}
+
+// The allocations are released while the sockets can still say so.
+void CTavolinRTPSession::OnClosing() {
+    if (relay_) relay_->Close(SessionRelay::NowMs());
 }
 
 bool CTavolinRTPSession::HearsRtpFrom(const rtp::RTPIPv4Address& sender) const {
@@ -52,6 +129,8 @@ bool CTavolinRTPSession::IsFromServer(const rtp::RTPIPv4Address& sender) const {
 }
 
 void CTavolinRTPSession::TakeAddressReply(rtp::RTPRawPacket& packet) {
+    // A relayed session's public address is its relayed one.
+    if (relay_) return;
     address_exchange::PublicAddress answer;
     if (!address_exchange::ParseAddressReply(packet.GetData(), packet.GetDataLength(), &answer)) return;
     // Known only once the engine has been told; until then the retry timer
@@ -116,6 +195,10 @@ NackTiming CTavolinRTPSession::TimingOf(uint32_t ssrc) {
 
 // Repair reads the players once a round.
 void CTavolinRTPSession::OnPollThreadStep() {
+    if (relay_) {
+        relay_->OnTimer(SessionRelay::NowMs());
+        PostRelayedAddress();
+    }
     if (owner) owner->AnnounceWaitingPackets(GetMedium());
     const double now = GetClockTime();
     const std::shared_ptr<const PeerSnapshot> players = repair_ && owner ? peers->Snapshot() : nullptr;

@@ -10,16 +10,24 @@
 #include "transport/medium.h"
 #include "transport/peer_table.h"
 #include "transport/rtp/rtp_session.h"
+#include "transport/rtp/rtp_udpv4_transmitter.h"
+#include "transport/session_relay.h"
 #include "transport/video_repair.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
+#include <utility>
 
 class CTavolinTransmission;
 
-class CTavolinRTPSession : public rtp::RTPSession, private VideoRepairPort {
+class CTavolinRTPSession : public rtp::RTPSession,
+                           private VideoRepairPort,
+                           private rtp::RTPSendRoute,
+                           private SessionRelay::Sockets {
 public:
     static constexpr int32_t kVoice = 0;
     static constexpr int32_t kVideo = 1;
@@ -34,6 +42,14 @@ public:
     // Before the session opens: whether it repairs lost video.
     void SetRepair(bool on);
     const VideoRepair* RepairForTesting() const { return repair_.get(); }
+
+    // Before Create: everything for the players goes through `server`, whose
+    // relayed address becomes the session's public address in place of the
+    // address server's answer. StartRelay once the session is open.
+    void UseRelay(relay::RelayServer server, rtp::RTPRandom& random);
+    void StartRelay();
+    // Null when the session is not relayed.
+    SessionRelay* Relay() const { return relay_.get(); }
 
     CTavolinTransmission* owner = nullptr;  // not owned
     int32_t kind = kVoice;
@@ -55,6 +71,8 @@ public:
 protected:
     bool OnRawPacket(rtp::RTPRawPacket* packet) override;
     void OnPollThreadStep() override;
+    double PollWaitSeconds(double seconds) override;
+    void OnClosing() override;
     void OnPacketSent(const uint8_t* packet, size_t length, uint16_t sequence, double sendTime,
                       const rtp::RTPIPv4Address* destination) override;
     void OnRemoveSource(rtp::RTPSourceData* source) override;
@@ -74,6 +92,20 @@ private:
     // players or stretch the report interval.
     bool HearsRtpFrom(const rtp::RTPIPv4Address& sender) const;
     bool HearsRtcpFrom(const rtp::RTPIPv4Address& sender) const;
+    bool HearsFrom(rtp::RTPRawPacket& packet);
+    // What the relay server sent: false when it was for the relay alone;
+    // true when it carried a peer's datagram, which `packet` now is.
+    bool UnwrapRelayed(rtp::RTPRawPacket& packet);
+    // Poll thread: tells the owner the relayed address (again, after a
+    // refused post).
+    void PostRelayedAddress();
+
+    // RTPSendRoute: under the transmitter's lock. Everything but the
+    // address server's datagrams goes through the relay.
+    bool Divert(bool rtpChannel, std::span<const uint8_t> datagram, const rtp::RTPIPv4Address& destination) override;
+    // SessionRelay::Sockets, under the relay's lock.
+    bool SendPieces(bool rtpChannel, const rtp::RTPIPv4Address& to, std::span<const relay::Piece> pieces) override;
+    void OnRelayed(const rtp::RTPIPv4Address& relayed, const rtp::RTPIPv4Address& mapped) override;
 
     // VideoRepairPort, on the poll thread with the data-access lock held.
     bool SendAgain(const rtp::RTPIPv4Address& pair, const uint8_t* packet, size_t length) override;
@@ -81,4 +113,8 @@ private:
     NackTiming TimingOf(uint32_t ssrc) override;
 
     std::unique_ptr<VideoRepair> repair_;
+    std::unique_ptr<SessionRelay> relay_;
+    // Poll thread: the relayed and mapped addresses, while the owner has not
+    // taken them.
+    std::optional<std::pair<rtp::RTPIPv4Address, rtp::RTPIPv4Address>> relayedToPost_;
 };

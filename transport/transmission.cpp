@@ -87,6 +87,8 @@ int CTavolinTransmission::Create(HWND messageWindow, const TransmissionMessages&
         session.owner = this;
         session.kind = medium == Medium::kVideo ? CTavolinRTPSession::kVideo : CTavolinRTPSession::kVoice;
         session.peers = &peers;
+        if (relay_.policy == RelayPolicy::kAlways && !relay_.servers.empty())
+            session.UseRelay(relay_.servers.front(), rtp::RTPSystemRandom::Instance());
     }
     videoSession->SetRepair(VideoRetransmissionEnabled());
     // Known before the poll threads start, which post to it.
@@ -104,6 +106,7 @@ int CTavolinTransmission::Create(HWND messageWindow, const TransmissionMessages&
     videoSession->SetDefaultPayloadType(kVideoPayloadType);
     videoSession->SetDefaultTimestampIncrement(kVideoTimestampIncrement);
     videoSession->SetMaximumPacketSize(kVideoMaximumPacketBytes);
+    for (const Medium medium : kBothMedia) Session(medium)->StartRelay();
     return 1;
 }
 
@@ -409,15 +412,31 @@ void CTavolinTransmission::HearPlayersWithoutPublicAddress() {
         if (CTavolinRTPSession* session = Session(medium)) session->hearsPlayersWithoutAddress = true;
 }
 
-// Poll thread. The record belongs to the window procedure once posted.
 bool CTavolinTransmission::OnPublicAddress(uint32_t address, uint16_t port, int kind) {
+    return PostPublicAddress(address, port, kind, address);
+}
+
+bool CTavolinTransmission::OnRelayedAddress(const rtp::RTPIPv4Address& relayed, uint32_t mappedAddress, int kind) {
+    return PostPublicAddress(relayed.GetIP(), relayed.GetPort(), kind, mappedAddress);
+}
+
+// Poll thread. The record belongs to the window procedure once posted.
+bool CTavolinTransmission::PostPublicAddress(uint32_t address, uint16_t port, int kind, uint32_t ownAddress) {
     auto record = std::make_unique<PublicAddressRecord>(PublicAddressRecord{address, port});
     const UINT message = kind == CTavolinRTPSession::kVoice ? messages.audioPublicAddress : messages.videoPublicAddress;
     if (!PostMessageA(window, message, reinterpret_cast<WPARAM>(record.get()),
                       reinterpret_cast<LPARAM>(messages.context)))
         return false;
     record.release();
-    ownPublicAddress = address;
+    ownPublicAddress = ownAddress;
+    return true;
+}
+
+bool CTavolinTransmission::GetRelayFigures(Medium medium, SessionRelayFigures* out) const {
+    const CTavolinRTPSession* session = Session(medium);
+    SessionRelay* relay = session ? session->Relay() : nullptr;
+    if (!relay) return false;
+    *out = relay->Figures();
     return true;
 }
 

@@ -9,6 +9,8 @@
 #include "transport/packet_sink.h"
 #include "transport/peer_statistics.h"
 #include "transport/peer_table.h"
+#include "transport/relay_settings.h"
+#include "transport/session_relay.h"
 #include "transport/transmission_constants.h"
 
 #include <atomic>
@@ -16,6 +18,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <utility>
 
 namespace rtp {
 class RTPRandom;
@@ -56,6 +59,11 @@ public:
     // Where Create draws its port bases: the process's own generator unless
     // a test sets another. Never the C library's rand(), which is the host's.
     void SetPortRandom(rtp::RTPRandom* random) { portRandom_ = random; }
+
+    // Before Create: whether the sessions relay, and through which servers.
+    void SetRelay(RelaySettings settings) { relay_ = std::move(settings); }
+    // Whether the medium's session relays; its figures when it does.
+    bool GetRelayFigures(Medium medium, SessionRelayFigures* out) const;
 
     // The poll threads post `messages` to `window` from the moment the
     // sessions exist.
@@ -119,6 +127,10 @@ public:
     // video). False when the window could not be told; the session then asks
     // the server again on the next retry.
     bool OnPublicAddress(uint32_t address, uint16_t port, int kind);
+    // Poll thread: a relayed session's public address is its relayed one;
+    // `mappedAddress`, where the relay server saw us, is our own public
+    // address when telling whether a peer shares it.
+    bool OnRelayedAddress(const rtp::RTPIPv4Address& relayed, uint32_t mappedAddress, int kind);
 
     // Window thread: "HI" (hello) or "REHI" to the peer's current pair.
     void SendHello(PeerEntry& peer, bool hello, Medium medium);
@@ -150,6 +162,7 @@ private:
     // The destinations of the peer's pair in force, both media.
     void AddDestinations(const PeerEntry& peer);
     void DeleteDestinations(const PeerEntry& peer);
+    bool PostPublicAddress(uint32_t address, uint16_t port, int kind, uint32_t ownAddress);
     // Our reception of the peer's source and its report about ours, from the
     // session's table (the source whose RTP or RTCP comes from the peer's pairs).
     void FillSourceFigures(const PeerEntry& peer, Medium medium, MediumTransportStatistics* out);
@@ -167,6 +180,7 @@ private:
     std::unique_ptr<CTavolinRTPSession> audioSession;
     std::unique_ptr<CTavolinRTPSession> videoSession;
     std::atomic<uint32_t> ownPublicAddress{transmission::kBroadcastAddress};
+    RelaySettings relay_;
 
     PerMedium<TrafficCounter> sent_;  // media packets sent, each to every peer
     std::atomic<bool> keyFrameRequested_{false};

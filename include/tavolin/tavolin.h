@@ -120,6 +120,8 @@ static const IID IID_ITavolinEvents = {
     0x6f1d2b06, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb5, 0x06}};
 static const IID IID_ITavolinStatistics = {
     0x6f1d2b07, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb5, 0x07}};
+static const IID IID_ITavolinRelay = {
+    0x6f1d2b08, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb5, 0x08}};
 
 /* ---- Events ---------------------------------------------------------------
  * What happens to the engine, for hosts (ITavolinEvents below). The GBK log
@@ -140,7 +142,10 @@ enum TavolinEventKind {
      * kind (TAVOLIN_VOICE_MICROPHONE or TAVOLIN_VOICE_SPEAKER). */
     TAVOLIN_EVENT_VOICE_DEVICE_GONE = 10,     /* text: the chosen device, gone: the system default serves */
     TAVOLIN_EVENT_VOICE_DEVICE_BACK = 11,     /* text: the chosen device, back and in use again */
-    TAVOLIN_EVENT_VOICE_DEFAULT_CHANGED = 12  /* text: the new system default, in use (the host chose the default) */
+    TAVOLIN_EVENT_VOICE_DEFAULT_CHANGED = 12, /* text: the new system default, in use (the host chose the default) */
+    /* Relayed media (ITavolinRelay below). */
+    TAVOLIN_EVENT_RELAY_ALLOCATED = 13,       /* medium, address, port: the relayed address, posted as the public one */
+    TAVOLIN_EVENT_RELAY_FAILED = 14           /* medium, address, port: the relay server; text: what failed */
 };
 #define TAVOLIN_MEDIUM_VOICE 0
 #define TAVOLIN_MEDIUM_VIDEO 1
@@ -217,6 +222,47 @@ typedef struct TavolinLocalStatistics {
     /* CPU time the video library spent coding this engine's frames, on the engine thread. */
     double videoCodingCpuSeconds;
 } TavolinLocalStatistics;
+
+/* ---- Relayed media ----------------------------------------------------------
+ * A relay server (TURN over UDP) that carries a session's media when no
+ * direct path exists; its relayed address is then the public address the
+ * engine reports, which the host hands to the lobby as before. Credentials
+ * are those the lobby computes for the player; the engine never sees the
+ * lobby's secret. */
+#define TAVOLIN_RELAY_NEVER 0       /* the default */
+#define TAVOLIN_RELAY_WHEN_NEEDED 1 /* not yet supported: SetRelayPolicy answers 0 */
+#define TAVOLIN_RELAY_ALWAYS 2      /* every session relayed; players never see each other's addresses */
+#define TAVOLIN_RELAY_UDP 0
+#define TAVOLIN_RELAY_TCP 1         /* not yet supported */
+
+typedef struct TavolinRelayServer {
+    uint32_t address;     /* host byte order */
+    int port;
+    int transport;        /* TAVOLIN_RELAY_UDP */
+    const char* username; /* copied; at most 512 bytes */
+    const char* password;
+} TavolinRelayServer;
+
+/* One session's relay; counts run from Create. */
+typedef struct TavolinRelayStatistics {
+    uint32_t size;
+    int relayed;               /* 1 while both sockets of the session are allocated */
+    int failed;                /* 1 once the server failed the session */
+    uint32_t serverAddress;    /* the server in use */
+    int serverPort;
+    uint32_t relayedAddress;
+    int relayedPort;
+    int64_t allocationMs;      /* from the first request to the RTP socket's relayed address; -1: none */
+    uint64_t refreshes;        /* answered, both sockets */
+    uint64_t unauthorized;     /* 401 answers */
+    uint64_t mismatches;       /* 437 answers */
+    uint64_t staleNonces;      /* 438 answers */
+    uint64_t failovers;        /* servers given up for the next one */
+    uint64_t datagramsOut;     /* through the relay, and their payload bytes */
+    uint64_t bytesOut;
+    uint64_t datagramsIn;
+    uint64_t bytesIn;
+} TavolinRelayStatistics;
 
 #ifdef __cplusplus
 } /* extern "C" */
@@ -334,6 +380,19 @@ struct ITavolinEvents : ITavolinUnknown {
 struct ITavolinStatistics : ITavolinUnknown {
     virtual int GetLocalStatistics(TavolinLocalStatistics* out) = 0;
     virtual int GetPeerStatistics(int userId, TavolinPeerStatistics* out) = 0;
+};
+
+/* Relayed media, reached with QueryInterface(IID_ITavolinRelay) on the
+ * engine; shares the engine's reference count. Set before Create (0 after
+ * it): the sessions allocate as they open. */
+struct ITavolinRelay : ITavolinUnknown {
+    /* 1 when taken; 0 for a count below 0 or above 8, a null name or
+     * password, or an unsupported transport. Count 0 clears the list. */
+    virtual int SetRelayServers(const TavolinRelayServer* servers, int count) = 0;
+    virtual int SetRelayPolicy(int policy) = 0; /* 1, or 0 for a policy not supported */
+    /* medium: TAVOLIN_MEDIUM_VOICE or _VIDEO. 1 when filled; 0 for a null
+     * pointer, a size below 8 bytes, or a session that is not relayed. */
+    virtual int GetRelayStatistics(int medium, TavolinRelayStatistics* out) = 0;
 };
 
 /* Implemented by the engine: the audio component hands it 50-byte voice

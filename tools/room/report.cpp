@@ -21,15 +21,15 @@ std::string Figure(std::optional<double> value, const char* format) {
 
 void PrintReport(const RoomReport& report, std::ostream& out) {
     char line[256];
-    out << "\nplayer  public address     voice port  video port  captured   fps\n";
+    out << "\nplayer  public address     voice port  video port  captured   fps  path\n";
     for (const PlayerOutcome& player : report.players) {
         const SenderSummary* camera = report.SenderOf(player.userId);
         const std::string address = player.ownAddress ? DottedAddress(player.ownAddress->publicAddress) : "-";
-        std::snprintf(line, sizeof line, "%6d  %-15s  %10s  %10s  %8llu  %5.1f\n", player.userId, address.c_str(),
+        std::snprintf(line, sizeof line, "%6d  %-15s  %10s  %10s  %8llu  %5.1f  %s\n", player.userId, address.c_str(),
                       player.ownAddress ? std::to_string(player.ownAddress->audioPublicPort).c_str() : "-",
                       player.ownAddress ? std::to_string(player.ownAddress->videoPublicPort).c_str() : "-",
                       static_cast<unsigned long long>(camera ? camera->captured : 0),
-                      camera ? camera->framesPerSecond : 0.0);
+                      camera ? camera->framesPerSecond : 0.0, player.relayed ? "relayed" : "direct");
         out << line;
         for (const std::string& problem : player.problems) out << "        problem: " << problem << '\n';
     }

@@ -43,6 +43,8 @@ constexpr const char* kHelp =
     "                    [--no-feedback] [--seed S] [other options of a room in one process]\n"
     "       tavolin-room [--voice-activity | --push-to-talk PATTERN] [--volume ID:PCT]... [--mute ID]...\n"
     "                    [other options]\n"
+    "       tavolin-room --relay ADDR:PORT --relay-user U --relay-password P [--relay-policy never|auto|always]\n"
+    "                    [other options, of --join or of a room in one process]\n"
     "\n"
     "Runs a video chat room of N players (2..16, default 3) for S seconds (default 10):\n"
     "an address server on loopback, N engines on threads of their own, each with a\n"
@@ -82,6 +84,12 @@ constexpr const char* kHelp =
     "With --trace the engine stamps every video frame at each hop from the camera\n"
     "to the remote view; the time each hop took (median, p99) is printed and\n"
     "written to stats.json \"trace\", every stamp to DIR/hops.csv.\n"
+    "\n"
+    "With --relay every player of this process may relay its media through the\n"
+    "relay server (TURN over UDP) at ADDR:PORT with user U and password P: always\n"
+    "(the default when --relay is given), or never; auto (relay only when the\n"
+    "translator defeats hole punching) is not supported by the engine yet. The\n"
+    "player table says \"relayed\" for each player whose sessions are relayed.\n"
     "\n"
     "  --library PATH   the engine library to load (default: the installed one)\n"
     "  --addrd PATH     the tavolin-addrd to start (default: the one beside this tool)\n"
@@ -131,6 +139,7 @@ auto Bounded(double* field, double low, double high, const char* problem) {
 
 std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) {
     int transmitModes = 0;
+    bool relayPolicyGiven = false;
     const auto text = [](std::string* field) {
         return [field](const char* value) {
             *field = value;
@@ -182,6 +191,18 @@ std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) 
               options->impairment.dropFeedback = true;
               return std::string();
           }},
+         {"relay", "ADDR:PORT", text(&options->relay.server)},
+         {"relay-user", "U", text(&options->relay.user)},
+         {"relay-password", "P", text(&options->relay.password)},
+         {"relay-policy", "never|auto|always",
+          [&](const char* value) {
+              const std::string policy = value;
+              options->relay.policy = policy == "always" ? TAVOLIN_RELAY_ALWAYS
+                                      : policy == "auto" ? TAVOLIN_RELAY_WHEN_NEEDED
+                                                         : TAVOLIN_RELAY_NEVER;
+              relayPolicyGiven = true;
+              return Checked(policy == "always" || policy == "auto" || policy == "never", "not never, auto or always");
+          }},
          {"trace", nullptr,
           [&](const char*) {
               options->trace = true;
@@ -227,6 +248,15 @@ std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) 
 
     uint32_t address = 0;
     uint16_t port = 0;
+    if (!options->relay.server.empty()) {
+        if (!ParseEndpoint(options->relay.server, &address, &port))
+            return tools::CommandLineError(kProgram, "--relay needs ADDR:PORT");
+        if (options->relay.user.empty() || options->relay.password.empty())
+            return tools::CommandLineError(kProgram, "--relay needs --relay-user and --relay-password");
+        if (!relayPolicyGiven) options->relay.policy = TAVOLIN_RELAY_ALWAYS;
+    } else if (!options->relay.user.empty() || !options->relay.password.empty() || relayPolicyGiven) {
+        return tools::CommandLineError(kProgram, "--relay-user, --relay-password and --relay-policy need --relay");
+    }
     if (options->Joining()) {
         if (options->id < kFirstUserId || options->id >= kFirstUserId + options->players)
             return tools::CommandLineError(kProgram, "--join needs --id between 1 and the number of players");

@@ -5,11 +5,21 @@
 #include "testbed/voice_settings.h"
 #include "tools/common/companions.h"
 
+#include <tavolin/tavolin.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
 
 namespace room {
+
+// A relay server for every player of this process, and when to use it.
+struct RelayOptions {
+    std::string server;  // ADDR:PORT; empty: none
+    std::string user;
+    std::string password;
+    int policy = TAVOLIN_RELAY_NEVER;
+};
 
 struct RoomOptions {
     int players = 3;
@@ -26,6 +36,7 @@ struct RoomOptions {
     std::string localAddress = "127.0.0.1";
     // A room in one process may run through an impairment relay.
     ImpairmentSettings impairment;
+    RelayOptions relay;
     // Per-hop time stamps of every video frame from the engine.
     bool trace = false;
     // Transmit mode, push-to-talk script, and every listener's volume and mute choices.

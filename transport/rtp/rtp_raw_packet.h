@@ -14,8 +14,8 @@ namespace rtp {
 class RTPRawPacket {
 public:
     // Writable so that a receiver may decode the bytes in place.
-    uint8_t* GetData() { return buffer_.data(); }
-    const uint8_t* GetData() const { return buffer_.data(); }
+    uint8_t* GetData() { return buffer_.data() + offset_; }
+    const uint8_t* GetData() const { return buffer_.data() + offset_; }
     size_t GetDataLength() const { return length_; }
     // Session clock time of the reception, in seconds.
     double GetReceiveTime() const { return receiveTime_; }
@@ -26,9 +26,13 @@ public:
     // Filled by the transmitter.
     uint8_t* PrepareBuffer(size_t capacity);
     void SetReceived(size_t length, double receiveTime, const RTPIPv4Address& sender, bool isRTP);
+    // What a relay carried inside this datagram: `bytes` (within GetData())
+    // from `sender`, the peer that sent them. No copy is made.
+    void NarrowTo(const uint8_t* bytes, size_t length, const RTPIPv4Address& sender);
 
 private:
     std::vector<uint8_t> buffer_;
+    size_t offset_ = 0;  // where the data begins in buffer_
     size_t length_ = 0;
     double receiveTime_ = 0;
     RTPIPv4Address sender_;

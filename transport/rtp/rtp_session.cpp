@@ -145,6 +145,7 @@ void RTPSession::StopPollThread() {
 
 void RTPSession::CloseAll() {
     std::lock_guard<std::recursive_mutex> lock(dataMutex_);
+    if (created_) OnClosing();
     transmitter_->Destroy();
     sources_->Clear();
     created_ = false;
@@ -160,6 +161,13 @@ int RTPSession::AddDestination(const RTPIPv4Address& address) { return transmitt
 int RTPSession::DeleteDestination(const RTPIPv4Address& address) { return transmitter_->DeleteDestination(address); }
 
 void RTPSession::ClearDestinations() { transmitter_->ClearDestinations(); }
+
+void RTPSession::SetSendRoute(RTPSendRoute* route) { transmitter_->SetSendRoute(route); }
+
+bool RTPSession::SendPieces(bool rtpChannel, const RTPIPv4Address& destination,
+                            std::span<const std::span<const uint8_t>> pieces) {
+    return transmitter_->SendPieces(rtpChannel, destination, pieces);
+}
 
 int RTPSession::SendPacket(const void* data, size_t length) {
     uint8_t payloadType;
@@ -278,6 +286,7 @@ void RTPSession::PollThreadMain() {
             wait = scheduler_->GetNextTime() - clock_->Now();
         }
         if (wait > kMaximumPollWaitSeconds) wait = kMaximumPollWaitSeconds;
+        wait = PollWaitSeconds(wait);
         int status = transmitter_->WaitForIncomingData(wait, nullptr);
         if (stopRequested_) break;
         if (status >= 0) status = PollOnce();
@@ -338,5 +347,7 @@ void RTPSession::OnPacketSent(const uint8_t*, size_t, uint16_t, double, const RT
 bool RTPSession::OnRawPacket(RTPRawPacket*) { return true; }
 void RTPSession::OnPollThreadError(int) {}
 void RTPSession::OnPollThreadStep() {}
+double RTPSession::PollWaitSeconds(double seconds) { return seconds; }
+void RTPSession::OnClosing() {}
 
 }  // namespace rtp

@@ -47,6 +47,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <utility>
@@ -55,6 +56,7 @@
 namespace rtp {
 
 class RTPUDPv4Transmitter;
+class RTPSendRoute;
 class RTPPacketBuilder;
 class RTPPacketPool;
 class RTPSources;
@@ -114,6 +116,10 @@ public:
     // the length sent or an error.
     int SendFeedback(const RTPIPv4Address& destination, const RTCPFeedbackRequest* messages, size_t count,
                      double minimumSpacingSeconds);
+
+    // Every datagram either socket sends passes `route` first (see
+    // RTPSendRoute); set before Create. Not owned.
+    void SetSendRoute(RTPSendRoute* route);
 
     int SetDefaultPayloadType(uint8_t payloadType);
     int SetDefaultMark(bool marker);
@@ -189,6 +195,16 @@ protected:
     virtual void OnPollThreadError(int error);
     // After every round of the poll thread, without the data-access lock.
     virtual void OnPollThreadStep();
+    // The poll thread's next wait, `seconds` at most: a derived session with
+    // timers of its own shortens it.
+    virtual double PollWaitSeconds(double seconds);
+    // Once the poll thread has stopped, while the sockets are still open,
+    // with the data-access lock held: the last datagrams may go out.
+    virtual void OnClosing();
+
+    // See RTPUDPv4Transmitter::SendPieces: for the send route and the poll thread.
+    bool SendPieces(bool rtpChannel, const RTPIPv4Address& destination,
+                    std::span<const std::span<const uint8_t>> pieces);
 
 private:
     friend class RTPSources;  // calls the source callbacks above

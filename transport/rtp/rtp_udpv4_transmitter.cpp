@@ -12,12 +12,15 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace rtp {
 namespace {
 constexpr uint32_t kLoopbackNet = 0x7F000000;
 constexpr uint32_t kClassAMask = 0xFF000000;
+// A relayed datagram: header, payload, padding.
+constexpr size_t kMaximumPieces = 4;
 
 sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
     sockaddr_in sa{};
@@ -124,12 +127,38 @@ bool RTPUDPv4Transmitter::IsOwnAddress(const RTPIPv4Address& address, bool rtpCh
 }
 
 int RTPUDPv4Transmitter::SendTo(int socket, const void* data, size_t length, uint32_t address, uint16_t port) const {
+    if (route_ && route_->Divert(socket == rtpSocket_, {static_cast<const uint8_t*>(data), length}, {address, port}))
+        return 0;
     const sockaddr_in sa = MakeAddress(address, port);
     // Best effort like any UDP send: an unreachable peer is not the caller's
     // error. The send waits for room in the 32 KiB buffer rather than drop:
     // a key frame goes out as a burst of fragments to every peer at once.
     sendto(socket, data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
     return 0;
+}
+
+void RTPUDPv4Transmitter::SetSendRoute(RTPSendRoute* route) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    route_ = route;
+}
+
+bool RTPUDPv4Transmitter::SendPieces(bool rtpChannel, const RTPIPv4Address& destination,
+                                     std::span<const std::span<const uint8_t>> pieces) {
+    const int socket = rtpChannel ? rtpSocket_ : rtcpSocket_;
+    if (socket < 0 || pieces.size() > kMaximumPieces) return false;
+    iovec vectors[kMaximumPieces];
+    size_t count = 0;
+    for (const std::span<const uint8_t> piece : pieces) {
+        if (piece.empty()) continue;
+        vectors[count++] = {const_cast<uint8_t*>(piece.data()), piece.size()};
+    }
+    sockaddr_in sa = MakeAddress(destination.GetIP(), destination.GetPort());
+    msghdr message{};
+    message.msg_name = &sa;
+    message.msg_namelen = sizeof sa;
+    message.msg_iov = vectors;
+    message.msg_iovlen = count;
+    return sendmsg(socket, &message, MSG_NOSIGNAL) >= 0;
 }
 
 int RTPUDPv4Transmitter::SendToAll(bool rtpChannel, const void* data, size_t length) {

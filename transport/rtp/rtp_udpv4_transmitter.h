@@ -12,9 +12,23 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <span>
 #include <vector>
 
 namespace rtp {
+
+// Carries the datagrams for some destinations another way (through a relay,
+// from the same socket). Called with the transmitter's lock held: it must
+// not call the transmitter back, except SendPieces.
+class RTPSendRoute {
+public:
+    // True when the route took the datagram (sent or dropped it); false
+    // when it goes straight to `destination`.
+    virtual bool Divert(bool rtpChannel, std::span<const uint8_t> datagram, const RTPIPv4Address& destination) = 0;
+
+protected:
+    ~RTPSendRoute() = default;
+};
 
 // The longest datagram taken from each socket; longer ones are dropped.
 struct RTPReceiveLimits {
@@ -70,6 +84,13 @@ public:
     // socket, to a host-order address and port.
     int SendRawData(bool rtpChannel, const void* data, size_t length, uint32_t address, uint16_t port);
 
+    // Every later send passes `route` first (null: none). Set while nothing sends.
+    void SetSendRoute(RTPSendRoute* route);
+    // The pieces back to back as one datagram, without copying them and
+    // without the lock: only for the route and the poll thread, while the
+    // sockets are open. False when nothing was sent.
+    bool SendPieces(bool rtpChannel, const RTPIPv4Address& destination, std::span<const std::span<const uint8_t>> pieces);
+
 private:
     int SendTo(int socket, const void* data, size_t length, uint32_t address, uint16_t port) const;
     int SendToAll(bool rtpChannel, const void* data, size_t length);
@@ -83,6 +104,7 @@ private:
     RTPReceiveLimits receiveLimits_{kMaximumDatagramBytes, kMaximumDatagramBytes};
     std::vector<uint32_t> localAddresses_;
 
+    RTPSendRoute* route_ = nullptr;
     mutable std::mutex mutex_;  // destinations_ and maximumPacketSize_
     std::vector<RTPIPv4Address> destinations_;
     size_t maximumPacketSize_ = 0;

@@ -6,20 +6,17 @@
 // client unwrapped with the peer's address. Skipped where coturn is not
 // installed.
 #include "tests/support/udp_peer.h"
-#include "tests/tools/command_line/tool_process.h"
+#include "tests/transport/relay/coturn_process.h"
 #include "tests/transport/rtp/rtp_test_support.h"
 #include "transport/relay/allocation.h"
 #include "transport/relay/binding_probe.h"
 #include "transport/relay/relay_demux.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <optional>
@@ -41,13 +38,6 @@ int64_t NowMs() {
         .count();
 }
 
-std::optional<std::string> FindTurnServer() {
-    for (const char* path : {"/usr/bin/turnserver", "/usr/sbin/turnserver"}) {
-        if (access(path, X_OK) == 0) return path;
-    }
-    return std::nullopt;
-}
-
 // A client socket: what the allocation sends goes out of it whole.
 struct SocketPort : RelayPort {
     UdpPeer socket;
@@ -67,26 +57,9 @@ struct SocketPort : RelayPort {
 class CoturnTest : public testing::Test {
 protected:
     void SetUp() override {
-        const std::optional<std::string> turnserver = FindTurnServer();
-        if (!turnserver) GTEST_SKIP() << "coturn is not installed";
-        char directory[] = "/tmp/tavolin-coturn-XXXXXX";
-        ASSERT_TRUE(mkdtemp(directory));
-        directory_ = directory;
-        serverAddress_ = rtp::RTPIPv4Address(kLoopback, UdpPeer().Port());  // free a moment ago
-        const std::string port = std::to_string(serverAddress_.GetPort());
-        server_.emplace(std::vector<std::string>{
-            *turnserver, "-n", "--listening-ip=127.0.0.1", "--relay-ip=127.0.0.1", "--listening-port=" + port,
-            "--lt-cred-mech", "--user=player:secret", "--realm=tavolin.test", "--no-tls", "--no-dtls", "--no-cli",
-            "--allow-loopback-peers", "--no-stdout-log", "--simple-log", "--log-file=" + directory_ + "/turn.log",
-            "--pidfile=" + directory_ + "/turn.pid", "--db=" + directory_ + "/turndb"});
-        ASSERT_GT(server_->Pid(), 0);
-    }
-    void TearDown() override {
-        if (server_) {
-            kill(server_->Pid(), SIGTERM);
-            server_->Wait(2000);
-        }
-        if (!directory_.empty()) std::filesystem::remove_all(directory_);
+        if (!relay_testing::CoturnProcess::Find()) GTEST_SKIP() << "coturn is not installed";
+        ASSERT_TRUE(coturn_.Start());
+        serverAddress_ = coturn_.Address();
     }
 
     // Reads every socket and runs the timers until `done` or the deadline.
@@ -109,9 +82,8 @@ protected:
         return allocation.OnServerDatagram(bytes, NowMs(), &relayed);
     }
 
-    std::string directory_;
+    relay_testing::CoturnProcess coturn_;
     rtp::RTPIPv4Address serverAddress_;
-    std::optional<tools_test::ToolProcess> server_;
     SocketPort rtp, rtcp;
     UdpPeer peer;
     rtp_testing::FixedRandom random{0x5EED};
@@ -135,7 +107,7 @@ TEST_F(CoturnTest, AnAdjacentPairIsAllocatedAndMediaIsRelayedBothWays) {
     ASSERT_TRUE(probe && probe->Mapped()) << "no answer from coturn";
     EXPECT_EQ(*probe->Mapped(), rtp::RTPIPv4Address(kLoopback, rtp.socket.Port()));
 
-    const RelayServer server{serverAddress_, "player", "secret"};
+    const RelayServer server{serverAddress_, relay_testing::kUser, relay_testing::kPassword};
     rtpAllocation.emplace(rtp, random, server, PortRequest{true, std::nullopt});
     rtcpAllocation.emplace(rtcp, random, server, PortRequest{});
     const auto route = [this](SocketPort& socket, const Bytes& bytes) { ToAllocation(socket, bytes); };

@@ -1,0 +1,122 @@
+#include "transport/session_relay.h"
+
+#include <algorithm>
+#include <chrono>
+
+using relay::Allocation;
+using relay::AllocationState;
+using relay::RelayEventKind;
+
+SessionRelay::SessionRelay(Sockets& sockets, rtp::RTPRandom& random, relay::RelayServer server)
+    : sockets_(sockets), random_(random), server_(std::move(server)) {}
+
+int64_t SessionRelay::NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void SessionRelay::Start(int64_t nowMs) {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (rtp_) return;
+    nowMs_ = nowMs;
+    rtp_.emplace(rtpPort_, random_, server_, relay::PortRequest{true, std::nullopt});
+    rtp_->Start(nowMs);
+}
+
+void SessionRelay::OnTimer(int64_t nowMs) {
+    std::lock_guard<std::mutex> lock(lock_);
+    nowMs_ = nowMs;
+    for (std::optional<Allocation>* allocation : {&rtp_, &rtcp_})
+        if (*allocation && nowMs >= (*allocation)->NextTimerMs()) (*allocation)->OnTimer(nowMs);
+}
+
+int64_t SessionRelay::NextTimerMs() {
+    std::lock_guard<std::mutex> lock(lock_);
+    int64_t next = Allocation::kNever;
+    for (const std::optional<Allocation>* allocation : {&rtp_, &rtcp_})
+        if (*allocation) next = std::min(next, (*allocation)->NextTimerMs());
+    return next;
+}
+
+void SessionRelay::Close(int64_t nowMs) {
+    std::lock_guard<std::mutex> lock(lock_);
+    nowMs_ = nowMs;
+    relayed_ = false;
+    for (std::optional<Allocation>* allocation : {&rtp_, &rtcp_})
+        if (*allocation) (*allocation)->Close(nowMs);
+}
+
+bool SessionRelay::IsServer(bool rtpChannel, const rtp::RTPIPv4Address& sender) {
+    std::lock_guard<std::mutex> lock(lock_);
+    const std::optional<Allocation>& allocation = Of(rtpChannel);
+    return allocation && allocation->Server() == sender;
+}
+
+Allocation::Received SessionRelay::OnServerDatagram(bool rtpChannel, std::span<const uint8_t> bytes, int64_t nowMs,
+                                                    relay::RelayedDatagram* relayed) {
+    std::lock_guard<std::mutex> lock(lock_);
+    std::optional<Allocation>& allocation = Of(rtpChannel);
+    if (!allocation) return Allocation::Received::kDropped;
+    nowMs_ = nowMs;
+    return allocation->OnServerDatagram(bytes, nowMs, relayed);
+}
+
+void SessionRelay::Send(bool rtpChannel, std::span<const uint8_t> datagram, const rtp::RTPIPv4Address& peer) {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (!relayed_) return;
+    Allocation& allocation = *Of(rtpChannel);
+    const int64_t nowMs = NowMs();
+    nowMs_ = nowMs;
+    // A peer's permission and channel are asked for with its first datagram;
+    // until the channel is bound, datagrams go as Send indications.
+    if (allocation.AddPeer(peer, nowMs)) allocation.SendToPeer(peer, datagram, nowMs);
+}
+
+SessionRelayFigures SessionRelay::Figures() {
+    std::lock_guard<std::mutex> lock(lock_);
+    SessionRelayFigures figures;
+    figures.relayed = relayed_;
+    figures.failed = failed_;
+    figures.lastEvent = lastEvent_;
+    figures.lastErrorCode = lastErrorCode_;
+    if (rtp_) {
+        figures.server = rtp_->Server();
+        figures.relayedAddress = rtp_->RelayedAddress();
+        figures.rtp = rtp_->Counters().Read();
+    }
+    if (rtcp_) figures.rtcp = rtcp_->Counters().Read();
+    return figures;
+}
+
+bool SessionRelay::SocketPort::SendToServer(const rtp::RTPIPv4Address& server, std::span<const relay::Piece> pieces) {
+    return owner.sockets_.SendPieces(rtpChannel, server, pieces);
+}
+
+void SessionRelay::SocketPort::OnRelayEvent(const relay::RelayEvent& event) { owner.OnEvent(rtpChannel, event); }
+
+// Called from inside an allocation's call, with lock_ held.
+void SessionRelay::OnEvent(bool rtpChannel, const relay::RelayEvent& event) {
+    switch (event.kind) {
+        case RelayEventKind::kAllocated:
+            if (rtpChannel) {
+                // The RTCP socket takes the port the RTP socket's answer kept,
+                // on the server that gave it (after a redirect, not the first).
+                relay::RelayServer server = server_;
+                server.address = rtp_->Server();
+                rtcp_.emplace(rtcpPort_, random_, std::move(server), relay::PortRequest{false, rtp_->Token()});
+                rtcp_->Start(nowMs_);
+            } else {
+                relayed_ = true;
+                sockets_.OnRelayed(rtp_->RelayedAddress(), rtp_->MappedAddress().value_or(rtp::RTPIPv4Address{}));
+            }
+            return;
+        default:
+            // Only what ended the allocation counts: a permission's time-out does not.
+            if (Of(rtpChannel)->State() != AllocationState::kFailed) return;
+            relayed_ = false;
+            failed_ = true;
+            lastEvent_ = event.kind;
+            lastErrorCode_ = event.errorCode;
+            return;
+    }
+}

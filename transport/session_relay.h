@@ -1,0 +1,97 @@
+// One RTP session's sockets relayed through a relay server: the RTP socket
+// allocates an even port with the next one kept, then the RTCP socket takes
+// that next port, so peers find our RTCP one above our RTP as always. What
+// the session sends to a peer goes through the allocation of its socket;
+// what the server relays comes back as the peer's own datagram.
+//
+// Its allocations are driven on the session's poll thread and fed from any
+// sending thread, under one lock. The sender's and listener's calls come
+// with that lock held: they must not call the relay back.
+#pragma once
+
+#include "transport/relay/allocation.h"
+#include "transport/relay/relay_port.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <span>
+
+// What a session's relay has done, for the host: any thread.
+struct SessionRelayFigures {
+    bool relayed = false;  // both sockets allocated
+    bool failed = false;   // the server failed us (see lastEvent)
+    rtp::RTPIPv4Address server;
+    rtp::RTPIPv4Address relayedAddress;
+    relay::RelayEventKind lastEvent = relay::RelayEventKind::kClosed;
+    int lastErrorCode = 0;
+    relay::RelayFigures rtp;   // the RTP socket's allocation
+    relay::RelayFigures rtcp;  // the RTCP socket's, once started
+};
+
+class SessionRelay {
+public:
+    // The session's sockets (rtpChannel: the RTP socket, else the RTCP one).
+    class Sockets {
+    public:
+        virtual bool SendPieces(bool rtpChannel, const rtp::RTPIPv4Address& to,
+                                std::span<const relay::Piece> pieces) = 0;
+        // Both sockets are allocated: `relayed` is the session's address as
+        // peers must know it, `mapped` the address the server saw us at.
+        virtual void OnRelayed(const rtp::RTPIPv4Address& relayed, const rtp::RTPIPv4Address& mapped) = 0;
+
+    protected:
+        ~Sockets() = default;
+    };
+
+    SessionRelay(Sockets& sockets, rtp::RTPRandom& random, relay::RelayServer server);
+    SessionRelay(const SessionRelay&) = delete;
+    SessionRelay& operator=(const SessionRelay&) = delete;
+
+    // Monotonic milliseconds, the allocations' clock.
+    static int64_t NowMs();
+
+    void Start(int64_t nowMs);
+    void OnTimer(int64_t nowMs);
+    int64_t NextTimerMs();
+    // Releases both allocations (one Refresh with lifetime 0 each).
+    void Close(int64_t nowMs);
+
+    // Whether a datagram from `sender` on the socket is the server's.
+    bool IsServer(bool rtpChannel, const rtp::RTPIPv4Address& sender);
+    relay::Allocation::Received OnServerDatagram(bool rtpChannel, std::span<const uint8_t> bytes, int64_t nowMs,
+                                                 relay::RelayedDatagram* relayed);
+    // A datagram for `peer` through the relay. Until both sockets are
+    // allocated, and after a failure, it is dropped: a relayed session
+    // never shows peers the address it hides.
+    void Send(bool rtpChannel, std::span<const uint8_t> datagram, const rtp::RTPIPv4Address& peer);
+
+    SessionRelayFigures Figures();
+
+private:
+    struct SocketPort : relay::RelayPort {
+        SocketPort(SessionRelay& owner, bool rtpChannel) : owner(owner), rtpChannel(rtpChannel) {}
+        bool SendToServer(const rtp::RTPIPv4Address& server, std::span<const relay::Piece> pieces) override;
+        void OnRelayEvent(const relay::RelayEvent& event) override;
+        SessionRelay& owner;
+        const bool rtpChannel;
+    };
+
+    void OnEvent(bool rtpChannel, const relay::RelayEvent& event);
+    std::optional<relay::Allocation>& Of(bool rtpChannel) { return rtpChannel ? rtp_ : rtcp_; }
+
+    Sockets& sockets_;
+    rtp::RTPRandom& random_;
+    const relay::RelayServer server_;
+    SocketPort rtpPort_{*this, true};
+    SocketPort rtcpPort_{*this, false};
+    std::mutex lock_;
+    std::optional<relay::Allocation> rtp_;   // under lock_
+    std::optional<relay::Allocation> rtcp_;  // under lock_
+    int64_t nowMs_ = 0;                      // of the call in progress, under lock_
+    bool relayed_ = false;                   // under lock_
+    bool failed_ = false;                    // under lock_
+    relay::RelayEventKind lastEvent_ = relay::RelayEventKind::kClosed;
+    int lastErrorCode_ = 0;
+};
