@@ -166,7 +166,10 @@ TEST(Flood, VideoAndVoiceKeepFlowingWhileAStrangerFloodsEveryPort) {
     const rtp::RTPPacketPool::Totals before = rtp::RTPPacketPool::ProcessTotals();
     RecordingLobby lobby;
     room::VoiceFunctions voiceFunctions{&TavolinAddSyntheticMicrophone, &TavolinAddSyntheticSpeaker,
-                                        &TavolinSelectVoiceDevice, &TavolinSetVoiceLogSink, &TavolinGetVoiceStats};
+                                        &TavolinSelectVoiceDevice,      &TavolinSetVoiceLogSink,
+                                        &TavolinGetVoiceStats,          &TavolinGetVoiceControlStats,
+                                        &TavolinSetVoiceTransmitMode,   &TavolinSetVoiceTalking,
+                                        &TavolinSetVoiceUserVolume,     &TavolinMuteVoiceUser};
     const std::string outDirectory = testing::TempDir();
     room::VoiceRoom voice(voiceFunctions, {1, 2}, kPlayers, outDirectory);
     ASSERT_TRUE(voice.AddDevices(&error)) << error;
