@@ -1,6 +1,5 @@
 #include "tools/room/transport_report.h"
 
-
 #include <cstdio>
 
 namespace room {
