@@ -160,10 +160,10 @@ int main(int argc, char** argv) {
         }
     }
     const double cpu = CpuSeconds() - cpuStart;
-    for (auto& player : g_players) {
-        player->component->Destroy();
-        player->component->Release();
-    }
+    // Every component stops before any goes: until its Destroy returns, a
+    // player's microphone still hands frames to the others' components.
+    for (auto& player : g_players) player->component->Destroy();
+    for (auto& player : g_players) player->component->Release();
 
     int heardPairs = 0, pairs = 0;
     std::vector<double> all;
