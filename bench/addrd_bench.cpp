@@ -38,9 +38,9 @@ constexpr int kInFlight = 128;  // requests outstanding before the client waits 
 constexpr int kBatch = 32;
 constexpr int kRepetitions = 3;  // interleaved: addrd, echo, addrd, echo, ...
 constexpr int kLostAfterMs = 20;
-constexpr uint64_t kMaxRequests = 50000000;  // a bound on every sending loop besides its time
-constexpr uint32_t kFirstSource = 0x7F000002;  // 127.0.0.2
-constexpr uint32_t kSources = 254;             // .. 127.0.0.255
+constexpr uint64_t kMaxRequests = 50000000;            // a bound on every sending loop besides its time
+constexpr uint32_t kFirstSource = 0x7F000002;          // 127.0.0.2
+constexpr uint32_t kSources = 254;                     // .. 127.0.0.255
 constexpr const char* kUnexhaustedBudget = "1000000";  // answers per second per source
 constexpr auto kFlood = std::chrono::seconds(1);
 constexpr int kQuietAfterFloodMs = 100;
@@ -306,8 +306,10 @@ int main() {
     const double amplification =
         flood.requestBytes ? static_cast<double>(flood.replyBytes) / static_cast<double>(flood.requestBytes) : 0;
     const bool met = flood.requestBytes > 0 && amplification <= 1;
-    std::printf("tavolin-addrd on one core, requests from %u addresses: %.0f answers/s; bare recvmmsg/sendmmsg "
-                "echo: %.0f answers/s (medians of %d)\n", kSources, addrd, echo, kRepetitions);
+    std::printf(
+        "tavolin-addrd on one core, requests from %u addresses: %.0f answers/s; bare recvmmsg/sendmmsg "
+        "echo: %.0f answers/s (medians of %d)\n",
+        kSources, addrd, echo, kRepetitions);
     std::printf("answers/s relative to the bare echo:  %.3f\n", echo > 0 ? addrd / echo : 0);
     std::printf("one reply / one request:              %.3f (%zu / %zu bytes, fixed by the engines that ask)\n",
                 perReply, replyBytes, request.size());

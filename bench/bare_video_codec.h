@@ -2,9 +2,9 @@
 // and decoder use: the baseline the benchmarks hold the engine against.
 #pragma once
 
+#include "codec/codec_interfaces.h"
 #include "codec/codec_library.h"
 #include "codec/video_enc.h"
-#include "codec/codec_interfaces.h"
 
 #include <xvid.h>
 

@@ -15,11 +15,11 @@ struct EngineCpuWindow {
     double wallSeconds = 0;
     uint64_t encoded = 0;
     uint64_t decoded = 0;
-    double engineSeconds = 0;  // the threads that called Create and the RTP poll threads they started
-    double pumpSeconds = 0;    // of which the threads that called Create
-    double codecSeconds = 0;   // of which the video library, coding and decoding (the engines' own count)
-    uint64_t videoPackets = 0; // video datagrams the engines took in
-    double otherSeconds = 0;   // every other thread of the process (cameras, the benchmark)
+    double engineSeconds = 0;   // the threads that called Create and the RTP poll threads they started
+    double pumpSeconds = 0;     // of which the threads that called Create
+    double codecSeconds = 0;    // of which the video library, coding and decoding (the engines' own count)
+    uint64_t videoPackets = 0;  // video datagrams the engines took in
+    double otherSeconds = 0;    // every other thread of the process (cameras, the benchmark)
 };
 
 EngineCpuWindow MeasureEngineCpu(const LeanRoom& room, std::chrono::steady_clock::duration window);

@@ -107,8 +107,8 @@ bool RunRoom(const room::TavolinLibrary& library, uint16_t serverPort, int playe
                 return false;
             }
     const BareCost bare = MeasureBare(sequences);
-    const double bareSeconds = static_cast<double>(encoded) * bare.encodeSeconds +
-                               static_cast<double>(decoded) * bare.decodeSeconds;
+    const double bareSeconds =
+        static_cast<double>(encoded) * bare.encodeSeconds + static_cast<double>(decoded) * bare.decodeSeconds;
     const double ratio = engineSeconds / bareSeconds;
     const auto perFramePeer = [decoded](double seconds) { return 1e6 * seconds / static_cast<double>(decoded); };
     const double restSeconds = engineSeconds - window.codecSeconds;
@@ -141,21 +141,25 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("Engine CPU against bare encode + decode of the same pictures (goal: ratio <= %.2f)\n", kGoal);
-    std::printf("players   enc/s   dec/s  engine    poll  others   engine     bare    codec     rest     rest   codec   ratio\n");
-    std::printf("                           cores   cores   cores   us/f*p   us/f*p   us/f*p   us/f*p  us/dgram  /bare\n");
+    std::printf(
+        "players   enc/s   dec/s  engine    poll  others   engine     bare    codec     rest     rest   codec   ratio\n");
+    std::printf(
+        "                           cores   cores   cores   us/f*p   us/f*p   us/f*p   us/f*p  us/dgram  /bare\n");
     bool allMet = true;
     for (const int players : sizes)
         if (players >= 2 && players <= 16) allMet = RunRoom(*library, server->Port(), players) && allMet;
     const bench::WakeupCost wakeup = bench::MeasureWakeupCost();
-    std::printf("\nOne thread waking another costs %.1f us of CPU across cores, %.1f us on one core\n"
-                "(the engines wake a poll thread and then the engine thread for every datagram).\n",
-                wakeup.acrossCoresCpuMicroseconds, wakeup.oneCoreCpuMicroseconds);
-    std::printf("\nus/f*p: microseconds per frame delivered to one peer (one decode). 'engine' is\n"
-                "the engine threads and the RTP poll threads, 'poll' the poll threads' part of it;\n"
-                "'others' is every other thread of the process (cameras, this program). 'codec' is\n"
-                "the part of 'engine' spent in the video library, as the engines count it; 'rest'\n"
-                "is the engine's own (sockets, wake-ups, reassembly), also per video datagram\n"
-                "received (its sending included); codec/bare shows what the\n"
-                "library costs inside a room over the same calls in a tight loop.\n");
+    std::printf(
+        "\nOne thread waking another costs %.1f us of CPU across cores, %.1f us on one core\n"
+        "(the engines wake a poll thread and then the engine thread for every datagram).\n",
+        wakeup.acrossCoresCpuMicroseconds, wakeup.oneCoreCpuMicroseconds);
+    std::printf(
+        "\nus/f*p: microseconds per frame delivered to one peer (one decode). 'engine' is\n"
+        "the engine threads and the RTP poll threads, 'poll' the poll threads' part of it;\n"
+        "'others' is every other thread of the process (cameras, this program). 'codec' is\n"
+        "the part of 'engine' spent in the video library, as the engines count it; 'rest'\n"
+        "is the engine's own (sockets, wake-ups, reassembly), also per video datagram\n"
+        "received (its sending included); codec/bare shows what the\n"
+        "library costs inside a room over the same calls in a tight loop.\n");
     return allMet ? 0 : 2;
 }

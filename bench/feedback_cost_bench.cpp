@@ -108,8 +108,7 @@ std::optional<RunFigures> RunRoom(uint16_t serverPort, int players, bool retrans
                             retransmission ? "on" : "off");
         } else {
             for (const std::string& problem : relayedLobby.Problems()) error += "; " + problem;
-            std::printf("%2d players, retransmission %s: %s\n", players, retransmission ? "on" : "off",
-                        error.c_str());
+            std::printf("%2d players, retransmission %s: %s\n", players, retransmission ? "on" : "off", error.c_str());
         }
     }
     relay.Stop();
@@ -138,10 +137,9 @@ bool MeasureSize(uint16_t serverPort, int players, const Options& options) {
         pairRatios.push_back(on->engineMicroseconds / off->engineMicroseconds);
     }
     const double ratio = Median(onCost) / Median(offCost);
-    std::printf("%7d %5d %8.3f %8.3f %7.3f %8.1f %8.1f %8.1f %8.1f %7.3f %7.3f %7.3f\n", players,
-                options.repetitions, Median(onCores), Median(offCores), Median(onPoll) / Median(offPoll),
-                Median(onRate), Median(offRate), Median(onCost), Median(offCost), ratio,
-                *std::min_element(pairRatios.begin(), pairRatios.end()),
+    std::printf("%7d %5d %8.3f %8.3f %7.3f %8.1f %8.1f %8.1f %8.1f %7.3f %7.3f %7.3f\n", players, options.repetitions,
+                Median(onCores), Median(offCores), Median(onPoll) / Median(offPoll), Median(onRate), Median(offRate),
+                Median(onCost), Median(offCost), ratio, *std::min_element(pairRatios.begin(), pairRatios.end()),
                 *std::max_element(pairRatios.begin(), pairRatios.end()));
     std::fflush(stdout);
     return true;
@@ -162,19 +160,22 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (options->lossPercent > 0)
-        std::printf("Engine CPU with video retransmission on over the same with it off, through a relay "
-                    "dropping %g %% of datagrams\n", options->lossPercent);
+        std::printf(
+            "Engine CPU with video retransmission on over the same with it off, through a relay "
+            "dropping %g %% of datagrams\n",
+            options->lossPercent);
     else
         std::printf("Engine CPU with video retransmission on over the same with it off, lossless loopback\n");
     std::printf("players  runs on       off      poll    on       off      on       off      ratio   pair ratios\n");
     std::printf("               cores    cores    on/off  dec/s    dec/s    us/f*p   us/f*p   on/off  min     max\n");
     bool allRan = true;
     for (const int players : options->sizes) allRan = MeasureSize(server->Port(), players, *options) && allRan;
-    std::printf("\ncores: CPU seconds per second of the engine threads and RTP poll threads;\n"
-                "poll: the poll threads' cores alone, on over off;\n"
-                "dec/s: frames delivered to a peer per second; us/f*p: the engine's CPU\n"
-                "microseconds per frame delivered to one peer (each a median over the runs).\n"
-                "The ratio compares the medians; the pair ratios are those of each on run over\n"
-                "the off run next to it.\n");
+    std::printf(
+        "\ncores: CPU seconds per second of the engine threads and RTP poll threads;\n"
+        "poll: the poll threads' cores alone, on over off;\n"
+        "dec/s: frames delivered to a peer per second; us/f*p: the engine's CPU\n"
+        "microseconds per frame delivered to one peer (each a median over the runs).\n"
+        "The ratio compares the medians; the pair ratios are those of each on run over\n"
+        "the off run next to it.\n");
     return allRan ? 0 : 2;
 }

@@ -56,7 +56,9 @@ LeanPlayer::LeanPlayer(const room::TavolinLibrary& library, int userId, std::str
 
 LeanPlayer::~LeanPlayer() { Stop(); }
 
-void LeanPlayer::Start() { thread_ = std::thread([this] { Run(); }); }
+void LeanPlayer::Start() {
+    thread_ = std::thread([this] { Run(); });
+}
 
 void LeanPlayer::Stop() {
     stop_ = true;
@@ -89,7 +91,8 @@ void LeanPlayer::Run() {
     {
         std::lock_guard turn(createTurn_);
         const std::set<pid_t> before = ThreadIds();
-        created = engine_->Create(library_.Instance(), kLoopback, serverPort_, userId_, kCodecFlag, kSendAndReceive) == 1;
+        created =
+            engine_->Create(library_.Instance(), kLoopback, serverPort_, userId_, kCodecFlag, kSendAndReceive) == 1;
         std::lock_guard lock(threadsMutex_);
         pumpThread_ = CurrentThreadId();
         engineThreads_.insert(pumpThread_.load());

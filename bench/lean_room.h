@@ -12,8 +12,8 @@
 #include "testbed/lobby.h"
 #include "testbed/tavolin_library.h"
 
-#include <tavolin/tavolin.h>
 #include <sys/types.h>
+#include <tavolin/tavolin.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -71,7 +71,7 @@ public:
     void Start();
     void Stop();
 
-    bool Ready(int playersInRoom) const;  // every peer added and seen at least once
+    bool Ready(int playersInRoom) const;                   // every peer added and seen at least once
     uint64_t Encoded() const { return preview_.Drawn(); }  // every encoded frame is previewed first
     uint64_t Decoded() const;
     const CountingView& Preview() const { return preview_; }

@@ -159,9 +159,10 @@ int main() {
             costs[kind].push_back(cost);
         }
     }
-    std::printf("Video poll thread CPU per %zu-byte RTCP compound from one peer, the sent history full "
-                "(%d compounds a run, median of %d runs)\n",
-                kCompoundBytes, kCompoundsPerRun, kRepetitions);
+    std::printf(
+        "Video poll thread CPU per %zu-byte RTCP compound from one peer, the sent history full "
+        "(%d compounds a run, median of %d runs)\n",
+        kCompoundBytes, kCompoundsPerRun, kRepetitions);
     std::printf("compound          us/compound  over baseline  resent/run  unread/run\n");
     const double baseline = Median(costs[Kind::kBaseline]);
     for (const Kind kind : kinds)

@@ -72,8 +72,8 @@ std::vector<std::vector<uint8_t>> Datagrams(bool video) {
         }
         const auto timestamp = static_cast<uint32_t>(n * video_fragments::kTimestampPerFrame);
         for (int i = 0; i < kFragmentsPerFrame; ++i) {
-            const size_t length = video_fragments::CutFragment(frame.data(), frame.size(), kFragmentsPerFrame, i,
-                                                               fragment);
+            const size_t length =
+                video_fragments::CutFragment(frame.data(), frame.size(), kFragmentsPerFrame, i, fragment);
             datagrams.push_back(transport_testing::RtpDatagram(transmission::kVideoPayloadType,
                                                                static_cast<uint16_t>(sequence + i), timestamp,
                                                                kVideoSsrc,
@@ -111,8 +111,8 @@ public:
     CountingSink() { assembler_.SetReleaser(this); }
     void OnVideoPacket(int, rtp::RTPPacket* packet) override {
         ++delivered;
-        assembler_.AddPacket(
-            ReceivedFragment{packet->GetPayloadData(), packet->GetPayloadLength(), packet->GetTimestamp(), packet});
+        assembler_.AddPacket(ReceivedFragment{packet->GetPayloadData(), packet->GetPayloadLength(),
+                                              packet->GetTimestamp(), packet});
     }
     void OnAudioPacket(int, const uint8_t*, size_t) override { ++delivered; }
     void SetTransmission(ITavolinPacketReleaser* transmission) override { releaser_ = transmission; }
@@ -257,10 +257,11 @@ int main() {
         std::fprintf(stderr, "cannot start the address server on loopback\n");
         return 1;
     }
-    std::printf("Receive path: datagrams per CPU second, socket to frame assembler / PlayAudio, against a bare\n"
-                "recvmmsg loop on the same port (goal: ratio >= %.2f; %zu datagrams a run at %d a second, median of "
-                "%d)\n",
-                kGoal, kDatagramsPerRun, kDatagramsPerMillisecond * 1000, kRepetitions);
+    std::printf(
+        "Receive path: datagrams per CPU second, socket to frame assembler / PlayAudio, against a bare\n"
+        "recvmmsg loop on the same port (goal: ratio >= %.2f; %zu datagrams a run at %d a second, median of "
+        "%d)\n",
+        kGoal, kDatagramsPerRun, kDatagramsPerMillisecond * 1000, kRepetitions);
     std::printf("medium  engine dg/cpu-s  bare dg/cpu-s   ratio  received engine/bare\n");
     const bool videoMet = Measure(true, server.Port());
     const bool voiceMet = Measure(false, server.Port());

@@ -24,7 +24,9 @@ const std::vector<std::pair<int, int>> kSourceSizes = {{320, 240}, {640, 480}, {
 
 struct Pictures {
     Pictures(int width, int height)
-        : width(width), height(height), source(static_cast<size_t>(media::Stride24(width)) * height),
+        : width(width),
+          height(height),
+          source(static_cast<size_t>(media::Stride24(width)) * height),
           target(static_cast<size_t>(media::Stride24(kTargetWidth)) * kTargetHeight) {
         std::mt19937 random(static_cast<uint32_t>(width * height));
         for (auto& byte : source) byte = static_cast<uint8_t>(random());
@@ -51,8 +53,8 @@ void BM_ScaleBilinear(benchmark::State& state) {
 
 void BM_SwscaleBilinear(benchmark::State& state) {
     Pictures pictures(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
-    SwsContext* context = sws_getContext(pictures.width, pictures.height, AV_PIX_FMT_BGR24, kTargetWidth,
-                                         kTargetHeight, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    SwsContext* context = sws_getContext(pictures.width, pictures.height, AV_PIX_FMT_BGR24, kTargetWidth, kTargetHeight,
+                                         AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!context) {
         state.SkipWithError("no swscale context");
         return;

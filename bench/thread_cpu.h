@@ -12,9 +12,9 @@
 namespace bench {
 
 struct ThreadCpu {
-    std::string name;  // the thread's comm
-    double seconds = 0;        // user and system, to the nanosecond
-    double userSeconds = 0;    // the split, to the clock tick (10 ms)
+    std::string name;        // the thread's comm
+    double seconds = 0;      // user and system, to the nanosecond
+    double userSeconds = 0;  // the split, to the clock tick (10 ms)
     double systemSeconds = 0;
 };
 

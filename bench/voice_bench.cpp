@@ -30,7 +30,8 @@ const std::vector<std::array<int16_t, kFrameSamples>>& Material() {
         for (int f = 0; f < kSpeechFrames; ++f)
             for (int i = 0; i < kFrameSamples; ++i) {
                 const double t = (f * kFrameSamples + i) / double{kSampleRateHz};
-                const double voiced = std::sin(2 * std::numbers::pi * 180 * t) + 0.5 * std::sin(2 * std::numbers::pi * 360 * t);
+                const double voiced =
+                    std::sin(2 * std::numbers::pi * 180 * t) + 0.5 * std::sin(2 * std::numbers::pi * 360 * t);
                 out[static_cast<size_t>(f)][static_cast<size_t>(i)] =
                     static_cast<int16_t>(f % 10 < 7 ? 4000 * voiced : 0);
             }
@@ -96,8 +97,8 @@ void BM_BareOpus(benchmark::State& state) {
     for (auto _ : state) {
         const auto& pcm = Material()[static_cast<size_t>(n % kSpeechFrames)];
         for (int i = 0; i < 3; ++i)
-            benchmark::DoNotOptimize(
-                opus_encode(encoder, pcm.data() + i * kOpusSubframeSamples, kOpusSubframeSamples, packet, kSubframeBytes));
+            benchmark::DoNotOptimize(opus_encode(encoder, pcm.data() + i * kOpusSubframeSamples, kOpusSubframeSamples,
+                                                 packet, kSubframeBytes));
         const uint8_t* received = Frames()[static_cast<size_t>(n % kSpeechFrames)].data() + kSequenceBytes;
         for (OpusDecoder* decoder : decoders)
             benchmark::DoNotOptimize(opus_decode(decoder, received, kOpusPacketBytes, voice.data(), kFrameSamples, 0));
@@ -116,8 +117,10 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const double ours = reporter.Seconds("BM_VoicePerPlayer"), bare = reporter.Seconds("BM_BareOpus");
     if (ours > 0 && bare > 0)
-        std::printf("\nVoice CPU per player in a room of 16, relative to bare libopus: %.3f "
-                    "(BM_VoicePerPlayer / BM_BareOpus)\n", ours / bare);
+        std::printf(
+            "\nVoice CPU per player in a room of 16, relative to bare libopus: %.3f "
+            "(BM_VoicePerPlayer / BM_BareOpus)\n",
+            ours / bare);
     benchmark::Shutdown();
     return 0;
 }

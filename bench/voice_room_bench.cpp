@@ -111,7 +111,8 @@ std::pair<double, double> BareCosts() {
     const double encode = (CpuSeconds() - start) / kBaselineFrames;
     start = CpuSeconds();
     int decoded = 0;
-    for (size_t f = 0; f < packets.size(); ++f) decoded += opus_decode(decoder, packets[f].data(), lengths[f], pcm.data(), 160, 0);
+    for (size_t f = 0; f < packets.size(); ++f)
+        decoded += opus_decode(decoder, packets[f].data(), lengths[f], pcm.data(), 160, 0);
     const double decode = (CpuSeconds() - start) / kBaselineFrames;
     opus_encoder_destroy(encoder);
     opus_decoder_destroy(decoder);
@@ -179,13 +180,16 @@ int main(int argc, char** argv) {
             for (double tone : tones)
                 if (tone != voice::kDistinctToneFrequenciesHz[speaker->id - 1]) others.push_back(tone);
             // The last 2 s, once everyone talks.
-            const double snr = samples.size() < 2 * 16000u ? -100
-                               : voice::ToneSnrInBandDb(samples, samples.size() - 2 * 16000, 2 * 16000,
-                                                        voice::kDistinctToneFrequenciesHz[speaker->id - 1],
-                                                        kHearingBandHz, others);
+            const double snr = samples.size() < 2 * 16000u
+                                   ? -100
+                                   : voice::ToneSnrInBandDb(samples, samples.size() - 2 * 16000, 2 * 16000,
+                                                            voice::kDistinctToneFrequenciesHz[speaker->id - 1],
+                                                            kHearingBandHz, others);
             all.push_back(snr);
-            if (snr >= kHeardSnrDb) ++heardPairs;
-            else std::printf("player %d does not hear player %d (tone %.1f dB)\n", listener->id, speaker->id, snr);
+            if (snr >= kHeardSnrDb)
+                ++heardPairs;
+            else
+                std::printf("player %d does not hear player %d (tone %.1f dB)\n", listener->id, speaker->id, snr);
         }
     }
     const double bare = static_cast<double>(sent) * encodeSeconds + static_cast<double>(played) * decodeSeconds;

@@ -20,8 +20,8 @@ struct Capability {
 
 // Sizes a changed buffer length is first looked up among, by stride x height.
 constexpr SIZE kKnownFrameSizes[] = {
-    {128, 96},   {160, 120},  {176, 144},  {320, 240},  {352, 288},   {640, 480},   {800, 600},
-    {1024, 768}, {1280, 800}, {1366, 768}, {1280, 960}, {1400, 900},  {1280, 1024}, {1920, 1080},
+    {128, 96},   {160, 120},  {176, 144},  {320, 240},  {352, 288},  {640, 480},   {800, 600},
+    {1024, 768}, {1280, 800}, {1366, 768}, {1280, 960}, {1400, 900}, {1280, 1024}, {1920, 1080},
 };
 
 int64_t FrameBytes(int32_t width, int32_t height) { return static_cast<int64_t>(Stride24(width)) * height; }
@@ -57,8 +57,8 @@ std::optional<Capability> ChooseCapability(const std::vector<Capability>& capabi
     std::optional<Capability> chosen;
     for (const Capability& candidate : capabilities) {
         const int64_t area = static_cast<int64_t>(candidate.width) * candidate.height;
-        const bool sameShape = static_cast<int64_t>(candidate.width) * height ==
-                               static_cast<int64_t>(candidate.height) * width;
+        const bool sameShape =
+            static_cast<int64_t>(candidate.width) * height == static_cast<int64_t>(candidate.height) * width;
         if (candidate.width <= 0 || !sameShape || area >= kCapabilityAreaLimit) continue;
         if (!chosen || area < static_cast<int64_t>(chosen->width) * chosen->height) chosen = candidate;
     }
@@ -70,8 +70,8 @@ std::optional<Capability> ChooseCapability(const std::vector<Capability>& capabi
 IAMStreamConfig* CCapZephra::FindStreamConfig(HRESULT* result) {
     IAMStreamConfig* config = nullptr;
     auto** out = reinterpret_cast<void**>(&config);
-    *result = m_pBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, m_pCapFilter, IID_IAMStreamConfig,
-                                        out);
+    *result =
+        m_pBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, m_pCapFilter, IID_IAMStreamConfig, out);
     if (FAILED(*result)) {
         *result = m_pBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Interleaved, m_pCapFilter,
                                             IID_IAMStreamConfig, out);

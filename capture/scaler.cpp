@@ -28,9 +28,7 @@ inline uint8_t Blend(uint32_t a, uint32_t b, uint32_t weight) {
 // The step is truncated before 1 is added, so the last sample lies just
 // inside the source; positions are kept in 64 bits so that no size can
 // overflow them.
-inline int64_t Step(int32_t sourceSize, int32_t targetSize) {
-    return (sourceSize * kOne - kOne) / targetSize + 1;
-}
+inline int64_t Step(int32_t sourceSize, int32_t targetSize) { return (sourceSize * kOne - kOne) / targetSize + 1; }
 
 // One source row interpolated at `count` columns from position sx on.
 // Extreme enlargements could place a sample on the last column; its right
@@ -58,7 +56,8 @@ void BlendRows(const uint8_t* upper, const uint8_t* lower, uint32_t wy, int byte
         Bytes l;
         __builtin_memcpy(&u, upper + i, kLanes);
         __builtin_memcpy(&l, lower + i, kLanes);
-        const Words sum = __builtin_convertvector(u, Words) * upperWeight + __builtin_convertvector(l, Words) * lowerWeight;
+        const Words sum =
+            __builtin_convertvector(u, Words) * upperWeight + __builtin_convertvector(l, Words) * lowerWeight;
         const Bytes blended = __builtin_convertvector(sum >> kWeightShift, Bytes);
         __builtin_memcpy(out + i, &blended, kLanes);
     }

@@ -2,8 +2,8 @@
 // (bottom row first) out to the frame sink.
 #pragma once
 
-#include "codec/guard_paged_buffer.h"
 #include "codec/codec_interfaces.h"
+#include "codec/guard_paged_buffer.h"
 
 #include <chrono>
 #include <cstddef>

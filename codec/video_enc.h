@@ -2,8 +2,8 @@
 // Part 2 frame out per picture, handed synchronously to the sink.
 #pragma once
 
-#include "codec/coded_frame_bound.h"
 #include "codec/codec_interfaces.h"
+#include "codec/coded_frame_bound.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -35,8 +35,8 @@ private:
     // No frame longer than kBitstreamBytes is handed on; the buffer itself is
     // as large as the longest frame the library can write at the system's
     // picture size, because the library takes no output limit.
-    static constexpr int kBitstreamCapacityBytes = static_cast<int>(
-        std::max<int64_t>(kBitstreamBytes, codec::MaxCodedFrameBytes(kVideoWidth, kVideoHeight)));
+    static constexpr int kBitstreamCapacityBytes =
+        static_cast<int>(std::max<int64_t>(kBitstreamBytes, codec::MaxCodedFrameBytes(kVideoWidth, kVideoHeight)));
 
     int EncodeFrame(const uint8_t* picture, bool forceKeyFrame);
 

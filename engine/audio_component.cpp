@@ -42,7 +42,7 @@ int CreateRegisteredComponent(const CLSID& classId, const IID& iid, void** out) 
 }
 
 extern "C" __attribute__((visibility("default"))) HRESULT TavolinRegisterComponent(const CLSID* classId,
-                                                                                  TavolinComponentFactory factory) {
+                                                                                   TavolinComponentFactory factory) {
     if (!classId) return E_INVALIDARG;
     std::lock_guard<std::mutex> lock(RegistryMutex());
     std::vector<Registration>& registry = Registry();

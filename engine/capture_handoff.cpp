@@ -6,7 +6,7 @@ namespace {
 constexpr int kKeyFrameAfter = 25;
 // Peers' requests for key frames are answered at most this often.
 constexpr uint32_t kAskedKeyFrameSpacingMs = 200;
-}
+}  // namespace
 
 // The frame lives in the camera's staging slot. The host may change the
 // camera from the event or the preview (freeing the slot), or pump a newer

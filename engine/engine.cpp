@@ -152,8 +152,7 @@ int CTavolinEngineImpl::Create(HINSTANCE instance, uint32_t serverAddress, int s
         m_pLocalUser = &local;
 
         const uint32_t request = kPublicAddressRequest;
-        m_Transmission.RequestPublicAddress(serverAddress, static_cast<uint16_t>(serverPort), &request,
-                                            sizeof request);
+        m_Transmission.RequestPublicAddress(serverAddress, static_cast<uint16_t>(serverPort), &request, sizeof request);
 
         m_nReceiveOnly = receiveOnly;
         m_bAddressTimeoutTold = false;

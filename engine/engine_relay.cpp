@@ -13,20 +13,13 @@ constexpr uint32_t kSmallestSize = 8;
 
 const char* Describe(relay::RelayEventKind kind) {
     switch (kind) {
-        case relay::RelayEventKind::kAuthenticationFailed:
-            return "credentials refused";
-        case relay::RelayEventKind::kRefused:
-            return "allocation refused";
-        case relay::RelayEventKind::kNewPortsNeeded:
-            return "address still allocated";
-        case relay::RelayEventKind::kRequestTimedOut:
-            return "no answer";
-        case relay::RelayEventKind::kAllocationLost:
-            return "allocation lost";
-        case relay::RelayEventKind::kServerSilent:
-            return "server silent";
-        default:
-            return "failed";
+        case relay::RelayEventKind::kAuthenticationFailed: return "credentials refused";
+        case relay::RelayEventKind::kRefused: return "allocation refused";
+        case relay::RelayEventKind::kNewPortsNeeded: return "address still allocated";
+        case relay::RelayEventKind::kRequestTimedOut: return "no answer";
+        case relay::RelayEventKind::kAllocationLost: return "allocation lost";
+        case relay::RelayEventKind::kServerSilent: return "server silent";
+        default: return "failed";
     }
 }
 
@@ -52,14 +45,9 @@ int CTavolinEngineImpl::SetRelayServers(const TavolinRelayServer* servers, int c
 int CTavolinEngineImpl::SetRelayPolicy(int policy) {
     if (m_hWnd) return 0;
     switch (policy) {
-        case TAVOLIN_RELAY_NEVER:
-            m_RelaySettings.policy = RelayPolicy::kNever;
-            return 1;
-        case TAVOLIN_RELAY_ALWAYS:
-            m_RelaySettings.policy = RelayPolicy::kAlways;
-            return 1;
-        default:
-            return 0;
+        case TAVOLIN_RELAY_NEVER: m_RelaySettings.policy = RelayPolicy::kNever; return 1;
+        case TAVOLIN_RELAY_ALWAYS: m_RelaySettings.policy = RelayPolicy::kAlways; return 1;
+        default: return 0;
     }
 }
 

@@ -48,8 +48,7 @@ int CTavolinEngineImpl::GetPeerStatistics(int userId, TavolinPeerStatistics* out
     return HandToHost(filled, out);
 }
 
-void CTavolinEngineImpl::FillTransportStatistics(const PeerTransportStatistics* transport,
-                                                 TavolinPeerStatistics& out) {
+void CTavolinEngineImpl::FillTransportStatistics(const PeerTransportStatistics* transport, TavolinPeerStatistics& out) {
     out.fractionLost = out.remoteFractionLost = out.jitterMs = out.remoteJitterMs = out.roundTripMs = -1;
     out.cumulativeLost = out.remoteCumulativeLost = -1;
     if (!transport) return;

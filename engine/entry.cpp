@@ -12,7 +12,7 @@ HRESULT QueryAndRelease(ITavolinUnknown* object, const IID& iid, void** out) {
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObjectEx(const CLSID* classId,
-                                                                             const IID* interfaceId, void** out) {
+                                                                              const IID* interfaceId, void** out) {
     if (IsEqualGUID(*classId, CLSID_TavolinEngine)) {
         CTavolinEngineImpl* engine = nullptr;
         try {

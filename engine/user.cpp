@@ -58,8 +58,8 @@ void CTavolinUser::OnVideoPacket(int userId, rtp::RTPPacket* packet) {
     const bool started = userId == m_nUserId && m_VideoWatch.Arrived(GetTickCount());
     if (m_nVideo && userId == m_nUserId) {
         const uint32_t ssrc = packet->GetSSRC();
-        m_FrameAssembler.AddPacket(
-            ReceivedFragment{packet->GetPayloadData(), packet->GetPayloadLength(), packet->GetTimestamp(), packet});
+        m_FrameAssembler.AddPacket(ReceivedFragment{packet->GetPayloadData(), packet->GetPayloadLength(),
+                                                    packet->GetTimestamp(), packet});
         // Frozen, or waiting long for a lost frame: ask the sender for a key
         // frame (the transmission spaces the asks).
         const bool stuck = m_VideoDec.IsFrozen() || m_FrameAssembler.IsStalled();

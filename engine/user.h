@@ -15,9 +15,9 @@
 class CTavolinEngineImpl;
 
 class CTavolinUser : public ITavolinPacketSink,
-                    public ITavolinUser,
-                    public ITavolinFrameSink,
-                    private IFragmentReleaser {
+                     public ITavolinUser,
+                     public ITavolinFrameSink,
+                     private IFragmentReleaser {
 public:
     static constexpr int kFreeUserId = -1;
     static constexpr uint32_t kNoAddress = 0xFFFFFFFF;

@@ -1,16 +1,14 @@
 // The engine's user operations: the table of 16 records, record 0 the local
 // user after Create.
 #include "engine/engine.h"
-#include "platform/log.h"
 #include "engine/log_texts.h"
+#include "platform/log.h"
 
 namespace {
 constexpr uint32_t kNoAddressAlternative = 0;
 constexpr int kSwitchOn = 1;
 
-bool IsNoAddress(uint32_t address) {
-    return address == CTavolinUser::kNoAddress || address == kNoAddressAlternative;
-}
+bool IsNoAddress(uint32_t address) { return address == CTavolinUser::kNoAddress || address == kNoAddressAlternative; }
 }  // namespace
 
 // -1 marks a free record: it names no user.

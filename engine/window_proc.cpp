@@ -30,9 +30,7 @@ LRESULT CTavolinEngineImpl::WindowProc(HWND window, UINT message, WPARAM wParam,
     // own engine; the others carry the engine.
     CTavolinEngineImpl* const owner = EngineFrom(GetWindowLongPtrA(window, GWLP_USERDATA));
     switch (message) {
-        case WM_TIMER:
-            AsWork(owner, [&](CTavolinEngineImpl& engine) { engine.OnTimer(wParam); });
-            return 1;
+        case WM_TIMER: AsWork(owner, [&](CTavolinEngineImpl& engine) { engine.OnTimer(wParam); }); return 1;
         case MSG_AUDIO_RECEIVED:
         case MSG_VIDEO_RECEIVED:
             if (!lParam) return 1;
@@ -52,34 +50,25 @@ LRESULT CTavolinEngineImpl::WindowProc(HWND window, UINT message, WPARAM wParam,
             }
             return DefWindowProcA(window, message, wParam, lParam);
         }
-        case MSG_RESERVED:
-            return 1;
+        case MSG_RESERVED: return 1;
         case MSG_FRAME_CAPTURED:
             AsWork(EngineFrom(lParam), [](CTavolinEngineImpl& engine) { engine.OnFrameCaptured(); });
             return 1;
-        default:
-            return DefWindowProcA(window, message, wParam, lParam);
+        default: return DefWindowProcA(window, message, wParam, lParam);
     }
 }
 
 void CTavolinEngineImpl::OnTimer(UINT_PTR id) {
     switch (id) {
-        case kTimerAudioLevel:
-            PollAudioLevels();
-            break;
-        case kTimerPublicAddress:
-            RequestPublicAddressAgain();
-            break;
+        case kTimerAudioLevel: PollAudioLevels(); break;
+        case kTimerPublicAddress: RequestPublicAddressAgain(); break;
         case kTimerGreet:
             m_Transmission.GreetPeers();
             WatchArrivals();
             WatchRelays();
             break;
-        case kTimerTrans:
-            m_Transmission.SendTrans();
-            break;
-        default:
-            break;
+        case kTimerTrans: m_Transmission.SendTrans(); break;
+        default: break;
     }
 }
 
@@ -105,8 +94,7 @@ void CTavolinEngineImpl::RequestPublicAddressAgain() {
         m_Transmission.HearPlayersWithoutPublicAddress();
         LogTo(m_pLog, engine_log::kHearPlayersWithoutPublicIp);
         for (const bool video : {false, true})
-            if (!m_bAddressKnown[video])
-                m_Events.Emit(TAVOLIN_EVENT_PUBLIC_ADDRESS_TIMEOUT, -1, HostMedium(video));
+            if (!m_bAddressKnown[video]) m_Events.Emit(TAVOLIN_EVENT_PUBLIC_ADDRESS_TIMEOUT, -1, HostMedium(video));
     }
     const uint32_t request = kPublicAddressRequest;
     m_Transmission.RetryPublicAddress(m_uServerAddress, m_uServerPort, &request, sizeof request);

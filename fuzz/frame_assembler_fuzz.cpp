@@ -20,7 +20,7 @@
 namespace {
 
 // Timestamps that collide, straddle the wrap and sit at its thresholds.
-constexpr uint32_t kTimestamps[] = {0,      1000,   2000,        3000,        5000,       99999,
+constexpr uint32_t kTimestamps[] = {0,      1000,   2000,        3000,        5000,        99999,
                                     100000, 200000, 2000000000u, 2000000001u, 4294960000u, 4294967295u};
 constexpr size_t kLargestFragmentData = 2048;
 constexpr size_t kLargestPlainData = 64;
@@ -48,7 +48,8 @@ public:
         for (size_t i = 0; i < headerBytes; ++i)
             header[i] = data.ConsumeBool() ? data.ConsumeIntegralInRange<uint8_t>(0, kLikelyFragmentCount)
                                            : data.ConsumeIntegral<uint8_t>();
-        const size_t dataBytes = data.ConsumeIntegralInRange<size_t>(0, bulky ? kLargestFragmentData : kLargestPlainData);
+        const size_t dataBytes =
+            data.ConsumeIntegralInRange<size_t>(0, bulky ? kLargestFragmentData : kLargestPlainData);
         auto& payload = payloads_.emplace_back(std::make_unique<uint8_t[]>(headerBytes + dataBytes));
         std::memcpy(payload.get(), header, headerBytes);
         if (bulky) {
@@ -138,8 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
                 decoding = !decoding;
                 assembler.SetDecoder(decoding ? &decoder : nullptr);
                 break;
-            case Step::kCount:
-                break;
+            case Step::kCount: break;
         }
         Check(store.Faults() == 0);
     }

@@ -135,8 +135,7 @@ void ReadPacket(const rtp::RTCPPacket& packet, const uint8_t* end) {
             if (pli.Parse(packet)) sink = sink + pli.GetMediaSSRC();
             break;
         }
-        default:
-            break;
+        default: break;
     }
 }
 

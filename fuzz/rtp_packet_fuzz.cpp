@@ -61,7 +61,8 @@ void TakeAll(rtp::RTPSources& sources, rtp::RTPPacketPool& pool) {
 
 void CheckTable(rtp::RTPSources& sources, std::vector<rtp::RTCPReportBlock>* blocks, double now) {
     sources.CollectReportBlocks(blocks, now);
-    for (const rtp::RTCPReportBlock& block : *blocks) Check(block.packetsLost <= 0x7FFFFF && block.packetsLost >= -0x800000);
+    for (const rtp::RTCPReportBlock& block : *blocks)
+        Check(block.packetsLost <= 0x7FFFFF && block.packetsLost >= -0x800000);
     Check(sources.CountSenders() <= sources.CountMembers());
     Check(sources.CountMembers() <= static_cast<int>(rtp::kMaximumValidatedSources));
     Check(sources.CountUnvalidated() <= rtp::kMaximumUnvalidatedSources);

@@ -65,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     switch (static_cast<Mode>(data.ConsumeIntegralInRange<uint8_t>(0, uint8_t(Mode::kCount) - 1))) {
         case Mode::kRawFrames:
             while (data.remaining_bytes() > 0)
-                DecodeGuarded(decoder, data.ConsumeBytes<uint8_t>(data.ConsumeIntegralInRange<size_t>(0, kLargestRawFrame)));
+                DecodeGuarded(decoder,
+                              data.ConsumeBytes<uint8_t>(data.ConsumeIntegralInRange<size_t>(0, kLargestRawFrame)));
             break;
         case Mode::kDamagedStream:
             for (const codec_test::CodedFrame& frame : RealStream()) DecodeGuarded(decoder, Damaged(data, frame.bytes));
@@ -74,8 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
             DecodeGuarded(decoder, RealStream()[0].bytes);
             DecodeGuarded(decoder, data.ConsumeRemainingBytes<uint8_t>());
             break;
-        case Mode::kCount:
-            break;
+        case Mode::kCount: break;
     }
     return 0;
 }

@@ -12,6 +12,4 @@ inline void LogTo(ITavolinLogSink* sink, const char* format, Args... args) {
 }
 
 // The engine's identity in log texts: its address as a signed 32-bit integer.
-inline int LogIdentity(const void* object) {
-    return static_cast<int>(reinterpret_cast<uintptr_t>(object));
-}
+inline int LogIdentity(const void* object) { return static_cast<int>(reinterpret_cast<uintptr_t>(object)); }

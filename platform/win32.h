@@ -55,8 +55,8 @@ BOOL UnregisterClassA(const char* className, HINSTANCE instance);
 
 // The window belongs to the calling thread: its messages and timers are
 // dispatched only by that thread's pump. Returns null when the class is unknown.
-HWND CreateWindowExA(DWORD exStyle, const char* className, const char* windowName, DWORD style, int x, int y,
-                     int width, int height, HWND parent, void* menu, HINSTANCE instance, void* param);
+HWND CreateWindowExA(DWORD exStyle, const char* className, const char* windowName, DWORD style, int x, int y, int width,
+                     int height, HWND parent, void* menu, HINSTANCE instance, void* param);
 // Drops the window's pending messages and ends its timers; later posts fail.
 // Only the owning thread may destroy a window.
 BOOL DestroyWindow(HWND window);

@@ -47,8 +47,8 @@ ThreadQueue* ThreadQueue::CurrentIfMade() { return current.queue.get(); }
 
 ThreadQueue::ThreadQueue()
     : postedEvent_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), epoll_(epoll_create1(EPOLL_CLOEXEC)) {
-    valid_ = postedEvent_.Valid() && timers_.Fd() >= 0 && epoll_.Valid() &&
-             Watch(epoll_.Get(), postedEvent_.Get()) && Watch(epoll_.Get(), timers_.Fd());
+    valid_ = postedEvent_.Valid() && timers_.Fd() >= 0 && epoll_.Valid() && Watch(epoll_.Get(), postedEvent_.Get()) &&
+             Watch(epoll_.Get(), timers_.Fd());
 }
 
 bool ThreadQueue::Post(uint64_t window, UINT message, WPARAM wParam, LPARAM lParam) {

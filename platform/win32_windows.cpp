@@ -111,8 +111,7 @@ using win32::HandleValue;
 using win32::TheRegistry;
 
 ATOM RegisterClassExA(const WNDCLASSEXA* wc) {
-    if (!wc || wc->cbSize != sizeof(WNDCLASSEXA) || !wc->lpfnWndProc || !wc->lpszClassName ||
-        !*wc->lpszClassName) {
+    if (!wc || wc->cbSize != sizeof(WNDCLASSEXA) || !wc->lpfnWndProc || !wc->lpszClassName || !*wc->lpszClassName) {
         return 0;
     }
     auto& registry = TheRegistry();
@@ -146,8 +145,7 @@ HWND CreateWindowExA(DWORD, const char* className, const char*, DWORD, int, int,
     auto windowClass = registry.classes.find(win32::KeyOf(className, instance));
     if (windowClass == registry.classes.end()) return nullptr;
     const uint64_t handle = registry.nextHandle++;
-    registry.windows.try_emplace(handle, windowClass->second.procedure, owner->shared_from_this(),
-                                 windowClass->first);
+    registry.windows.try_emplace(handle, windowClass->second.procedure, owner->shared_from_this(), windowClass->first);
     windowClass->second.windows++;
     return HandleOf(handle);
 }

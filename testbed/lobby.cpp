@@ -48,9 +48,9 @@ std::vector<PeerAddress> SharedLobby::TakeNewPeers(int forUserId) {
 // Text form: "user public local audioPublic audioLocal videoPublic videoLocal".
 std::string FormatPeerAddress(const PeerAddress& address) {
     std::ostringstream text;
-    text << address.userId << ' ' << DottedAddress(address.publicAddress) << ' '
-         << DottedAddress(address.localAddress) << ' ' << address.audioPublicPort << ' ' << address.audioLocalPort
-         << ' ' << address.videoPublicPort << ' ' << address.videoLocalPort << '\n';
+    text << address.userId << ' ' << DottedAddress(address.publicAddress) << ' ' << DottedAddress(address.localAddress)
+         << ' ' << address.audioPublicPort << ' ' << address.audioLocalPort << ' ' << address.videoPublicPort << ' '
+         << address.videoLocalPort << '\n';
     return text.str();
 }
 

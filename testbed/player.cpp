@@ -4,8 +4,8 @@
 
 namespace room {
 namespace {
-constexpr int kCodecFlag = 0;      // has no effect; 0 as hosts pass it
-constexpr int kSendAndReceive = 0; // receive-only flag off: the player has a camera
+constexpr int kCodecFlag = 0;       // has no effect; 0 as hosts pass it
+constexpr int kSendAndReceive = 0;  // receive-only flag off: the player has a camera
 constexpr int kOn = 1;
 
 const SourceFrames* FindSource(const SourceMap& sources, int userId) {
@@ -25,12 +25,14 @@ Player::Player(const TavolinLibrary& library, PlayerSetup setup, Lobby& lobby, R
     outcome_.userId = setup_.userId;
     for (int sender = kFirstUserId; sender < kFirstUserId + kMaxPlayers; ++sender)
         remoteViews_.push_back(std::make_unique<RemoteView>(clock, checker, pairs_[Slot(sender)],
-                                                             FindSource(sources, sender)));
+                                                            FindSource(sources, sender)));
 }
 
 Player::~Player() { Stop(); }
 
-void Player::Start() { thread_ = std::thread([this] { Run(); }); }
+void Player::Start() {
+    thread_ = std::thread([this] { Run(); });
+}
 
 void Player::Post(PlayerTask task) {
     std::lock_guard lock(tasksMutex_);
@@ -142,10 +144,8 @@ bool Player::AddPeer(const PeerAddress& peer) {
     };
     if (id < kFirstUserId || id >= kFirstUserId + kMaxPlayers) return fail("a user id in 1..16");
     if (engine_->AddUser(id, peer.publicAddress, peer.localAddress) != 1) return fail("AddUser");
-    if (engine_->SetUserAudioPort(id, peer.audioPublicPort, peer.audioLocalPort) != 1)
-        return fail("SetUserAudioPort");
-    if (engine_->SetUserVideoPort(id, peer.videoPublicPort, peer.videoLocalPort) != 1)
-        return fail("SetUserVideoPort");
+    if (engine_->SetUserAudioPort(id, peer.audioPublicPort, peer.audioLocalPort) != 1) return fail("SetUserAudioPort");
+    if (engine_->SetUserVideoPort(id, peer.videoPublicPort, peer.videoLocalPort) != 1) return fail("SetUserVideoPort");
     if (engine_->SetUserView(id, remoteViews_[Slot(id)].get()) != 1) return fail("SetUserView");
     ITavolinUser* user = nullptr;
     if (engine_->GetUser(id, &user) != 1 || !user) return fail("GetUser");

@@ -80,8 +80,8 @@ struct PlayerOutcome {
     // What the lobby was told, once both sessions learned their public
     // address (or, when the server did not answer, took the local one).
     std::optional<PeerAddress> ownAddress;
-    std::set<int> peersAnnounced;  // by the lobby (or a task)
-    std::set<int> peersAdded;      // and in the engine now
+    std::set<int> peersAnnounced;     // by the lobby (or a task)
+    std::set<int> peersAdded;         // and in the engine now
     std::vector<EngineEvent> events;  // in the order the engine told them
     // Whether `userId` answered our greeting on either medium.
     bool Greeted(int userId) const;

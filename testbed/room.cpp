@@ -35,7 +35,9 @@ Room::Room(const TavolinLibrary& library, std::vector<RoomPlayer> players, int p
       setups_(std::move(players)),
       playersInRoom_(playersInRoom),
       lobby_(lobby),
-      clock_([start = start_] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); }) {
+      clock_([start = start_] {
+          return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      }) {
     for (const RoomPlayer& player : setups_) {
         auto& source = ownedSources_[player.setup.userId];
         source = std::make_unique<SourceFrames>();

@@ -33,13 +33,13 @@ RoomPlayer SyntheticCameraPlayer(int userId, uint32_t localAddress, uint32_t ser
 
 // Counters that may be read while the room runs.
 struct RoomStatus {
-    int players = 0;                 // in this process
+    int players = 0;  // in this process
     int playersWithPublicAddress = 0;
-    int playersWithAllPeers = 0;     // every other player of the room is in its engine
-    int pairs = 0;                   // viewer in this process, sender anywhere
+    int playersWithAllPeers = 0;  // every other player of the room is in its engine
+    int pairs = 0;                // viewer in this process, sender anywhere
     int pairsWithVideo = 0;
-    uint64_t framesCaptured = 0;     // by the players here, so far
-    uint64_t framesDrawn = 0;        // of other players, by the players here, so far
+    uint64_t framesCaptured = 0;  // by the players here, so far
+    uint64_t framesDrawn = 0;     // of other players, by the players here, so far
 };
 
 class Room {

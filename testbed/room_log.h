@@ -15,7 +15,6 @@
 
 namespace room {
 
-
 struct LogLine {
     double seconds = 0;  // since the log was made
     int player = 0;

@@ -27,10 +27,10 @@ struct PairFailure {
 
 struct RoomReport {
     int playersInRoom = 0;
-    std::vector<PlayerOutcome> players;   // the players of this process
-    std::vector<SenderSummary> senders;   // their previews
-    std::vector<PairSummary> pairs;       // viewer here, sender anywhere
-    std::vector<PairFailure> failures;    // pairs without a single picture
+    std::vector<PlayerOutcome> players;  // the players of this process
+    std::vector<SenderSummary> senders;  // their previews
+    std::vector<PairSummary> pairs;      // viewer here, sender anywhere
+    std::vector<PairFailure> failures;   // pairs without a single picture
     // Pictures shown that the demo looked at, and those it had no room for.
     uint64_t picturesChecked = 0;
     uint64_t picturesMissed = 0;

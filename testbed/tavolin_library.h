@@ -22,7 +22,8 @@ struct TavolinFunctions {
 class TavolinLibrary {
 public:
     // The engine linked into this program; `instance` is the module instance to hand to Create.
-    TavolinLibrary(const TavolinFunctions& functions, HINSTANCE instance) : functions_(functions), instance_(instance) {}
+    TavolinLibrary(const TavolinFunctions& functions, HINSTANCE instance)
+        : functions_(functions), instance_(instance) {}
 
     // Loads the library and resolves every function the room uses; null with
     // `error` filled when the file or one of the functions is missing.

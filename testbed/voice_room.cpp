@@ -51,7 +51,10 @@ bool VoiceFunctions::Resolve(const std::string& path, std::string* error) {
 
 VoiceRoom::VoiceRoom(VoiceFunctions functions, std::vector<int> local, int playersInRoom, std::string outDirectory,
                      VoiceSettings settings)
-    : functions_(functions), settings_(std::move(settings)), local_(std::move(local)), playersInRoom_(playersInRoom),
+    : functions_(functions),
+      settings_(std::move(settings)),
+      local_(std::move(local)),
+      playersInRoom_(playersInRoom),
       outDirectory_(std::move(outDirectory)) {
     for (int id : local_) {
         std::vector<MarkedSpeaker> speakers;
@@ -70,8 +73,8 @@ bool VoiceRoom::AddDevices(std::string* error) {
     for (int id : local_) {
         const std::string name = std::to_string(id);
         const std::string wav = outDirectory_ + "/heard-" + name + ".wav";
-        if (!functions_.addMicrophone(("room-mic-" + name).c_str(), signal, ToneFrequencyHz(id),
-                                      MarkerOffsetMs(id), 0) ||
+        if (!functions_.addMicrophone(("room-mic-" + name).c_str(), signal, ToneFrequencyHz(id), MarkerOffsetMs(id),
+                                      0) ||
             !functions_.addSpeaker(("room-ear-" + name).c_str(), &VoiceRoom::OnHeard, listeners_.at(id).get(),
                                    wav.c_str(), 0)) {
             *error = "cannot add the synthetic microphone or speaker of player " + name;
@@ -90,7 +93,8 @@ PlayerTask VoiceRoom::StartTask(int userId) {
         functions_.selectDevice(engine, TAVOLIN_VOICE_MICROPHONE, ("room-mic-" + name).c_str());
         functions_.selectDevice(engine, TAVOLIN_VOICE_SPEAKER, ("room-ear-" + name).c_str());
         functions_.setTransmitMode(engine, settings_.transmitMode);
-        for (const auto& [speaker, percent] : settings_.volumePercent) functions_.setUserVolume(engine, speaker, percent);
+        for (const auto& [speaker, percent] : settings_.volumePercent)
+            functions_.setUserVolume(engine, speaker, percent);
         for (const int speaker : settings_.muted) functions_.muteUser(engine, speaker, 1);
         ITavolinUser* self = nullptr;
         if (engine->GetUser(userId, &self)) self->EnableAudio(1);
@@ -113,7 +117,8 @@ void VoiceRoom::PressKeys(std::chrono::steady_clock::time_point start) {
     constexpr auto kKeyCheckPeriod = std::chrono::milliseconds(10);
     std::unique_lock lock(enginesLock_);
     while (!stopPressing_.wait_for(lock, kKeyCheckPeriod, [this] { return !pressing_; })) {
-        const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        const auto since =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
         for (auto& [id, listener] : listeners_) {
             const bool down = KeyDown(settings_.pushToTalkMs, id - kFirstUserId, playersInRoom_, since);
             if (!listener->engine || down == listener->keyDown) continue;
@@ -204,14 +209,12 @@ VoicePair VoiceRoom::Analyse(const Listener& listener, int speaker, const TalkFi
         pair.levellingGainDb = chosen->second.levellingGainDb;
     }
     if (const auto talker = listeners_.find(speaker); talker != listeners_.end())
-        if (const auto own = talker->second->controls.find(kLocalUser); own != talker->second->controls.end())
-        {
+        if (const auto own = talker->second->controls.find(kLocalUser); own != talker->second->controls.end()) {
             pair.speakerFramesSent = static_cast<int64_t>(own->second.framesSent);
             pair.speakerFramesCoded =
                 static_cast<int64_t>(own->second.framesSent + own->second.framesSuppressed + own->second.framesMuted);
         }
     return pair;
 }
-
 
 }  // namespace room

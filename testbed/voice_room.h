@@ -76,9 +76,9 @@ private:
         ITavolinEngine* engine = nullptr;  // set by its start task, on its thread
         PlayerLogSink logSink;
         HeardSound heard;
-        std::map<int, TavolinVoiceStats> counters;  // by speaker
+        std::map<int, TavolinVoiceStats> counters;         // by speaker
         std::map<int, TavolinVoiceControlStats> controls;  // by speaker, and -1 for its own microphone
-        bool keyDown = false;  // the key presser's
+        bool keyDown = false;                              // the key presser's
     };
     static void OnHeard(void* context, const int16_t* samples, int count, int64_t monotonicMicros);
     VoicePair Analyse(const Listener& listener, int speaker, const TalkFigures& talk) const;

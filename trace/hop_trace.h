@@ -21,7 +21,7 @@ void FrameTaken(const void* slot);   // engine thread, the ring slot read
 void FrameCoded();                   // engine thread, before the fragments are sent
 // Any packet a session sends; kept only between FrameCoded and FrameSent.
 void PacketSent(uint32_t ssrc, uint32_t timestamp);
-void FrameSent();                    // engine thread, after the last fragment
+void FrameSent();  // engine thread, after the last fragment
 
 // Receiving side; `receiver` names the receiving engine.
 // Poll thread: a fragment received `secondsSinceReceived` ago is being queued.
@@ -33,7 +33,7 @@ void FrameStep(TavolinHop hop);
 
 }  // namespace hop_trace
 
-#define TAVOLIN_HOP_TRACE(call)                 \
-    do {                                        \
+#define TAVOLIN_HOP_TRACE(call)                   \
+    do {                                          \
         if (::hop_trace::On()) ::hop_trace::call; \
     } while (0)

@@ -20,7 +20,9 @@ struct TrafficCounter {
         packets.fetch_add(1, std::memory_order_relaxed);
         bytes.fetch_add(packetBytes, std::memory_order_relaxed);
     }
-    TrafficCount Read() const { return {packets.load(std::memory_order_relaxed), bytes.load(std::memory_order_relaxed)}; }
+    TrafficCount Read() const {
+        return {packets.load(std::memory_order_relaxed), bytes.load(std::memory_order_relaxed)};
+    }
 };
 
 struct PeerLink {

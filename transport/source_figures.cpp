@@ -6,7 +6,7 @@
 
 namespace source_figures {
 namespace {
-constexpr double kFractionUnits = 256.0;           // fraction lost field
+constexpr double kFractionUnits = 256.0;             // fraction lost field
 constexpr double kShortNTPUnitsPerSecond = 65536.0;  // LSR and DLSR fields
 constexpr double kMillisecondsPerSecond = 1000.0;
 

@@ -210,8 +210,9 @@ void CTavolinRTPSession::OnPollThreadStep() {
                 DeletePacket(packet);
                 continue;
             }
-            if (players) repair_->OnArrival(*players, source->GetSSRC(), source->GetRTPDataAddress(),
-                                            packet->GetSequenceNumber(), packet->GetReceiveTime());
+            if (players)
+                repair_->OnArrival(*players, source->GetSSRC(), source->GetRTPDataAddress(),
+                                   packet->GetSequenceNumber(), packet->GetReceiveTime());
             owner->QueuePacket(GetMedium(), source, packet);  // the packet is the owner's now
         }
     }

@@ -1,10 +1,10 @@
 #include "transport/transmission.h"
 
 #include "platform/log.h"
-#include "transport/log_texts.h"
-#include "transport/rtp/rtp_defaults.h"
 #include "trace/hop_trace.h"
+#include "transport/log_texts.h"
 #include "transport/rtp/rtp_clock.h"
+#include "transport/rtp/rtp_defaults.h"
 #include "transport/rtp/rtp_errors.h"
 #include "transport/rtp/rtp_random.h"
 #include "transport/source_figures.h"
@@ -170,8 +170,7 @@ void CTavolinTransmission::DeleteAudioPacket(rtp::RTPPacket* packet) {
 
 // ---- Peers ----------------------------------------------------------------
 
-int CTavolinTransmission::AddUser(int userId, uint32_t publicAddress, uint32_t localAddress,
-                                  ITavolinPacketSink* sink) {
+int CTavolinTransmission::AddUser(int userId, uint32_t publicAddress, uint32_t localAddress, ITavolinPacketSink* sink) {
     if (PeerEntry* known = peers.Find(userId)) {
         // Media follows the peer to its new address, and only there.
         DeleteDestinations(*known);

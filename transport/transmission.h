@@ -23,7 +23,7 @@
 namespace rtp {
 class RTPRandom;
 class RTPSourceData;
-}
+}  // namespace rtp
 class CTavolinRTPSession;
 
 // A received packet waiting for the window thread, with its sender.
@@ -40,7 +40,7 @@ struct QueuedPacket {
 struct ReceiveQueue {
     std::deque<QueuedPacket> packets;
     CRITICAL_SECTION lock;
-    bool announced = false;  // under lock
+    bool announced = false;            // under lock
     std::atomic<uint64_t> dropped{0};  // beyond the bound, given back at once
 };
 

@@ -22,8 +22,8 @@ constexpr guint64 kSpeakerQueueBytes = kSampleRateHz * 2 / 5;  // 200 ms
 constexpr int kDropOldest = 2;                                 // GstAppLeakyType downstream
 
 GstCaps* VoiceCaps() {
-    return gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", "layout", G_TYPE_STRING,
-                               "interleaved", "rate", G_TYPE_INT, kSampleRateHz, "channels", G_TYPE_INT, 1, nullptr);
+    return gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", "layout", G_TYPE_STRING, "interleaved",
+                               "rate", G_TYPE_INT, kSampleRateHz, "channels", G_TYPE_INT, 1, nullptr);
 }
 
 GstElement* Make(const char* factory) { return gst_element_factory_make(factory, nullptr); }
@@ -86,8 +86,7 @@ class GstPipelineDevice {
 protected:
     // Keeps a reference of its own to the device element, which the
     // pipeline may or may not have taken in.
-    GstPipelineDevice(GstElement* device, gint64 bufferMicros)
-        : pipeline_(gst_pipeline_new(nullptr)), device_(device) {
+    GstPipelineDevice(GstElement* device, gint64 bufferMicros) : pipeline_(gst_pipeline_new(nullptr)), device_(device) {
         gst_object_ref_sink(device_);
         AskForSmallBuffers(device_, bufferMicros);
         g_signal_connect(pipeline_, "deep-element-added", G_CALLBACK(OnElementAdded),

@@ -147,20 +147,17 @@ private:
         auto* connection = static_cast<Connection*>(self);
         switch (pa_context_get_state(context)) {
             case PA_CONTEXT_READY:
-                connection->Finish(pa_context_subscribe(
-                    context,
-                    static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE |
-                                                        PA_SUBSCRIPTION_MASK_SERVER),
-                    nullptr, nullptr),
-                    false);
+                connection->Finish(pa_context_subscribe(context,
+                                                        static_cast<pa_subscription_mask_t>(
+                                                            PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE |
+                                                            PA_SUBSCRIPTION_MASK_SERVER),
+                                                        nullptr, nullptr),
+                                   false);
                 connection->Refresh();
                 break;
             case PA_CONTEXT_FAILED:
-            case PA_CONTEXT_TERMINATED:
-                connection->Lost();
-                break;
-            default:
-                break;
+            case PA_CONTEXT_TERMINATED: connection->Lost(); break;
+            default: break;
         }
     }
 
@@ -264,8 +261,8 @@ bool ServerName(DeviceKind kind, const std::string& description, std::string* na
 }
 
 const pa_sample_spec kVoiceSpec{PA_SAMPLE_S16LE, kSampleRateHz, 1};
-constexpr auto kStreamFlags =
-    static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+constexpr auto kStreamFlags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+                                                             PA_STREAM_AUTO_TIMING_UPDATE);
 
 // One stream of ours; its callbacks run on the connection's thread.
 class PulseStream {
@@ -399,8 +396,8 @@ private:
         size_t length = 0;
         while (pa_stream_peek(stream, &bytes, &length) == 0 && length > 0) {
             const int count = static_cast<int>(length / sizeof(int16_t));
-            const int64_t capturedMicros = MonotonicMicros() - static_cast<int64_t>(self->Latency()) -
-                                           int64_t{count} * 1000000 / kSampleRateHz;
+            const int64_t capturedMicros =
+                MonotonicMicros() - static_cast<int64_t>(self->Latency()) - int64_t{count} * 1000000 / kSampleRateHz;
             if (bytes) {
                 self->onSound_(static_cast<const int16_t*>(bytes), count, capturedMicros);
             } else {

@@ -59,7 +59,8 @@ extern "C" __attribute__((visibility("default"))) int TavolinGetVoiceStats(ITavo
 
 extern "C" __attribute__((visibility("default"))) int TavolinSetVoiceTransmitMode(ITavolinEngine* engine, int mode) {
     if (!engine || mode < TAVOLIN_VOICE_TRANSMIT_ALWAYS || mode > TAVOLIN_VOICE_TRANSMIT_PUSH_TO_TALK) return 0;
-    return OnComponent(engine, [&](voice::CVoiceEngine& c) { c.SetTransmitMode(static_cast<voice::TransmitMode>(mode)); });
+    return OnComponent(engine,
+                       [&](voice::CVoiceEngine& c) { c.SetTransmitMode(static_cast<voice::TransmitMode>(mode)); });
 }
 
 extern "C" __attribute__((visibility("default"))) int TavolinSetVoiceTalking(ITavolinEngine* engine, int talking) {

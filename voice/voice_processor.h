@@ -58,7 +58,7 @@ private:
     SpeexPreprocessState_* preprocess_ = nullptr;
     std::array<int16_t, kProcessingBlockSamples> block_{};
     int blockCount_ = 0;
-    int64_t blockStart_ = 0;     // sample number of block_[0]
+    int64_t blockStart_ = 0;  // sample number of block_[0]
     int64_t nextCaptured_ = 0;
 };
 

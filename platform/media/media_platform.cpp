@@ -24,10 +24,9 @@ HRESULT CoCreateInstance(const CLSID& classId, const IID& iid, void** out) {
 }
 
 HRESULT OleCreatePropertyFrame(HWND parent, int x, int y, const char* caption, ULONG objectCount,
-                               ITavolinUnknown** objects, ULONG pageCount, const CLSID* pages,
-                               LCID locale) {
-    return CurrentMediaPlatform()->CreatePropertyFrame(parent, x, y, caption, objectCount, objects, pageCount,
-                                                       pages, locale);
+                               ITavolinUnknown** objects, ULONG pageCount, const CLSID* pages, LCID locale) {
+    return CurrentMediaPlatform()->CreatePropertyFrame(parent, x, y, caption, objectCount, objects, pageCount, pages,
+                                                       locale);
 }
 
 }  // namespace media

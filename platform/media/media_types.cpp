@@ -61,8 +61,7 @@ AM_MEDIA_TYPE* CreateVideoInfoMediaType(const GUID& subtype) {
 }
 
 bool HasVideoInfo(const AM_MEDIA_TYPE& type) {
-    return IsEqualGUID(type.formattype, FORMAT_VideoInfo) && type.pbFormat &&
-           type.cbFormat >= sizeof(VIDEOINFOHEADER);
+    return IsEqualGUID(type.formattype, FORMAT_VideoInfo) && type.pbFormat && type.cbFormat >= sizeof(VIDEOINFOHEADER);
 }
 
 }  // namespace media

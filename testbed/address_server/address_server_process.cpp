@@ -7,8 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -32,7 +32,8 @@ std::string FirstLine(int output) {
     std::string said;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAddressServerStartTimeoutMs);
     while (said.find('\n') == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd readable{output, POLLIN, 0};
         if (left.count() <= 0 || poll(&readable, 1, static_cast<int>(left.count())) <= 0) break;
         char chunk[256];
@@ -74,8 +75,8 @@ std::unique_ptr<AddressServerProcess> AddressServerProcess::Start(const std::str
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
     std::vector<char*> arguments{const_cast<char*>(program.c_str()), const_cast<char*>("--bind"),
-                                 const_cast<char*>(kLoopbackText), const_cast<char*>("--port"),
-                                 const_cast<char*>(kAnyFreePort), nullptr};
+                                 const_cast<char*>(kLoopbackText),   const_cast<char*>("--port"),
+                                 const_cast<char*>(kAnyFreePort),    nullptr};
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, arguments.data(), environ);
     posix_spawn_file_actions_destroy(&actions);

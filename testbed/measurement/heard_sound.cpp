@@ -67,7 +67,8 @@ bool HeardSound::SearchNextMarker(Speaker& speaker, bool toTheEnd) {
 void HeardSound::DropSearched() {
     std::lock_guard guard(lock_);
     int64_t needed = TotalSamples();
-    for (const auto& [id, speaker] : speakers_) needed = std::min(needed, SampleOnMillisecond(speaker.nextMarkerMicros));
+    for (const auto& [id, speaker] : speakers_)
+        needed = std::min(needed, SampleOnMillisecond(speaker.nextMarkerMicros));
     // Whole milliseconds, so that the rest keeps exact times, and never all
     // of it: AppendToRecording starts a recording afresh when it is empty.
     int64_t drop = std::min<int64_t>(needed - dropped_, static_cast<int64_t>(recent_.samples.size()) - 1);

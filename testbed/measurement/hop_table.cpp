@@ -20,8 +20,8 @@ constexpr double kP99 = 0.99;
 constexpr size_t kSlowestShare = 100;  // the slowest hundredth
 
 using Times = std::array<std::optional<int64_t>, kTavolinHopCount>;
-using SenderKey = std::pair<uint32_t, uint32_t>;                  // ssrc, timestamp
-using ReceiverKey = std::tuple<uint32_t, uint32_t, uint32_t>;     // receiver, ssrc, timestamp
+using SenderKey = std::pair<uint32_t, uint32_t>;               // ssrc, timestamp
+using ReceiverKey = std::tuple<uint32_t, uint32_t, uint32_t>;  // receiver, ssrc, timestamp
 
 // Per-fragment hops keep all their times; the frame's hop is the first
 // (sending) or the last before assembly (receiving).

@@ -15,10 +15,10 @@
 namespace room {
 
 struct DrawSample {
-    double time = 0;                   // seconds on the room clock
-    std::optional<uint16_t> number;    // the picture's stamp, when readable
-    std::optional<double> latency;     // seconds since the sender's preview showed it
-    std::optional<double> psnrDb;      // against the sender's picture of that number
+    double time = 0;                 // seconds on the room clock
+    std::optional<uint16_t> number;  // the picture's stamp, when readable
+    std::optional<double> latency;   // seconds since the sender's preview showed it
+    std::optional<double> psnrDb;    // against the sender's picture of that number
 };
 
 struct PairSummary {

@@ -23,8 +23,8 @@ public:
     void OnMissed(double now);
 
     struct Match {
-        double captureTime = 0;      // seconds on the room clock
-        uint64_t captureIndex = 0;   // how many frames the sender had captured before this one
+        double captureTime = 0;        // seconds on the room clock
+        uint64_t captureIndex = 0;     // how many frames the sender had captured before this one
         std::optional<double> psnrDb;  // when the source picture is still kept
     };
     // On any viewer's thread: the captured frame with this stamp, compared with `shown`.

@@ -28,7 +28,8 @@ constexpr int64_t kQuietAfterArrivalMicros = 100000;
 // is under a second as the next marker comes a second later, the quiet
 // after the marker's arrival and the window itself.
 constexpr int64_t kLastWindowEndMicros = kFirstWindowMicros + kMaxSnrWindows * int64_t{1000000} +
-                                         kQuietAfterArrivalMicros + kSnrWindowSamples * 1000000 / voice::kRecordingRateHz;
+                                         kQuietAfterArrivalMicros +
+                                         kSnrWindowSamples * 1000000 / voice::kRecordingRateHz;
 constexpr size_t kKeptSamples = kLastWindowEndMicros * voice::kRecordingRateHz / 1000000 + 1;
 // A speaker who talks now and then is heard when its tone stands kHeardSnrDb
 // above the mix halfway to its neighbours (kHearingBandHz either side, where
@@ -106,8 +107,8 @@ VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vect
     // made when it was never heard): clear of its sound and of the next one's,
     // which a slow path delays as much.
     const int64_t windowAfterMarker =
-        std::max<int64_t>(kQuietAfterMarkerMicros, static_cast<int64_t>(pair.latencyMedianMs.value_or(0) * 1000) +
-                                                       kQuietAfterArrivalMicros);
+        std::max<int64_t>(kQuietAfterMarkerMicros,
+                          static_cast<int64_t>(pair.latencyMedianMs.value_or(0) * 1000) + kQuietAfterArrivalMicros);
     for (int i = 0; i < kMaxSnrWindows; ++i, marker += 1000000) {
         const int64_t begin = (marker + windowAfterMarker - beginning.startMicros) * 16 / 1000;
         if (begin < 0 || begin + int64_t{kSnrWindowSamples} > heard.TotalSamples()) break;

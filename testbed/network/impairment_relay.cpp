@@ -77,8 +77,8 @@ double ImpairmentRelay::Now() const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
 }
 
-bool ImpairmentRelay::AddPath(RelayMedium medium, const RelayEndpoint& a, const RelayEndpoint& b,
-                              uint16_t* portForA, uint16_t* portForB, std::string* error) {
+bool ImpairmentRelay::AddPath(RelayMedium medium, const RelayEndpoint& a, const RelayEndpoint& b, uint16_t* portForA,
+                              uint16_t* portForB, std::string* error) {
     int sideA[2], sideB[2];
     if (!BindPortPair(&sideA[0], &sideA[1], portForA)) {
         *error = "the relay cannot bind a port pair on 127.0.0.1";
@@ -96,11 +96,19 @@ bool ImpairmentRelay::AddPath(RelayMedium medium, const RelayEndpoint& a, const 
         sockets_.push_back(sideA[channel]);
         sockets_.push_back(sideB[channel]);
         const auto add = [&](const RelayEndpoint& from, const RelayEndpoint& to, int in, int out) {
-            flows_.push_back(std::unique_ptr<Flow>(new Flow{from.userId, to.userId, medium, rtcp, in, out, to.address,
-                                                            static_cast<uint16_t>(to.port + channel),
-                                                            ImpairedFlow(settings_, FlowSeed(settings_.seed, from.userId,
-                                                                                             to.userId, medium, rtcp)),
-                                                            {}, 0, 0}));
+            flows_.push_back(std::unique_ptr<Flow>(new Flow{
+                from.userId,
+                to.userId,
+                medium,
+                rtcp,
+                in,
+                out,
+                to.address,
+                static_cast<uint16_t>(to.port + channel),
+                ImpairedFlow(settings_, FlowSeed(settings_.seed, from.userId, to.userId, medium, rtcp)),
+                {},
+                0,
+                0}));
         };
         add(a, b, sideA[channel], sideB[channel]);
         add(b, a, sideB[channel], sideA[channel]);

@@ -23,10 +23,10 @@ enum class RelayMedium { kAudio, kVideo };
 
 struct RelayCounts {
     uint64_t received = 0;
-    uint64_t forwarded = 0;   // datagrams sent on, copies included
+    uint64_t forwarded = 0;  // datagrams sent on, copies included
     uint64_t dropped = 0;
-    uint64_t duplicated = 0;  // extra copies sent
-    uint64_t reordered = 0;   // sent after a datagram that arrived later
+    uint64_t duplicated = 0;       // extra copies sent
+    uint64_t reordered = 0;        // sent after a datagram that arrived later
     uint64_t feedbackDropped = 0;  // RTCP feedback held back on purpose, not in `dropped`
 };
 
@@ -95,8 +95,8 @@ private:
 
     const ImpairmentSettings settings_;
     mutable std::mutex mutex_;
-    std::vector<std::unique_ptr<Flow>> flows_;  // guarded by mutex_
-    std::vector<int> sockets_;                  // guarded by mutex_
+    std::vector<std::unique_ptr<Flow>> flows_;                           // guarded by mutex_
+    std::vector<int> sockets_;                                           // guarded by mutex_
     std::priority_queue<Held, std::vector<Held>, std::greater<>> held_;  // relay thread only
     uint64_t heldOrder_ = 0;
     std::atomic<bool> stop_{false};

@@ -140,8 +140,7 @@ protected:
 class SyntheticMicrophone final : public Microphone, SyntheticDevice {
 public:
     explicit SyntheticMicrophone(Registration device)
-        : SyntheticDevice(std::move(device)),
-          generator_(device_.signal, device_.frequencyHz, device_.markerOffsetMs) {}
+        : SyntheticDevice(std::move(device)), generator_(device_.signal, device_.frequencyHz, device_.markerOffsetMs) {}
     ~SyntheticMicrophone() override { Stop(); }
 
     bool Start(SoundCallback onSound, std::string* error) override {
@@ -306,8 +305,8 @@ using voice::DeviceKind;
 using voice::Registration;
 
 extern "C" __attribute__((visibility("default"))) int TavolinAddSyntheticMicrophone(const char* name, int signal,
-                                                                                    int frequencyHz,
-                                                                                    int markerOffsetMs, int flags) {
+                                                                                    int frequencyHz, int markerOffsetMs,
+                                                                                    int flags) {
     if (!name || !*name || signal < TAVOLIN_MIC_TONE || signal > TAVOLIN_MIC_CONVERSATION) return 0;
     if (frequencyHz <= 0 || frequencyHz > voice::kMaxFrequencyHz || markerOffsetMs < -1 || markerOffsetMs > 999 ||
         (flags & ~TAVOLIN_SYNTHETIC_FAILS_TO_START))
@@ -322,10 +321,8 @@ extern "C" __attribute__((visibility("default"))) int TavolinAddSyntheticMicroph
     return voice::Add(std::move(device)) ? 1 : 0;
 }
 
-extern "C" __attribute__((visibility("default"))) int TavolinAddSyntheticSpeaker(const char* name,
-                                                                                 TavolinSpeakerCallback callback,
-                                                                                 void* context, const char* wavPath,
-                                                                                 int flags) {
+extern "C" __attribute__((visibility("default"))) int TavolinAddSyntheticSpeaker(
+    const char* name, TavolinSpeakerCallback callback, void* context, const char* wavPath, int flags) {
     if (!name || !*name || (flags & ~TAVOLIN_SYNTHETIC_FAILS_TO_START)) return 0;
     Registration device;
     device.name = name;

@@ -31,9 +31,8 @@ std::mutex g_camerasLock;
 std::vector<SyntheticCamera> g_cameras;
 
 bool IsValid(const char* name, int pattern, int width, int height, int fps, int flags) {
-    return name && *name && pattern >= 0 && pattern <= kLastPattern && width > 0 && width <= kMaxSide &&
-           height > 0 && height <= kMaxSide && fps > 0 && fps <= kMaxFps &&
-           (flags & ~TAVOLIN_CAMERA_STAMP_FRAME_NUMBER) == 0;
+    return name && *name && pattern >= 0 && pattern <= kLastPattern && width > 0 && width <= kMaxSide && height > 0 &&
+           height <= kMaxSide && fps > 0 && fps <= kMaxFps && (flags & ~TAVOLIN_CAMERA_STAMP_FRAME_NUMBER) == 0;
 }
 
 // Streaming-thread state of one stamped source: the frame number counts
@@ -119,9 +118,9 @@ GstElement* CreateSyntheticSource(const SyntheticCamera& camera) {
     }
     g_object_set(pattern, "is-live", TRUE, "pattern", camera.pattern, "horizontal-speed", kScrollPixelsPerFrame,
                  nullptr);
-    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width", G_TYPE_INT,
-                                        camera.width, "height", G_TYPE_INT, camera.height, "framerate",
-                                        GST_TYPE_FRACTION, camera.fps, 1, nullptr);
+    GstCaps* caps =
+        gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "I420", "width", G_TYPE_INT, camera.width, "height",
+                            G_TYPE_INT, camera.height, "framerate", GST_TYPE_FRACTION, camera.fps, 1, nullptr);
     g_object_set(shape, "caps", caps, nullptr);
     gst_bin_add_many(GST_BIN(bin), pattern, shape, nullptr);
     gst_element_link(pattern, shape);
@@ -131,8 +130,7 @@ GstElement* CreateSyntheticSource(const SyntheticCamera& camera) {
         gst_video_info_from_caps(&stamp->info, caps);
         HandOver(stamp);
         gst_pad_add_probe(output,
-                          static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
-                                                       GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                          static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
                           OnStampProbe, stamp, DeleteStamp);
     }
     gst_caps_unref(caps);

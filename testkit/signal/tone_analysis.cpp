@@ -91,11 +91,12 @@ double Magnitude(const int16_t* x, double frequencyHz) {
 
 void AppendToRecording(Recording& recording, const int16_t* samples, int count, int64_t monotonicMicros) {
     if (recording.samples.empty()) recording.startMicros = monotonicMicros;
-    const int64_t expected = recording.startMicros +
-                             static_cast<int64_t>(recording.samples.size()) * kMicrosPerSecond / kSampleRateHz;
+    const int64_t expected =
+        recording.startMicros + static_cast<int64_t>(recording.samples.size()) * kMicrosPerSecond / kSampleRateHz;
     // Ticks come late now and then; only a gap of whole frames is silence.
     const int64_t gapSamples = (monotonicMicros - expected) * kSampleRateHz / kMicrosPerSecond;
-    if (gapSamples >= kFrameSamples) recording.samples.insert(recording.samples.end(), static_cast<size_t>(gapSamples), 0);
+    if (gapSamples >= kFrameSamples)
+        recording.samples.insert(recording.samples.end(), static_cast<size_t>(gapSamples), 0);
     recording.samples.insert(recording.samples.end(), samples, samples + count);
 }
 

@@ -62,7 +62,6 @@ std::vector<int64_t> MarkerLatencies(const Recording& recording, double frequenc
 // Delays in microseconds from each marker of that tone in `from` to the same
 // marker in `to`, two recordings of one sample clock (16 kHz): a microphone's
 // feed and a speaker's output recorded side by side.
-std::vector<int64_t> MarkerDelays(const std::vector<int16_t>& from, const std::vector<int16_t>& to,
-                                  double frequencyHz);
+std::vector<int64_t> MarkerDelays(const std::vector<int16_t>& from, const std::vector<int16_t>& to, double frequencyHz);
 
 }  // namespace voice

@@ -16,12 +16,11 @@ TEST_F(CaptureTest, WithoutCameraCreateLogsItsStepsAndFails) {
 TEST_F(CaptureTest, SuccessfulBuildLogsEveryStepThenTestRunsAndStops) {
     AddCamera("Cam");
     EXPECT_EQ(capture.Create(nullptr, 160, 120), 1);
-    EXPECT_EQ(log.Texts(),
-              (Texts{"Loop 1", "InitCaptureGraphBuilder", "InitCaptureGraphBuilder", "CoCreateInstance",
-                     "SetFiltergraph", "EnumDevice", "Cam", "Cam,BindToObject", "Cam,AddFilter", "InitVideoSize",
-                     "InitGrapbber", "InitGrapbberSetMediaType", "InitGrapbberAddFilter", "InitGrapbber GetOutPin",
-                     "InitGrapbber GetInPin", "InitGrapbber Connect", "InitGrapbber GetConnectedMediaType",
-                     "FindInterface", "InnerCreate return"}));
+    EXPECT_EQ(log.Texts(), (Texts{"Loop 1", "InitCaptureGraphBuilder", "InitCaptureGraphBuilder", "CoCreateInstance",
+                                  "SetFiltergraph", "EnumDevice", "Cam", "Cam,BindToObject", "Cam,AddFilter",
+                                  "InitVideoSize", "InitGrapbber", "InitGrapbberSetMediaType", "InitGrapbberAddFilter",
+                                  "InitGrapbber GetOutPin", "InitGrapbber GetInPin", "InitGrapbber Connect",
+                                  "InitGrapbber GetConnectedMediaType", "FindInterface", "InnerCreate return"}));
     EXPECT_EQ(platform.runCalls, 1);
     EXPECT_EQ(platform.stopCalls, 1);
     // Built and stopped: no frame reaches the grabber until StartCapture.
@@ -59,11 +58,11 @@ TEST_F(CaptureTest, FailingStepEndsCreateAfterItsLogText) {
 
 TEST_F(CaptureTest, RequestWhoseFrameDoesNotFitASlotIsRefused) {
     AddCamera("Cam");
-    EXPECT_EQ(capture.Create(nullptr, 320, 240), 0);   // 230400 bytes
+    EXPECT_EQ(capture.Create(nullptr, 320, 240), 0);  // 230400 bytes
     EXPECT_EQ(capture.Create(nullptr, 0, 120), 0);
     EXPECT_EQ(capture.Create(nullptr, 160, -120), 0);
     EXPECT_EQ(log.Count("InitCaptureGraphBuilder"), 0u);
-    EXPECT_EQ(capture.Create(nullptr, 212, 160), 1);   // 636 x 160 = 101760 bytes
+    EXPECT_EQ(capture.Create(nullptr, 212, 160), 1);  // 636 x 160 = 101760 bytes
 }
 
 TEST_F(CaptureTest, StartAndStopFollowThePlatform) {

@@ -43,8 +43,7 @@ protected:
 class FakeCaptureFilter final
     : public FakeObject<IBaseFilter, IAMStreamConfig, IAMVfwCaptureDialogs, ISpecifyPropertyPages> {
 public:
-    FakeCaptureFilter(FakeMediaPlatform& platform, const CameraScript& script)
-        : FakeObject(platform), script(script) {}
+    FakeCaptureFilter(FakeMediaPlatform& platform, const CameraScript& script) : FakeObject(platform), script(script) {}
 
     HRESULT QueryInterface(const IID& iid, void** out) override {
         const bool absent = (IsEqualGUID(iid, IID_IAMVfwCaptureDialogs) && !script.hasDriverDialogs) ||
@@ -233,8 +232,8 @@ public:
         auto* camera = dynamic_cast<FakeCaptureFilter*>(filter);
         if (!camera) return E_FAIL;
         if (IsEqualGUID(iid, IID_IAMStreamConfig)) {
-            const StreamConfigPin on = IsEqualGUID(*type, MEDIATYPE_Video) ? StreamConfigPin::kVideo
-                                                                            : StreamConfigPin::kInterleaved;
+            const StreamConfigPin on =
+                IsEqualGUID(*type, MEDIATYPE_Video) ? StreamConfigPin::kVideo : StreamConfigPin::kInterleaved;
             if (camera->script.streamConfig != on) return E_FAIL;
         }
         return camera->QueryInterface(iid, out);
@@ -320,8 +319,7 @@ HRESULT FakeMediaPlatform::CreateInstance(const CLSID& classId, const IID& iid, 
 }
 
 HRESULT FakeMediaPlatform::CreatePropertyFrame(HWND parent, int x, int y, const char* caption, ULONG objectCount,
-                                               ITavolinUnknown** objects, ULONG pageCount, const CLSID*,
-                                               LCID locale) {
+                                               ITavolinUnknown** objects, ULONG pageCount, const CLSID*, LCID locale) {
     propertyFrames.push_back({parent, x, y, caption, objectCount, objects[0], pageCount, locale});
     return propertyFrameResult;
 }

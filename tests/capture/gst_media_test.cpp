@@ -1,8 +1,8 @@
 // The GStreamer media layer: synthetic cameras, device enumeration, frames
 // turned bottom-up, failing cameras and stopping. Real GStreamer threads.
+#include "capture/cap_zephra.h"
 #include "platform/media/gst/gst_capture_filter.h"
 #include "platform/media/media_platform.h"
-#include "capture/cap_zephra.h"
 #include "tests/capture/frame_stamp.h"
 #include "tests/capture/name_collector.h"
 

@@ -10,7 +10,8 @@
 namespace {
 
 struct Picture {
-    Picture(int width, int height, int padding) : stride(media::Stride24(width) + padding), width(width), height(height) {
+    Picture(int width, int height, int padding)
+        : stride(media::Stride24(width) + padding), width(width), height(height) {
         bytes.resize(static_cast<size_t>(stride) * height);
     }
     ImageDesc Desc() { return {bytes.data(), stride, width, height}; }

@@ -85,17 +85,19 @@ TEST_F(CodecInterop, FfmpegReadsOurStreamWithoutErrors) {
     {
         std::ofstream out(Path("ours.m4v"), std::ios::binary);
         for (const CodedFrame& frame : encoder.EncodeMoving(0, kOurFrames))
-            out.write(reinterpret_cast<const char*>(frame.bytes.data()), static_cast<std::streamsize>(frame.bytes.size()));
+            out.write(reinterpret_cast<const char*>(frame.bytes.data()),
+                      static_cast<std::streamsize>(frame.bytes.size()));
     }
     const CommandResult decode =
         RunCommand(std::string(TAVOLIN_FFMPEG) + " -nostdin -v error -f m4v -i " + Path("ours.m4v") + " -f null -");
     EXPECT_EQ(decode.status, 0);
     EXPECT_EQ(decode.output, "") << "ffmpeg complained";
 
-    const CommandResult count = RunCommand(std::string(TAVOLIN_FFPROBE) +
-                                    " -v error -f m4v -count_frames -show_entries stream=nb_read_frames,width,height"
-                                    " -of csv=p=0 " +
-                                    Path("ours.m4v"));
+    const CommandResult count =
+        RunCommand(std::string(TAVOLIN_FFPROBE) +
+                   " -v error -f m4v -count_frames -show_entries stream=nb_read_frames,width,height"
+                   " -of csv=p=0 " +
+                   Path("ours.m4v"));
     EXPECT_EQ(count.status, 0);
     EXPECT_EQ(count.output, "160,120," + std::to_string(kOurFrames) + "\n");
 
@@ -114,10 +116,12 @@ TEST_F(CodecInterop, FfmpegReadsOurStreamWithoutErrors) {
 
 TEST_F(CodecInterop, WeReadFfmpegsStream) {
     const std::string source = " -nostdin -v error -f lavfi -i testsrc=size=160x120:rate=15 -t 6 ";
-    const CommandResult encode = RunCommand(std::string(TAVOLIN_FFMPEG) + source +
-                                     "-c:v mpeg4 -qscale:v 5 -g 27 -bf 0 -bsf:v dump_extra -f m4v " + Path("other.m4v"));
+    const CommandResult encode =
+        RunCommand(std::string(TAVOLIN_FFMPEG) + source +
+                   "-c:v mpeg4 -qscale:v 5 -g 27 -bf 0 -bsf:v dump_extra -f m4v " + Path("other.m4v"));
     ASSERT_EQ(encode.status, 0) << encode.output;
-    const CommandResult raw = RunCommand(std::string(TAVOLIN_FFMPEG) + source + "-pix_fmt bgr24 -f rawvideo " + Path("source.bgr"));
+    const CommandResult raw =
+        RunCommand(std::string(TAVOLIN_FFMPEG) + source + "-pix_fmt bgr24 -f rawvideo " + Path("source.bgr"));
     ASSERT_EQ(raw.status, 0) << raw.output;
 
     const std::vector<std::vector<uint8_t>> frames = SplitIntoFrames(ReadFile(Path("other.m4v")));

@@ -38,8 +38,8 @@ protected:
 
     void TearDown() override {
         assembler.reset();  // the destructor gives back whatever is still held
-        EXPECT_TRUE(releaser.AllReleasedOnce()) << releaser.Unreleased() << " unreleased, " << releaser.Faults()
-                                                << " faults";
+        EXPECT_TRUE(releaser.AllReleasedOnce())
+            << releaser.Unreleased() << " unreleased, " << releaser.Faults() << " faults";
     }
 
     // Returns the token of the packet behind the fragment.
@@ -50,7 +50,7 @@ protected:
     }
     // Adds the fragments of `fragments` at the given indices, in that order.
     std::vector<void*> AddFragments(uint32_t timestamp, const std::vector<Payload>& fragments,
-                                              std::initializer_list<int> indices) {
+                                    std::initializer_list<int> indices) {
         std::vector<void*> added;
         for (int index : indices) added.push_back(Add(timestamp, fragments[index]));
         return added;

@@ -84,7 +84,8 @@ TEST_F(VideoEncTest, RunsAgainAfterCloseAndSecondCreate) {
     ASSERT_TRUE(encoder.CreateEncoder());
     EncodeMoving(2, false);
     ASSERT_EQ(sink.frames.size(), 3u);
-    for (const CodedFrame& frame : sink.frames) EXPECT_EQ(frame.keyFrame, XVID_KEYFRAME) << "each instance starts afresh";
+    for (const CodedFrame& frame : sink.frames)
+        EXPECT_EQ(frame.keyFrame, XVID_KEYFRAME) << "each instance starts afresh";
 }
 
 TEST_F(VideoEncTest, RefusesPicturesWhoseFramesCouldOverrunTheBuffer) {

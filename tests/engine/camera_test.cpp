@@ -45,7 +45,8 @@ class LocalCamera : public EngineTest {
 protected:
     void SetUp() override {
         TavolinRemoveSyntheticCameras();
-        ASSERT_EQ(1, TavolinAddSyntheticCamera("engine test camera", 0, 320, 240, 30, TAVOLIN_CAMERA_STAMP_FRAME_NUMBER));
+        ASSERT_EQ(1,
+                  TavolinAddSyntheticCamera("engine test camera", 0, 320, 240, 30, TAVOLIN_CAMERA_STAMP_FRAME_NUMBER));
         EngineTest::SetUp();
         ASSERT_EQ(1, CreateEngine(/*receiveOnly=*/0));
     }

@@ -21,7 +21,8 @@ protected:
     static constexpr int kLocalId = 1;
 
     void SetUp() override {
-        ASSERT_EQ(S_OK, DllGetClassObjectEx(&CLSID_TavolinEngine, &IID_ITavolinEngine, reinterpret_cast<void**>(&engine)));
+        ASSERT_EQ(S_OK,
+                  DllGetClassObjectEx(&CLSID_TavolinEngine, &IID_ITavolinEngine, reinterpret_cast<void**>(&engine)));
         impl = static_cast<CTavolinEngineImpl*>(engine);
     }
     void TearDown() override {

@@ -125,7 +125,8 @@ std::vector<std::vector<uint8_t>> KeyFrameFragments() {
             const int count = video_fragments::FragmentCount(bytes);
             uint8_t fragment[video_fragments::kMaxFragmentBytes];
             for (int i = 0; i < count; ++i)
-                fragments.emplace_back(fragment, fragment + video_fragments::CutFragment(data, bytes, count, i, fragment));
+                fragments.emplace_back(fragment,
+                                       fragment + video_fragments::CutFragment(data, bytes, count, i, fragment));
         }
         std::vector<std::vector<uint8_t>> fragments;
     } cutter;
@@ -146,7 +147,8 @@ protected:
     void SetUp() override {
         TavolinRegisterComponent(&CLSID_TavolinAudioEngine, nullptr);
         ASSERT_TRUE(server_.Start(kLoopback, 0));
-        ASSERT_EQ(S_OK, DllGetClassObjectEx(&CLSID_TavolinEngine, &IID_ITavolinEngine, reinterpret_cast<void**>(&engine_)));
+        ASSERT_EQ(S_OK,
+                  DllGetClassObjectEx(&CLSID_TavolinEngine, &IID_ITavolinEngine, reinterpret_cast<void**>(&engine_)));
         // The interface shares the engine's one count: the host's Release is the last.
         engine_->QueryInterface(IID_ITavolinEvents, reinterpret_cast<void**>(&events_));
         events_->Release();

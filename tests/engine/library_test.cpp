@@ -26,19 +26,32 @@ std::set<std::string> DefinedDynamicSymbols(const std::string& library) {
 }
 
 TEST(Library, ExportsOnlyTheEntryAndHostFunctions) {
-    const std::set<std::string> expected{"DllGetClassObjectEx",       "TavolinPumpMessages",
-                                         "TavolinDispatchMessages",   "TavolinMessageFd",
-                                         "TavolinRegisterComponent",  "TavolinAddSyntheticCamera",
-                                         "TavolinRemoveSyntheticCameras", "TavolinVersion",
-                                         "TavolinEnumVoiceDevices",   "TavolinSelectVoiceDevice",
-                                         "TavolinSetVoiceLogSink",    "TavolinGetVoiceStats",
-                                         "TavolinSetVoiceEventListener", "TavolinSetVoiceTransmitMode",
-                                         "TavolinSetVoiceTalking",    "TavolinMuteVoiceMicrophone",
-                                         "TavolinSetVoiceUserVolume", "TavolinMuteVoiceUser",
-                                         "TavolinSetVoiceLevelling",  "TavolinGetVoiceControlStats",
-                                         "TavolinAddSyntheticMicrophone", "TavolinAddSyntheticSpeaker",
-                                         "TavolinRemoveSyntheticAudioDevice", "TavolinRemoveSyntheticAudioDevices",
-                                         "TavolinSetHopTrace",        "TavolinTakeHopTrace"};
+    const std::set<std::string> expected{"DllGetClassObjectEx",
+                                         "TavolinPumpMessages",
+                                         "TavolinDispatchMessages",
+                                         "TavolinMessageFd",
+                                         "TavolinRegisterComponent",
+                                         "TavolinAddSyntheticCamera",
+                                         "TavolinRemoveSyntheticCameras",
+                                         "TavolinVersion",
+                                         "TavolinEnumVoiceDevices",
+                                         "TavolinSelectVoiceDevice",
+                                         "TavolinSetVoiceLogSink",
+                                         "TavolinGetVoiceStats",
+                                         "TavolinSetVoiceEventListener",
+                                         "TavolinSetVoiceTransmitMode",
+                                         "TavolinSetVoiceTalking",
+                                         "TavolinMuteVoiceMicrophone",
+                                         "TavolinSetVoiceUserVolume",
+                                         "TavolinMuteVoiceUser",
+                                         "TavolinSetVoiceLevelling",
+                                         "TavolinGetVoiceControlStats",
+                                         "TavolinAddSyntheticMicrophone",
+                                         "TavolinAddSyntheticSpeaker",
+                                         "TavolinRemoveSyntheticAudioDevice",
+                                         "TavolinRemoveSyntheticAudioDevices",
+                                         "TavolinSetHopTrace",
+                                         "TavolinTakeHopTrace"};
     EXPECT_EQ(expected, DefinedDynamicSymbols(TAVOLIN_LIBRARY_PATH));
 }
 

@@ -1,6 +1,6 @@
 // Create, Destroy, SetEventSink and the last Release.
-#include "platform/log.h"
 #include "engine/log_texts.h"
+#include "platform/log.h"
 #include "tests/engine/engine_fixture.h"
 
 #include <algorithm>
@@ -18,8 +18,8 @@ std::string Format(const char* format, int value) {
 }
 
 Texts DestroyTexts(int identity) {
-    return {engine_log::kDestroyAudioEngine, engine_log::kDestroyTransmission, engine_log::kDestroyStopCapture,
-            engine_log::kDestroyAudioCodec,  engine_log::kDestroyVideoCodec,   engine_log::kDestroyVideoEnc,
+    return {engine_log::kDestroyAudioEngine,         engine_log::kDestroyTransmission, engine_log::kDestroyStopCapture,
+            engine_log::kDestroyAudioCodec,          engine_log::kDestroyVideoCodec,   engine_log::kDestroyVideoEnc,
             Format(engine_log::kDestroyed, identity)};
 }
 
@@ -120,8 +120,7 @@ TEST_F(Lifecycle, WithoutAnEventSinkThePublicAddressComesAsAnEventOnly) {
     ASSERT_EQ(S_OK, engine->QueryInterface(IID_ITavolinEvents, reinterpret_cast<void**>(&events)));
     ASSERT_EQ(1, events->Subscribe(&listener));
     const uint16_t audio = engine->GetLocalAudioPort();
-    Send(MSG_AUDIO_PUBLIC_ADDRESS, reinterpret_cast<WPARAM>(new PublicAddressRecord{0xC6120001, 40000}),
-         EngineParam());
+    Send(MSG_AUDIO_PUBLIC_ADDRESS, reinterpret_cast<WPARAM>(new PublicAddressRecord{0xC6120001, 40000}), EngineParam());
     ASSERT_EQ(1u, listener.heard.size());
     EXPECT_EQ(TAVOLIN_MEDIUM_VOICE, listener.heard[0].medium);
     EXPECT_EQ(0xC6120001u, listener.heard[0].address);

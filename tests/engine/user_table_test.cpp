@@ -72,7 +72,8 @@ TEST_F(UserTable, MinusOneNamesNoUserAndHandsOutNoFreeRecord) {
     EXPECT_EQ(0, engine->AddUser(-1, kPeerAddress, kPeerAddress));
     EXPECT_EQ(0, engine->SetUserView(-1, nullptr));
     EXPECT_EQ(0, engine->RemoveUser(-1));
-    for (int id = 100; id < 115; ++id) EXPECT_EQ(1, engine->AddUser(id, kPeerAddress, kPeerAddress)) << "all records still free";
+    for (int id = 100; id < 115; ++id)
+        EXPECT_EQ(1, engine->AddUser(id, kPeerAddress, kPeerAddress)) << "all records still free";
 }
 
 TEST_F(UserTable, KnownUserTakesANewAddressButNotNone) {
@@ -90,7 +91,8 @@ TEST_F(UserTable, PortsAreSetOncePerUser) {
     EXPECT_EQ(0, engine->SetUserAudioPort(7, peer.Port(), peer.Port()));
     EXPECT_EQ(1, engine->SetUserVideoPort(7, peer.Port(), peer.Port()));
     EXPECT_EQ(0, engine->SetUserVideoPort(7, peer.Port(), peer.Port()));
-    EXPECT_EQ((std::vector<std::string>{Format(engine_log::kAudioPortTaken, 7), Format(engine_log::kVideoPortTaken, 7)}),
+    EXPECT_EQ((std::vector<std::string>{Format(engine_log::kAudioPortTaken, 7),
+                                        Format(engine_log::kVideoPortTaken, 7)}),
               host.log.Texts());
 
     ASSERT_EQ(1, engine->RemoveUser(7));

@@ -23,12 +23,10 @@ protected:
 
 TEST_F(WindowProc, PublicAddressReachesTheLocalUserAndTheHost) {
     const uint16_t localAudio = engine->GetLocalAudioPort(), localVideo = engine->GetLocalVideoPort();
-    Send(MSG_AUDIO_PUBLIC_ADDRESS, reinterpret_cast<WPARAM>(new PublicAddressRecord{0xC6120001, 40000}),
-         EngineParam());
+    Send(MSG_AUDIO_PUBLIC_ADDRESS, reinterpret_cast<WPARAM>(new PublicAddressRecord{0xC6120001, 40000}), EngineParam());
     EXPECT_EQ(0xC6120001u, engine->GetLocalAddress());
     EXPECT_EQ(40000, engine->GetLocalAudioPort());
-    Send(MSG_VIDEO_PUBLIC_ADDRESS, reinterpret_cast<WPARAM>(new PublicAddressRecord{0xC6120001, 40002}),
-         EngineParam());
+    Send(MSG_VIDEO_PUBLIC_ADDRESS, reinterpret_cast<WPARAM>(new PublicAddressRecord{0xC6120001, 40002}), EngineParam());
     EXPECT_EQ(40002, engine->GetLocalVideoPort());
     ASSERT_EQ(2u, host.addresses.size());
     EXPECT_TRUE(host.addresses[0].audio);

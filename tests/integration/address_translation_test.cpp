@@ -34,9 +34,9 @@ protected:
     void SetUp() override {
         const std::string why = NetworkLab::WhyUnavailable();
         if (!why.empty()) GTEST_SKIP() << why;
-        directory_ = std::filesystem::temp_directory_path() /
-                     ("room-nat-" + std::to_string(getpid()) + "-" +
-                      testing::UnitTest::GetInstance()->current_test_info()->name());
+        directory_ =
+            std::filesystem::temp_directory_path() / ("room-nat-" + std::to_string(getpid()) + "-" +
+                                                      testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(directory_);
         std::filesystem::create_directories(directory_);
     }
@@ -90,11 +90,10 @@ protected:
         const std::string id = std::to_string(player.id);
         return std::make_unique<NamespaceProcess>(
             player.ns,
-            std::vector<std::string>{TAVOLIN_ROOM_PATH, "--join", directory_.string(), "--id", id, "--players",
-                                     std::to_string(players), "--server",
-                                     std::string(kServerAddress) + ":" + kServerPort, "--local-address",
-                                     player.localAddress, "--seconds", std::to_string(seconds), "--out",
-                                     OutDirectory(player.id)},
+            std::vector<std::string>{
+                TAVOLIN_ROOM_PATH, "--join", directory_.string(), "--id", id, "--players", std::to_string(players),
+                "--server", std::string(kServerAddress) + ":" + kServerPort, "--local-address", player.localAddress,
+                "--seconds", std::to_string(seconds), "--out", OutDirectory(player.id)},
             (directory_ / ("player-" + id + ".txt")).string());
     }
 
@@ -154,7 +153,8 @@ TEST_F(AddressTranslationTest, PlayersBehindOneTranslatorSwitchToTheirLocalAddre
     // and after 4 s both switch to the local addresses the lobby gave them.
     for (int id : {1, 2}) {
         EXPECT_NE(std::string::npos, Stats(id).find("\"public_address\":\"198.18.0.2\""));
-        EXPECT_NE(std::string::npos, Log(id).find("player " + std::to_string(id) + ": Zephra：尝试使用局域网IP地址通信"))
+        EXPECT_NE(std::string::npos,
+                  Log(id).find("player " + std::to_string(id) + ": Zephra：尝试使用局域网IP地址通信"))
             << Log(id);
     }
 }

@@ -103,7 +103,10 @@ public:
         switch (n % 6) {
             case 0: bytes = Garbage(); break;
             case 1: bytes.assign(n % 60 == 1 ? kOversizedBytes : 1600, 0x80); break;  // oversized
-            case 2: bytes = ForeignRtp(n); bytes.resize(random_() % 12); break;        // truncated
+            case 2:
+                bytes = ForeignRtp(n);
+                bytes.resize(random_() % 12);
+                break;  // truncated
             case 3: bytes = ForeignRtp(n); break;
             case 4: bytes = ForeignReports(n); break;
             default: bytes = ForeignBye(n); break;
@@ -175,12 +178,14 @@ TEST(Flood, VideoAndVoiceKeepFlowingWhileAStrangerFloodsEveryPort) {
     ASSERT_TRUE(voice.AddDevices(&error)) << error;
     std::vector<room::RoomPlayer> players;
     for (int id = 1; id <= kPlayers; ++id)
-        players.push_back(room::SyntheticCameraPlayer(id, room::kLoopbackAddress, room::kLoopbackAddress, server->Port()));
+        players.push_back(room::SyntheticCameraPlayer(id, room::kLoopbackAddress, room::kLoopbackAddress,
+                                                      server->Port()));
 
     room::Room room(room::LinkedEngine(), std::move(players), kPlayers, lobby);
     ASSERT_TRUE(room.Start(&error)) << error;
     for (int id = 1; id <= kPlayers; ++id) room.Post(id, voice.StartTask(id));
-    ASSERT_TRUE(room.WaitFor([&] { return room.Status().pairsWithVideo == kPlayers && voice.FramesPlayed() > 0; }, 15s));
+    ASSERT_TRUE(room.WaitFor([&] { return room.Status().pairsWithVideo == kPlayers && voice.FramesPlayed() > 0; },
+                             15s));
 
     std::vector<uint16_t> ports;
     for (const room::PeerAddress& player : lobby.Published()) {

@@ -40,8 +40,8 @@ protected:
     std::vector<room::RoomPlayer> Players(int count) const {
         std::vector<room::RoomPlayer> players;
         for (int id = 1; id <= count; ++id)
-            players.push_back(
-                room::SyntheticCameraPlayer(id, room::kLoopbackAddress, room::kLoopbackAddress, server_->Port()));
+            players.push_back(room::SyntheticCameraPlayer(id, room::kLoopbackAddress, room::kLoopbackAddress,
+                                                          server_->Port()));
         return players;
     }
 
@@ -52,7 +52,7 @@ protected:
         EXPECT_EQ(now.acquired - before_.acquired, now.released - before_.released);
     }
 
-        std::unique_ptr<room::AddressServerProcess> server_;
+    std::unique_ptr<room::AddressServerProcess> server_;
     room::SharedLobby lobby_;
     rtp::RTPPacketPool::Totals before_{};
 };

@@ -28,7 +28,8 @@ constexpr auto kVoiceFramePeriod = 40ms;
 // Voice frame `sequence` of player `userId`: recognisable bytes.
 std::vector<uint8_t> VoiceFrame(int userId, int sequence) {
     std::vector<uint8_t> frame(kVoiceFrameBytes);
-    for (int i = 0; i < kVoiceFrameBytes; ++i) frame[static_cast<size_t>(i)] = static_cast<uint8_t>(userId * 61 + sequence * 7 + i);
+    for (int i = 0; i < kVoiceFrameBytes; ++i)
+        frame[static_cast<size_t>(i)] = static_cast<uint8_t>(userId * 61 + sequence * 7 + i);
     return frame;
 }
 
@@ -156,7 +157,8 @@ TEST(TwoEngines, LearnTheirAddressesGreetAndCarryVoiceAndVideo) {
     room::SharedLobby lobby;
     std::vector<room::RoomPlayer> players;
     for (int id : {1, 2})
-        players.push_back(room::SyntheticCameraPlayer(id, room::kLoopbackAddress, room::kLoopbackAddress, server->Port()));
+        players.push_back(room::SyntheticCameraPlayer(id, room::kLoopbackAddress, room::kLoopbackAddress,
+                                                      server->Port()));
     room::Room room(*library, std::move(players), 2, lobby);
     ASSERT_TRUE(room.Start(&error)) << error;
     const bool connected = room.WaitFor(

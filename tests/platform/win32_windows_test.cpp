@@ -2,8 +2,8 @@
 #include "tests/platform/recording_window.h"
 
 #include <gtest/gtest.h>
-#include <vector>
 #include <tavolin/tavolin.h>
+#include <vector>
 
 namespace platform_test {
 namespace {
@@ -20,8 +20,8 @@ TEST(WindowClass, RegistrationIsKeyedByNameAndInstance) {
     EXPECT_EQ(CreateWindowExA(0, "Unknown", "MsgWnd", 0, 0, 0, 1, 1, nullptr, nullptr, TestInstance(), nullptr),
               nullptr);
 
-    HWND window = CreateWindowExA(0, wc.lpszClassName, "MsgWnd", 0, 0, 0, 1, 1, nullptr, nullptr, TestInstance(),
-                                  nullptr);
+    HWND window =
+        CreateWindowExA(0, wc.lpszClassName, "MsgWnd", 0, 0, 0, 1, 1, nullptr, nullptr, TestInstance(), nullptr);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(UnregisterClassA(wc.lpszClassName, TestInstance()), 0) << "the class still has a window";
     EXPECT_EQ(DestroyWindow(window), 1);

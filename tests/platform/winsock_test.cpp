@@ -16,10 +16,10 @@ namespace platform_test {
 namespace {
 
 struct OwnAddresses {
-    bool isolated;           // false: the machine does not allow the namespaces
-    bool loopbackOnly;       // found with only the loopback interface up
+    bool isolated;      // false: the machine does not allow the namespaces
+    bool loopbackOnly;  // found with only the loopback interface up
     in_addr loopback;
-    bool withInterface;      // found once an interface with an address is up too
+    bool withInterface;  // found once an interface with an address is up too
     in_addr interface;
 };
 

@@ -22,9 +22,9 @@ constexpr int kPlayers = 2;
 constexpr int64_t kClockSlackNs = 1000;
 
 // The hops of a frame in the order it passes them.
-constexpr size_t kOrder[] = {kTavolinHopCaptured, kTavolinHopTaken,    kTavolinHopCoded,    kTavolinHopSent,
-                             room::kLastSent,     kTavolinHopReceived, kTavolinHopQueued,   kTavolinHopDrained,
-                             kTavolinHopAssembled, kTavolinHopDecoded, kTavolinHopDrawn};
+constexpr size_t kOrder[] = {kTavolinHopCaptured,  kTavolinHopTaken,    kTavolinHopCoded,  kTavolinHopSent,
+                             room::kLastSent,      kTavolinHopReceived, kTavolinHopQueued, kTavolinHopDrained,
+                             kTavolinHopAssembled, kTavolinHopDecoded,  kTavolinHopDrawn};
 
 std::vector<TavolinHopRecord> TakeAll() {
     std::vector<TavolinHopRecord> records(size_t{1} << 16);

@@ -30,9 +30,14 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
         posix_spawn_file_actions_addclose(&actions, fds[0]);
-        char* argv[] = {const_cast<char*>(TAVOLIN_ADDRD_PATH), const_cast<char*>("--bind"),
-                        const_cast<char*>(bindAddress), const_cast<char*>("--port"), const_cast<char*>("0"),
-                        const_cast<char*>("--answers-per-second"), const_cast<char*>(answersPerSecond), nullptr};
+        char* argv[] = {const_cast<char*>(TAVOLIN_ADDRD_PATH),
+                        const_cast<char*>("--bind"),
+                        const_cast<char*>(bindAddress),
+                        const_cast<char*>("--port"),
+                        const_cast<char*>("0"),
+                        const_cast<char*>("--answers-per-second"),
+                        const_cast<char*>(answersPerSecond),
+                        nullptr};
         if (posix_spawn(&pid_, TAVOLIN_ADDRD_PATH, &actions, nullptr, argv, environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         close(fds[1]);
@@ -50,8 +55,8 @@ public:
     bool WaitForOutput(const std::string& text, int timeoutMs) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (text_.find(text) == std::string::npos) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             pollfd readable{output_, POLLIN, 0};
             if (left.count() <= 0 || poll(&readable, 1, static_cast<int>(left.count())) <= 0) return false;
             char chunk[256];

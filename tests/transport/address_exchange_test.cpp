@@ -215,8 +215,8 @@ TEST_F(AddressServerTest, AFloodFromOneAddressGetsItsBudgetWhileOthersAreStillAn
 // budget and goes on; an engine of that address, asking from its own port
 // meanwhile, is answered all the same.
 TEST_F(AddressServerTest, ForgedRequestsInAnEnginesAddressDoNotLockTheEngineOut) {
-    constexpr int kSpent = 400;  // far beyond the burst
-    constexpr int kChunk = 100;  // within the server's receive buffer
+    constexpr int kSpent = 400;     // far beyond the burst
+    constexpr int kChunk = 100;     // within the server's receive buffer
     constexpr int kGoingOn = 1000;  // then about one a millisecond, for at most a second
     UdpPeer forger, engine;
     std::vector<uint8_t> request;

@@ -149,8 +149,7 @@ TEST_F(TransmissionTest, RtpbinExchangesRtpAndRtcpWithOurVoiceSession) {
             if (transmission.SendAudio(frame, sizeof frame)) ++sent;
             local = OurViewOfOthers(voice);
             remoteView = RtpbinViewOf(rtpbin, ourSsrc);
-            return local.validated && local.haveReportAboutUs && local.haveSenderReport &&
-                   remoteView.haveSenderReport;
+            return local.validated && local.haveReportAboutUs && local.haveSenderReport && remoteView.haveSenderReport;
         },
         15000);
     gst_object_unref(rtpbin);

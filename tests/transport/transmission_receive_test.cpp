@@ -106,8 +106,7 @@ TEST_F(ReceiveTest, VideoMediaBelongsToTheSinkUntilItGivesItBack) {
     SendNumbered(remote, transmission.GetLocalVideoPort(), 34, 0x71, 0, 4);
     auto hello = RtpDatagram(1, 4, 0, 0x71, Bytes("HI"));
     ASSERT_TRUE(remote.SendTo(kLoopback, transmission.GetLocalVideoPort(), hello.data(), hello.size()));
-    ASSERT_TRUE(window.PumpUntil([&] { return sink.heldVideo.size() == 4u && Video().GetPacketsInUse() == 4u; },
-                                 2000));
+    ASSERT_TRUE(window.PumpUntil([&] { return sink.heldVideo.size() == 4u && Video().GetPacketsInUse() == 4u; }, 2000));
     window.PumpFor(50);
     ASSERT_EQ(sink.heldVideo.size(), 4u);
     EXPECT_EQ(Video().GetPacketsInUse(), 4u) << "the hello went back, the media did not";
@@ -125,7 +124,9 @@ TEST_F(ReceiveTest, PacketsOfARemovedPeerAreGivenBackUndelivered) {
     SendNumbered(remote, transmission.GetLocalAudioPort(), 102, 0x81, 0, 2);
     SendNumbered(remote, transmission.GetLocalVideoPort(), 34, 0x82, 0, 2);
     ASSERT_TRUE(window.PumpUntil(
-        [&] { return transmission.QueuedPacketsForTesting(false) == 2 && transmission.QueuedPacketsForTesting(true) == 2; },
+        [&] {
+            return transmission.QueuedPacketsForTesting(false) == 2 && transmission.QueuedPacketsForTesting(true) == 2;
+        },
         2000));
     ASSERT_EQ(transmission.RemoveUser(5), 1);
     transmission.OnAudioReceived();
@@ -147,7 +148,9 @@ TEST_F(ReceiveTest, DestroyTakesBackQueuedAndHeldPackets) {
     SendNumbered(remote, transmission.GetLocalVideoPort(), 34, 0x91, 2, 3);
     SendNumbered(remote, transmission.GetLocalAudioPort(), 102, 0x92, 0, 3);
     ASSERT_TRUE(window.PumpUntil(
-        [&] { return transmission.QueuedPacketsForTesting(true) == 3 && transmission.QueuedPacketsForTesting(false) == 3; },
+        [&] {
+            return transmission.QueuedPacketsForTesting(true) == 3 && transmission.QueuedPacketsForTesting(false) == 3;
+        },
         2000));
 
     const rtp::RTPPacketPool::Totals before = rtp::RTPPacketPool::ProcessTotals();
@@ -224,8 +227,8 @@ std::vector<uint8_t> ReceiverReports(uint32_t firstSsrc, int count) {
     std::vector<uint8_t> compound;
     for (int i = 0; i < count; ++i) {
         const uint32_t ssrc = firstSsrc + static_cast<uint32_t>(i);
-        const uint8_t header[8] = {0x80, 201, 0, 1, uint8_t(ssrc >> 24), uint8_t(ssrc >> 16), uint8_t(ssrc >> 8),
-                                   uint8_t(ssrc)};
+        const uint8_t header[8] = {
+            0x80, 201, 0, 1, uint8_t(ssrc >> 24), uint8_t(ssrc >> 16), uint8_t(ssrc >> 8), uint8_t(ssrc)};
         compound.insert(compound.end(), header, header + sizeof header);
     }
     return compound;

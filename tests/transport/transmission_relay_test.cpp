@@ -31,8 +31,8 @@ protected:
         ASSERT_TRUE(coturn.Start());
         ASSERT_TRUE(coturn.AwaitAnswer(kWaitMs)) << "coturn does not answer";
         for (Player* player : {&a, &b}) {
-            player->transmission.SetRelay(
-                {RelayPolicy::kAlways, {{coturn.Address(), relay_testing::kUser, relay_testing::kPassword}}});
+            player->transmission.SetRelay({RelayPolicy::kAlways,
+                                           {{coturn.Address(), relay_testing::kUser, relay_testing::kPassword}}});
             ASSERT_EQ(player->transmission.Create(player->window.Handle(), TestMessages(&player->context)), 1);
         }
     }
@@ -61,9 +61,8 @@ TEST_F(RelayedTransmissions, PostRelayedPairsAndHearEachOtherThroughTheRelay) {
     ASSERT_TRUE(a.window.PumpUntil([&] { return Posted(a) && Posted(b); }, kWaitMs)) << "no relayed address posted";
     for (Player* player : {&a, &b}) {
         for (const Medium medium : kBothMedia) {
-            const PublicAddressRecord posted = (medium == Medium::kVideo ? player->window.videoAddresses
-                                                                         : player->window.audioAddresses)
-                                                   .front();
+            const PublicAddressRecord posted =
+                (medium == Medium::kVideo ? player->window.videoAddresses : player->window.audioAddresses).front();
             EXPECT_EQ(posted.address, kLoopback) << "the relay's address, not the address server's answer";
             EXPECT_EQ(posted.port % 2, 0) << "peers send RTCP one port above";
             const uint16_t ownPort = medium == Medium::kVideo ? player->transmission.GetLocalVideoPort()
@@ -83,8 +82,7 @@ TEST_F(RelayedTransmissions, PostRelayedPairsAndHearEachOtherThroughTheRelay) {
     Introduce(b, a, 1);
     // Voice both ways until each has heard the other, a bounded number of frames.
     int64_t firstHeardMs = -1;
-    for (int frame = 0; frame < kMaxFrames && (a.sink.audioPayloads.empty() || b.sink.audioPayloads.empty());
-         ++frame) {
+    for (int frame = 0; frame < kMaxFrames && (a.sink.audioPayloads.empty() || b.sink.audioPayloads.empty()); ++frame) {
         a.transmission.SendAudio(kVoicePayload, sizeof kVoicePayload);
         b.transmission.SendAudio(kVoicePayload, sizeof kVoicePayload);
         a.window.PumpFor(10);

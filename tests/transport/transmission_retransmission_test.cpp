@@ -126,8 +126,12 @@ TEST_F(RetransmissionTest, ANackIsAnsweredWithTheSamePacketsToTheAskingPeerOnlyW
     // Eight packets of 112 bytes: half is four of them. The last number was
     // never sent. The compound asks three times over: each number is looked
     // up once, and nothing after the first refusal.
-    const std::vector<uint16_t> lost = {SequenceOf(sent[1]), SequenceOf(sent[2]), SequenceOf(sent[3]),
-                                        SequenceOf(sent[4]), SequenceOf(sent[5]), SequenceOf(sent[6]),
+    const std::vector<uint16_t> lost = {SequenceOf(sent[1]),
+                                        SequenceOf(sent[2]),
+                                        SequenceOf(sent[3]),
+                                        SequenceOf(sent[4]),
+                                        SequenceOf(sent[5]),
+                                        SequenceOf(sent[6]),
                                         static_cast<uint16_t>(SequenceOf(sent[7]) + 100)};
     ASSERT_TRUE(SendFrom(asking.RtcpFd(), transmission.GetLocalVideoPort() + 1,
                          NackCompound(0x5151, transmission.VideoSessionForTesting()->GetLocalSSRC(), lost, 3)));
@@ -255,9 +259,7 @@ TEST_F(RetransmissionTest, TwoTransmissionsCountTheirNacksPictureLossAndRetransm
     relay.farVideoPort = far.GetLocalVideoPort();
     // The sixth video packet is lost once; its retransmission passes.
     int videoSeen = 0;
-    relay.drop = [&](const std::vector<uint8_t>& bytes) {
-        return (bytes[1] & 0x7F) == kVideo && ++videoSeen == 6;
-    };
+    relay.drop = [&](const std::vector<uint8_t>& bytes) { return (bytes[1] & 0x7F) == kVideo && ++videoSeen == 6; };
     ASSERT_EQ(transmission.AddUser(2, kLoopback, kLoopback, &nearSink), 1);
     ASSERT_EQ(transmission.SetUserVideoPort(2, relay.nearSide.RtpPort(), relay.nearSide.RtpPort()), 1);
     ASSERT_EQ(far.AddUser(1, kLoopback, kLoopback, &farSink), 1);

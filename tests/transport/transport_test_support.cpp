@@ -54,8 +54,7 @@ void TestWindow::OnMessage(const platform_test::Received& message) {
             delete record;
             break;
         }
-        default:
-            break;
+        default: break;
     }
 }
 
@@ -274,7 +273,8 @@ void TransmissionTest::LearnPublicAddresses() {
     ASSERT_TRUE(server.Start(testing_support::kLoopback, 0));
     transmission.RequestPublicAddress(testing_support::kLoopback, server.Port(), &kRequestValue, sizeof kRequestValue);
     ASSERT_TRUE(window.PumpUntil([&] { return transmission.HasPublicAddresses(); }, 3000));
-    ASSERT_TRUE(window.PumpUntil([&] { return !window.audioAddresses.empty() && !window.videoAddresses.empty(); }, 3000));
+    ASSERT_TRUE(window.PumpUntil([&] { return !window.audioAddresses.empty() && !window.videoAddresses.empty(); },
+                                 3000));
 }
 
 std::optional<testing_support::RtpView> TransmissionTest::NextRtp(testing_support::UdpPeer& peer, int timeoutMs) {

@@ -68,7 +68,7 @@ TEST_F(TsharkDecodeTest, EveryPacketKindDecodesWithoutErrors) {
     ASSERT_NE(videoPeer.RtpPort(), 0);
     RecordingPacketSink sink;
     ASSERT_EQ(transmission.AddUser(1, kLoopback, kLoopback, &sink), 1);
-    ASSERT_EQ(transmission.SetUserAudioPort(1, voicePeer.RtpPort(), voicePeer.RtpPort()), 1);   // HI
+    ASSERT_EQ(transmission.SetUserAudioPort(1, voicePeer.RtpPort(), voicePeer.RtpPort()), 1);  // HI
     ASSERT_EQ(transmission.SetUserVideoPort(1, videoPeer.RtpPort(), videoPeer.RtpPort()), 1);  // HI
     for (uint16_t seq = 1; seq <= 2; ++seq)  // two, so the source passes probation
         ASSERT_TRUE(voicePeer.SendFromRtp(voicePort, RtpDatagram(1, seq, 0, 0xABCD, Bytes("HI"))));
@@ -125,8 +125,10 @@ TEST_F(TsharkDecodeTest, EveryPacketKindDecodesWithoutErrors) {
         std::istringstream severityList(severities);
         for (std::string severity; std::getline(severityList, severity, ',');)
             EXPECT_LT(std::stol(severity), kExpertError) << line;
-        if (type == "1" || type == "10") rtp.insert(type + ":" + payload);
-        else if (!type.empty()) rtp.insert(type);
+        if (type == "1" || type == "10")
+            rtp.insert(type + ":" + payload);
+        else if (!type.empty())
+            rtp.insert(type);
         std::istringstream list(rtcpList);
         for (std::string pt; std::getline(list, pt, ',');) decodedRtcp.insert(std::stoi(pt));
     }

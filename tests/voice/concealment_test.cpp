@@ -21,7 +21,7 @@ using namespace voice;
 
 constexpr double kToneHz = 1100;
 constexpr double kAmplitude = 2065;  // -24 dBFS, as the synthetic microphones speak
-constexpr int kFrames = 500;  // 15 s
+constexpr int kFrames = 500;         // 15 s
 constexpr int64_t kSettleMs = 3000;
 constexpr size_t kDipWindow = kSampleRateHz / 100;  // 10 ms
 // The largest step between neighbouring samples of the tone itself is
@@ -143,7 +143,8 @@ TEST(Concealment, ATalkerWhoStopsFadesOutWithinTwoFramesAndComesBackWithoutAClic
     ASSERT_EQ(static_cast<size_t>(kFrameSamples), resumed.size());
     EXPECT_EQ(0, resumed[0]);
     int largestStep = 0;
-    for (size_t i = 1; i < resumed.size(); ++i) largestStep = std::max(largestStep, std::abs(resumed[i] - resumed[i - 1]));
+    for (size_t i = 1; i < resumed.size(); ++i)
+        largestStep = std::max(largestStep, std::abs(resumed[i] - resumed[i - 1]));
     EXPECT_LT(largestStep, kClickStep);
 }
 

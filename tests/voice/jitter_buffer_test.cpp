@@ -26,14 +26,11 @@ protected:
         const Playout out = buffer.Pop(now);
         now += kFrameMs;
         switch (out.kind) {
-            case PlayoutKind::kFrame:
-                return "f" + std::to_string(out.packet[0] | out.packet[1] << 8);
+            case PlayoutKind::kFrame: return "f" + std::to_string(out.packet[0] | out.packet[1] << 8);
             case PlayoutKind::kLost:
                 return out.next ? "lost>" + std::to_string(out.next[0] | out.next[1] << 8) : "lost";
-            case PlayoutKind::kStretch:
-                return "wait";
-            case PlayoutKind::kQuiet:
-                return "quiet";
+            case PlayoutKind::kStretch: return "wait";
+            case PlayoutKind::kQuiet: return "quiet";
         }
         return "?";
     }
@@ -118,7 +115,7 @@ TEST_F(JitterBufferTest, ShedsAStallsBacklogSoonAfterTheDelayTargetFallsWithoutL
     Push(sequence++);
     EXPECT_EQ("f0", Pop());
     for (int i = 0; i < 6; ++i) EXPECT_EQ("wait", Pop());  // a stall ...
-    for (int i = 0; i < 14; ++i) Push(sequence++);          // ... then a burst
+    for (int i = 0; i < 14; ++i) Push(sequence++);         // ... then a burst
     const int backlog = buffer.BufferedFrames();
     int skipped = 0;
     // Steady again for 4.5 s: the stall leaves the transit window after

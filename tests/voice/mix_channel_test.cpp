@@ -25,7 +25,8 @@ constexpr size_t kSettledFrom = 5 * kSampleRateHz;
 constexpr size_t kSettledLength = kSampleRateHz;
 
 struct Player {
-    Player(double hz, double rmsDbfs) : frequencyHz(hz), amplitude(32768 * std::sqrt(2.0) * std::pow(10.0, rmsDbfs / 20)) {}
+    Player(double hz, double rmsDbfs)
+        : frequencyHz(hz), amplitude(32768 * std::sqrt(2.0) * std::pow(10.0, rmsDbfs / 20)) {}
     double frequencyHz;
     double amplitude;
     ListenerChoice choice;
@@ -46,9 +47,9 @@ Mix MixPlayers(std::deque<Player>& players, bool levelling) {
         for (Player& p : players) {
             std::array<int16_t, kFrameSamples> pcm;
             for (int i = 0; i < kFrameSamples; ++i)
-                pcm[static_cast<size_t>(i)] = static_cast<int16_t>(std::lround(
-                    p.amplitude * std::sin(2 * std::numbers::pi * p.frequencyHz * (frame * kFrameSamples + i) /
-                                           kSampleRateHz)));
+                pcm[static_cast<size_t>(i)] = static_cast<int16_t>(
+                    std::lround(p.amplitude * std::sin(2 * std::numbers::pi * p.frequencyHz *
+                                                       (frame * kFrameSamples + i) / kSampleRateHz)));
             std::array<uint8_t, kFrameBytes> bytes;
             EXPECT_TRUE(p.encoder.Encode(pcm.data(), bytes.data()));
             p.channel.Voice().Receive(*ParseFrame(bytes.data(), kFrameBytes), nowMs);
@@ -107,9 +108,10 @@ TEST(Levelling, BringsAQuietAndALoudPlayerWithinThreeDecibelsAndKeepsFifteenLoud
     std::deque<Player> loud;
     for (int i = 0; i < 15; ++i) loud.emplace_back(kDistinctToneFrequenciesHz[i], -10);
     const Mix fifteen = MixPlayers(loud, true);
-    std::printf("-30 and -10 dBFS players %.1f dB apart after 5 s (gains %+.1f / %+.1f dB; %.1f dB unlevelled); "
-                "15 players at -10 dBFS: %zu samples clipped in %d s\n",
-                apart, quietGain, loudGain, apartUnlevelled, fifteen.clipped, kSeconds);
+    std::printf(
+        "-30 and -10 dBFS players %.1f dB apart after 5 s (gains %+.1f / %+.1f dB; %.1f dB unlevelled); "
+        "15 players at -10 dBFS: %zu samples clipped in %d s\n",
+        apart, quietGain, loudGain, apartUnlevelled, fifteen.clipped, kSeconds);
     EXPECT_LE(std::abs(apart), 3.0);
     EXPECT_NEAR(20.0, apartUnlevelled, 1.0);
     EXPECT_LE(quietGain, kMaxBoostDb);

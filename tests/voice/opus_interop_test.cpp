@@ -7,11 +7,11 @@
 #include <gst/app/gstappsrc.h>
 #include <gtest/gtest.h>
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <cmath>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <numbers>
@@ -105,7 +105,8 @@ bool WriteOgg(const std::vector<std::array<uint8_t, kFrameBytes>>& frames, const
 }
 
 TEST(OpusInterop, FfmpegsOwnDecoderReadsEveryFramesOpusPacket) {
-    if (Output("command -v ffmpeg && command -v ffprobe").find("ffprobe") == std::string::npos) GTEST_SKIP() << "ffmpeg not installed";
+    if (Output("command -v ffmpeg && command -v ffprobe").find("ffprobe") == std::string::npos)
+        GTEST_SKIP() << "ffmpeg not installed";
     ASSERT_TRUE(EnsureGstreamer());
     VoiceEncoder encoder;
     std::vector<std::array<uint8_t, kFrameBytes>> frames(kFrames);
@@ -120,8 +121,10 @@ TEST(OpusInterop, FfmpegsOwnDecoderReadsEveryFramesOpusPacket) {
     ASSERT_TRUE(WriteOgg(frames, base + ".ogg"));
 
     // One packet per frame, each 30 ms long, each our 48 bytes.
-    const std::string packets = Output("ffprobe -v error -select_streams a -show_entries packet=duration_time,size "
-                                    "-of csv=p=0 " + base + ".ogg");
+    const std::string packets = Output(
+        "ffprobe -v error -select_streams a -show_entries packet=duration_time,size "
+        "-of csv=p=0 " +
+        base + ".ogg");
     EXPECT_EQ(kFrames, std::count(packets.begin(), packets.end(), '\n'));
     size_t whole = 0;
     for (size_t at = packets.find("0.030000,48\n"); at != std::string::npos; at = packets.find("0.030000,48\n", at + 1))
@@ -129,8 +132,8 @@ TEST(OpusInterop, FfmpegsOwnDecoderReadsEveryFramesOpusPacket) {
     EXPECT_EQ(static_cast<size_t>(kFrames), whole) << packets.substr(0, 200);
 
     // ffmpeg's native decoder, not libopus: no complaint, the whole tone.
-    const std::string errors = Output("ffmpeg -v error -c:a opus -i " + base + ".ogg -ar 16000 -ac 1 -f s16le -y " +
-                                   base + ".pcm 2>&1");
+    const std::string errors =
+        Output("ffmpeg -v error -c:a opus -i " + base + ".ogg -ar 16000 -ac 1 -f s16le -y " + base + ".pcm 2>&1");
     EXPECT_EQ("", errors);
     std::ifstream file(base + ".pcm", std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());

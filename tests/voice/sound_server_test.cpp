@@ -52,18 +52,18 @@ protected:
     }
 
     void LoadDevices() {
-        ASSERT_GE(server.LoadModule("module-null-sink", {"sink_name=bus", "channels=4",
-                                                         "channel_map=aux0,aux1,aux2,aux3", "rate=48000"}),
+        ASSERT_GE(server.LoadModule("module-null-sink",
+                                    {"sink_name=bus", "channels=4", "channel_map=aux0,aux1,aux2,aux3", "rate=48000"}),
                   0);
         for (int channel = 0; channel < kChannels; ++channel) LoadDevice(static_cast<Channel>(channel));
     }
 
     void LoadDevice(Channel channel) {
         const std::string name = kDevices[channel];
-        modules[channel] = server.LoadModule(
-            "module-remap-sink", {"sink_name=" + name, "master=bus", "channels=1",
-                                  "master_channel_map=aux" + std::to_string(channel), "channel_map=mono", "remix=no",
-                                  "sink_properties=device.description=" + name});
+        modules[channel] = server.LoadModule("module-remap-sink",
+                                             {"sink_name=" + name, "master=bus", "channels=1",
+                                              "master_channel_map=aux" + std::to_string(channel), "channel_map=mono",
+                                              "remix=no", "sink_properties=device.description=" + name});
         ASSERT_GE(modules[channel], 0);
     }
 
@@ -72,15 +72,15 @@ protected:
     // feeds start before the engines.
     void StartFeeds(int seconds, int signal = TAVOLIN_MIC_TONE) {
         for (int player = 0; player < 2; ++player) {
-            voice::SignalGenerator generator(signal, kVoices[player].frequencyHz,
-                                             kVoices[player].markerOffsetMs);
+            voice::SignalGenerator generator(signal, kVoices[player].frequencyHz, kVoices[player].markerOffsetMs);
             std::vector<int16_t> samples(static_cast<size_t>(seconds * kRecordRateHz));
             generator.Generate(samples.data(), static_cast<int>(samples.size()), 0);
             const std::string path = server.Directory() + "/feed" + std::to_string(player) + ".raw";
             std::ofstream(path, std::ios::binary)
                 .write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 2));
-            ASSERT_TRUE(feeds[player].Start({"pacat", "--playback", kLowLatency, "--raw", "--format=s16le", "--rate=16000",
-                                             "--channels=1", "--device=" + std::string(kDevices[player * 2]), path}));
+            ASSERT_TRUE(feeds[player].Start({"pacat", "--playback", kLowLatency, "--raw", "--format=s16le",
+                                             "--rate=16000", "--channels=1",
+                                             "--device=" + std::string(kDevices[player * 2]), path}));
             // Silence into each speaker keeps its remap sink at a low latency
             // (one that nobody plays into has rendered seconds ahead when the
             // engine's stream arrives, and the first seconds come late).
@@ -160,14 +160,14 @@ TEST_F(SoundServerCall, MouthToEarWithinBudgetBothWaysWithoutLoss) {
                                     voice::ToneSnrDb(heard, from + 8000, 8000, kVoices[speaker].frequencyHz)));
         std::sort(snrs.begin(), snrs.end());
         const double snr = snrs[snrs.size() / 2];
-        std::printf("player %d -> %d through the sound server: mouth-to-ear median %.1f ms, p99 %.1f ms over %zu "
-                    "markers, tone SNR %.1f dB (median of seconds); frames played %llu, lost %llu, concealed %llu, skipped %llu, "
-                    "jitter delay %d ms\n",
-                    speaker + 1, 2 - speaker, Percentile(delays, 0.5), Percentile(delays, 0.99), delays.size(), snr,
-                    static_cast<unsigned long long>(stats.framesPlayed),
-                    static_cast<unsigned long long>(stats.framesLost),
-                    static_cast<unsigned long long>(stats.framesConcealed),
-                    static_cast<unsigned long long>(stats.framesSkipped), stats.jitterDelayMs);
+        std::printf(
+            "player %d -> %d through the sound server: mouth-to-ear median %.1f ms, p99 %.1f ms over %zu "
+            "markers, tone SNR %.1f dB (median of seconds); frames played %llu, lost %llu, concealed %llu, skipped %llu, "
+            "jitter delay %d ms\n",
+            speaker + 1, 2 - speaker, Percentile(delays, 0.5), Percentile(delays, 0.99), delays.size(), snr,
+            static_cast<unsigned long long>(stats.framesPlayed), static_cast<unsigned long long>(stats.framesLost),
+            static_cast<unsigned long long>(stats.framesConcealed),
+            static_cast<unsigned long long>(stats.framesSkipped), stats.jitterDelayMs);
         // The goal is 100 ms; runs on a loaded two-core machine measured a
         // median of 62-107 ms (the phases of frame and playout tick differ
         // from call to call).
@@ -214,7 +214,8 @@ TEST_F(SoundServerCall, DevicesThatGoComeBackOrChangeAndAServerThatRestarts) {
     ASSERT_TRUE(PumpUntil([&] { return two.StatsOf(1).framesPlayed >= 60 && one.StatsOf(2).framesPlayed >= 60; }, 10s));
 
     // A speaker switched mid-call: playout never waits for it.
-    ASSERT_GE(server.LoadModule("module-null-sink", {"sink_name=spare", "sink_properties=device.description=spare"}), 0);
+    ASSERT_GE(server.LoadModule("module-null-sink", {"sink_name=spare", "sink_properties=device.description=spare"}),
+              0);
     const TavolinVoiceStats before = two.StatsOf(1);
     ASSERT_EQ(1, TavolinSelectVoiceDevice(two.engine, TAVOLIN_VOICE_SPEAKER, "spare"));
     PumpFor(1500ms);
@@ -284,7 +285,8 @@ TEST_F(SoundServerCall, DevicesThatGoComeBackOrChangeAndAServerThatRestarts) {
     const uint64_t sent = two.StatsOf(-1).framesSent;
     const long long again = MillisUntil(
         [&] {
-            return two.StatsOf(-1).framesSent > sent + 10 && two.voiceLog.Contains("Voice: speaker \"spk2\" works again");
+            return two.StatsOf(-1).framesSent > sent + 10 &&
+                   two.voiceLog.Contains("Voice: speaker \"spk2\" works again");
         },
         5s);
     const auto sinceRestart =
@@ -301,7 +303,7 @@ TEST_F(SoundServerCall, DevicesThatGoComeBackOrChangeAndAServerThatRestarts) {
 // player 1's. Levels are those of each voice's fundamental.
 TEST_F(SoundServerCall, TheFarEndHardlyHearsItselfAndTheNearEndStillPasses) {
     ASSERT_GE(server.LoadModule("module-loopback", {"source=spk1.monitor", "sink=mic1", "latency_msec=40",
-                                                          "source_dont_move=true", "sink_dont_move=true"}),
+                                                    "source_dont_move=true", "sink_dont_move=true"}),
               0);
     std::string inputs;
     ASSERT_TRUE(server.Control({"list", "short", "sink-inputs"}, &inputs));
@@ -323,15 +325,16 @@ TEST_F(SoundServerCall, TheFarEndHardlyHearsItselfAndTheNearEndStillPasses) {
     ASSERT_GT(end, 8u * kRecordRateHz);
     const size_t from = end - 5 * kRecordRateHz, count = end - from;
     const double farHz = kVoices[1].frequencyHz, nearHz = kVoices[0].frequencyHz;
-    const double erleDb = voice::ToneLevelDb(bus[kMic1], from, count, farHz) -
-                          voice::ToneLevelDb(bus[kSpeaker2], from, count, farHz);
+    const double erleDb =
+        voice::ToneLevelDb(bus[kMic1], from, count, farHz) - voice::ToneLevelDb(bus[kSpeaker2], from, count, farHz);
     const double micSnr = voice::ToneSnrDb(bus[kMic1], from, count, nearHz, {farHz});
     const double farSnr = voice::ToneSnrDb(bus[kSpeaker2], from, count, nearHz, {farHz});
-    const double nearLoss = voice::ToneLevelDb(bus[kMic1], from, count, nearHz) -
-                            voice::ToneLevelDb(bus[kSpeaker2], from, count, nearHz);
-    std::printf("player 2's own voice comes back %.1f dB below its echo at player 1's microphone; player 1's voice: "
-                "SNR %.1f dB at its microphone, %.1f dB at player 2, level %.1f dB lower\n",
-                erleDb, micSnr, farSnr, nearLoss);
+    const double nearLoss =
+        voice::ToneLevelDb(bus[kMic1], from, count, nearHz) - voice::ToneLevelDb(bus[kSpeaker2], from, count, nearHz);
+    std::printf(
+        "player 2's own voice comes back %.1f dB below its echo at player 1's microphone; player 1's voice: "
+        "SNR %.1f dB at its microphone, %.1f dB at player 2, level %.1f dB lower\n",
+        erleDb, micSnr, farSnr, nearLoss);
     // Measured 6-46 dB and 5-19 dB from run to run (the goal: 20 dB and
     // 6 dB, not reached in every run); uncancelled, the echo came back
     // louder than it went in.

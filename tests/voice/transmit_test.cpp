@@ -38,7 +38,8 @@ std::vector<int16_t> Signal(int signal, int seconds) {
     return samples;
 }
 
-Transmission Transmit(const std::vector<int16_t>& signal, const std::function<SenderControls(int64_t nowMs)>& controls) {
+Transmission Transmit(const std::vector<int16_t>& signal,
+                      const std::function<SenderControls(int64_t nowMs)>& controls) {
     VoiceSender sender;
     RemoteVoice listener;
     Transmission run;
@@ -133,7 +134,8 @@ double EnergyDb(const std::vector<int16_t>& x, size_t from, size_t count) {
 TEST(VoiceActivity, SendsTurnsOfSpeechInBurstsThatEndWithinTheHoldAndKeepEachFirstSyllable) {
     const std::vector<int16_t> signal = Signal(TAVOLIN_MIC_CONVERSATION, 60);
     const Transmission always = Transmit(signal, [](int64_t) { return SenderControls{}; });
-    const Transmission activity = Transmit(signal, [](int64_t) { return SenderControls{TransmitMode::kVoiceActivity}; });
+    const Transmission activity =
+        Transmit(signal, [](int64_t) { return SenderControls{TransmitMode::kVoiceActivity}; });
 
     // Which frames of the signal went out: the last one sent at a time is
     // the frame just complete, any before it are pre-roll.
@@ -186,9 +188,10 @@ TEST(VoiceActivity, SendsTurnsOfSpeechInBurstsThatEndWithinTheHoldAndKeepEachFir
                                                    1000 / kSampleRateHz);
     }
     const double shareSent = static_cast<double>(activity.sent.size()) / always.sent.size();
-    std::printf("%zu turns, %zu frames of speech; voice activity sent %.1f %% of always-on's frames; onsets within "
-                "%.2f dB of always-on, heard up to %lld ms later\n",
-                turns.size(), speechFrames, 100 * shareSent, worstDb, static_cast<long long>(latestMs));
+    std::printf(
+        "%zu turns, %zu frames of speech; voice activity sent %.1f %% of always-on's frames; onsets within "
+        "%.2f dB of always-on, heard up to %lld ms later\n",
+        turns.size(), speechFrames, 100 * shareSent, worstDb, static_cast<long long>(latestMs));
     EXPECT_LE(worstDb, 3.0);
     // The pre-roll plays first; its bunch does not make the listener wait.
     EXPECT_LE(latestMs, kPreRollFrames * kFrameMs);

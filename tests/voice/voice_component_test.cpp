@@ -218,7 +218,8 @@ TEST_F(VoiceComponent, PushToTalkAndMicrophoneMuteHoldBackFramesAndAreCounted) {
     ASSERT_EQ(1, TavolinSetVoiceTalking(&engine, 1));
     const auto pressed = std::chrono::steady_clock::now();
     ASSERT_TRUE(PumpUntil([&] { return sink.Count() > 0; }, 1s));
-    const auto firstMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - pressed);
+    const auto firstMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - pressed);
     ASSERT_TRUE(PumpUntil([&] { return component->GetLevel(-1, 9) > 0; }, 1s));
 
     ASSERT_EQ(1, TavolinMuteVoiceMicrophone(&engine, 1));

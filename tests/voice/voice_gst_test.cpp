@@ -6,8 +6,8 @@
 
 #include <array>
 #include <atomic>
-#include <functional>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -48,7 +48,8 @@ TEST(GstVoiceDevices, AMicrophoneDeliversSixteenKilohertzMonoForProcessingAndASp
     const auto started = std::chrono::steady_clock::now();
     const int before = samples;
     std::this_thread::sleep_for(500ms);
-    const double rate = (samples - before) / std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const double rate =
+        (samples - before) / std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     EXPECT_NEAR(16000, rate, 3000);
     EXPECT_FALSE(microphone->Failed(&error)) << error;
     microphone->Stop();

@@ -28,7 +28,8 @@ TEST_F(VoiceLoopback, EachPlayerHearsTheOthersToneCleanlyAndSoon) {
     struct Voice {
         int id, frequencyHz, markerOffsetMs;
     };
-    const Voice voices[] = {{1, voice::kDistinctToneFrequenciesHz[0], 100}, {2, voice::kDistinctToneFrequenciesHz[1], 600}};
+    const Voice voices[] = {{1, voice::kDistinctToneFrequenciesHz[0], 100},
+                            {2, voice::kDistinctToneFrequenciesHz[1], 600}};
     Ear ears[2];
     for (int i = 0; i < 2; ++i) {
         const std::string id = std::to_string(voices[i].id);
@@ -72,13 +73,13 @@ TEST_F(VoiceLoopback, EachPlayerHearsTheOthersToneCleanlyAndSoon) {
         std::sort(latencies.begin(), latencies.end());
         const double medianMs = latencies[latencies.size() / 2] / 1000.0;
         const TavolinVoiceStats stats = players[listener]->StatsOf(speaker.id);
-        std::printf("player %d hears %d: SNR %.1f dB (median of %zu), mouth-to-ear median %.1f ms, max %.1f ms over %zu "
-                    "markers; frames played %llu, lost %llu, concealed %llu, skipped %llu, jitter delay %d ms\n",
-                    voices[listener].id, speaker.id, snr, snrs.size(), medianMs, latencies.back() / 1000.0,
-                    latencies.size(), static_cast<unsigned long long>(stats.framesPlayed),
-                    static_cast<unsigned long long>(stats.framesLost),
-                    static_cast<unsigned long long>(stats.framesConcealed),
-                    static_cast<unsigned long long>(stats.framesSkipped), stats.jitterDelayMs);
+        std::printf(
+            "player %d hears %d: SNR %.1f dB (median of %zu), mouth-to-ear median %.1f ms, max %.1f ms over %zu "
+            "markers; frames played %llu, lost %llu, concealed %llu, skipped %llu, jitter delay %d ms\n",
+            voices[listener].id, speaker.id, snr, snrs.size(), medianMs, latencies.back() / 1000.0, latencies.size(),
+            static_cast<unsigned long long>(stats.framesPlayed), static_cast<unsigned long long>(stats.framesLost),
+            static_cast<unsigned long long>(stats.framesConcealed),
+            static_cast<unsigned long long>(stats.framesSkipped), stats.jitterDelayMs);
         EXPECT_GE(snr, 20.0);
         EXPECT_LE(medianMs, 100.0);
         EXPECT_GT(medianMs, 30.0) << "faster than one frame: the marker was not found where it is";
@@ -115,7 +116,8 @@ TEST_F(VoiceLoopback, MissingBrokenAndRemovedDevicesLeaveTheCallRunning) {
 
     // B's microphone vanishes mid-call: logged, nothing more is sent.
     ASSERT_EQ(1, TavolinRemoveSyntheticAudioDevice("b-mic"));
-    ASSERT_TRUE(PumpUntil([&] { return b.voiceLog.Contains("Voice: microphone \"b-mic\" failed: b-mic was removed"); }, 2s));
+    ASSERT_TRUE(PumpUntil([&] { return b.voiceLog.Contains("Voice: microphone \"b-mic\" failed: b-mic was removed"); },
+                          2s));
     PumpFor(300ms);
     const uint64_t received = a.StatsOf(2).framesReceived;
     PumpFor(500ms);

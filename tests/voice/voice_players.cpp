@@ -67,7 +67,9 @@ bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
     return true;
 }
 
-void PumpFor(std::chrono::milliseconds time) { PumpUntil([] { return false; }, time); }
+void PumpFor(std::chrono::milliseconds time) {
+    PumpUntil([] { return false; }, time);
+}
 
 bool KnowTheirAddresses(Player& a, Player& b) {
     return PumpUntil([&] { return a.host.addresses.size() >= 2 && b.host.addresses.size() >= 2; }, 5s);

@@ -33,7 +33,8 @@ Call Talk(bool farTalks, bool nearTalks) {
     constexpr int kWrittenAhead = kSampleRateHz * 40 / 1000;
     std::vector<int16_t> far(kTotal + kWrittenAhead, 0), near(kTotal, 0);
     const int64_t start = 1000000;
-    if (farTalks) SignalGenerator(TAVOLIN_MIC_SPEECH, kFarHz, -1).Generate(far.data(), static_cast<int>(far.size()), start);
+    if (farTalks)
+        SignalGenerator(TAVOLIN_MIC_SPEECH, kFarHz, -1).Generate(far.data(), static_cast<int>(far.size()), start);
     if (nearTalks) SignalGenerator(TAVOLIN_MIC_TONE, kNearHz, -1).Generate(near.data(), kTotal, start);
     const auto micros = [start](int sample) { return start + int64_t{sample} * 1000000 / kSampleRateHz; };
     VoiceProcessor processor;
@@ -41,7 +42,8 @@ Call Talk(bool farTalks, bool nearTalks) {
     for (int at = 0; at < kTotal; at += kStep) {
         processor.Played(far.data() + at + kWrittenAhead, kStep, micros(at + kWrittenAhead));
         for (int i = at; i < at + kStep; ++i) {
-            const double echo = i >= kEchoDelaySamples ? kEchoGain * far[static_cast<size_t>(i - kEchoDelaySamples)] : 0;
+            const double echo =
+                i >= kEchoDelaySamples ? kEchoGain * far[static_cast<size_t>(i - kEchoDelaySamples)] : 0;
             call.microphone.push_back(static_cast<int16_t>(near[static_cast<size_t>(i)] + echo));
         }
         processor.Captured(call.microphone.data() + at, kStep, micros(at),
@@ -80,9 +82,10 @@ TEST(VoiceProcessor, TheEchoGoesWithinFiveSecondsAndTheNearVoicePassesInDoubleTa
     const auto level = [&](const std::vector<int16_t>& x) {
         return ToneLevelDb(x, settled, x.size() - settled, kNearHz);
     };
-    std::printf("echo return loss enhancement %.1f dB after 5 s; near tone SNR alone %.1f dB, in double talk %.1f dB "
-                "(mic %.1f); near level drop %.1f dB\n",
-                erleDb, alone, doubleTalk, micSnr, level(aloneCall.sent) - level(both.sent));
+    std::printf(
+        "echo return loss enhancement %.1f dB after 5 s; near tone SNR alone %.1f dB, in double talk %.1f dB "
+        "(mic %.1f); near level drop %.1f dB\n",
+        erleDb, alone, doubleTalk, micSnr, level(aloneCall.sent) - level(both.sent));
     EXPECT_GE(erleDb, 20.0);
     // In double talk the near voice keeps its level, and its SNR is no more
     // than 6 dB below what the microphone heard (the echo left in).
@@ -112,7 +115,8 @@ TEST(VoiceProcessor, SpeechInWhiteNoiseComesOutAtLeastTenDecibelsCleaner) {
     std::mt19937 random(27);
     std::normal_distribution<double> noise(0, loudest / std::sqrt(10.0));
     for (int i = 0; i < kTotal; ++i)
-        microphone[static_cast<size_t>(i)] = static_cast<int16_t>(std::lround(voice[static_cast<size_t>(i)] + noise(random)));
+        microphone[static_cast<size_t>(i)] =
+            static_cast<int16_t>(std::lround(voice[static_cast<size_t>(i)] + noise(random)));
     VoiceProcessor processor;
     const std::vector<int16_t> silence(kStep, 0);
     const auto micros = [](int sample) { return 1000000 + int64_t{sample} * 1000000 / kSampleRateHz; };
@@ -136,8 +140,9 @@ TEST(VoiceProcessor, SpeechInWhiteNoiseComesOutAtLeastTenDecibelsCleaner) {
         }
     }
     const double noiseDb = 10 * std::log10(pauseOut / pauseIn), voiceDb = 10 * std::log10(peakOut / peakIn);
-    std::printf("speech in white noise at 10 dB SNR: noise %+.1f dB in the pauses, voice %+.1f dB at its peaks: "
-                "%.1f dB cleaner\n",
-                noiseDb, voiceDb, voiceDb - noiseDb);
+    std::printf(
+        "speech in white noise at 10 dB SNR: noise %+.1f dB in the pauses, voice %+.1f dB at its peaks: "
+        "%.1f dB cleaner\n",
+        noiseDb, voiceDb, voiceDb - noiseDb);
     EXPECT_GE(voiceDb - noiseDb, 10.0);
 }

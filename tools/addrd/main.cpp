@@ -2,8 +2,8 @@
 #include "tools/common/command_line.h"
 #include "transport/address/address_server.h"
 
-#include <arpa/inet.h>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -99,8 +99,8 @@ int main(int argc, char** argv) {
         // An address that is not this machine's is a bad value; anything else
         // (a port in use, no permission) is a failure to start.
         if (error == EADDRNOTAVAIL)
-            return tools::CommandLineError(kProgram, std::string("--bind ") + bindText +
-                                                         ": not an address of this machine");
+            return tools::CommandLineError(kProgram,
+                                           std::string("--bind ") + bindText + ": not an address of this machine");
         std::fprintf(stderr, "%s: cannot bind %s:%u: %s\n", kProgram, bindText, port, std::strerror(error));
         return 1;
     }

@@ -220,26 +220,26 @@ int main(int argc, char** argv) {
     double seconds = 5;
     std::string libraryPath = tools::DefaultLibraryPath();
     std::string addrdPath = tools::DefaultAddrdPath();
-    const tools::ToolCommandLine commandLine{
-        kProgram,
-        kHelp,
-        {{"seconds", "S",
-          [&](const char* value) {
-              char* end = nullptr;
-              seconds = std::strtod(value, &end);
-              return *end == '\0' && std::isfinite(seconds) && seconds > 0 && seconds <= 3600
-                         ? std::string()
-                         : "not a number of seconds (up to 3600)";
-          }},
-         {"library", "PATH",
-          [&](const char* value) {
-              libraryPath = value;
-              return std::string();
-          }},
-         {"addrd", "PATH", [&](const char* value) {
-              addrdPath = value;
-              return std::string();
-          }}}};
+    const tools::ToolCommandLine commandLine{kProgram,
+                                             kHelp,
+                                             {{"seconds", "S",
+                                               [&](const char* value) {
+                                                   char* end = nullptr;
+                                                   seconds = std::strtod(value, &end);
+                                                   return *end == '\0' && std::isfinite(seconds) && seconds > 0 &&
+                                                                  seconds <= 3600
+                                                              ? std::string()
+                                                              : "not a number of seconds (up to 3600)";
+                                               }},
+                                              {"library", "PATH",
+                                               [&](const char* value) {
+                                                   libraryPath = value;
+                                                   return std::string();
+                                               }},
+                                              {"addrd", "PATH", [&](const char* value) {
+                                                   addrdPath = value;
+                                                   return std::string();
+                                               }}}};
     if (const auto status = tools::ReadCommandLine(commandLine, argc, argv)) return *status;
 
     std::string error;
@@ -257,8 +257,9 @@ int main(int argc, char** argv) {
 
     Meeting meeting;
     Host hosts[kEngines] = {{1, library, meeting}, {2, library, meeting}};
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                                            std::chrono::duration<double>(seconds));
+    const auto end =
+        std::chrono::steady_clock::now() +
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
     std::thread threads[kEngines];
     for (int i = 0; i < kEngines; ++i)
         threads[i] = std::thread([&, i] { hosts[i].Run(server->Port(), cameras[i], end); });

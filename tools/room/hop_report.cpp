@@ -25,8 +25,8 @@ void PrintHopTable(const HopTable& table, std::ostream& out) {
     }
     out << "captured -> DrawFrame called, by second of capture:";
     for (const SecondOfRun& second : table.seconds) {
-        std::snprintf(line, sizeof line, "%s%3d s: %5zu frames, median %7.1f ms, p99 %7.1f ms", "\n  ",
-                      second.second, second.frames, second.medianMs, second.p99Ms);
+        std::snprintf(line, sizeof line, "%s%3d s: %5zu frames, median %7.1f ms, p99 %7.1f ms", "\n  ", second.second,
+                      second.frames, second.medianMs, second.p99Ms);
         out << line;
     }
     out << '\n';

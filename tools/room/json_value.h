@@ -21,8 +21,8 @@ public:
     JsonValue() = default;  // null
     JsonValue(bool value) : value_(value) {}
     template <typename Number>
-        requires(std::integral<Number> || std::floating_point<Number>) && (!std::same_as<Number, bool>)
-    JsonValue(Number value) : value_(static_cast<double>(value)) {}
+    requires(std::integral<Number> || std::floating_point<Number>) &&
+        (!std::same_as<Number, bool>)JsonValue(Number value) : value_(static_cast<double>(value)) {}
     // Nothing is null.
     JsonValue(std::optional<double> value);
     JsonValue(std::string value) : value_(std::move(value)) {}

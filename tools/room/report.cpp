@@ -35,12 +35,11 @@ void PrintReport(const RoomReport& report, std::ostream& out) {
     }
     out << "\nviewer  sender  frames    fps  lost  latency ms med/p99  PSNR dB med/min  still ms p99/max  shown\n";
     for (const PairSummary& pair : report.pairs) {
-        const std::string shown =
-            pair.shownShare ? Figure(*pair.shownShare * 100, "%.0f%%") + " of " + std::to_string(*pair.sentSinceFirstShown)
-                            : "-";
+        const std::string shown = pair.shownShare ? Figure(*pair.shownShare * 100, "%.0f%%") + " of " +
+                                                        std::to_string(*pair.sentSinceFirstShown)
+                                                  : "-";
         std::snprintf(line, sizeof line, "%6d  %6d  %6llu  %5.1f  %4llu  %8s / %-8s  %7s / %-6s  %7s / %-7s  %s\n",
-                      pair.viewer,
-                      pair.sender, static_cast<unsigned long long>(pair.frames), pair.framesPerSecond,
+                      pair.viewer, pair.sender, static_cast<unsigned long long>(pair.frames), pair.framesPerSecond,
                       static_cast<unsigned long long>(pair.lost), Figure(pair.latencyMedianMs, "%.0f").c_str(),
                       Figure(pair.latencyP99Ms, "%.0f").c_str(), Figure(pair.psnrMedianDb, "%.1f").c_str(),
                       Figure(pair.psnrMinDb, "%.1f").c_str(), Figure(pair.stillP99Ms, "%.0f").c_str(),
@@ -101,7 +100,8 @@ std::string StatsJson(const RoomReport& report, const RunFigures& run) {
     }
     JsonValue failures = JsonValue::Array{};
     for (const PairFailure& failure : report.failures)
-        failures.Push(JsonValue::Object{{"viewer", failure.viewer}, {"sender", failure.sender}, {"reason", failure.reason}});
+        failures.Push(JsonValue::Object{
+            {"viewer", failure.viewer}, {"sender", failure.sender}, {"reason", failure.reason}});
 
     JsonValue stats = JsonValue::Object{{"players_in_room", report.playersInRoom},
                                         {"success", report.EveryViewerSawEverySender()},

@@ -72,8 +72,8 @@ bool RunFor(Room& room, VoiceRoom& voice, double seconds, const std::string& not
         const auto due = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(elapsed));
         while (Clock::now() < due) {
             if (StopRequested()) {
-                out << "stopped by signal after "
-                    << std::chrono::duration<double>(Clock::now() - start).count() << " s\n";
+                out << "stopped by signal after " << std::chrono::duration<double>(Clock::now() - start).count()
+                    << " s\n";
                 return false;
             }
             std::this_thread::sleep_until(std::min(due, Clock::now() + kStopCheckPeriod));
@@ -159,8 +159,7 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
             lobby = std::make_unique<SharedLobby>();
         }
         for (int id = kFirstUserId; id < kFirstUserId + options.players; ++id)
-            players.push_back(PlayerFor(options, id, id == kFirstUserId && realCamera, serverAddress,
-                                        serverPort));
+            players.push_back(PlayerFor(options, id, id == kFirstUserId && realCamera, serverAddress, serverPort));
     }
     out << "address server " << DottedAddress(serverAddress) << ':' << serverPort << ", " << options.players
         << " players, " << options.seconds << " s\n";

@@ -4,9 +4,9 @@
 #include "testbed/testbed_constants.h"
 #include "tools/common/command_line.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <algorithm>
 #include <string_view>
 
 namespace room {

@@ -33,18 +33,18 @@ void PrintTransportTable(const RoomReport& report, std::ostream& out) {
            "resent  recovered\n";
     for (const PlayerOutcome& player : report.players) {
         for (const auto& [sender, peer] : player.engineFigures.peers) {
-            std::snprintf(line, sizeof line, "%6d  %6d  %8llu  %5llu  %7llu  %7llu  %4lld  %9s  %6s  %4llu/%-4llu %3llu/%-3llu  %6llu  %9llu\n",
-                          player.userId, sender, static_cast<unsigned long long>(peer.framesReceived),
-                          static_cast<unsigned long long>(peer.framesShown),
-                          static_cast<unsigned long long>(peer.framesDropped),
-                          static_cast<unsigned long long>(peer.freezes), static_cast<long long>(peer.cumulativeLost),
-                          Known(peer.jitterMs, "%.1f").c_str(), Known(peer.roundTripMs, "%.1f").c_str(),
-                          static_cast<unsigned long long>(peer.nacksSent),
-                          static_cast<unsigned long long>(peer.nacksReceived),
-                          static_cast<unsigned long long>(peer.pictureLossSent),
-                          static_cast<unsigned long long>(peer.pictureLossReceived),
-                          static_cast<unsigned long long>(peer.packetsResent),
-                          static_cast<unsigned long long>(peer.packetsRecovered));
+            std::snprintf(
+                line, sizeof line,
+                "%6d  %6d  %8llu  %5llu  %7llu  %7llu  %4lld  %9s  %6s  %4llu/%-4llu %3llu/%-3llu  %6llu  %9llu\n",
+                player.userId, sender, static_cast<unsigned long long>(peer.framesReceived),
+                static_cast<unsigned long long>(peer.framesShown), static_cast<unsigned long long>(peer.framesDropped),
+                static_cast<unsigned long long>(peer.freezes), static_cast<long long>(peer.cumulativeLost),
+                Known(peer.jitterMs, "%.1f").c_str(), Known(peer.roundTripMs, "%.1f").c_str(),
+                static_cast<unsigned long long>(peer.nacksSent), static_cast<unsigned long long>(peer.nacksReceived),
+                static_cast<unsigned long long>(peer.pictureLossSent),
+                static_cast<unsigned long long>(peer.pictureLossReceived),
+                static_cast<unsigned long long>(peer.packetsResent),
+                static_cast<unsigned long long>(peer.packetsRecovered));
             out << line;
         }
     }

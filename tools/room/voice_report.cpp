@@ -11,7 +11,8 @@ void PrintVoiceReport(const VoiceReport& report, std::ostream& out) {
            "as heard, the levelling's gain and the volume\n";
     char line[240];
     for (const VoicePair& p : report.pairs) {
-        const char* verdict = p.AsExpected() ? (p.muted ? "   muted" : "") : (p.muted ? "   HEARD THOUGH MUTED" : "   NOT HEARD");
+        const char* verdict =
+            p.AsExpected() ? (p.muted ? "   muted" : "") : (p.muted ? "   HEARD THOUGH MUTED" : "   NOT HEARD");
         std::snprintf(line, sizeof line,
                       "  %2d <- %2d  %6llu %5llu %5llu %5llu %5llu  %4d ms  %6.1f ms %6.1f ms   %5.1f dB"
                       "  %6lld %5.1f %% %6.1f s  %6.1f dBFS %+5.1f dB %3d %%%s\n",
@@ -19,8 +20,8 @@ void PrintVoiceReport(const VoiceReport& report, std::ostream& out) {
                       static_cast<unsigned long long>(p.lost), static_cast<unsigned long long>(p.concealed),
                       static_cast<unsigned long long>(p.late), static_cast<unsigned long long>(p.skipped),
                       p.jitterDelayMs, p.latencyMedianMs.value_or(-1), p.latencyP99Ms.value_or(-1), p.toneSnrDb,
-                      static_cast<long long>(p.speakerFramesSent), p.SharePercentSent(), p.TalkingSeconds(), p.levelDbfs,
-                      p.levellingGainDb, p.volumePercent, verdict);
+                      static_cast<long long>(p.speakerFramesSent), p.SharePercentSent(), p.TalkingSeconds(),
+                      p.levelDbfs, p.levellingGainDb, p.volumePercent, verdict);
         out << line;
     }
     for (const VoicePair& p : report.pairs) {

@@ -47,9 +47,7 @@ std::vector<uint8_t> Allocation::Build(Request request, size_t peerIndex, const 
                 writer.AddEvenPort(true);
             }
             break;
-        case Request::kClose:
-            writer.AddUint32(attribute::kLifetime, 0);
-            break;
+        case Request::kClose: writer.AddUint32(attribute::kLifetime, 0); break;
         case Request::kPermission:
             writer.AddAddress(attribute::kXorPeerAddress, rtp::RTPIPv4Address(permissions_[peerIndex].address, 0));
             break;
@@ -57,8 +55,7 @@ std::vector<uint8_t> Allocation::Build(Request request, size_t peerIndex, const 
             writer.AddChannelNumber(channels_[peerIndex].number);
             writer.AddAddress(attribute::kXorPeerAddress, channels_[peerIndex].peer);
             break;
-        default:
-            break;
+        default: break;
     }
     if (!key_) return writer.Finish();
     writer.AddText(attribute::kUsername, server_.username);
@@ -68,9 +65,9 @@ std::vector<uint8_t> Allocation::Build(Request request, size_t peerIndex, const 
 }
 
 void Allocation::Send(Request request, size_t peerIndex, int64_t nowMs, int staleNonces) {
-    pending_.push_back(
-        Pending{request, StunTransaction(Build(request, peerIndex, RandomTransactionId(random_)), nowMs, !Reliable()),
-                peerIndex, staleNonces, request == Request::kProbe ? std::nullopt : key_});
+    pending_.push_back(Pending{
+        request, StunTransaction(Build(request, peerIndex, RandomTransactionId(random_)), nowMs, !Reliable()),
+        peerIndex, staleNonces, request == Request::kProbe ? std::nullopt : key_});
     const Piece bytes[] = {pending_.back().transaction.Request()};
     SendPieces(bytes);
 }
@@ -90,8 +87,7 @@ void Allocation::OnTimer(int64_t nowMs) {
                 givenUp.push_back(std::move(pending_[i]));
                 pending_.erase(pending_.begin() + static_cast<ptrdiff_t>(i));
                 continue;
-            case StunTransaction::Due::kNothing:
-                break;
+            case StunTransaction::Due::kNothing: break;
         }
         ++i;
     }
@@ -136,9 +132,7 @@ Allocation::Received Allocation::OnServerDatagram(std::span<const uint8_t> bytes
                                                   RelayedDatagram* relayed) {
     Received received = Received::kDropped;
     switch (Classify(bytes.data(), bytes.size())) {
-        case DatagramKind::kChannelData:
-            received = OnChannelData(bytes, relayed);
-            break;
+        case DatagramKind::kChannelData: received = OnChannelData(bytes, relayed); break;
         case DatagramKind::kStun: {
             const std::optional<StunMessage> message = StunMessage::Parse(bytes);
             if (!message) break;
@@ -163,8 +157,7 @@ Allocation::Received Allocation::OnServerDatagram(std::span<const uint8_t> bytes
             OnAnswer(pending, *message, nowMs);
             break;
         }
-        default:
-            break;
+        default: break;
     }
     if (received == Received::kRelayed) lastHeardMs_ = nowMs;
     return received;
@@ -182,22 +175,15 @@ void Allocation::OnAnswer(const Pending& pending, const StunMessage& answer, int
         }
     }
     switch (pending.request) {
-        case Request::kAllocate:
-            OnAllocateAnswer(pending, answer, errorCode, nowMs);
-            break;
-        case Request::kRefresh:
-            OnRefreshAnswer(answer, errorCode, nowMs);
-            break;
+        case Request::kAllocate: OnAllocateAnswer(pending, answer, errorCode, nowMs); break;
+        case Request::kRefresh: OnRefreshAnswer(answer, errorCode, nowMs); break;
         case Request::kClose:
             state_ = AllocationState::kClosed;
             Report(RelayEventKind::kClosed, method::kRefresh, errorCode);
             break;
         case Request::kPermission:
-        case Request::kChannelBind:
-            OnPeerAnswer(pending, errorCode, nowMs);
-            break;
-        case Request::kProbe:
-            break;
+        case Request::kChannelBind: OnPeerAnswer(pending, errorCode, nowMs); break;
+        case Request::kProbe: break;
     }
 }
 
@@ -258,12 +244,8 @@ void Allocation::OnRefreshAnswer(const StunMessage& answer, int errorCode, int64
 
 void Allocation::OnGivenUp(const Pending& pending, int64_t nowMs) {
     switch (pending.request) {
-        case Request::kAllocate:
-            Fail(RelayEventKind::kRequestTimedOut, method::kAllocate);
-            break;
-        case Request::kRefresh:
-            Fail(RelayEventKind::kRequestTimedOut, method::kRefresh);
-            break;
+        case Request::kAllocate: Fail(RelayEventKind::kRequestTimedOut, method::kAllocate); break;
+        case Request::kRefresh: Fail(RelayEventKind::kRequestTimedOut, method::kRefresh); break;
         case Request::kClose:
             state_ = AllocationState::kClosed;
             Report(RelayEventKind::kClosed, method::kRefresh);
@@ -280,9 +262,7 @@ void Allocation::OnGivenUp(const Pending& pending, int64_t nowMs) {
             channels_[pending.peerIndex].refreshAtMs = nowMs;
             Report(RelayEventKind::kRequestTimedOut, method::kChannelBind, 0, channels_[pending.peerIndex].peer);
             break;
-        case Request::kProbe:
-            Fail(RelayEventKind::kServerSilent, method::kBinding);
-            break;
+        case Request::kProbe: Fail(RelayEventKind::kServerSilent, method::kBinding); break;
     }
 }
 
@@ -331,8 +311,7 @@ void Allocation::Close(int64_t nowMs) {
             state_ = AllocationState::kClosed;
             Report(RelayEventKind::kClosed, method::kRefresh);
             break;
-        default:
-            break;
+        default: break;
     }
 }
 

@@ -26,15 +26,12 @@ void BindingProbe::SendRequest() {
 void BindingProbe::OnTimer(int64_t nowMs) {
     if (!transaction_) return;
     switch (transaction_->Poll(nowMs)) {
-        case StunTransaction::Due::kSendAgain:
-            SendRequest();
-            break;
+        case StunTransaction::Due::kSendAgain: SendRequest(); break;
         case StunTransaction::Due::kGiveUp:
             transaction_.reset();
             port_.OnRelayEvent({RelayEventKind::kRequestTimedOut, method::kBinding, 0, server_});
             break;
-        case StunTransaction::Due::kNothing:
-            break;
+        case StunTransaction::Due::kNothing: break;
     }
 }
 

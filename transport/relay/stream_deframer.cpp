@@ -53,8 +53,7 @@ StreamDeframer::Result StreamDeframer::Next(std::span<const uint8_t>* message) {
             messageBytes = kChannelDataHeaderBytes + length;
             frameBytes = PaddedLength(messageBytes);
             break;
-        default:
-            break;
+        default: break;
     }
     if (frameBytes == 0) {
         broken_ = true;

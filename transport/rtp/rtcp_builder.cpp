@@ -53,7 +53,8 @@ bool RTCPCompoundBuilder::AddSenderReport(uint32_t ssrc, const RTCPSenderInfo& i
     if (!p) return false;
     Write32(p + 4, ssrc);
     WriteSenderInfo(p + 8, info);
-    for (int i = 0; i < count; ++i) WriteReportBlock(p + 8 + kRTCPSenderInfoBytes + i * kRTCPReportBlockBytes, blocks[i]);
+    for (int i = 0; i < count; ++i)
+        WriteReportBlock(p + 8 + kRTCPSenderInfoBytes + i * kRTCPReportBlockBytes, blocks[i]);
     return true;
 }
 

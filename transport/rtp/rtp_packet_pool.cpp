@@ -45,9 +45,7 @@ size_t RTPPacketPool::GetSize() const {
     return storage_.size();
 }
 
-RTPPacketPool::Totals RTPPacketPool::ProcessTotals() {
-    return Totals{g_acquired.load(), g_released.load()};
-}
+RTPPacketPool::Totals RTPPacketPool::ProcessTotals() { return Totals{g_acquired.load(), g_released.load()}; }
 
 size_t RTPPacketPool::GetInUse() const {
     std::lock_guard<std::mutex> lock(mutex_);

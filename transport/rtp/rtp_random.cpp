@@ -13,9 +13,7 @@ uint32_t RTPSystemRandom::GetRandom32() {
     return static_cast<uint32_t>(engine_());
 }
 
-double RTPSystemRandom::GetRandomDouble() {
-    return GetRandom32() / 4294967296.0;
-}
+double RTPSystemRandom::GetRandomDouble() { return GetRandom32() / 4294967296.0; }
 
 RTPSystemRandom& RTPSystemRandom::Instance() {
     static RTPSystemRandom random;

@@ -4,7 +4,7 @@
 
 namespace rtp {
 namespace {
-constexpr int32_t kMaxLost = 0x7FFFFF;   // signed 24-bit report field
+constexpr int32_t kMaxLost = 0x7FFFFF;  // signed 24-bit report field
 constexpr int32_t kMinLost = -0x800000;
 }  // namespace
 

@@ -58,10 +58,10 @@ int RTPSession::Create(const RTPSessionParams& sessionParams, const RTPUDPv4Tran
     if (created_) return kErrorAlreadyCreated;
     if (!ParamsAreValid(sessionParams)) return kErrorInvalidParameter;
     const RTPUDPv4TransmissionParams defaults;
-    const int status = transmitter_->Create(
-        sessionParams.GetMaximumPacketSize(),
-        {sessionParams.GetMaximumReceivedRTPBytes(), sessionParams.GetMaximumReceivedRTCPBytes()},
-        transmissionParams ? *transmissionParams : defaults);
+    const int status =
+        transmitter_->Create(sessionParams.GetMaximumPacketSize(),
+                             {sessionParams.GetMaximumReceivedRTPBytes(), sessionParams.GetMaximumReceivedRTCPBytes()},
+                             transmissionParams ? *transmissionParams : defaults);
     if (status < 0) return status;
 
     std::lock_guard<std::recursive_mutex> dataLock(dataMutex_);
@@ -80,8 +80,8 @@ int RTPSession::Create(const RTPSessionParams& sessionParams, const RTPUDPv4Tran
     rtcpBuilder_ = std::make_unique<RTCPCompoundBuilder>(params_.GetMaximumPacketSize());
     scheduler_ = std::make_unique<RTCPScheduler>(
         RTCPSchedulerSettings{params_.GetSessionBandwidth(), params_.GetControlTrafficFraction(),
-                              params_.GetSenderControlBandwidthFraction(),
-                              params_.GetMinimumRTCPTransmissionInterval(), params_.GetUseHalfRTCPIntervalAtStartup()},
+                              params_.GetSenderControlBandwidthFraction(), params_.GetMinimumRTCPTransmissionInterval(),
+                              params_.GetUseHalfRTCPIntervalAtStartup()},
         *random_);
     // The first compound will be an empty receiver report and our CNAME.
     const size_t firstCompoundBytes =

@@ -34,13 +34,13 @@
 #pragma once
 
 #include "transport/rtp/rtcp_feedback.h"
+#include "transport/rtp/rtcp_packet.h"
 #include "transport/rtp/rtp_ipv4_address.h"
 #include "transport/rtp/rtp_packet.h"
 #include "transport/rtp/rtp_raw_packet.h"
 #include "transport/rtp/rtp_session_params.h"
 #include "transport/rtp/rtp_source_data.h"
 #include "transport/rtp/rtp_udpv4_transmission_params.h"
-#include "transport/rtp/rtcp_packet.h"
 
 #include <atomic>
 #include <cstddef>
@@ -101,7 +101,8 @@ public:
     int SendPacket(const void* data, size_t length, uint8_t payloadType, bool marker, uint32_t timestampIncrement);
     // One RTP packet to one address: takes a sequence number, leaves the
     // timestamp where it is, and is not counted in sender reports.
-    int SendPacketTo(const void* data, size_t length, uint8_t payloadType, bool marker, const RTPIPv4Address& destination);
+    int SendPacketTo(const void* data, size_t length, uint8_t payloadType, bool marker,
+                     const RTPIPv4Address& destination);
     // Bytes that are not RTP from the RTP socket (rtpChannel) or the RTCP
     // socket to a host-order address and port; refused above the maximum
     // packet size with kErrorPacketTooBig.
@@ -167,7 +168,8 @@ protected:
     // source: the table entry whose SSRC arrived from another address, or null
     // when the SSRC is our own (the session then takes a new one).
     virtual void OnSSRCCollision(RTPSourceData* source, const RTPIPv4Address* sender, bool isRTP);
-    virtual void OnCNAMECollision(RTPSourceData* source, const RTPIPv4Address* sender, const uint8_t* cname, size_t cnameLength);
+    virtual void OnCNAMECollision(RTPSourceData* source, const RTPIPv4Address* sender, const uint8_t* cname,
+                                  size_t cnameLength);
     virtual void OnNewSource(RTPSourceData* source);
     virtual void OnRemoveSource(RTPSourceData* source);
     virtual void OnTimeout(RTPSourceData* source);
@@ -243,9 +245,9 @@ private:
     std::unique_ptr<RTPUDPv4Transmitter> transmitter_;
     std::unique_ptr<RTPPacketBuilder> builder_;  // guarded by builderMutex_
     // Declared before the table, so the table gives its packets back first.
-    std::unique_ptr<RTPPacketPool> pool_;        // own lock
-    std::unique_ptr<RTPSources> sources_;        // guarded by dataMutex_
-    std::unique_ptr<RTCPScheduler> scheduler_;   // guarded by dataMutex_
+    std::unique_ptr<RTPPacketPool> pool_;               // own lock
+    std::unique_ptr<RTPSources> sources_;               // guarded by dataMutex_
+    std::unique_ptr<RTCPScheduler> scheduler_;          // guarded by dataMutex_
     std::unique_ptr<RTCPCompoundBuilder> rtcpBuilder_;  // guarded by dataMutex_
     std::vector<RTCPReportBlock> reportBlocks_;         // guarded by dataMutex_
     // When feedback of each kind last went to each address (a few at most).

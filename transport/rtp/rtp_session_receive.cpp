@@ -85,15 +85,9 @@ void RTPSession::ProcessRTCP(RTPRawPacket* raw) {
     while (compound.GetNextPacket(&packet)) {
         switch (packet.GetPacketType()) {
             case kRTCPSenderReport:
-            case kRTCPReceiverReport:
-                ProcessReport(packet, sender, now);
-                break;
-            case kRTCPSourceDescription:
-                ProcessSDES(packet, sender, now);
-                break;
-            case kRTCPBye:
-                ProcessBYE(packet, sender, now);
-                break;
+            case kRTCPReceiverReport: ProcessReport(packet, sender, now); break;
+            case kRTCPSourceDescription: ProcessSDES(packet, sender, now); break;
+            case kRTCPBye: ProcessBYE(packet, sender, now); break;
             case kRTCPApplication: {
                 RTCPAPPPacket app;
                 if (app.Parse(packet))
@@ -103,12 +97,8 @@ void RTPSession::ProcessRTCP(RTPRawPacket* raw) {
                 break;
             }
             case kRTCPTransportFeedback:
-            case kRTCPPayloadFeedback:
-                ProcessFeedback(packet, sender, now);
-                break;
-            default:
-                OnUnknownPacketType(&packet, now, &sender);
-                break;
+            case kRTCPPayloadFeedback: ProcessFeedback(packet, sender, now); break;
+            default: OnUnknownPacketType(&packet, now, &sender); break;
         }
     }
 }

@@ -65,8 +65,8 @@ int RTPSession::SendRTCPCompound(double now, uint32_t ssrc, bool bye, const uint
     if (!bye) sources_->CollectReportBlocks(&reportBlocks_, now);
 
     // Room the compound must keep for its SDES and BYE.
-    const size_t tailBytes = RTCPCompoundBuilder::SDESCNAMEBytes(cname_.size()) +
-                             (bye ? RTCPCompoundBuilder::BYEBytes(reasonLength) : 0);
+    const size_t tailBytes =
+        RTCPCompoundBuilder::SDESCNAMEBytes(cname_.size()) + (bye ? RTCPCompoundBuilder::BYEBytes(reasonLength) : 0);
     const size_t limit = params_.GetMaximumPacketSize();
     RTCPCompoundBuilder& out = *rtcpBuilder_;
     out.Reset();
@@ -84,7 +84,8 @@ int RTPSession::SendRTCPCompound(double now, uint32_t ssrc, bool bye, const uint
         out.AddReceiverReport(ssrc, reportBlocks_.data() + first, count);
         first += count;
     }
-    if (!out.AddSDESCNAME(ssrc, reinterpret_cast<const uint8_t*>(cname_.data()), cname_.size())) return kErrorPacketTooBig;
+    if (!out.AddSDESCNAME(ssrc, reinterpret_cast<const uint8_t*>(cname_.data()), cname_.size()))
+        return kErrorPacketTooBig;
     if (bye && !out.AddBYE(ssrc, reason, reasonLength)) return kErrorPacketTooBig;
 
     const int status = transmitter_->SendRTCPData(out.GetData(), out.GetLength());

@@ -112,16 +112,11 @@ void RTPSources::ProcessRTPPacket(RTPPacket* packet, const RTPIPv4Address& sende
         source->sequenceStarted_ = true;
     }
     switch (source->sequence_.Update(sequence)) {
-        case RTPSequenceValidator::Result::kRejected:
-            pool_.Release(packet);
-            return;
-        case RTPSequenceValidator::Result::kProbationRestarted:
-            ReleaseQueue(source);
-            break;
+        case RTPSequenceValidator::Result::kRejected: pool_.Release(packet); return;
+        case RTPSequenceValidator::Result::kProbationRestarted: ReleaseQueue(source); break;
         case RTPSequenceValidator::Result::kValidated:
         case RTPSequenceValidator::Result::kHeld:
-        case RTPSequenceValidator::Result::kAccepted:
-            break;
+        case RTPSequenceValidator::Result::kAccepted: break;
     }
     if (!source->validated_ && !source->sequence_.InProbation() && !Validate(source)) {
         // No room among the validated: probation starts over until some leave.

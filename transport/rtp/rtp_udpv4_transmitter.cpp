@@ -265,8 +265,8 @@ bool RTPUDPv4Transmitter::ReceiveFrom(int socket, bool isRTP, RTPRawPacket* into
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;
         // MSG_TRUNC: the result is the datagram's full length, even when cut.
-        const ssize_t received = recvfrom(socket, buffer, limit, MSG_DONTWAIT | MSG_TRUNC,
-                                          reinterpret_cast<sockaddr*>(&from), &fromLength);
+        const ssize_t received =
+            recvfrom(socket, buffer, limit, MSG_DONTWAIT | MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (received < 0) return false;
         if (static_cast<size_t>(received) > limit) continue;
         into->SetReceived(static_cast<size_t>(received), receiveTime,

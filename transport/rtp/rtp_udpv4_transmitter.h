@@ -89,7 +89,8 @@ public:
     // The pieces back to back as one datagram, without copying them and
     // without the lock: only for the route and the poll thread, while the
     // sockets are open. False when nothing was sent.
-    bool SendPieces(bool rtpChannel, const RTPIPv4Address& destination, std::span<const std::span<const uint8_t>> pieces);
+    bool SendPieces(bool rtpChannel, const RTPIPv4Address& destination,
+                    std::span<const std::span<const uint8_t>> pieces);
 
 private:
     int SendTo(int socket, const void* data, size_t length, uint32_t address, uint16_t port) const;

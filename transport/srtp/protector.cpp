@@ -11,16 +11,12 @@ constexpr unsigned kOnlyMasterKey = 0;
 
 ProtectStatus StatusOf(srtp_err_status_t status) {
     switch (status) {
-        case srtp_err_status_ok:
-            return ProtectStatus::kProtected;
+        case srtp_err_status_ok: return ProtectStatus::kProtected;
         case srtp_err_status_replay_fail:
-        case srtp_err_status_replay_old:
-            return ProtectStatus::kIndexUsed;
+        case srtp_err_status_replay_old: return ProtectStatus::kIndexUsed;
         case srtp_err_status_bad_param:
-        case srtp_err_status_parse_err:
-            return ProtectStatus::kMalformed;
-        default:
-            return ProtectStatus::kFailed;
+        case srtp_err_status_parse_err: return ProtectStatus::kMalformed;
+        default: return ProtectStatus::kFailed;
     }
 }
 }  // namespace

@@ -8,17 +8,12 @@ constexpr unsigned kUseMki = 1;
 
 Verdict VerdictOf(srtp_err_status_t status) {
     switch (status) {
-        case srtp_err_status_ok:
-            return Verdict::kAccepted;
-        case srtp_err_status_auth_fail:
-            return Verdict::kAuthentication;
+        case srtp_err_status_ok: return Verdict::kAccepted;
+        case srtp_err_status_auth_fail: return Verdict::kAuthentication;
         case srtp_err_status_replay_fail:
-        case srtp_err_status_replay_old:
-            return Verdict::kReplay;
-        case srtp_err_status_bad_mki:
-            return Verdict::kUnknownEpoch;
-        default:
-            return Verdict::kMalformed;
+        case srtp_err_status_replay_old: return Verdict::kReplay;
+        case srtp_err_status_bad_mki: return Verdict::kUnknownEpoch;
+        default: return Verdict::kMalformed;
     }
 }
 }  // namespace
@@ -79,9 +74,10 @@ Verdict Unprotector::Open(PacketKind kind, std::span<uint8_t> datagram, int64_t 
     const bool known = epoch->ssrcs.Contains(ssrc);
     if (!known && epoch->ssrcs.Full()) return Verdict::kTooManyStreams;
     int open = static_cast<int>(datagram.size());
-    const Verdict verdict = VerdictOf(
-        kind == PacketKind::kRtp ? srtp_unprotect_mki(epoch->session.get(), datagram.data(), &open, kUseMki)
-                                 : srtp_unprotect_rtcp_mki(epoch->session.get(), datagram.data(), &open, kUseMki));
+    const Verdict verdict =
+        VerdictOf(kind == PacketKind::kRtp
+                      ? srtp_unprotect_mki(epoch->session.get(), datagram.data(), &open, kUseMki)
+                      : srtp_unprotect_rtcp_mki(epoch->session.get(), datagram.data(), &open, kUseMki));
     if (verdict != Verdict::kAccepted) return verdict;
     if (!known) epoch->ssrcs.Add(ssrc);
     *length = static_cast<size_t>(open);

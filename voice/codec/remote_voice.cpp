@@ -18,15 +18,9 @@ RemoteVoice::~RemoteVoice() {
 
 void RemoteVoice::Receive(const FrameView& frame, int64_t nowMs) {
     switch (buffer_.Push(frame.sequence, frame.opus, nowMs)) {
-        case Arrival::kAccepted:
-            ++counters_.received;
-            break;
-        case Arrival::kLate:
-            ++counters_.late;
-            break;
-        case Arrival::kDuplicate:
-            ++counters_.duplicate;
-            break;
+        case Arrival::kAccepted: ++counters_.received; break;
+        case Arrival::kLate: ++counters_.late; break;
+        case Arrival::kDuplicate: ++counters_.duplicate; break;
     }
 }
 
@@ -52,8 +46,7 @@ bool RemoteVoice::Render(int64_t nowMs, int16_t* pcm) {
             ++counters_.concealed;
             sound = Wait(pcm);
             break;
-        case PlayoutKind::kQuiet:
-            break;
+        case PlayoutKind::kQuiet: break;
     }
     if (sound && silent_) FadeIn(pcm);
     silent_ = !sound;

@@ -19,14 +19,14 @@ struct OpusDecoder;
 namespace voice {
 
 struct RemoteVoiceCounters {
-    uint64_t received = 0;   // accepted into the jitter buffer
-    uint64_t late = 0;       // came after their playout time
-    uint64_t duplicate = 0;  // a copy of a frame already held
-    uint64_t played = 0;     // decoded as they came
-    uint64_t lost = 0;       // never came in time
-    uint64_t concealed = 0;  // 30 ms stretches made up by the decoder (losses and waits)
-    uint64_t skipped = 0;    // dropped to shorten the delay
-    uint64_t notDecoded = 0; // taken in turn but not decoded (Pass)
+    uint64_t received = 0;    // accepted into the jitter buffer
+    uint64_t late = 0;        // came after their playout time
+    uint64_t duplicate = 0;   // a copy of a frame already held
+    uint64_t played = 0;      // decoded as they came
+    uint64_t lost = 0;        // never came in time
+    uint64_t concealed = 0;   // 30 ms stretches made up by the decoder (losses and waits)
+    uint64_t skipped = 0;     // dropped to shorten the delay
+    uint64_t notDecoded = 0;  // taken in turn but not decoded (Pass)
 };
 
 // Waits concealed at full level before the fade to silence.
@@ -59,8 +59,8 @@ private:
     JitterBuffer buffer_;
     OpusDecoder* decoder_ = nullptr;
     RemoteVoiceCounters counters_;
-    int waits_ = 0;         // in a row
-    bool silent_ = true;    // the latest 30 ms were silence
+    int waits_ = 0;       // in a row
+    bool silent_ = true;  // the latest 30 ms were silence
 };
 
 }  // namespace voice

@@ -6,8 +6,7 @@ GateDecision TransmitGate::Next(const GateInput& input) {
     bool triggered = true;
     int hold = 0;
     switch (input.mode) {
-        case TransmitMode::kAlways:
-            break;
+        case TransmitMode::kAlways: break;
         case TransmitMode::kVoiceActivity:
             triggered = input.speech;
             hold = kVoiceActivityHoldFrames;

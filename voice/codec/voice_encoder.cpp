@@ -37,8 +37,8 @@ bool VoiceEncoder::Encode(const int16_t* pcm, uint8_t* frame) {
     unsigned char subframes[3][kSubframeBytes];
     opus_repacketizer_init(repacketizer_);
     for (int i = 0; i < 3; ++i) {
-        const int bytes = opus_encode(encoder_, pcm + i * kOpusSubframeSamples, kOpusSubframeSamples, subframes[i],
-                                      kSubframeBytes);
+        const int bytes =
+            opus_encode(encoder_, pcm + i * kOpusSubframeSamples, kOpusSubframeSamples, subframes[i], kSubframeBytes);
         if (bytes <= 0 || opus_repacketizer_cat(repacketizer_, subframes[i], bytes) != OPUS_OK) return false;
     }
     uint8_t* opus = frame + kSequenceBytes;

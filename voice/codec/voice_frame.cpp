@@ -13,8 +13,8 @@ std::optional<FrameView> ParseFrame(const uint8_t* data, size_t length) {
     const unsigned char* frames[48];
     opus_int16 sizes[48];
     int payloadOffset = 0;
-    const int count = opus_packet_parse(opus, static_cast<opus_int32>(kOpusPacketBytes), &toc, frames, sizes,
-                                        &payloadOffset);
+    const int count =
+        opus_packet_parse(opus, static_cast<opus_int32>(kOpusPacketBytes), &toc, frames, sizes, &payloadOffset);
     if (count <= 0) return std::nullopt;
     if (opus_packet_get_nb_samples(opus, static_cast<opus_int32>(kOpusPacketBytes), kSampleRateHz) != kFrameSamples)
         return std::nullopt;

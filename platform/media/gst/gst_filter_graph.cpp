@@ -48,9 +48,7 @@ GstBusSyncReply GstFilterGraph::OnBusMessage(GstBus*, GstMessage* message, gpoin
     return GST_BUS_DROP;
 }
 
-bool GstFilterGraph::Holds(GstElement* element) const {
-    return GST_ELEMENT_PARENT(element) == m_pipeline;
-}
+bool GstFilterGraph::Holds(GstElement* element) const { return GST_ELEMENT_PARENT(element) == m_pipeline; }
 
 HRESULT GstFilterGraph::AddFilter(IBaseFilter* filter, const char* name) {
     auto* ours = dynamic_cast<GstFilterElement*>(filter);

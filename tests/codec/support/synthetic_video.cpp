@@ -22,8 +22,8 @@ Picture MovingPicture(int frameNumber) {
             uint8_t* pixel = &picture[(row * kVideoWidth + x) * 3];
             const bool inSquare =
                 x >= squareX && x < squareX + kSquareSide && row >= squareY && row < squareY + kSquareSide;
-            pixel[0] = static_cast<uint8_t>(40 + x);          // blue grows to the right
-            pixel[1] = static_cast<uint8_t>(20 + row * 2);    // green grows upward
+            pixel[0] = static_cast<uint8_t>(40 + x);        // blue grows to the right
+            pixel[1] = static_cast<uint8_t>(20 + row * 2);  // green grows upward
             pixel[2] = static_cast<uint8_t>(inSquare ? 230 : 60);
         }
     }

@@ -17,13 +17,13 @@ TavolinHopRecord Received(TavolinHop hop, uint32_t timestamp, int64_t ms) {
 
 // A frame of two fragments, every hop 1 ms after the last, from `start`.
 std::vector<TavolinHopRecord> Frame(uint32_t timestamp, int64_t start) {
-    return {Sent(kTavolinHopCaptured, timestamp, start),          Sent(kTavolinHopTaken, timestamp, start + 1),
-            Sent(kTavolinHopCoded, timestamp, start + 2),         Sent(kTavolinHopSent, timestamp, start + 3),
-            Sent(kTavolinHopSent, timestamp, start + 4),          Received(kTavolinHopReceived, timestamp, start + 4),
-            Received(kTavolinHopQueued, timestamp, start + 4),    Received(kTavolinHopDrained, timestamp, start + 4),
-            Received(kTavolinHopReceived, timestamp, start + 5),  Received(kTavolinHopQueued, timestamp, start + 6),
-            Received(kTavolinHopDrained, timestamp, start + 7),   Received(kTavolinHopAssembled, timestamp, start + 8),
-            Received(kTavolinHopDecoded, timestamp, start + 9),   Received(kTavolinHopDrawn, timestamp, start + 10)};
+    return {Sent(kTavolinHopCaptured, timestamp, start),         Sent(kTavolinHopTaken, timestamp, start + 1),
+            Sent(kTavolinHopCoded, timestamp, start + 2),        Sent(kTavolinHopSent, timestamp, start + 3),
+            Sent(kTavolinHopSent, timestamp, start + 4),         Received(kTavolinHopReceived, timestamp, start + 4),
+            Received(kTavolinHopQueued, timestamp, start + 4),   Received(kTavolinHopDrained, timestamp, start + 4),
+            Received(kTavolinHopReceived, timestamp, start + 5), Received(kTavolinHopQueued, timestamp, start + 6),
+            Received(kTavolinHopDrained, timestamp, start + 7),  Received(kTavolinHopAssembled, timestamp, start + 8),
+            Received(kTavolinHopDecoded, timestamp, start + 9),  Received(kTavolinHopDrawn, timestamp, start + 10)};
 }
 
 TEST(HopTable, EachFrameHasItsFirstSendAndLastArrivalsBeforeAssembly) {

@@ -17,7 +17,9 @@ TEST(JsonValue, WritesEveryKindNestedInTheOrderBuilt) {
     // The largest SSRC still prints whole.
     list.Push(uint32_t{4294967295}).Push(-2.5).Push(std::optional<double>()).Push(true).Push("x\"y");
     JsonValue object = JsonValue::Object{{"z", 1}, {"a", std::move(list)}};
-    object.Add("empty", JsonValue::Object{}).Add("none", JsonValue()).Add("nan", std::numeric_limits<double>::quiet_NaN());
+    object.Add("empty", JsonValue::Object{})
+        .Add("none", JsonValue())
+        .Add("nan", std::numeric_limits<double>::quiet_NaN());
     EXPECT_EQ("{\"z\":1,\"a\":[4294967295,-2.5,null,true,\"x\\\"y\"],\"empty\":{},\"none\":null,\"nan\":null}",
               object.Text());
     EXPECT_EQ("[]", JsonValue(JsonValue::Array{}).Text());

@@ -13,8 +13,12 @@ using room::PeerAddress;
 using room::SharedLobby;
 
 PeerAddress Address(int userId) {
-    return PeerAddress{userId, 0xC6120002, 0x0A4D0102, static_cast<uint16_t>(11000 + userId),
-                       static_cast<uint16_t>(12000 + userId), static_cast<uint16_t>(13000 + userId),
+    return PeerAddress{userId,
+                       0xC6120002,
+                       0x0A4D0102,
+                       static_cast<uint16_t>(11000 + userId),
+                       static_cast<uint16_t>(12000 + userId),
+                       static_cast<uint16_t>(13000 + userId),
                        static_cast<uint16_t>(13500 + userId)};
 }
 
@@ -40,9 +44,9 @@ TEST(SharedLobby, EachPlayerTakesEveryOtherPlayerOnce) {
 class DirectoryLobbyTest : public testing::Test {
 protected:
     void SetUp() override {
-        directory_ = std::filesystem::temp_directory_path() /
-                     ("room-lobby-" + std::to_string(getpid()) + "-" +
-                      testing::UnitTest::GetInstance()->current_test_info()->name());
+        directory_ =
+            std::filesystem::temp_directory_path() / ("room-lobby-" + std::to_string(getpid()) + "-" +
+                                                      testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(directory_);
     }
     void TearDown() override { std::filesystem::remove_all(directory_); }
@@ -65,7 +69,7 @@ TEST_F(DirectoryLobbyTest, PlayersInOtherProcessesMeetThroughFiles) {
 
 TEST_F(DirectoryLobbyTest, IgnoresFilesThatAreNotAPlayersRecord) {
     DirectoryLobby lobby(directory_, std::chrono::milliseconds(0));
-    std::ofstream(lobby.PathOf(3)) << "3 198.18.0.2";          // cut short
+    std::ofstream(lobby.PathOf(3)) << "3 198.18.0.2";                       // cut short
     std::ofstream(lobby.PathOf(4)) << room::FormatPeerAddress(Address(5));  // another player's record
     EXPECT_TRUE(lobby.TakeNewPeers(1).empty());
     std::ofstream(lobby.PathOf(3)) << room::FormatPeerAddress(Address(3));  // now complete

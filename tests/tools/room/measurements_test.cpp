@@ -27,7 +27,7 @@ TEST(PairRecord, CountsOnlyFramesTheSenderCapturedAsLost) {
     SourceFrames source;
     for (uint16_t n : {0, 1, 2, 3, 4, 6, 7}) Capture(source, n);  // 5 never captured
     PairRecord record;
-    for (uint16_t n : {0, 1, 4, 7}) Show(record, &source, n);      // 2, 3 and 6 missing
+    for (uint16_t n : {0, 1, 4, 7}) Show(record, &source, n);  // 2, 3 and 6 missing
     const auto summary = record.Summarize(1, 2, &source);
     EXPECT_EQ(4u, summary.frames);
     EXPECT_EQ(3u, summary.lost);

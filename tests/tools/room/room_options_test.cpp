@@ -108,8 +108,8 @@ TEST(RoomOptions, ImpairmentsAreReadWithinTheirRangesAndOnlyForARoomInOneProcess
     EXPECT_NE(error.find("one process"), std::string::npos);
 }
 TEST(RoomOptions, VoiceControlsNameOnlyPlayersOfTheRoomAndOneTransmitMode) {
-    const auto options = Parse({"--players", "4", "--push-to-talk", "1500:2500:30:60", "--volume", "2:50",
-                                "--volume", "3:200", "--mute", "4", "--mute", "2"});
+    const auto options = Parse({"--players", "4", "--push-to-talk", "1500:2500:30:60", "--volume", "2:50", "--volume",
+                                "3:200", "--mute", "4", "--mute", "2"});
     ASSERT_TRUE(options);
     EXPECT_EQ(TAVOLIN_VOICE_TRANSMIT_PUSH_TO_TALK, options->voice.transmitMode);
     EXPECT_EQ((std::vector<int>{1500, 2500, 30, 60}), options->voice.pushToTalkMs);

@@ -28,12 +28,23 @@ bool CoturnProcess::Start(const std::vector<std::string>& extra) {
     if (!mkdtemp(directory)) return false;
     directory_ = directory;
     address_ = rtp::RTPIPv4Address(testing_support::kLoopback, testing_support::UdpPeer().Port());  // free a moment ago
-    std::vector<std::string> argv = {
-        *turnserver, "-n", "--listening-ip=127.0.0.1", "--relay-ip=127.0.0.1",
-        "--listening-port=" + std::to_string(address_.GetPort()), "--lt-cred-mech",
-        std::string("--user=") + kUser + ":" + kPassword, "--realm=tavolin.test", "--no-tls", "--no-dtls", "--no-cli",
-        "--allow-loopback-peers", "--no-stdout-log", "--simple-log", "--log-file=" + directory_ + "/turn.log",
-        "--pidfile=" + directory_ + "/turn.pid", "--db=" + directory_ + "/turndb"};
+    std::vector<std::string> argv = {*turnserver,
+                                     "-n",
+                                     "--listening-ip=127.0.0.1",
+                                     "--relay-ip=127.0.0.1",
+                                     "--listening-port=" + std::to_string(address_.GetPort()),
+                                     "--lt-cred-mech",
+                                     std::string("--user=") + kUser + ":" + kPassword,
+                                     "--realm=tavolin.test",
+                                     "--no-tls",
+                                     "--no-dtls",
+                                     "--no-cli",
+                                     "--allow-loopback-peers",
+                                     "--no-stdout-log",
+                                     "--simple-log",
+                                     "--log-file=" + directory_ + "/turn.log",
+                                     "--pidfile=" + directory_ + "/turn.pid",
+                                     "--db=" + directory_ + "/turndb"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     server_.emplace(argv);
     return server_->Pid() > 0;

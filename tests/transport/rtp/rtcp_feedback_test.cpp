@@ -17,8 +17,8 @@ using rtp_testing::kLoopback;
 using rtp_testing::PollUntil;
 
 // NACK from 0x11223344 about 0x55667788 for 100, 101, 105, 117, 118: two entries.
-const std::vector<uint8_t> kNACK = {0x81, 205, 0, 4, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88,
-                                    0, 100, 0x00, 0x11, 0, 117, 0x00, 0x01};
+const std::vector<uint8_t> kNACK = {0x81, 205,  0, 4,   0x11, 0x22, 0x33, 0x44, 0x55, 0x66,
+                                    0x77, 0x88, 0, 100, 0x00, 0x11, 0,    117,  0x00, 0x01};
 const std::vector<uint8_t> kPLI = {0x81, 206, 0, 2, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
 
 rtp::RTCPPacket AsPacket(const std::vector<uint8_t>& bytes) { return {bytes.data(), bytes.size()}; }
@@ -147,10 +147,10 @@ TEST_F(FeedbackPairTest, EachFeedbackKindKeepsItsOwnSpacing) {
 TEST_F(FeedbackPairTest, OtherFeedbackIsUnknownAndBrokenFeedbackMalformed) {
     testing_support::UdpPeer peer;
     const std::vector<uint8_t> compound = {
-        0x80, 201, 0, 1, 0, 0, 0x77, 0x77,                         // RR
-        0x84, 206, 0, 4, 0, 0, 0x77, 0x77, 0, 0, 0, 0, 1, 2, 3, 4, 5, 0, 0, 0,  // FMT 4 (not read)
-        0x81, 205, 0, 2, 0, 0, 0x77, 0x77, 0, 0, 0xAB, 0xCD,       // NACK without entries
-        0x81, 206, 0, 2, 0, 0, 0x77, 0x77, 0, 0, 0xAB, 0xCD,       // PLI
+        0x80, 201, 0, 1, 0, 0, 0x77, 0x77,                                            // RR
+        0x84, 206, 0, 4, 0, 0, 0x77, 0x77, 0, 0, 0,    0,    1, 2, 3, 4, 5, 0, 0, 0,  // FMT 4 (not read)
+        0x81, 205, 0, 2, 0, 0, 0x77, 0x77, 0, 0, 0xAB, 0xCD,                          // NACK without entries
+        0x81, 206, 0, 2, 0, 0, 0x77, 0x77, 0, 0, 0xAB, 0xCD,                          // PLI
     };
     peer.SendTo(kLoopback, portB + 1, compound.data(), compound.size());
     ASSERT_TRUE(PollUntil(b, [&] { return b.rtcpCompoundsReceived == 1; }));

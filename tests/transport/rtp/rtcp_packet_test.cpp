@@ -147,8 +147,8 @@ TEST(RTCPPackets, TruncatedContentsAreRefusedPerType) {
         return Packets(compound).at(1);
     };
     // SR announcing one block but carrying none.
-    const std::vector<uint8_t> shortSR = AfterReport({0x81, 200, 0, 6, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                                      0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    const std::vector<uint8_t> shortSR =
+        AfterReport({0x81, 200, 0, 6, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
     rtp::RTCPReportReader report;
     EXPECT_FALSE(report.Parse(secondPacket(shortSR)));
     // SDES whose item runs past the packet.
@@ -175,9 +175,9 @@ TEST(RTCPPackets, TruncatedContentsAreRefusedPerType) {
 }
 
 TEST(RTCPPackets, SDESWithSeveralChunksAndItems) {
-    const std::vector<uint8_t> bytes = AfterReport({0x82, 202, 0, 6,                  //
-                                                    0, 0, 0, 1, 1, 1, 'a', 7, 2, 'h', 'i', 0,  // CNAME + NOTE
-                                                    0, 0, 0, 2, 1, 2, 'b', 'c', 0, 0, 0, 0});
+    const std::vector<uint8_t> bytes = AfterReport({0x82, 202, 0, 6,                                  //
+                                                    0,    0,   0, 1, 1, 1, 'a', 7,   2, 'h', 'i', 0,  // CNAME + NOTE
+                                                    0,    0,   0, 2, 1, 2, 'b', 'c', 0, 0,   0,   0});
     rtp::RTCPCompoundPacket compound;
     ASSERT_TRUE(compound.Parse(bytes.data(), bytes.size()));
     rtp::RTCPSDESReader sdes;

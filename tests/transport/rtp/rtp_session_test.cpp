@@ -545,7 +545,7 @@ TEST_F(SessionPairTest, APacketIsTakenBackExactlyOnce) {
     ASSERT_TRUE(first && second);
     EXPECT_EQ(b.GetPacketsInUse(), 2u);
     b.DeletePacket(first);
-    b.DeletePacket(first);  // refused: already back
+    b.DeletePacket(first);   // refused: already back
     a.DeletePacket(second);  // refused: not a's packet
     b.DeletePacket(nullptr);
     EXPECT_EQ(b.GetPacketsInUse(), 1u);
@@ -574,10 +574,10 @@ TEST_F(SessionPairTest, APacketIsTakenBackExactlyOnce) {
 TEST_F(SessionPairTest, UnknownRTCPPacketsAreSkippedAndAPPReported) {
     UdpPeer peer;
     const std::vector<uint8_t> compound = {
-        0x80, 201, 0, 1, 0, 0, 0x77, 0x77,                             // RR from 0x7777
-        0x80, 205, 0, 1, 1, 2, 3, 4,                                   // unknown type 205
-        0x80, 204, 0, 2, 0, 0, 0x77, 0x77, 'T', 'E', 'S', 'T',         // APP
-        0x81, 202, 0, 3, 0, 0, 0x77, 0x77, 7, 2, 'h', 'i', 0, 0, 0, 0  // SDES NOTE
+        0x80, 201, 0, 1, 0, 0, 0x77, 0x77,                                 // RR from 0x7777
+        0x80, 205, 0, 1, 1, 2, 3,    4,                                    // unknown type 205
+        0x80, 204, 0, 2, 0, 0, 0x77, 0x77, 'T', 'E', 'S', 'T',             // APP
+        0x81, 202, 0, 3, 0, 0, 0x77, 0x77, 7,   2,   'h', 'i', 0, 0, 0, 0  // SDES NOTE
     };
     peer.SendTo(kLoopback, portB + 1, compound.data(), compound.size());
     ASSERT_TRUE(PollUntil(b, [&] { return b.rtcpCompoundsReceived == 1; }));

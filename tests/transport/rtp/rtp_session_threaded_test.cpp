@@ -160,10 +160,12 @@ TEST(ThreadedSessions, ThePollThreadDivertsRTPWhileTheFilterSaysSo) {
     b.divertRTP = true;
     a.AddDestination({kLoopback, portB});
     a.SendPacket("early", 5, 96, false, 160);
-    ASSERT_TRUE(WaitFor([&] {
-        std::lock_guard<std::mutex> lock(b.mutex);
-        return b.rawPackets.size() == 1;
-    }, 2000));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            std::lock_guard<std::mutex> lock(b.mutex);
+            return b.rawPackets.size() == 1;
+        },
+        2000));
     b.divertRTP = false;  // written here, read by b's poll thread
     for (int i = 0; i < 3; ++i) a.SendPacket("late", 4, 96, false, 160);
     // Probation holds the first until the second: then all three come.
