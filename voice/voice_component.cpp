@@ -231,6 +231,12 @@ void CVoiceEngine::MuteUser(int userId, bool muted) {
     choices_[userId].muted = muted;
 }
 
+// usersLock_ held.
+ListenerChoice CVoiceEngine::ChoiceFor(int userId) const {
+    const auto choice = choices_.find(userId);
+    return choice == choices_.end() ? ListenerChoice{} : choice->second;
+}
+
 // Fills what fits in out->size bytes, so that a host built with a shorter
 // struct keeps working.
 bool CVoiceEngine::GetControlStats(int userId, TavolinVoiceControlStats* out) {
@@ -246,12 +252,11 @@ bool CVoiceEngine::GetControlStats(int userId, TavolinVoiceControlStats* out) {
         stats.microphoneMuted = microphoneMuted_ ? 1 : 0;
     } else {
         std::lock_guard lock(usersLock_);
-        const auto choice = choices_.find(userId);
-        const ListenerChoice chosen = choice == choices_.end() ? ListenerChoice{} : choice->second;
+        const ListenerChoice chosen = ChoiceFor(userId);
         stats.volumePercent = chosen.volumePercent;
         stats.userMuted = chosen.muted ? 1 : 0;
         const auto found = users_.find(userId);
-        known = found != users_.end() || choice != choices_.end();
+        known = found != users_.end() || choices_.count(userId) > 0;
         if (found != users_.end()) {
             stats.framesHeard = found->second->FramesHeard();
             stats.framesNotDecoded = found->second->Voice().Counters().notDecoded;
@@ -366,11 +371,8 @@ void CVoiceEngine::RenderTick(Clock::time_point due) {
     {
         std::lock_guard lock(usersLock_);
         const bool levelling = levelling_;
-        for (auto& [id, user] : users_) {
-            const auto choice = choices_.find(id);
-            const ListenerChoice chosen = choice == choices_.end() ? ListenerChoice{} : choice->second;
-            if (user->MixInto(Millis(due), chosen, levelling, sum.data())) audible = true;
-        }
+        for (auto& [id, user] : users_)
+            if (user->MixInto(Millis(due), ChoiceFor(id), levelling, sum.data())) audible = true;
     }
     if (audible) speakerWanted_ = true;
     std::array<int16_t, kFrameSamples> mix;

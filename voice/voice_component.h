@@ -116,6 +116,7 @@ private:
     void Reopen(DeviceState& state, Clock::time_point now);
     void OnDeviceFailed(DeviceState& state, const std::string& why, Clock::time_point now);
     void OnDeviceStarted(DeviceState& state);
+    ListenerChoice ChoiceFor(int userId) const;
     void OnCapturedSound(const int16_t* samples, int count, int64_t capturedMicros);
     void CodeSound(const int16_t* samples, int count);
     bool Sleep(std::chrono::milliseconds time);
