@@ -120,11 +120,13 @@ VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vect
                                                 speaker.toneHz) -
                              kFullScaleDb);
     }
-    if (expectation.intermittent) {
-        // A marker made in silence never sounded: what the search finds
-        // then is noise, so no latency is told.
+    if (expectation.intermittent || expectation.muted) {
+        // A marker made in silence, or of a muted player, never sounded:
+        // what the search finds then is noise, so no latency is told.
         pair.latencyMedianMs.reset();
         pair.latencyP99Ms.reset();
+    }
+    if (expectation.intermittent) {
         pair.toneSnrDb = snrs.empty() ? 0 : *std::max_element(snrs.begin(), snrs.end());
         pair.levelDbfs = talk.levelDbfs;
         pair.heard = talk.windows >= kTalkWindowsHeard;
