@@ -24,6 +24,9 @@ constexpr double kShortRTCPIntervalSeconds = 0.5;
 // Takes every waiting packet on each poll step, as the transmission does.
 class CollectingSession : public rtp_testing::RecordingSession {
 public:
+    // The poll thread calls this object's overrides: it stops before they go.
+    ~CollectingSession() override { Destroy(); }
+
     std::vector<std::string> Payloads() {
         std::lock_guard<std::mutex> lock(mutex);
         return payloads_;
