@@ -27,8 +27,12 @@ endfunction()
 
 # tavolin_tree_include(<folder>...): every target of the calling directory sees
 # these folders whole, for instance "tests/..." for the tests' own helpers.
+# Each calling directory has a root of its own, named by its place in the
+# checkout (not its absolute path, so a compiler cache serves any checkout).
 function(tavolin_tree_include)
-  set(root ${CMAKE_BINARY_DIR}/include/tree${CMAKE_CURRENT_SOURCE_DIR})
+  file(RELATIVE_PATH place ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  string(REPLACE "/" "." place "in.${place}")
+  set(root ${CMAKE_BINARY_DIR}/include/tree/${place})
   foreach(folder ${ARGN})
     get_filename_component(parent ${root}/${folder} DIRECTORY)
     file(MAKE_DIRECTORY ${parent})
