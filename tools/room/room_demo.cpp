@@ -44,8 +44,11 @@ RoomPlayer PlayerFor(const RoomOptions& options, int userId, bool usesRealCamera
     return player;
 }
 
-// note: what the line adds, e.g. that a player fell back to its synthetic camera.
-void PrintStatus(const RoomStatus& now, const RoomStatus& before, double seconds, double voiceFramesPerSecond,
+// note: what the line adds, e.g. that a player fell back to its synthetic
+// camera. `seconds` is the line's place in the schedule; rates are over the
+// real time since the line before (`interval`), which a starved machine
+// stretches beyond the status period.
+void PrintStatus(const RoomStatus& now, const RoomStatus& before, double seconds, double interval, uint64_t voiceFrames,
                  const std::string& note, std::ostream& out) {
     char line[240];
     std::snprintf(line, sizeof line,
@@ -53,9 +56,9 @@ void PrintStatus(const RoomStatus& now, const RoomStatus& before, double seconds
                   "voice frames/s %.1f%s\n",
                   seconds, now.playersWithAllPeers, now.players, now.playersWithPublicAddress, now.players,
                   now.pairsWithVideo, now.pairs,
-                  static_cast<double>(now.framesCaptured - before.framesCaptured) / kStatusPeriodSeconds,
-                  static_cast<double>(now.framesDrawn - before.framesDrawn) / kStatusPeriodSeconds,
-                  voiceFramesPerSecond, note.c_str());
+                  static_cast<double>(now.framesCaptured - before.framesCaptured) / interval,
+                  static_cast<double>(now.framesDrawn - before.framesDrawn) / interval,
+                  static_cast<double>(voiceFrames) / interval, note.c_str());
     out << line << std::flush;
 }
 
@@ -65,6 +68,7 @@ bool RunFor(Room& room, VoiceRoom& voice, double seconds, const std::string& not
     using Clock = std::chrono::steady_clock;
     constexpr auto kStopCheckPeriod = std::chrono::milliseconds(50);
     const auto start = Clock::now();
+    auto lastLine = start;
     RoomStatus before;
     uint64_t voiceBefore = 0;
     for (int tick = 1;; ++tick) {
@@ -81,8 +85,10 @@ bool RunFor(Room& room, VoiceRoom& voice, double seconds, const std::string& not
         const RoomStatus now = room.Status();
         const uint64_t voiceNow = voice.FramesPlayed();
         voice.AnalyseHeard();
-        PrintStatus(now, before, elapsed, static_cast<double>(voiceNow - voiceBefore) / kStatusPeriodSeconds, note,
-                    out);
+        const auto at = Clock::now();
+        PrintStatus(now, before, elapsed, std::chrono::duration<double>(at - lastLine).count(), voiceNow - voiceBefore,
+                    note, out);
+        lastLine = at;
         before = now;
         voiceBefore = voiceNow;
         if (elapsed >= seconds) return true;
