@@ -418,6 +418,12 @@ struct ITavolinAudioEngine : ITavolinUnknown {
 };
 
 extern "C" {
+#else
+/* The interfaces are C++ only; C sees their names, to pass pointers on. */
+struct ITavolinEngine;
+struct ITavolinLogSink;
+struct ITavolinDeviceNameSink;
+struct ITavolinEventListener;
 #endif /* __cplusplus */
 
 /* ---- Exported functions ------------------------------------------------- */

@@ -37,10 +37,15 @@ cp "$here/host.cpp" "$work/pkg-config/"
   PKG_CONFIG_PATH=$libdir/pkgconfig c++ -std=c++20 host.cpp -o host \
     $(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --cflags --libs tavolin) -Wl,-rpath,"$libdir" &&
   ./host "$version") || fail "host built with pkg-config"
+cp "$here/c_host.c" "$work/pkg-config/"
+(cd "$work/pkg-config" &&
+  PKG_CONFIG_PATH=$libdir/pkgconfig cc -std=c11 -Wall -Wextra -Werror c_host.c -o c_host \
+    $(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --cflags --libs tavolin) -Wl,-rpath,"$libdir" &&
+  ./c_host "$version") || fail "C program built with pkg-config"
 
 cp "$here/host.cpp" "$work/cmake/"
 cp "$here/CMakeLists.host.txt" "$work/cmake/CMakeLists.txt"
 cmake -S "$work/cmake" -B "$work/cmake/build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/cmake/build" >/dev/null
 "$work/cmake/build/host" "$version" || fail "host built with find_package(Tavolin)"
-echo "installed, and a host built both ways runs"
+echo "installed, and a host built both ways and a C program run"
