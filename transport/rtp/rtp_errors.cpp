@@ -24,6 +24,7 @@ const char* RTPErrorText(int error) {
         case kErrorPollFailed: return "waiting on the sockets failed";
         case kErrorPollThreadRunning: return "the poll thread is running";
         case kErrorFeedbackTooSoon: return "feedback to that address sent too recently";
+        case kErrorTransformRefused: return "the send transform refused the packet";
         default: return "unknown error";
     }
 }

@@ -25,6 +25,7 @@ constexpr int kErrorReasonTooLong = -16;
 constexpr int kErrorPollFailed = -17;
 constexpr int kErrorPollThreadRunning = -18;
 constexpr int kErrorFeedbackTooSoon = -19;
+constexpr int kErrorTransformRefused = -20;
 
 // Short English description of an error code, for log texts and tests.
 const char* RTPErrorText(int error);

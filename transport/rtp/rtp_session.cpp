@@ -8,9 +8,11 @@
 #include "transport/rtp/rtp_packet_builder.h"
 #include "transport/rtp/rtp_packet_pool.h"
 #include "transport/rtp/rtp_random.h"
+#include "transport/rtp/rtp_send_transform.h"
 #include "transport/rtp/rtp_sources.h"
 #include "transport/rtp/rtp_udpv4_transmitter.h"
 
+#include <algorithm>
 #include <chrono>
 #include <pwd.h>
 #include <system_error>
@@ -59,7 +61,7 @@ int RTPSession::Create(const RTPSessionParams& sessionParams, const RTPUDPv4Tran
     if (!ParamsAreValid(sessionParams)) return kErrorInvalidParameter;
     const RTPUDPv4TransmissionParams defaults;
     const int status =
-        transmitter_->Create(sessionParams.GetMaximumPacketSize(),
+        transmitter_->Create(TransmitterPacketSize(sessionParams.GetMaximumPacketSize()),
                              {sessionParams.GetMaximumReceivedRTPBytes(), sessionParams.GetMaximumReceivedRTCPBytes()},
                              transmissionParams ? *transmissionParams : defaults);
     if (status < 0) return status;
@@ -164,6 +166,21 @@ void RTPSession::ClearDestinations() { transmitter_->ClearDestinations(); }
 
 void RTPSession::SetSendRoute(RTPSendRoute* route) { transmitter_->SetSendRoute(route); }
 
+void RTPSession::SetSendTransform(RTPSendTransform* transform) { transform_ = transform; }
+
+// A transformed packet may be longer than what the session builds.
+size_t RTPSession::TransmitterPacketSize(size_t packetSize) const {
+    return transform_ ? packetSize + RTPSendTransform::kMaximumExtraBytes : packetSize;
+}
+
+std::span<const uint8_t> RTPSession::Outgoing(bool rtp, const uint8_t* packet, size_t length,
+                                              std::vector<uint8_t>& scratch) {
+    if (!transform_) return {packet, length};
+    scratch.resize(length + RTPSendTransform::kMaximumExtraBytes);
+    std::copy(packet, packet + length, scratch.begin());
+    return {scratch.data(), transform_->Transform(rtp, scratch, length)};
+}
+
 bool RTPSession::SendPieces(bool rtpChannel, const RTPIPv4Address& destination,
                             std::span<const std::span<const uint8_t>> pieces) {
     return transmitter_->SendPieces(rtpChannel, destination, pieces);
@@ -190,12 +207,15 @@ int RTPSession::SendPacket(const void* data, size_t length, uint8_t payloadType,
     int status = builder_->Build(data, length, payloadType, marker);
     if (status < 0) return status;
     TAVOLIN_HOP_TRACE(PacketSent(builder_->GetSSRC(), builder_->GetTimestamp()));
-    status = transmitter_->SendRTPData(builder_->GetPacket(), builder_->GetPacketLength());
+    const std::span<const uint8_t> wire =
+        Outgoing(true, builder_->GetPacket(), builder_->GetPacketLength(), rtpScratch_);
+    if (wire.empty()) return kErrorTransformRefused;
+    status = transmitter_->SendRTPData(wire.data(), wire.size());
     if (status < 0) return status;
     const double now = clock_->Now();
     builder_->RecordSent(now);
     const auto sequence = static_cast<uint16_t>(builder_->GetNextSequence() - 1);
-    OnPacketSent(builder_->GetPacket(), builder_->GetPacketLength(), sequence, now, nullptr);
+    OnPacketSent(wire.data(), wire.size(), sequence, now, nullptr);
     builder_->IncrementTimestamp(timestampIncrement);
     return 0;
 }
@@ -206,10 +226,13 @@ int RTPSession::SendPacketTo(const void* data, size_t length, uint8_t payloadTyp
     if (!created_ || !builder_) return kErrorNotCreated;
     int status = builder_->Build(data, length, payloadType, marker);
     if (status < 0) return status;
-    status = transmitter_->SendRTPDataTo(builder_->GetPacket(), builder_->GetPacketLength(), destination);
+    const std::span<const uint8_t> wire =
+        Outgoing(true, builder_->GetPacket(), builder_->GetPacketLength(), rtpScratch_);
+    if (wire.empty()) return kErrorTransformRefused;
+    status = transmitter_->SendRTPDataTo(wire.data(), wire.size(), destination);
     if (status < 0) return status;
     const auto sequence = static_cast<uint16_t>(builder_->GetNextSequence() - 1);
-    OnPacketSent(builder_->GetPacket(), builder_->GetPacketLength(), sequence, clock_->Now(), &destination);
+    OnPacketSent(wire.data(), wire.size(), sequence, clock_->Now(), &destination);
     return status;
 }
 
@@ -255,7 +278,7 @@ int RTPSession::IncrementTimestampDefault() {
 int RTPSession::SetMaximumPacketSize(size_t bytes) {
     std::lock_guard<std::mutex> lock(builderMutex_);
     if (!created_ || !builder_) return kErrorNotCreated;
-    const int status = transmitter_->SetMaximumPacketSize(bytes);
+    const int status = transmitter_->SetMaximumPacketSize(TransmitterPacketSize(bytes));
     if (status < 0) return status;
     builder_->SetMaximumPacketSize(bytes);
     return 0;

@@ -57,6 +57,7 @@ namespace rtp {
 
 class RTPUDPv4Transmitter;
 class RTPSendRoute;
+class RTPSendTransform;
 class RTPPacketBuilder;
 class RTPPacketPool;
 class RTPSources;
@@ -121,6 +122,10 @@ public:
     // Every datagram either socket sends passes `route` first (see
     // RTPSendRoute); set before Create. Not owned.
     void SetSendRoute(RTPSendRoute* route);
+    // Every RTP packet and RTCP compound the session builds passes
+    // `transform` once before it is sent (see RTPSendTransform); what
+    // OnPacketSent sees is the transformed packet. Set before Create. Not owned.
+    void SetSendTransform(RTPSendTransform* transform);
 
     int SetDefaultPayloadType(uint8_t payloadType);
     int SetDefaultMark(bool marker);
@@ -234,6 +239,10 @@ private:
     void MembersLeft(double now, int count);
     void StopPollThread();
     void CloseAll();
+    // The packet as it goes on the wire: itself without a transform, else
+    // transformed in `scratch`; empty when the transform refused it.
+    std::span<const uint8_t> Outgoing(bool rtp, const uint8_t* packet, size_t length, std::vector<uint8_t>& scratch);
+    size_t TransmitterPacketSize(size_t packetSize) const;
 
     std::atomic<bool> created_{false};
     std::atomic<bool> stopRequested_{false};
@@ -243,6 +252,9 @@ private:
     std::string cname_;
 
     std::unique_ptr<RTPUDPv4Transmitter> transmitter_;
+    RTPSendTransform* transform_ = nullptr;
+    std::vector<uint8_t> rtpScratch_;            // guarded by builderMutex_
+    std::vector<uint8_t> rtcpScratch_;           // guarded by dataMutex_
     std::unique_ptr<RTPPacketBuilder> builder_;  // guarded by builderMutex_
     // Declared before the table, so the table gives its packets back first.
     std::unique_ptr<RTPPacketPool> pool_;               // own lock

@@ -88,7 +88,9 @@ int RTPSession::SendRTCPCompound(double now, uint32_t ssrc, bool bye, const uint
         return kErrorPacketTooBig;
     if (bye && !out.AddBYE(ssrc, reason, reasonLength)) return kErrorPacketTooBig;
 
-    const int status = transmitter_->SendRTCPData(out.GetData(), out.GetLength());
+    const std::span<const uint8_t> wire = Outgoing(false, out.GetData(), out.GetLength(), rtcpScratch_);
+    if (wire.empty()) return kErrorTransformRefused;
+    const int status = transmitter_->SendRTCPData(wire.data(), wire.size());
     if (status < 0) return status;
     RTCPCompoundPacket sent;
     if (sent.Parse(out.GetData(), out.GetLength())) OnSendRTCPCompoundPacket(&sent);
@@ -123,7 +125,9 @@ int RTPSession::SendFeedback(const RTPIPv4Address& destination, const RTCPFeedba
                                : out.AddPLI(ssrc, message.mediaSSRC);
         if (!added) return kErrorPacketTooBig;
     }
-    const int status = transmitter_->SendRawData(false, out.GetData(), out.GetLength(), destination.GetIP(),
+    const std::span<const uint8_t> wire = Outgoing(false, out.GetData(), out.GetLength(), rtcpScratch_);
+    if (wire.empty()) return kErrorTransformRefused;
+    const int status = transmitter_->SendRawData(false, wire.data(), wire.size(), destination.GetIP(),
                                                  static_cast<uint16_t>(destination.GetPort() + 1));
     if (status < 0) return status;
     for (size_t i = 0; i < count; ++i) NoteFeedbackSent(destination, messages[i].kind, now);
