@@ -11,6 +11,24 @@ struct TrafficCount {
     uint64_t bytes = 0;
 };
 
+// A peer's datagrams in an encrypted room that did not open, by reason, and
+// those that did.
+struct ProtectionFigures {
+    uint64_t accepted = 0;
+    uint64_t authenticationFailures = 0;  // also too short, or a stream too many
+    uint64_t replays = 0;
+    uint64_t unknownEpoch = 0;
+    uint64_t dropsInARow = 0;  // since the last datagram that opened (of the medium with most)
+
+    void Add(const ProtectionFigures& other) {
+        accepted += other.accepted;
+        authenticationFailures += other.authenticationFailures;
+        replays += other.replays;
+        unknownEpoch += other.unknownEpoch;
+        dropsInARow = dropsInARow > other.dropsInARow ? dropsInARow : other.dropsInARow;
+    }
+};
+
 struct MediumTransportStatistics {
     // RTP of this medium from the peer that reached the window thread, with
     // the headers: media handed to the peer's sink, greetings ("HI", "REHI"),
@@ -51,4 +69,7 @@ struct PeerTransportStatistics {
     uint64_t packetsRetransmitted = 0;    // sent again to this peer
     uint64_t retransmissionsRefused = 0;  // asked for, held, but beyond its budget
     uint64_t packetsRecovered = 0;        // asked for by us and arrived afterwards
+    // Both media, in an encrypted room.
+    bool encrypted = false;
+    ProtectionFigures protection;
 };

@@ -15,6 +15,7 @@ CTavolinRTPSession::~CTavolinRTPSession() { Destroy(); }
 void CTavolinRTPSession::SetRepair(bool on) {
     VideoRepairPort& port = *this;
     repair_ = on ? std::make_unique<VideoRepair>(port) : nullptr;
+    if (repair_) repair_->SetProtected(protection_ != nullptr);
 }
 
 void CTavolinRTPSession::RequestPublicAddress(uint32_t address, uint16_t port, const void* data, size_t length) {
@@ -36,6 +37,12 @@ void CTavolinRTPSession::UseRelay(relay::RelayServer server, rtp::RTPRandom& ran
     SetSendRoute(&route);
 }
 
+void CTavolinRTPSession::UseProtection() {
+    protection_ = std::make_unique<SessionProtection>();
+    SetSendTransform(protection_.get());
+    if (repair_) repair_->SetProtected(true);
+}
+
 // The poll thread may be waiting already, longer than the first retransmission.
 void CTavolinRTPSession::StartRelay() {
     if (!relay_) return;
@@ -47,7 +54,7 @@ void CTavolinRTPSession::StartRelay() {
 bool CTavolinRTPSession::OnRawPacket(rtp::RTPRawPacket* packet) {
     if (relay_ && relay_->IsServer(packet->IsRTP(), packet->GetSenderAddress()) && !UnwrapRelayed(*packet))
         return false;
-    return HearsFrom(*packet);
+    return HearsFrom(*packet) && Opened(*packet);
 }
 
 // A relayed datagram is judged as if the peer had sent it straight to us.
@@ -60,6 +67,42 @@ bool CTavolinRTPSession::HearsFrom(rtp::RTPRawPacket& packet) {
         return false;
     }
     return hearsPlayersWithoutAddress.load() && HearsRtpFrom(sender);
+}
+
+bool CTavolinRTPSession::Opened(rtp::RTPRawPacket& packet) {
+    if (!protection_) return true;
+    if (!peers) return false;
+    const PeerEntry* sender = ProtectedSender(*peers->Snapshot(), packet);
+    if (!sender) return false;
+    const srtp::Unprotected opened =
+        protection_->Open(sender->userId, packet.IsRTP(), {packet.GetData(), packet.GetDataLength()},
+                          SessionRelay::NowMs());
+    if (!opened.Accepted()) return false;
+    packet.NarrowTo(packet.GetData(), opened.length, packet.GetSenderAddress());
+    return true;
+}
+
+// RTP names its player by its pair. RTCP by the socket above a pair, else by
+// the player whose RTP its sender SSRC came with (a translator maps the RTCP
+// socket to a port of its own), else by an address only one player has.
+const PeerEntry* CTavolinRTPSession::ProtectedSender(const PeerSnapshot& players, const rtp::RTPRawPacket& packet) {
+    const rtp::RTPIPv4Address& from = packet.GetSenderAddress();
+    if (packet.IsRTP()) return players.FindByRtp(GetMedium(), from.GetIP(), from.GetPort());
+    if (const PeerEntry* peer = players.FindByRtcp(GetMedium(), from.GetIP(), from.GetPort())) return peer;
+    const std::span<const uint8_t> bytes(packet.GetData(), packet.GetDataLength());
+    if (srtp::HasHeader(bytes, srtp::PacketKind::kRtcp)) {
+        const rtp::RTPSourceData* source = GetSourceInfo(srtp::SenderSsrc(bytes, srtp::PacketKind::kRtcp));
+        const rtp::RTPIPv4Address* media = source ? source->GetRTPDataAddress() : nullptr;
+        if (media && media->GetIP() == from.GetIP())
+            return players.FindByRtp(GetMedium(), media->GetIP(), media->GetPort());
+    }
+    const PeerEntry* only = nullptr;
+    for (const PeerEntry& peer : players.Peers()) {
+        if (peer.publicAddress != from.GetIP() && peer.localAddress != from.GetIP()) continue;
+        if (only) return nullptr;
+        only = &peer;
+    }
+    return only;
 }
 
 bool CTavolinRTPSession::UnwrapRelayed(rtp::RTPRawPacket& packet) {

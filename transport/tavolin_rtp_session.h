@@ -11,6 +11,7 @@
 #include "transport/peer_table.h"
 #include "transport/rtp/rtp_session.h"
 #include "transport/rtp/rtp_udpv4_transmitter.h"
+#include "transport/session_protection.h"
 #include "transport/session_relay.h"
 #include "transport/video_repair.h"
 
@@ -50,6 +51,12 @@ public:
     void StartRelay();
     // Null when the session is not relayed.
     SessionRelay* Relay() const { return relay_.get(); }
+
+    // Before Create: the session of an encrypted room protects what it
+    // sends and opens what the players send before anything reads it.
+    void UseProtection();
+    // Null in a plain room.
+    SessionProtection* Protection() const { return protection_.get(); }
 
     CTavolinTransmission* owner = nullptr;  // not owned
     int32_t kind = kVoice;
@@ -93,6 +100,10 @@ private:
     bool HearsRtpFrom(const rtp::RTPIPv4Address& sender) const;
     bool HearsRtcpFrom(const rtp::RTPIPv4Address& sender) const;
     bool HearsFrom(rtp::RTPRawPacket& packet);
+    // A player's datagram, opened in place with the keys of the player its
+    // source names; false when it did not open (or no player is named).
+    bool Opened(rtp::RTPRawPacket& packet);
+    const PeerEntry* ProtectedSender(const PeerSnapshot& players, const rtp::RTPRawPacket& packet);
     // What the relay server sent: false when it was for the relay alone;
     // true when it carried a peer's datagram, which `packet` now is.
     bool UnwrapRelayed(rtp::RTPRawPacket& packet);
@@ -114,6 +125,7 @@ private:
 
     std::unique_ptr<VideoRepair> repair_;
     std::unique_ptr<SessionRelay> relay_;
+    std::unique_ptr<SessionProtection> protection_;
     // Poll thread: the relayed and mapped addresses, while the owner has not
     // taken them.
     std::optional<std::pair<rtp::RTPIPv4Address, rtp::RTPIPv4Address>> relayedToPost_;

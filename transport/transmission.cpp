@@ -91,6 +91,11 @@ int CTavolinTransmission::Create(HWND messageWindow, const TransmissionMessages&
             session.UseRelay(relay_.servers.front(), rtp::RTPSystemRandom::Instance());
     }
     videoSession->SetRepair(VideoRetransmissionEnabled());
+    if (encrypted_) {
+        for (const Medium medium : kBothMedia) Session(medium)->UseProtection();
+        if (!roomKeys_ || !InstallOwnKeys(*roomKeys_)) return 0;
+        for (int i = 0; i < peers.Count(); ++i) InstallPeerKeys(*roomKeys_, peers.At(i).userId);
+    }
     // Known before the poll threads start, which post to it.
     window = messageWindow;
     messages = windowMessages;
@@ -108,6 +113,31 @@ int CTavolinTransmission::Create(HWND messageWindow, const TransmissionMessages&
     videoSession->SetMaximumPacketSize(kVideoMaximumPacketBytes);
     for (const Medium medium : kBothMedia) Session(medium)->StartRelay();
     return 1;
+}
+
+bool CTavolinTransmission::SetRoomKeys(RoomKeys keys) {
+    if (roomKeys_ && keys.epoch <= roomKeys_->epoch) return false;
+    if (!keys.SenderKeyOf(localUserId_, Medium::kVoice)) return false;
+    if (audioSession && audioSession->Protection() && !InstallOwnKeys(keys)) return false;
+    roomKeys_ = std::move(keys);
+    if (audioSession && audioSession->Protection())
+        for (int i = 0; i < peers.Count(); ++i) InstallPeerKeys(*roomKeys_, peers.At(i).userId);
+    return true;
+}
+
+bool CTavolinTransmission::InstallOwnKeys(const RoomKeys& keys) {
+    for (const Medium medium : kBothMedia) {
+        const std::optional<srtp::SenderKey> key = keys.SenderKeyOf(localUserId_, medium);
+        if (!key || !Session(medium)->Protection()->SetOwnKey(*key)) return false;
+    }
+    return true;
+}
+
+void CTavolinTransmission::InstallPeerKeys(const RoomKeys& keys, int32_t userId) {
+    for (const Medium medium : kBothMedia) {
+        if (const std::optional<srtp::SenderKey> key = keys.SenderKeyOf(userId, medium))
+            Session(medium)->Protection()->InstallPeerKey(userId, *key, SessionRelay::NowMs());
+    }
 }
 
 // Draws port bases until one binds; only a busy port leads to another draw.
@@ -183,6 +213,7 @@ int CTavolinTransmission::AddUser(int userId, uint32_t publicAddress, uint32_t l
         return 0;
     }
     if (sink) sink->SetTransmission(this);
+    if (roomKeys_ && audioSession && audioSession->Protection()) InstallPeerKeys(*roomKeys_, userId);
     return 1;
 }
 
@@ -210,6 +241,9 @@ int CTavolinTransmission::RemoveUser(int userId) {
         return 0;
     }
     DeleteDestinations(*peer);
+    for (const Medium medium : kBothMedia)
+        if (CTavolinRTPSession* session = Session(medium); session && session->Protection())
+            session->Protection()->ForgetPeer(userId);
     peers.Remove(*peer);
     return 1;
 }

@@ -10,6 +10,7 @@
 #include "transport/peer_statistics.h"
 #include "transport/peer_table.h"
 #include "transport/relay_settings.h"
+#include "transport/room_keys.h"
 #include "transport/session_relay.h"
 #include "transport/transmission_constants.h"
 
@@ -18,6 +19,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <utility>
 
 namespace rtp {
@@ -64,6 +66,22 @@ public:
     void SetRelay(RelaySettings settings) { relay_ = std::move(settings); }
     // Whether the medium's session relays; its figures when it does.
     bool GetRelayFigures(Medium medium, SessionRelayFigures* out) const;
+
+    // Before Create: an encrypted room, whose sessions protect everything
+    // with the keys of SetRoomKeys and hear only what opens with a peer's.
+    // Create fails in an encrypted room without keys, or with keys whose
+    // epoch this process sent with before.
+    void SetEncrypted(bool on) { encrypted_ = on; }
+    bool IsEncrypted() const { return encrypted_; }
+    // Before Create: whose keys this engine sends with.
+    void SetLocalUserId(int32_t userId) { localUserId_ = userId; }
+    // Engine thread, before Create and again for every newer epoch: false,
+    // changing nothing, for an epoch not newer than the last, keys that
+    // derive nothing, or (after Create) an own key libsrtp refuses.
+    bool SetRoomKeys(RoomKeys keys);
+    // Engine thread: what the peer sent on both media that opened and what
+    // did not; false in a plain room or for a peer without keys.
+    bool GetProtectionFigures(int userId, ProtectionFigures* out) const;
 
     // The poll threads post `messages` to `window` from the moment the
     // sessions exist.
@@ -166,6 +184,9 @@ private:
     // Our reception of the peer's source and its report about ours, from the
     // session's table (the source whose RTP or RTCP comes from the peer's pairs).
     void FillSourceFigures(const PeerEntry& peer, Medium medium, MediumTransportStatistics* out);
+    // The sessions' own keys and every peer's for the epoch of `keys`.
+    bool InstallOwnKeys(const RoomKeys& keys);
+    void InstallPeerKeys(const RoomKeys& keys, int32_t userId);
 
     ITavolinLogSink* logSink = nullptr;
     ITransmissionObserver* observer_ = nullptr;
@@ -181,6 +202,9 @@ private:
     std::unique_ptr<CTavolinRTPSession> videoSession;
     std::atomic<uint32_t> ownPublicAddress{transmission::kBroadcastAddress};
     RelaySettings relay_;
+    bool encrypted_ = false;
+    int32_t localUserId_ = 0;
+    std::optional<RoomKeys> roomKeys_;  // engine thread
 
     PerMedium<TrafficCounter> sent_;  // media packets sent, each to every peer
     std::atomic<bool> keyFrameRequested_{false};

@@ -51,6 +51,7 @@ bool CTavolinTransmission::GetPeerStatistics(int userId, PeerTransportStatistics
         figures.bytesSent = sent.bytes;
         FillSourceFigures(*peer, medium, &figures);
     }
+    out->encrypted = GetProtectionFigures(userId, &out->protection);
     out->nacksSent = link.nacksSent.load();
     out->nacksReceived = link.nacksReceived.load();
     out->pictureLossSent = link.pictureLossSent.load();
@@ -59,4 +60,17 @@ bool CTavolinTransmission::GetPeerStatistics(int userId, PeerTransportStatistics
     out->retransmissionsRefused = link.retransmissionsRefused.load();
     out->packetsRecovered = link.packetsRecovered.load();
     return true;
+}
+
+bool CTavolinTransmission::GetProtectionFigures(int userId, ProtectionFigures* out) const {
+    *out = ProtectionFigures{};
+    bool known = false;
+    for (const Medium medium : kBothMedia) {
+        const CTavolinRTPSession* session = Session(medium);
+        ProtectionFigures figures;
+        if (!session || !session->Protection() || !session->Protection()->Figures(userId, &figures)) continue;
+        out->Add(figures);
+        known = true;
+    }
+    return known;
 }

@@ -67,7 +67,10 @@ void VideoRepair::OnNack(const PeerEntry* asker, const uint16_t* lost, size_t lo
     std::optional<rtp::RTPIPv4Address> sentTo;
     for (const uint16_t number : numbers_) {
         if (!sent_.Copy(number, now, &packet_, &sentTo)) continue;
-        if (sentTo && *sentTo != pair) MakeGapFiller(&packet_);
+        if (sentTo && *sentTo != pair) {
+            if (protected_) continue;
+            MakeGapFiller(&packet_);
+        }
         if (!link.answerBudget.TrySpend(packet_.size(), streamBytes, now)) {
             Count(link.retransmissionsRefused);
             compoundLimit_.Stop();

@@ -64,6 +64,11 @@ public:
 
     const SentPacketHistory& History() const { return sent_; }
 
+    // A protected stream's packets can only go again as they were: a number
+    // that went to another peer alone is not answered, since a filler would
+    // reuse its packet index and the greeting itself would mislead.
+    void SetProtected(bool on) { protected_ = on; }
+
 private:
     // Gaps of one source, with where its RTP comes from.
     struct MissingVideo {
@@ -77,4 +82,5 @@ private:
     NackCompoundLimit compoundLimit_;
     std::vector<uint16_t> numbers_;
     std::vector<uint8_t> packet_;
+    bool protected_ = false;
 };

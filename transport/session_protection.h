@@ -1,0 +1,60 @@
+// One session's traffic in an encrypted room: everything the session builds
+// is protected once with this engine's key for the medium and epoch (the
+// session's send transform), and every datagram of a peer is opened with
+// that peer's keys before the RTP layer reads it. What does not open is
+// dropped and counted per peer.
+//
+// The engine thread installs the keys (its own and each peer's, for every
+// new epoch); the sending threads protect; the poll thread opens. Each part
+// has its own lock, and the srtp objects have theirs.
+#pragma once
+
+#include "transport/peer_statistics.h"
+#include "transport/rtp/rtp_send_transform.h"
+#include "transport/srtp/protector.h"
+#include "transport/srtp/unprotector.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <vector>
+
+class SessionProtection final : public rtp::RTPSendTransform {
+public:
+    static_assert(srtp::kRtcpOverheadBytes <= kMaximumExtraBytes);
+
+    // Engine thread. This engine's key for a newer epoch; false, keeping the
+    // key in use, when libsrtp refuses it or this process used it before.
+    bool SetOwnKey(const srtp::SenderKey& key);
+    // A peer's key for a newer epoch (the first makes the peer known); the
+    // one before stays for srtp::Unprotector::kPreviousEpochGraceMs.
+    bool InstallPeerKey(int32_t userId, const srtp::SenderKey& key, int64_t nowMs);
+    void ForgetPeer(int32_t userId);
+
+    // Sending threads.
+    size_t Transform(bool rtp, std::span<uint8_t> buffer, size_t length) override;
+    // Packets the protector refused (see srtp::ProtectStatus): not sent.
+    uint64_t Refused() const { return refused_.load(std::memory_order_relaxed); }
+
+    // Poll thread: opens a datagram of the peer in place; anything but
+    // accepted must be dropped.
+    srtp::Unprotected Open(int32_t userId, bool rtp, std::span<uint8_t> datagram, int64_t nowMs);
+
+    // Any thread: false for a peer without keys.
+    bool Figures(int32_t userId, ProtectionFigures* out) const;
+
+private:
+    struct Peer {
+        int32_t userId;
+        std::shared_ptr<srtp::Unprotector> unprotector;
+    };
+    std::shared_ptr<srtp::Unprotector> Find(int32_t userId) const;
+
+    mutable std::mutex ownMutex_;
+    std::shared_ptr<srtp::Protector> own_;  // guarded by ownMutex_
+    mutable std::mutex peersMutex_;
+    std::vector<Peer> peers_;  // guarded by peersMutex_
+    std::atomic<uint64_t> refused_{0};
+};
