@@ -45,6 +45,8 @@ HRESULT CTavolinEngineImpl::QueryInterface(const IID& iid, void** out) {
         *out = static_cast<ITavolinStatistics*>(this);
     } else if (IsEqualGUID(iid, IID_ITavolinRelay)) {
         *out = static_cast<ITavolinRelay*>(this);
+    } else if (IsEqualGUID(iid, IID_ITavolinRoomProtection)) {
+        *out = static_cast<ITavolinRoomProtection*>(this);
     } else {
         return E_NOINTERFACE;
     }
@@ -122,6 +124,8 @@ int CTavolinEngineImpl::Create(HINSTANCE instance, uint32_t serverAddress, int s
         const TransmissionMessages messages{MSG_AUDIO_RECEIVED, MSG_VIDEO_RECEIVED, MSG_AUDIO_PUBLIC_ADDRESS,
                                             MSG_VIDEO_PUBLIC_ADDRESS, this};
         m_Transmission.SetRelay(m_RelaySettings);
+        m_Transmission.SetLocalUserId(localUserId);
+        m_FailingPeersTold.clear();
         if (!m_Transmission.Create(m_hWnd, messages)) {
             LogTo(m_pLog, engine_log::kRtpCreateFailed);
             return 0;

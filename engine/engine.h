@@ -21,6 +21,7 @@
 #include "transport/transmission.h"
 
 #include <cstdint>
+#include <vector>
 
 class CTavolinEngineImpl final : public ITavolinEngine,
                                  public ITavolinVideoSink,
@@ -29,6 +30,7 @@ class CTavolinEngineImpl final : public ITavolinEngine,
                                  public ITavolinEvents,
                                  public ITavolinStatistics,
                                  public ITavolinRelay,
+                                 public ITavolinRoomProtection,
                                  private ITransmissionObserver {
 public:
     static constexpr int kUserCount = 16;
@@ -83,6 +85,12 @@ public:
     int SetRelayServers(const TavolinRelayServer* servers, int count) override;
     int SetRelayPolicy(int policy) override;
     int GetRelayStatistics(int medium, TavolinRelayStatistics* out) override;
+
+    // ITavolinRoomProtection (engine_protection.cpp)
+    int SetRoomMode(int mode) override;
+    int SetRoomKeys(const uint8_t* roomId, int roomIdLength, uint32_t epoch, const uint8_t* secret,
+                    int secretLength) override;
+    int GetRoomMode() override;
 
     // ITavolinVideoSink: cuts a coded frame into numbered fragments.
     void OnEncodedVideo(const uint8_t* data, int keyFrame, int length) override;
@@ -140,6 +148,8 @@ private:
     void WatchArrivals();
     // Events of the sessions' relays: allocated, failed (greeting timer).
     void WatchRelays();
+    // Events of peers whose datagrams keep failing to open (greeting timer).
+    void WatchProtection();
 
     // ITransmissionObserver
     void OnPeerGreeted(int userId, bool video) override;
@@ -186,6 +196,8 @@ private:
     // Which relay events (voice, video) the host has had since Create.
     bool m_bRelayAllocatedTold[2] = {false, false};
     bool m_bRelayFailedTold[2] = {false, false};
+    // Peers told of as failing to open since one of their datagrams last opened.
+    std::vector<int> m_FailingPeersTold;
     uint32_t m_uLastAskedKeyFrame = 0;  // GetTickCount of the last key frame a peer asked for
     LocalCounts m_Counts;
     // Changes whenever the frame taken from the camera may be gone: at each

@@ -71,4 +71,9 @@ void CTavolinEngineImpl::FillTransportStatistics(const PeerTransportStatistics* 
     out.packetsResent = transport->packetsRetransmitted;
     out.resendsRefused = transport->retransmissionsRefused;
     out.packetsRecovered = transport->packetsRecovered;
+    out.encrypted = transport->encrypted ? 1 : 0;
+    out.packetsAuthenticated = transport->protection.accepted;
+    out.authenticationFailures = transport->protection.authenticationFailures;
+    out.replaysDropped = transport->protection.replays;
+    out.unknownEpochDropped = transport->protection.unknownEpoch;
 }

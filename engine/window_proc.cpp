@@ -66,6 +66,7 @@ void CTavolinEngineImpl::OnTimer(UINT_PTR id) {
             m_Transmission.GreetPeers();
             WatchArrivals();
             WatchRelays();
+            WatchProtection();
             break;
         case kTimerTrans: m_Transmission.SendTrans(); break;
         default: break;

@@ -122,6 +122,8 @@ static const IID IID_ITavolinStatistics = {
     0x6f1d2b07, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb5, 0x07}};
 static const IID IID_ITavolinRelay = {
     0x6f1d2b08, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb5, 0x08}};
+static const IID IID_ITavolinRoomProtection = {
+    0x6f1d2b09, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb5, 0x09}};
 
 /* ---- Events ---------------------------------------------------------------
  * What happens to the engine, for hosts (ITavolinEvents below). The GBK log
@@ -145,7 +147,11 @@ enum TavolinEventKind {
     TAVOLIN_EVENT_VOICE_DEFAULT_CHANGED = 12, /* text: the new system default, in use (the host chose the default) */
     /* Relayed media (ITavolinRelay below). */
     TAVOLIN_EVENT_RELAY_ALLOCATED = 13,       /* medium, address, port: the relayed address, posted as the public one */
-    TAVOLIN_EVENT_RELAY_FAILED = 14           /* medium, address, port: the relay server; text: what failed */
+    TAVOLIN_EVENT_RELAY_FAILED = 14,          /* medium, address, port: the relay server; text: what failed */
+    /* Encrypted rooms (ITavolinRoomProtection below). */
+    TAVOLIN_EVENT_PEER_UNAUTHENTICATED = 15   /* userId: the peer's last 50 datagrams did not open (wrong
+                                                 secret or epoch: usually a lobby out of step); told
+                                                 again only after one of its datagrams opened */
 };
 #define TAVOLIN_MEDIUM_VOICE 0
 #define TAVOLIN_MEDIUM_VIDEO 1
@@ -204,6 +210,13 @@ typedef struct TavolinPeerStatistics {
     uint64_t packetsRecovered;     /* asked for and then received */
     /* CPU time the video library spent decoding the peer's frames, on the engine thread. */
     double videoDecodingCpuSeconds;
+    /* Encrypted rooms: the peer's datagrams, both media, that opened with its
+     * keys, and those dropped unread because they did not. */
+    uint64_t packetsAuthenticated;
+    uint64_t authenticationFailures; /* wrong key, a changed bit, plain RTP, too short */
+    uint64_t replaysDropped;         /* seen before, or older than the replay window */
+    uint64_t unknownEpochDropped;    /* an epoch this engine has no key of (any more) */
+    int encrypted;                   /* 1: the room is encrypted and the peer has keys */
 } TavolinPeerStatistics;
 
 typedef struct TavolinLocalStatistics {
@@ -393,6 +406,29 @@ struct ITavolinRelay : ITavolinUnknown {
     /* medium: TAVOLIN_MEDIUM_VOICE or _VIDEO. 1 when filled; 0 for a null
      * pointer, a size below 8 bytes, or a session that is not relayed. */
     virtual int GetRelayStatistics(int medium, TavolinRelayStatistics* out) = 0;
+};
+
+/* Encrypted rooms, reached with QueryInterface(IID_ITavolinRoomProtection)
+ * on the engine; shares the engine's reference count. Every player of an
+ * encrypted room sends only what the room's keys protect (SRTP, AES-128-GCM)
+ * and hears only what opens with them: players of plain rooms and original
+ * peers hear nothing of it, and it hears nothing of theirs. The lobby hands
+ * every player the same room id and secret for each epoch, and a new epoch
+ * whenever a player joins or leaves; an engine created again in the same
+ * process (or a new process) needs a new epoch before it sends. */
+#define TAVOLIN_ROOM_PLAIN 0     /* the default: the wire as ever */
+#define TAVOLIN_ROOM_ENCRYPTED 1
+struct ITavolinRoomProtection : ITavolinUnknown {
+    /* Before Create (0 after it, or for another mode). Create fails in an
+     * encrypted room until SetRoomKeys took keys. */
+    virtual int SetRoomMode(int mode) = 0;
+    /* The keys of one epoch: a secret of at least 16 random bytes, a room id
+     * of at most 255 bytes, and an epoch above the last one set. Before
+     * Create, and after it for each new epoch: the engine sends with the new
+     * keys at once and hears the old ones for 5 s more. 1 when taken. */
+    virtual int SetRoomKeys(const uint8_t* roomId, int roomIdLength, uint32_t epoch, const uint8_t* secret,
+                            int secretLength) = 0;
+    virtual int GetRoomMode() = 0;
 };
 
 /* Implemented by the engine: the audio component hands it 50-byte voice
