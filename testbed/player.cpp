@@ -60,6 +60,8 @@ void Player::Run() {
     if (SUCCEEDED(engine_->QueryInterface(IID_ITavolinEvents, reinterpret_cast<void**>(&events_))) && events_)
         events_->Subscribe(this);
     if (setup_.relayPolicy != TAVOLIN_RELAY_NEVER) UseRelay();
+    if (setup_.roomSecret && !EncryptRoom(*engine_, *setup_.roomSecret))
+        outcome_.problems.push_back("the room's keys were refused");
     outcome_.engineCreated = engine_->Create(library_.Instance(), setup_.serverAddress, setup_.serverPort,
                                              setup_.userId, kCodecFlag, kSendAndReceive) == 1;
     if (outcome_.engineCreated)

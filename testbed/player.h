@@ -10,6 +10,7 @@
 #include "testbed/measurement/source_frames.h"
 #include "testbed/picture_views.h"
 #include "testbed/room_log.h"
+#include "testbed/room_secret.h"
 #include "testbed/tavolin_library.h"
 #include "testbed/testbed_constants.h"
 
@@ -41,6 +42,8 @@ struct PlayerSetup {
     std::string relayUser;
     std::string relayPassword;
     int relayPolicy = TAVOLIN_RELAY_NEVER;
+    // An encrypted room with these keys; a plain one without.
+    std::optional<RoomSecret> roomSecret;
 };
 
 // What a task posted to a player may use; valid only during the task, on the

@@ -5,6 +5,7 @@
 #include "testbed/network/impaired_lobby.h"
 #include "testbed/network/impairment_relay.h"
 #include "testbed/room.h"
+#include "testbed/room_secret.h"
 #include "testbed/testbed_constants.h"
 #include "testbed/voice_room.h"
 #include "tools/room/hop_report.h"
@@ -25,8 +26,17 @@
 
 namespace room {
 namespace {
+constexpr const char* kRoomId = "tavolin-room";
+
+// The keys of an encrypted room: those the player was handed, or new ones.
+std::optional<RoomSecret> RoomSecretFor(const RoomOptions& options) {
+    if (!options.encrypt) return std::nullopt;
+    if (options.roomSecretHex.empty()) return NewRoomSecret(kRoomId, options.epoch);
+    return RoomSecret{kRoomId, *FromHex(options.roomSecretHex), options.epoch};
+}
+
 RoomPlayer PlayerFor(const RoomOptions& options, int userId, bool usesRealCamera, uint32_t serverAddress,
-                     uint16_t serverPort) {
+                     uint16_t serverPort, const std::optional<RoomSecret>& keys) {
     const uint32_t localAddress = *ParseDottedAddress(options.localAddress);
     RoomPlayer player = SyntheticCameraPlayer(userId, localAddress, serverAddress, serverPort);
     uint32_t relayAddress = 0;
@@ -37,6 +47,7 @@ RoomPlayer PlayerFor(const RoomOptions& options, int userId, bool usesRealCamera
         player.setup.relayPassword = options.relay.password;
         player.setup.relayPolicy = options.relay.policy;
     }
+    player.setup.roomSecret = keys;
     if (usesRealCamera) {
         player.setup.cameraName = options.camera;
         player.syntheticPattern.reset();
@@ -147,10 +158,11 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
     std::unique_ptr<ImpairmentRelay> relay;
     std::unique_ptr<Lobby> lobby;
     std::vector<RoomPlayer> players;
+    const std::optional<RoomSecret> keys = RoomSecretFor(options);
     if (options.Joining()) {
         ParseEndpoint(options.server, &serverAddress, &serverPort);
         lobby = std::make_unique<DirectoryLobby>(options.joinDirectory, kDirectoryLobbyPollInterval);
-        players.push_back(PlayerFor(options, options.id, realCamera, serverAddress, serverPort));
+        players.push_back(PlayerFor(options, options.id, realCamera, serverAddress, serverPort, keys));
     } else {
         server = AddressServerProcess::Start(options.addressServer, &error);
         if (!server) {
@@ -165,10 +177,12 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
             lobby = std::make_unique<SharedLobby>();
         }
         for (int id = kFirstUserId; id < kFirstUserId + options.players; ++id)
-            players.push_back(PlayerFor(options, id, id == kFirstUserId && realCamera, serverAddress, serverPort));
+            players.push_back(PlayerFor(options, id, id == kFirstUserId && realCamera, serverAddress, serverPort,
+                                        keys));
     }
     out << "address server " << DottedAddress(serverAddress) << ':' << serverPort << ", " << options.players
         << " players, " << options.seconds << " s\n";
+    if (keys) out << "encrypted room, epoch " << keys->epoch << ", room secret " << ToHex(keys->secret) << '\n';
 
     std::vector<int> localIds;
     for (const RoomPlayer& player : players) localIds.push_back(player.setup.userId);
@@ -225,6 +239,7 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
     const RoomReport report = room.Report();
     PrintReport(report, out);
     PrintTransportTable(report, out);
+    PrintEncryptionTable(report, out);
     const VoiceReport voiceReport = voice.Report();
     PrintVoiceReport(voiceReport, out);
     run.voice = &voiceReport;

@@ -1,6 +1,7 @@
 #include "tools/room/room_options.h"
 
 #include "testbed/lobby.h"
+#include "testbed/room_secret.h"
 #include "testbed/testbed_constants.h"
 #include "tools/common/command_line.h"
 
@@ -45,6 +46,8 @@ constexpr const char* kHelp =
     "                    [other options]\n"
     "       tavolin-room --relay ADDR:PORT --relay-user U --relay-password P [--relay-policy never|auto|always]\n"
     "                    [other options, of --join or of a room in one process]\n"
+    "       tavolin-room --encrypt [other options of a room in one process]\n"
+    "       tavolin-room --encrypt --room-secret HEX --epoch N [other options of --join]\n"
     "\n"
     "Runs a video chat room of N players (2..16, default 3) for S seconds (default 10):\n"
     "an address server on loopback, N engines on threads of their own, each with a\n"
@@ -90,6 +93,13 @@ constexpr const char* kHelp =
     "(the default when --relay is given), or never; auto (relay only when the\n"
     "translator defeats hole punching) is not supported by the engine yet. The\n"
     "player table says \"relayed\" for each player whose sessions are relayed.\n"
+    "\n"
+    "With --encrypt the room is encrypted: every player protects what it sends with\n"
+    "keys derived from one room secret (SRTP, AES-128-GCM) and drops what does not\n"
+    "open. In one process the room draws a random secret (epoch 1) and prints it;\n"
+    "with --join every process takes the same --room-secret HEX (at least 16 bytes)\n"
+    "and --epoch N. The encryption table shows per pair whether the media came\n"
+    "encrypted and how many datagrams failed to open.\n"
     "\n"
     "  --library PATH   the engine library to load (default: the installed one)\n"
     "  --addrd PATH     the tavolin-addrd to start (default: the one beside this tool)\n"
@@ -140,6 +150,7 @@ auto Bounded(double* field, double low, double high, const char* problem) {
 std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) {
     int transmitModes = 0;
     bool relayPolicyGiven = false;
+    bool epochGiven = false;
     const auto text = [](std::string* field) {
         return [field](const char* value) {
             *field = value;
@@ -203,6 +214,17 @@ std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) 
               relayPolicyGiven = true;
               return Checked(policy == "always" || policy == "auto" || policy == "never", "not never, auto or always");
           }},
+         {"encrypt", nullptr,
+          [&](const char*) {
+              options->encrypt = true;
+              return std::string();
+          }},
+         {"room-secret", "HEX", text(&options->roomSecretHex)},
+         {"epoch", "N",
+          [&](const char* value) {
+              epochGiven = true;
+              return Checked(ParseNumber(std::string_view(value), &options->epoch), "not an epoch number");
+          }},
          {"trace", nullptr,
           [&](const char*) {
               options->trace = true;
@@ -256,6 +278,15 @@ std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) 
         if (!relayPolicyGiven) options->relay.policy = TAVOLIN_RELAY_ALWAYS;
     } else if (!options->relay.user.empty() || !options->relay.password.empty() || relayPolicyGiven) {
         return tools::CommandLineError(kProgram, "--relay-user, --relay-password and --relay-policy need --relay");
+    }
+    if (!options->encrypt && (!options->roomSecretHex.empty() || epochGiven))
+        return tools::CommandLineError(kProgram, "--room-secret and --epoch need --encrypt");
+    if (options->encrypt && options->Joining() != !options->roomSecretHex.empty())
+        return tools::CommandLineError(kProgram, "--room-secret belongs to --encrypt with --join, and --join needs it");
+    if (!options->roomSecretHex.empty()) {
+        const auto secret = FromHex(options->roomSecretHex);
+        if (!secret || secret->size() < kMinRoomSecretBytes)
+            return tools::CommandLineError(kProgram, "--room-secret needs at least 16 bytes in hex");
     }
     if (options->Joining()) {
         if (options->id < kFirstUserId || options->id >= kFirstUserId + options->players)

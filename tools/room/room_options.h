@@ -37,6 +37,11 @@ struct RoomOptions {
     // A room in one process may run through an impairment relay.
     ImpairmentSettings impairment;
     RelayOptions relay;
+    // An encrypted room: in one process with a random secret; joining, with
+    // the secret and epoch every player was handed.
+    bool encrypt = false;
+    std::string roomSecretHex;
+    uint32_t epoch = 1;
     // Per-hop time stamps of every video frame from the engine.
     bool trace = false;
     // Transmit mode, push-to-talk script, and every listener's volume and mute choices.

@@ -50,6 +50,25 @@ void PrintTransportTable(const RoomReport& report, std::ostream& out) {
     }
 }
 
+void PrintEncryptionTable(const RoomReport& report, std::ostream& out) {
+    bool anyEncrypted = false;
+    for (const PlayerOutcome& player : report.players)
+        for (const auto& [sender, peer] : player.engineFigures.peers) anyEncrypted |= peer.encrypted != 0;
+    if (!anyEncrypted) return;
+    char line[160];
+    out << "\nviewer  sender  encrypted  opened  failed auth  replays  unknown epoch\n";
+    for (const PlayerOutcome& player : report.players) {
+        for (const auto& [sender, peer] : player.engineFigures.peers) {
+            std::snprintf(line, sizeof line, "%6d  %6d  %9s  %6llu  %11llu  %7llu  %13llu\n", player.userId, sender,
+                          peer.encrypted ? "yes" : "no", static_cast<unsigned long long>(peer.packetsAuthenticated),
+                          static_cast<unsigned long long>(peer.authenticationFailures),
+                          static_cast<unsigned long long>(peer.replaysDropped),
+                          static_cast<unsigned long long>(peer.unknownEpochDropped));
+            out << line;
+        }
+    }
+}
+
 JsonValue TransportJson(const RoomReport& report) {
     JsonValue players = JsonValue::Array{};
     for (const PlayerOutcome& player : report.players) {
@@ -90,7 +109,12 @@ JsonValue TransportJson(const RoomReport& report) {
                                          {"packets_resent", peer.packetsResent},
                                          {"resends_refused", peer.resendsRefused},
                                          {"packets_recovered", peer.packetsRecovered},
-                                         {"video_decoding_cpu_s", peer.videoDecodingCpuSeconds}});
+                                         {"video_decoding_cpu_s", peer.videoDecodingCpuSeconds},
+                                         {"encrypted", peer.encrypted != 0},
+                                         {"packets_authenticated", peer.packetsAuthenticated},
+                                         {"authentication_failures", peer.authenticationFailures},
+                                         {"replays_dropped", peer.replaysDropped},
+                                         {"unknown_epoch_dropped", peer.unknownEpochDropped}});
         }
         players.Push(std::move(entry.Add("peers", std::move(peers))));
     }

@@ -10,6 +10,9 @@
 namespace room {
 
 void PrintTransportTable(const RoomReport& report, std::ostream& out);
+// Per pair of an encrypted room: whether the sender's media came encrypted
+// and what did not open; nothing in a plain room.
+void PrintEncryptionTable(const RoomReport& report, std::ostream& out);
 JsonValue TransportJson(const RoomReport& report);
 
 }  // namespace room
