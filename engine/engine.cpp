@@ -95,6 +95,8 @@ int CTavolinEngineImpl::Create(HINSTANCE instance, uint32_t serverAddress, int s
                                int receiveOnly) {
     // -1 marks a free user record and can be no one's id.
     if (localUserId == CTavolinUser::kFreeUserId) return 0;
+    // An encrypted room sends nothing without its keys.
+    if (m_Transmission.IsEncrypted() && !m_Transmission.HasRoomKeys()) return 0;
     const Work work(*this);
     try {
         LogTo(m_pLog, engine_log::kCreateStart, LogIdentity(static_cast<ITavolinEngine*>(this)));

@@ -118,11 +118,17 @@ int CTavolinTransmission::Create(HWND messageWindow, const TransmissionMessages&
 bool CTavolinTransmission::SetRoomKeys(RoomKeys keys) {
     if (roomKeys_ && keys.epoch <= roomKeys_->epoch) return false;
     if (!keys.SenderKeyOf(localUserId_, Medium::kVoice)) return false;
-    if (audioSession && audioSession->Protection() && !InstallOwnKeys(keys)) return false;
+    if (Protecting() && !InstallOwnKeys(keys)) return false;
     roomKeys_ = std::move(keys);
-    if (audioSession && audioSession->Protection())
+    if (Protecting())
         for (int i = 0; i < peers.Count(); ++i) InstallPeerKeys(*roomKeys_, peers.At(i).userId);
     return true;
+}
+
+// Until the sessions open, Create installs the keys: a key a protector took
+// is spent, even if its session never opened.
+bool CTavolinTransmission::Protecting() const {
+    return audioSession && audioSession->IsActive() && audioSession->Protection();
 }
 
 bool CTavolinTransmission::InstallOwnKeys(const RoomKeys& keys) {
@@ -213,7 +219,7 @@ int CTavolinTransmission::AddUser(int userId, uint32_t publicAddress, uint32_t l
         return 0;
     }
     if (sink) sink->SetTransmission(this);
-    if (roomKeys_ && audioSession && audioSession->Protection()) InstallPeerKeys(*roomKeys_, userId);
+    if (roomKeys_ && Protecting()) InstallPeerKeys(*roomKeys_, userId);
     return 1;
 }
 

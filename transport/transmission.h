@@ -79,6 +79,7 @@ public:
     // changing nothing, for an epoch not newer than the last, keys that
     // derive nothing, or (after Create) an own key libsrtp refuses.
     bool SetRoomKeys(RoomKeys keys);
+    bool HasRoomKeys() const { return roomKeys_.has_value(); }
     // Engine thread: what the peer sent on both media that opened and what
     // did not; false in a plain room or for a peer without keys.
     bool GetProtectionFigures(int userId, ProtectionFigures* out) const;
@@ -184,6 +185,8 @@ private:
     // Our reception of the peer's source and its report about ours, from the
     // session's table (the source whose RTP or RTCP comes from the peer's pairs).
     void FillSourceFigures(const PeerEntry& peer, Medium medium, MediumTransportStatistics* out);
+    // Whether the sessions are open and protect: keys go to them at once.
+    bool Protecting() const;
     // The sessions' own keys and every peer's for the epoch of `keys`.
     bool InstallOwnKeys(const RoomKeys& keys);
     void InstallPeerKeys(const RoomKeys& keys, int32_t userId);
