@@ -1,6 +1,7 @@
 // The engine's CPU per frame and peer in rooms of 2, 4, 8 and 16 players in
 // this process, against the bare encode and decode of the same pictures with
-// the same settings, measured in the same run.
+// the same settings, measured in the same run. With --encrypted each room
+// runs plain and then encrypted, and the engine's cost of both is compared.
 //
 // The engine's share is the CPU time of each engine's own thread (the one
 // that called Create and pumps its messages: encoding, sending, reassembly,
@@ -77,8 +78,12 @@ BareCost MeasureBare(const std::vector<const std::vector<std::vector<uint8_t>>*>
     return {Median(encodes), Median(decodes)};
 }
 
-bool RunRoom(const room::TavolinLibrary& library, uint16_t serverPort, int players) {
+// keys: an encrypted room. enginePerFramePeer: the engine's microseconds per
+// frame delivered to one peer.
+bool RunRoom(const room::TavolinLibrary& library, uint16_t serverPort, int players,
+             const room::RoomSecret* keys = nullptr, double* enginePerFramePeer = nullptr) {
     bench::LeanRoom room(library, players, serverPort, kPicturesPerPlayer);
+    if (keys) room.Encrypt(*keys);
     std::string error;
     if (!room.StartAndWait(&error)) {
         std::printf("%2d players: %s\n", players, error.c_str());
@@ -114,20 +119,44 @@ bool RunRoom(const room::TavolinLibrary& library, uint16_t serverPort, int playe
     const double restSeconds = engineSeconds - window.codecSeconds;
     const double restPerDatagram =
         window.videoPackets ? 1e6 * restSeconds / static_cast<double>(window.videoPackets) : 0;
-    std::printf("%7d %7.1f %7.1f %7.3f %7.3f %7.3f %8.1f %8.1f %8.1f %8.1f %8.1f %7.3f %7.3f %s\n", players,
-                encoded / wall, decoded / wall, engineSeconds / wall, (engineSeconds - pumpSeconds) / wall,
-                otherSeconds / wall, perFramePeer(engineSeconds), perFramePeer(bareSeconds),
-                perFramePeer(window.codecSeconds), perFramePeer(restSeconds), restPerDatagram,
-                window.codecSeconds / bareSeconds, ratio, ratio <= kGoal ? "met" : "NOT MET");
+    if (enginePerFramePeer) *enginePerFramePeer = perFramePeer(engineSeconds);
+    std::printf("%6d%s %7.1f %7.1f %7.3f %7.3f %7.3f %8.1f %8.1f %8.1f %8.1f %8.1f %7.3f %7.3f %s\n", players,
+                keys ? "e" : " ", encoded / wall, decoded / wall, engineSeconds / wall,
+                (engineSeconds - pumpSeconds) / wall, otherSeconds / wall, perFramePeer(engineSeconds),
+                perFramePeer(bareSeconds), perFramePeer(window.codecSeconds), perFramePeer(restSeconds),
+                restPerDatagram, window.codecSeconds / bareSeconds, ratio, ratio <= kGoal ? "met" : "NOT MET");
     return ratio <= kGoal;
 }
 }  // namespace
 
+// Each size plain, then encrypted ("e"), in the same run: the engine's cost
+// per frame and peer encrypted over plain.
+constexpr double kEncryptedGoal = 1.05;
+bool RunPlainAndEncrypted(const room::TavolinLibrary& library, uint16_t serverPort, int players) {
+    const room::RoomSecret keys = room::NewRoomSecret("engine overhead bench", static_cast<uint32_t>(players));
+    double plain = 0, encrypted = 0;
+    // Each against the bare codec too, but compared with each other whatever that says.
+    const bool plainMet = RunRoom(library, serverPort, players, nullptr, &plain);
+    const bool encryptedMet = RunRoom(library, serverPort, players, &keys, &encrypted);
+    if (plain <= 0 || encrypted <= 0) return false;
+    const double ratio = encrypted / plain;
+    std::printf("%7d encrypted over plain: %.3f (goal <= %.2f: %s)\n", players, ratio, kEncryptedGoal,
+                ratio <= kEncryptedGoal ? "met" : "NOT MET");
+    return plainMet && encryptedMet && ratio <= kEncryptedGoal;
+}
+
 int main(int argc, char** argv) {
     std::vector<int> sizes = {2, 4, 8, 16};
+    bool encrypted = false;
     if (argc > 1) {
         sizes.clear();
-        for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
+        for (int i = 1; i < argc; ++i) {
+            if (std::string(argv[i]) == "--encrypted")
+                encrypted = true;
+            else
+                sizes.push_back(std::atoi(argv[i]));
+        }
+        if (sizes.empty()) sizes = {2, 4, 8, 16};
     }
     std::string error;
     const auto library = room::TavolinLibrary::Load(TAVOLIN_DEFAULT_LIBRARY, &error);
@@ -147,7 +176,10 @@ int main(int argc, char** argv) {
         "                           cores   cores   cores   us/f*p   us/f*p   us/f*p   us/f*p  us/dgram  /bare\n");
     bool allMet = true;
     for (const int players : sizes)
-        if (players >= 2 && players <= 16) allMet = RunRoom(*library, server->Port(), players) && allMet;
+        if (players >= 2 && players <= 16)
+            allMet = (encrypted ? RunPlainAndEncrypted(*library, server->Port(), players)
+                                : RunRoom(*library, server->Port(), players)) &&
+                     allMet;
     const bench::WakeupCost wakeup = bench::MeasureWakeupCost();
     std::printf(
         "\nOne thread waking another costs %.1f us of CPU across cores, %.1f us on one core\n"

@@ -92,6 +92,7 @@ void LeanPlayer::Run() {
         std::lock_guard turn(createTurn_);
         const std::set<pid_t> before = ThreadIds();
         created =
+            (!keys_ || room::EncryptRoom(*engine_, *keys_)) &&
             engine_->Create(library_.Instance(), kLoopback, serverPort_, userId_, kCodecFlag, kSendAndReceive) == 1;
         std::lock_guard lock(threadsMutex_);
         pumpThread_ = CurrentThreadId();
@@ -210,6 +211,10 @@ LeanRoom::LeanRoom(const room::TavolinLibrary& library, int players, uint16_t se
 }
 
 LeanRoom::~LeanRoom() { Stop(); }
+
+void LeanRoom::Encrypt(const room::RoomSecret& keys) {
+    for (const auto& player : players_) player->Encrypt(&keys);
+}
 
 bool LeanRoom::StartAndWait(std::string* error) {
     library_.RegisterComponent(CLSID_TavolinAudioEngine, nullptr);

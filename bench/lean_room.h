@@ -10,6 +10,7 @@
 #pragma once
 
 #include "testbed/lobby.h"
+#include "testbed/room_secret.h"
 #include "testbed/tavolin_library.h"
 
 #include <sys/types.h>
@@ -68,6 +69,8 @@ public:
                room::Lobby& lobby, std::mutex& createTurn, std::atomic<int>& created, int playersInRoom,
                size_t picturesToKeep);
     ~LeanPlayer();
+    // Before Start: an encrypted room with these keys (not owned).
+    void Encrypt(const room::RoomSecret* keys) { keys_ = keys; }
     void Start();
     void Stop();
 
@@ -101,6 +104,7 @@ private:
     std::mutex& createTurn_;
     std::atomic<int>& created_;  // engines past Create, in the whole room
     const int playersInRoom_;
+    const room::RoomSecret* keys_ = nullptr;
     CountingView preview_;
     std::vector<std::unique_ptr<CountingView>> views_;  // by user id - 1
     std::thread thread_;
@@ -127,6 +131,8 @@ public:
     LeanRoom(const room::TavolinLibrary& library, int players, uint16_t serverPort, size_t picturesToKeep,
              room::Lobby* lobby = nullptr);
     ~LeanRoom();
+    // Before StartAndWait: every player in an encrypted room with these keys.
+    void Encrypt(const room::RoomSecret& keys);
     // False when not every pair showed video within the time allowed.
     bool StartAndWait(std::string* error);
     void Stop();
