@@ -38,7 +38,6 @@ std::shared_ptr<srtp::Unprotector> SessionProtection::Find(int32_t userId) const
     return peer == peers_.end() ? nullptr : peer->unprotector;
 }
 
-// No key yet, or a refusal: nothing goes out rather than a plain packet.
 size_t SessionProtection::Transform(bool rtp, std::span<uint8_t> buffer, size_t length) {
     std::shared_ptr<srtp::Protector> own;
     {
@@ -48,9 +47,7 @@ size_t SessionProtection::Transform(bool rtp, std::span<uint8_t> buffer, size_t 
     const srtp::Protected result =
         own ? own->Protect(rtp ? srtp::PacketKind::kRtp : srtp::PacketKind::kRtcp, buffer, length)
             : srtp::Protected{srtp::ProtectStatus::kFailed, 0};
-    if (result.status == srtp::ProtectStatus::kProtected) return result.length;
-    refused_.fetch_add(1, std::memory_order_relaxed);
-    return 0;
+    return result.status == srtp::ProtectStatus::kProtected ? result.length : 0;
 }
 
 srtp::Unprotected SessionProtection::Open(int32_t userId, bool rtp, std::span<uint8_t> datagram, int64_t nowMs) {

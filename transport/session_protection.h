@@ -14,7 +14,6 @@
 #include "transport/srtp/protector.h"
 #include "transport/srtp/unprotector.h"
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -34,9 +33,9 @@ public:
     void ForgetPeer(int32_t userId);
 
     // Sending threads.
+    // Nothing goes out without a key, nor what the protector refuses (see
+    // srtp::ProtectStatus): never a plain packet.
     size_t Transform(bool rtp, std::span<uint8_t> buffer, size_t length) override;
-    // Packets the protector refused (see srtp::ProtectStatus): not sent.
-    uint64_t Refused() const { return refused_.load(std::memory_order_relaxed); }
 
     // Poll thread: opens a datagram of the peer in place; anything but
     // accepted must be dropped.
@@ -56,5 +55,4 @@ private:
     std::shared_ptr<srtp::Protector> own_;  // guarded by ownMutex_
     mutable std::mutex peersMutex_;
     std::vector<Peer> peers_;  // guarded by peersMutex_
-    std::atomic<uint64_t> refused_{0};
 };
