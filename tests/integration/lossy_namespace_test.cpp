@@ -1,18 +1,18 @@
 // A room whose every UDP datagram may be dropped by the kernel (nftables in a
 // network namespace of its own), as on a real lossy path: the viewers ask for
 // what is missing and keep showing nearly every frame.
-#include "tests/integration/network_lab.h"
+#include "tests/integration/player_lab.h"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 
 namespace {
 using integration::NamespaceProcess;
 using integration::NetworkLab;
+using integration::NumbersOf;
 using integration::ReadFile;
 
 constexpr int kLossPercent = 5;
@@ -21,20 +21,6 @@ constexpr auto kExitAllowance = std::chrono::seconds(20);
 // Well below the room's own goal, so a loaded machine does not fail the run;
 // the note gives the measured figures.
 constexpr double kLeastShareShown = 0.8;
-
-// Every number written under `key` in the JSON text (no regex: GCC 12 warns
-// falsely inside std::regex in sanitizer builds).
-std::vector<double> NumbersOf(const std::string& json, const std::string& key) {
-    std::vector<double> numbers;
-    const std::string quoted = "\"" + key + "\":";
-    for (size_t at = json.find(quoted); at != std::string::npos; at = json.find(quoted, at + 1)) {
-        const char* start = json.c_str() + at + quoted.size();
-        char* end = nullptr;
-        const double value = std::strtod(start, &end);
-        if (end != start) numbers.push_back(value);
-    }
-    return numbers;
-}
 
 TEST(LossyNamespace, ThreePlayersRecoverLostPacketsAndShowNearlyEveryFrame) {
     const std::string why = NetworkLab::WhyUnavailable();

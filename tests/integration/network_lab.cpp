@@ -86,15 +86,24 @@ void NetworkLab::AddDefaultRoute(const std::string& ns, const std::string& gatew
     Run("ip -n " + ns + " route add default via " + gateway);
 }
 
-void NetworkLab::Translate(const std::string& ns, const std::string& publicDevice) {
+void NetworkLab::Translate(const std::string& ns, const std::string& publicDevice, Mapping mapping) {
     const std::string inside = "ip netns exec " + ns + " ";
     Run(inside + "sysctl -qw net.ipv4.ip_forward=1");
     Run(inside + "nft add table ip nat");
     Run(inside + "nft 'add chain ip nat post { type nat hook postrouting priority 100 ; }'");
-    Run(inside + "nft add rule ip nat post oifname " + publicDevice + " masquerade");
+    Run(inside + "nft add rule ip nat post oifname " + publicDevice + " masquerade" +
+        (mapping == Mapping::kSymmetric ? " random,fully-random" : ""));
     Run(inside + "nft add table ip filter");
     Run(inside + "nft 'add chain ip filter input { type filter hook input priority 0 ; }'");
     Run(inside + "nft add rule ip filter input iifname " + publicDevice + " meta l4proto udp drop");
+}
+
+void NetworkLab::AllowUdpOnlyTo(const std::string& ns, const std::string& publicDevice, const std::string& address) {
+    const std::string inside = "ip netns exec " + ns + " ";
+    Run(inside + "nft add table inet fw");
+    Run(inside + "nft 'add chain inet fw forward_udp { type filter hook forward priority 0 ; }'");
+    Run(inside + "nft add rule inet fw forward_udp oifname " + publicDevice +
+        " meta l4proto udp ip daddr != " + address + " drop");
 }
 
 void NetworkLab::DropUdpAtRandom(const std::string& ns, int percent) {

@@ -12,6 +12,11 @@
 
 namespace integration {
 
+// How a translator picks the outside port: it keeps the host's port where it
+// can, or draws a new one for every destination (symmetric), which defeats
+// hole punching.
+enum class Mapping { kPortPreserving, kSymmetric };
+
 class NetworkLab {
 public:
     NetworkLab();
@@ -35,7 +40,10 @@ public:
     // it drops datagrams from outside addressed to itself: without that, a
     // peer's early greeting leaves a tracking entry on the translator that
     // makes its later mapping towards that peer take another port.
-    void Translate(const std::string& ns, const std::string& publicDevice);
+    void Translate(const std::string& ns, const std::string& publicDevice, Mapping mapping = Mapping::kPortPreserving);
+    // Forwarded UDP leaves `publicDevice` only towards `address`, as behind a
+    // firewall that lets players reach one server.
+    void AllowUdpOnlyTo(const std::string& ns, const std::string& publicDevice, const std::string& address);
     // Every UDP datagram sent in `ns` is dropped with `percent` % chance.
     void DropUdpAtRandom(const std::string& ns, int percent);
 

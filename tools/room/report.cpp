@@ -74,6 +74,7 @@ std::string StatsJson(const RoomReport& report, const RunFigures& run) {
                 .Add("frames_unstamped", camera->unstamped)
                 .Add("capture_fps", camera->framesPerSecond);
         }
+        entry.Add("path", player.relayed ? "relayed" : "direct");
         JsonValue problems = JsonValue::Array{};
         for (const std::string& problem : player.problems) problems.Push(problem);
         players.Push(std::move(entry.Add("problems", std::move(problems))));

@@ -1,0 +1,74 @@
+// Players as tavolin-room processes behind translators of their own, with
+// the address server and, when asked, a relay server on a "public" side
+// (198.18.0.0/24 outside, 10.77.x.0/24 inside), meeting through a shared
+// lobby directory. Each lab makes fresh namespaces: conntrack entries would
+// outlive a test and change how the next one's translators map.
+#pragma once
+
+#include "tests/integration/network_lab.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace integration {
+
+constexpr const char* kPublicServerAddress = "198.18.0.1";
+constexpr const char* kAddressServerPort = "3478";
+constexpr const char* kRelayServerPort = "3479";
+constexpr const char* kRelayUser = "player";
+constexpr const char* kRelayPassword = "secret";
+
+struct LabPlayer {
+    int id;
+    std::string ns;
+    std::string localAddress;
+    std::vector<std::string> options;  // added to the room's command line
+};
+
+class PlayerLab {
+public:
+    // `directory` is made empty; it holds the lobby and every output.
+    explicit PlayerLab(std::filesystem::path directory);
+
+    NetworkLab& Network() { return lab_; }
+    // The public side: a bridge 198.18.0.1/24 for the servers and the translators' outsides.
+    std::string MakePublicSide();
+    // Translator `index`: outside 198.18.0.(index+1), inside 10.77.index.1/24 on a bridge.
+    std::string MakeTranslator(int index, Mapping mapping = Mapping::kPortPreserving);
+    // A host 10.77.natIndex.host behind translator `nat`.
+    LabPlayer MakeLanHost(const std::string& nat, int natIndex, int host, int playerId);
+
+    std::unique_ptr<NamespaceProcess> StartAddressServer();
+    // coturn with user kRelayUser; false when it is not installed or did not start.
+    bool StartRelayServer(const std::vector<std::string>& extra = {});
+    static bool RelayServerInstalled();
+    // The options that relay a player through the lab's relay server.
+    static std::vector<std::string> RelayOptions(const std::string& policy);
+
+    // Runs the players as one room to their end: each one's exit status, or
+    // nothing when it did not end in time.
+    std::vector<std::optional<int>> RunPlayers(const std::vector<LabPlayer>& players, int seconds);
+
+    std::string Printed(int id) const;
+    std::string Stats(int id) const;
+    std::string Log(int id) const;
+
+private:
+    std::string OutDirectory(int id) const;
+
+    NetworkLab lab_;
+    std::filesystem::path directory_;
+    std::string publicSide_;
+    std::unique_ptr<NamespaceProcess> relayServer_;
+};
+
+// Every number written under `key` in the JSON text.
+std::vector<double> NumbersOf(const std::string& json, const std::string& key);
+// The text of the first array written under `key` (brackets counted; the
+// room writes no bracket in its texts).
+std::string ArrayOf(const std::string& json, const std::string& key);
+
+}  // namespace integration

@@ -1,0 +1,120 @@
+// Players behind translators that defeat hole punching, relayed through
+// coturn on the public side. Skipped without root, namespaces or coturn.
+#include "tests/integration/player_lab.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace {
+using integration::LabPlayer;
+using integration::Mapping;
+using integration::NetworkLab;
+using integration::NumbersOf;
+using integration::PlayerLab;
+
+constexpr double kLeastShareShown = 0.95;
+// Of all the sender captured: the run is 8 s, and meeting through the relay
+// takes about one.
+constexpr double kLeastShareOfRun = 0.8;
+
+class RelayLabTest : public testing::Test {
+protected:
+    void SetUp() override {
+        const std::string why = NetworkLab::WhyUnavailable();
+        if (!why.empty()) GTEST_SKIP() << why;
+        if (!PlayerLab::RelayServerInstalled()) GTEST_SKIP() << "coturn is not installed";
+        directory_ =
+            std::filesystem::temp_directory_path() / ("room-relay-" + std::to_string(getpid()) + "-" +
+                                                      testing::UnitTest::GetInstance()->current_test_info()->name());
+        lab_ = std::make_unique<PlayerLab>(directory_);
+        lab_->MakePublicSide();
+    }
+    void TearDown() override {
+        lab_.reset();
+        if (!HasFailure() && !directory_.empty()) std::filesystem::remove_all(directory_);
+    }
+
+    // Player `id` alone behind translator `id`.
+    LabPlayer Behind(Mapping mapping, int id, const std::vector<std::string>& options = {}) {
+        LabPlayer player = lab_->MakeLanHost(lab_->MakeTranslator(id, mapping), id, 2, id);
+        player.options = options;
+        return player;
+    }
+
+    void StartServers() {
+        ASSERT_TRUE(lab_->Network().Ok()) << lab_->Network().FailedCommand();
+        addressServer_ = lab_->StartAddressServer();
+        ASSERT_TRUE(addressServer_->Started());
+        ASSERT_TRUE(lab_->StartRelayServer());
+    }
+
+    // Every viewer showed nearly every frame of every other player from its
+    // first to its last (the room's players are in processes of their own,
+    // so the stamps tell which were missed), that is most of what the sender
+    // captured in the whole run, and heard every other player.
+    void ExpectEveryPairShownAndHeard(const std::vector<LabPlayer>& players) {
+        for (const LabPlayer& viewer : players) {
+            const std::string stats = lab_->Stats(viewer.id);
+            const std::string pairs = integration::ArrayOf(stats, "pairs");
+            const std::vector<double> senders = NumbersOf(pairs, "sender");
+            const std::vector<double> frames = NumbersOf(pairs, "frames");
+            const std::vector<double> lost = NumbersOf(pairs, "frames_lost");
+            ASSERT_EQ(players.size() - 1, senders.size()) << lab_->Printed(viewer.id);
+            ASSERT_EQ(senders.size(), frames.size());
+            ASSERT_EQ(senders.size(), lost.size());
+            for (size_t i = 0; i < senders.size(); ++i) {
+                const std::vector<double> captured =
+                    NumbersOf(integration::ArrayOf(lab_->Stats(static_cast<int>(senders[i])), "players"),
+                              "frames_captured");
+                ASSERT_EQ(1u, captured.size());
+                EXPECT_GE(frames[i] / (frames[i] + lost[i]), kLeastShareShown)
+                    << viewer.id << " <- " << senders[i] << "\n"
+                    << lab_->Printed(viewer.id);
+                EXPECT_GE(frames[i] / captured.front(), kLeastShareOfRun) << viewer.id << " <- " << senders[i] << "\n"
+                                                                          << lab_->Printed(viewer.id);
+            }
+            EXPECT_EQ(players.size() - 1, Count(stats, "\"heard\":true")) << lab_->Printed(viewer.id);
+        }
+    }
+
+    static size_t Count(const std::string& text, const std::string& what) {
+        size_t count = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+        return count;
+    }
+
+    std::unique_ptr<PlayerLab> lab_;
+    std::unique_ptr<integration::NamespaceProcess> addressServer_;
+    std::filesystem::path directory_;
+};
+
+TEST_F(RelayLabTest, NoFrameCrossesBetweenTwoSymmetricTranslatorsWithoutTheRelay) {
+    const std::vector<LabPlayer> players{Behind(Mapping::kSymmetric, 1), Behind(Mapping::kSymmetric, 2)};
+    StartServers();
+    lab_->RunPlayers(players, 5);
+    for (const LabPlayer& player : players) {
+        const std::string stats = lab_->Stats(player.id);
+        EXPECT_NE(std::string::npos, stats.find("\"success\":false")) << lab_->Printed(player.id);
+        for (double frames : NumbersOf(stats, "frames")) EXPECT_EQ(0, frames) << lab_->Printed(player.id);
+    }
+}
+
+// Two players whose translators draw a port per destination, both relayed,
+// and one behind a port-preserving translator that is not: the relayed ones
+// reach it from their relayed addresses, it reaches them there.
+TEST_F(RelayLabTest, ThreePlayersSeeAndHearEachOtherThroughTheRelay) {
+    const std::vector<LabPlayer> players{Behind(Mapping::kSymmetric, 1, PlayerLab::RelayOptions("always")),
+                                         Behind(Mapping::kSymmetric, 2, PlayerLab::RelayOptions("always")),
+                                         Behind(Mapping::kPortPreserving, 3)};
+    StartServers();
+    const std::vector<std::optional<int>> statuses = lab_->RunPlayers(players, 8);
+    for (size_t i = 0; i < players.size(); ++i)
+        EXPECT_EQ(std::optional<int>(0), statuses[i]) << lab_->Printed(players[i].id);
+    ExpectEveryPairShownAndHeard(players);
+    EXPECT_NE(std::string::npos, lab_->Stats(1).find("\"path\":\"relayed\""));
+    EXPECT_NE(std::string::npos, lab_->Stats(2).find("\"path\":\"relayed\""));
+    EXPECT_NE(std::string::npos, lab_->Stats(3).find("\"path\":\"direct\""));
+}
+
+}  // namespace
