@@ -69,7 +69,18 @@ void SessionRelay::Send(bool rtpChannel, std::span<const uint8_t> datagram, cons
     nowMs_ = nowMs;
     // A peer's permission and channel are asked for with its first datagram;
     // until the channel is bound, datagrams go as Send indications.
-    if (allocation.AddPeer(peer, nowMs)) allocation.SendToPeer(peer, datagram, nowMs);
+    const rtp::RTPIPv4Address to = LatchesOf(rtpChannel).SeenOf(peer);
+    if (allocation.AddPeer(to, nowMs)) allocation.SendToPeer(to, datagram, nowMs);
+}
+
+void SessionRelay::Latch(bool rtpChannel, const rtp::RTPIPv4Address& pair, const rtp::RTPIPv4Address& seen) {
+    std::lock_guard<std::mutex> lock(lock_);
+    LatchesOf(rtpChannel).Latch(pair, seen);
+}
+
+std::optional<rtp::RTPIPv4Address> SessionRelay::LatchedPairOf(bool rtpChannel, const rtp::RTPIPv4Address& seen) {
+    std::lock_guard<std::mutex> lock(lock_);
+    return LatchesOf(rtpChannel).PairOf(seen);
 }
 
 SessionRelayFigures SessionRelay::Figures() {

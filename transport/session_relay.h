@@ -9,6 +9,7 @@
 // with that lock held: they must not call the relay back.
 #pragma once
 
+#include "transport/peer_latching.h"
 #include "transport/relay/allocation.h"
 #include "transport/relay/relay_port.h"
 
@@ -67,6 +68,12 @@ public:
     // never shows peers the address it hides.
     void Send(bool rtpChannel, std::span<const uint8_t> datagram, const rtp::RTPIPv4Address& peer);
 
+    // A peer seen at another port than its pair (see peer_latching.h):
+    // from now on the pair's datagrams go to `seen`, and what comes from
+    // `seen` is the pair's.
+    void Latch(bool rtpChannel, const rtp::RTPIPv4Address& pair, const rtp::RTPIPv4Address& seen);
+    std::optional<rtp::RTPIPv4Address> LatchedPairOf(bool rtpChannel, const rtp::RTPIPv4Address& seen);
+
     SessionRelayFigures Figures();
 
 private:
@@ -80,6 +87,7 @@ private:
 
     void OnEvent(bool rtpChannel, const relay::RelayEvent& event);
     std::optional<relay::Allocation>& Of(bool rtpChannel) { return rtpChannel ? rtp_ : rtcp_; }
+    PeerLatches& LatchesOf(bool rtpChannel) { return rtpChannel ? rtpLatches_ : rtcpLatches_; }
 
     Sockets& sockets_;
     rtp::RTPRandom& random_;
@@ -89,6 +97,8 @@ private:
     std::mutex lock_;
     std::optional<relay::Allocation> rtp_;   // under lock_
     std::optional<relay::Allocation> rtcp_;  // under lock_
+    PeerLatches rtpLatches_;                 // under lock_
+    PeerLatches rtcpLatches_;                // under lock_
     int64_t nowMs_ = 0;                      // of the call in progress, under lock_
     bool relayed_ = false;                   // under lock_
     bool failed_ = false;                    // under lock_

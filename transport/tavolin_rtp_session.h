@@ -107,6 +107,9 @@ private:
     // What the relay server sent: false when it was for the relay alone;
     // true when it carried a peer's datagram, which `packet` now is.
     bool UnwrapRelayed(rtp::RTPRawPacket& packet);
+    // Where a relayed datagram is from, for everything above: its peer's
+    // pair when the peer is latched, or proves now that it may be.
+    rtp::RTPIPv4Address PeerOfRelayed(bool rtpChannel, const relay::RelayedDatagram& relayed);
     // Poll thread: tells the owner the relayed address (again, after a
     // refused post).
     void PostRelayedAddress();

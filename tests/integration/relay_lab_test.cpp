@@ -117,4 +117,17 @@ TEST_F(RelayLabTest, ThreePlayersSeeAndHearEachOtherThroughTheRelay) {
     EXPECT_NE(std::string::npos, lab_->Stats(3).find("\"path\":\"direct\""));
 }
 
+// A player behind a port-randomising translator that is not relayed
+// reaches the relayed player's address from a port of its own for that
+// destination: the relayed player latches onto it.
+TEST_F(RelayLabTest, ARelayedPlayerLatchesOntoAPlainSymmetricPlayer) {
+    const std::vector<LabPlayer> players{Behind(Mapping::kSymmetric, 1, PlayerLab::RelayOptions("always")),
+                                         Behind(Mapping::kSymmetric, 2)};
+    StartServers();
+    const std::vector<std::optional<int>> statuses = lab_->RunPlayers(players, 8);
+    for (size_t i = 0; i < players.size(); ++i)
+        EXPECT_EQ(std::optional<int>(0), statuses[i]) << lab_->Printed(players[i].id);
+    ExpectEveryPairShownAndHeard(players);
+}
+
 }  // namespace
