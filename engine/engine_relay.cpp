@@ -46,6 +46,7 @@ int CTavolinEngineImpl::SetRelayPolicy(int policy) {
     if (m_hWnd) return 0;
     switch (policy) {
         case TAVOLIN_RELAY_NEVER: m_RelaySettings.policy = RelayPolicy::kNever; return 1;
+        case TAVOLIN_RELAY_WHEN_NEEDED: m_RelaySettings.policy = RelayPolicy::kWhenNeeded; return 1;
         case TAVOLIN_RELAY_ALWAYS: m_RelaySettings.policy = RelayPolicy::kAlways; return 1;
         default: return 0;
     }

@@ -19,20 +19,44 @@ void SessionRelay::Start(int64_t nowMs) {
     std::lock_guard<std::mutex> lock(lock_);
     if (rtp_) return;
     nowMs_ = nowMs;
+    probe_.reset();
     rtp_.emplace(rtpPort_, random_, server_, relay::PortRequest{true, std::nullopt});
     rtp_->Start(nowMs);
+}
+
+bool SessionRelay::Started() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return rtp_.has_value();
+}
+
+void SessionRelay::Probe(int64_t nowMs) {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (probe_ || rtp_) return;
+    probe_.emplace(probePort_, random_, server_.address, server_.transport == relay::RelayTransport::kTcp);
+    probe_->Start(nowMs);
+}
+
+bool SessionRelay::Probing() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return probe_ && !probe_->Finished();
+}
+
+std::optional<rtp::RTPIPv4Address> SessionRelay::ProbedAddress() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return probe_ ? probe_->Mapped() : std::nullopt;
 }
 
 void SessionRelay::OnTimer(int64_t nowMs) {
     std::lock_guard<std::mutex> lock(lock_);
     nowMs_ = nowMs;
+    if (probe_ && nowMs >= probe_->NextTimerMs()) probe_->OnTimer(nowMs);
     for (std::optional<Allocation>* allocation : {&rtp_, &rtcp_})
         if (*allocation && nowMs >= (*allocation)->NextTimerMs()) (*allocation)->OnTimer(nowMs);
 }
 
 int64_t SessionRelay::NextTimerMs() {
     std::lock_guard<std::mutex> lock(lock_);
-    int64_t next = Allocation::kNever;
+    int64_t next = probe_ ? probe_->NextTimerMs() : Allocation::kNever;
     for (const std::optional<Allocation>* allocation : {&rtp_, &rtcp_})
         if (*allocation) next = std::min(next, (*allocation)->NextTimerMs());
     return next;
@@ -49,21 +73,26 @@ void SessionRelay::Close(int64_t nowMs) {
 bool SessionRelay::IsServer(bool rtpChannel, const rtp::RTPIPv4Address& sender) {
     std::lock_guard<std::mutex> lock(lock_);
     const std::optional<Allocation>& allocation = Of(rtpChannel);
-    return allocation && allocation->Server() == sender;
+    if (allocation) return allocation->Server() == sender;
+    return rtpChannel && probe_ && server_.address == sender;
 }
 
 Allocation::Received SessionRelay::OnServerDatagram(bool rtpChannel, std::span<const uint8_t> bytes, int64_t nowMs,
                                                     relay::RelayedDatagram* relayed) {
     std::lock_guard<std::mutex> lock(lock_);
     std::optional<Allocation>& allocation = Of(rtpChannel);
-    if (!allocation) return Allocation::Received::kDropped;
+    if (!allocation) {
+        const bool answered = rtpChannel && probe_ && probe_->OnServerDatagram(bytes);
+        return answered ? Allocation::Received::kAnswer : Allocation::Received::kDropped;
+    }
     nowMs_ = nowMs;
     return allocation->OnServerDatagram(bytes, nowMs, relayed);
 }
 
-void SessionRelay::Send(bool rtpChannel, std::span<const uint8_t> datagram, const rtp::RTPIPv4Address& peer) {
+bool SessionRelay::Send(bool rtpChannel, std::span<const uint8_t> datagram, const rtp::RTPIPv4Address& peer) {
     std::lock_guard<std::mutex> lock(lock_);
-    if (!relayed_) return;
+    if (!rtp_) return false;
+    if (!relayed_) return true;
     Allocation& allocation = *Of(rtpChannel);
     const int64_t nowMs = NowMs();
     nowMs_ = nowMs;
@@ -71,6 +100,7 @@ void SessionRelay::Send(bool rtpChannel, std::span<const uint8_t> datagram, cons
     // until the channel is bound, datagrams go as Send indications.
     const rtp::RTPIPv4Address to = LatchesOf(rtpChannel).SeenOf(peer);
     if (allocation.AddPeer(to, nowMs)) allocation.SendToPeer(to, datagram, nowMs);
+    return true;
 }
 
 void SessionRelay::Latch(bool rtpChannel, const rtp::RTPIPv4Address& pair, const rtp::RTPIPv4Address& seen) {

@@ -11,6 +11,7 @@
 
 #include "transport/peer_latching.h"
 #include "transport/relay/allocation.h"
+#include "transport/relay/binding_probe.h"
 #include "transport/relay/relay_port.h"
 
 #include <atomic>
@@ -54,6 +55,16 @@ public:
     static int64_t NowMs();
 
     void Start(int64_t nowMs);
+    // Whether Start was called: from then on everything for the players goes through the relay.
+    bool Started();
+    // Before Start, for the policy "when needed": one Binding request to the
+    // server from the RTP socket, to see whether it sees us at the port the
+    // address server saw.
+    void Probe(int64_t nowMs);
+    // True while the probe waits for its answer.
+    bool Probing();
+    // Where the server saw us, once the probe was answered.
+    std::optional<rtp::RTPIPv4Address> ProbedAddress();
     void OnTimer(int64_t nowMs);
     int64_t NextTimerMs();
     // Releases both allocations (one Refresh with lifetime 0 each).
@@ -63,10 +74,10 @@ public:
     bool IsServer(bool rtpChannel, const rtp::RTPIPv4Address& sender);
     relay::Allocation::Received OnServerDatagram(bool rtpChannel, std::span<const uint8_t> bytes, int64_t nowMs,
                                                  relay::RelayedDatagram* relayed);
-    // A datagram for `peer` through the relay. Until both sockets are
-    // allocated, and after a failure, it is dropped: a relayed session
-    // never shows peers the address it hides.
-    void Send(bool rtpChannel, std::span<const uint8_t> datagram, const rtp::RTPIPv4Address& peer);
+    // A datagram for `peer` through the relay; false before Start (it goes
+    // directly then). Until both sockets are allocated, and after a failure,
+    // it is dropped: a relayed session never shows peers the address it hides.
+    bool Send(bool rtpChannel, std::span<const uint8_t> datagram, const rtp::RTPIPv4Address& peer);
 
     // A peer seen at another port than its pair (see peer_latching.h):
     // from now on the pair's datagrams go to `seen`, and what comes from
@@ -85,6 +96,16 @@ private:
         const bool rtpChannel;
     };
 
+    // The probe's answer is read from it; its events tell nothing more.
+    struct ProbePort : relay::RelayPort {
+        explicit ProbePort(SessionRelay& owner) : owner(owner) {}
+        bool SendToServer(const rtp::RTPIPv4Address& server, std::span<const relay::Piece> pieces) override {
+            return owner.sockets_.SendPieces(true, server, pieces);
+        }
+        void OnRelayEvent(const relay::RelayEvent&) override {}
+        SessionRelay& owner;
+    };
+
     void OnEvent(bool rtpChannel, const relay::RelayEvent& event);
     std::optional<relay::Allocation>& Of(bool rtpChannel) { return rtpChannel ? rtp_ : rtcp_; }
     PeerLatches& LatchesOf(bool rtpChannel) { return rtpChannel ? rtpLatches_ : rtcpLatches_; }
@@ -94,14 +115,16 @@ private:
     const relay::RelayServer server_;
     SocketPort rtpPort_{*this, true};
     SocketPort rtcpPort_{*this, false};
+    ProbePort probePort_{*this};
     std::mutex lock_;
-    std::optional<relay::Allocation> rtp_;   // under lock_
-    std::optional<relay::Allocation> rtcp_;  // under lock_
-    PeerLatches rtpLatches_;                 // under lock_
-    PeerLatches rtcpLatches_;                // under lock_
-    int64_t nowMs_ = 0;                      // of the call in progress, under lock_
-    bool relayed_ = false;                   // under lock_
-    bool failed_ = false;                    // under lock_
+    std::optional<relay::Allocation> rtp_;      // under lock_
+    std::optional<relay::Allocation> rtcp_;     // under lock_
+    std::optional<relay::BindingProbe> probe_;  // under lock_
+    PeerLatches rtpLatches_;                    // under lock_
+    PeerLatches rtcpLatches_;                   // under lock_
+    int64_t nowMs_ = 0;                         // of the call in progress, under lock_
+    bool relayed_ = false;                      // under lock_
+    bool failed_ = false;                       // under lock_
     relay::RelayEventKind lastEvent_ = relay::RelayEventKind::kClosed;
     int lastErrorCode_ = 0;
 };

@@ -30,7 +30,8 @@ void CTavolinRTPSession::RequestPublicAddress(uint32_t address, uint16_t port, c
     SendRawData(true, request.data(), request.size(), address, port);
 }
 
-void CTavolinRTPSession::UseRelay(relay::RelayServer server, rtp::RTPRandom& random) {
+void CTavolinRTPSession::UseRelay(relay::RelayServer server, rtp::RTPRandom& random, bool whenNeeded) {
+    relayWhenNeeded_ = whenNeeded;
     SessionRelay::Sockets& sockets = *this;
     relay_ = std::make_unique<SessionRelay>(sockets, random, std::move(server));
     rtp::RTPSendRoute& route = *this;
@@ -46,7 +47,11 @@ void CTavolinRTPSession::UseProtection() {
 // The poll thread may be waiting already, longer than the first retransmission.
 void CTavolinRTPSession::StartRelay() {
     if (!relay_) return;
-    relay_->Start(SessionRelay::NowMs());
+    if (relayWhenNeeded_) {
+        relay_->Probe(SessionRelay::NowMs());
+    } else {
+        relay_->Start(SessionRelay::NowMs());
+    }
     AbortWait();
 }
 
@@ -143,8 +148,7 @@ bool CTavolinRTPSession::Divert(bool rtpChannel, std::span<const uint8_t> datagr
                                 const rtp::RTPIPv4Address& destination) {
     // The address request and "TRANS" keep the translator's own mapping: direct.
     if (IsFromServer(destination)) return false;
-    relay_->Send(rtpChannel, datagram, destination);
-    return true;
+    return relay_->Send(rtpChannel, datagram, destination);
 }
 
 bool CTavolinRTPSession::SendPieces(bool rtpChannel, const rtp::RTPIPv4Address& to,
@@ -194,15 +198,44 @@ bool CTavolinRTPSession::IsFromServer(const rtp::RTPIPv4Address& sender) const {
 
 void CTavolinRTPSession::TakeAddressReply(rtp::RTPRawPacket& packet) {
     // A relayed session's public address is its relayed one.
-    if (relay_) return;
+    if (relay_ && relay_->Started()) return;
     address_exchange::PublicAddress answer;
     if (!address_exchange::ParseAddressReply(packet.GetData(), packet.GetDataLength(), &answer)) return;
-    // Known only once the engine has been told; until then the retry timer
-    // asks again.
-    if (owner && !owner->OnPublicAddress(answer.address, answer.port, kind)) return;
+    if (relay_ && !relayDecided_) {
+        heldAnswer_ = answer;
+        DecideRelay();
+        return;
+    }
+    PostAddressAnswer(answer);
+}
+
+// Known only once the engine has been told; until then the retry timer asks
+// again.
+bool CTavolinRTPSession::PostAddressAnswer(const address_exchange::PublicAddress& answer) {
+    if (owner && !owner->OnPublicAddress(answer.address, answer.port, kind)) return false;
     publicAddress = answer.address;
     publicPort = answer.port;
     hasPublicAddress = true;
+    return true;
+}
+
+// Without an answer from the relay server, hole punching is all there is.
+// With one, a port of its own for each destination defeats hole punching; and
+// when the address server stays silent (the owner gave up waiting) while the
+// relay server answers, the translator lets UDP reach the relay server alone.
+void CTavolinRTPSession::DecideRelay() {
+    if (!relayWhenNeeded_ || relayDecided_ || relay_->Probing()) return;
+    const std::optional<rtp::RTPIPv4Address> seen = relay_->ProbedAddress();
+    if (!heldAnswer_ && !(seen && hearsPlayersWithoutAddress.load())) return;
+    relayDecided_ = true;
+    const bool needed =
+        seen && (!heldAnswer_ || seen->GetIP() != heldAnswer_->address || seen->GetPort() != heldAnswer_->port);
+    if (needed) {
+        relay_->Start(SessionRelay::NowMs());
+    } else if (heldAnswer_) {
+        PostAddressAnswer(*heldAnswer_);
+    }
+    heldAnswer_.reset();
 }
 
 // Poll thread, data-access lock held. Only feedback about our own video
@@ -260,6 +293,7 @@ NackTiming CTavolinRTPSession::TimingOf(uint32_t ssrc) {
 // Repair reads the players once a round.
 void CTavolinRTPSession::OnPollThreadStep() {
     if (relay_) {
+        DecideRelay();
         relay_->OnTimer(SessionRelay::NowMs());
         PostRelayedAddress();
     }

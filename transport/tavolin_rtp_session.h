@@ -7,6 +7,7 @@
 // the packets missing from their sequence.
 #pragma once
 
+#include "transport/address/address_datagram.h"
 #include "transport/medium.h"
 #include "transport/peer_table.h"
 #include "transport/rtp/rtp_session.h"
@@ -47,7 +48,10 @@ public:
     // Before Create: everything for the players goes through `server`, whose
     // relayed address becomes the session's public address in place of the
     // address server's answer. StartRelay once the session is open.
-    void UseRelay(relay::RelayServer server, rtp::RTPRandom& random);
+    // `whenNeeded`: only when the server sees the RTP socket at another port
+    // than the address server did (the translator maps per destination, and
+    // hole punching would fail), or when only the server answers at all.
+    void UseRelay(relay::RelayServer server, rtp::RTPRandom& random, bool whenNeeded = false);
     void StartRelay();
     // Null when the session is not relayed.
     SessionRelay* Relay() const { return relay_.get(); }
@@ -113,6 +117,10 @@ private:
     // Poll thread: tells the owner the relayed address (again, after a
     // refused post).
     void PostRelayedAddress();
+    // Poll thread, policy "when needed": relays, or tells the address
+    // server's answer, once the probe and that answer allow a choice.
+    void DecideRelay();
+    bool PostAddressAnswer(const address_exchange::PublicAddress& answer);
 
     // RTPSendRoute: under the transmitter's lock. Everything but the
     // address server's datagrams goes through the relay.
@@ -132,4 +140,9 @@ private:
     // Poll thread: the relayed and mapped addresses, while the owner has not
     // taken them.
     std::optional<std::pair<rtp::RTPIPv4Address, rtp::RTPIPv4Address>> relayedToPost_;
+    // Poll thread, policy "when needed": the address server's answer held
+    // while the probe runs; the choice once made.
+    bool relayWhenNeeded_ = false;
+    bool relayDecided_ = false;
+    std::optional<address_exchange::PublicAddress> heldAnswer_;
 };

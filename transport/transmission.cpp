@@ -87,8 +87,9 @@ int CTavolinTransmission::Create(HWND messageWindow, const TransmissionMessages&
         session.owner = this;
         session.kind = medium == Medium::kVideo ? CTavolinRTPSession::kVideo : CTavolinRTPSession::kVoice;
         session.peers = &peers;
-        if (relay_.policy == RelayPolicy::kAlways && !relay_.servers.empty())
-            session.UseRelay(relay_.servers.front(), rtp::RTPSystemRandom::Instance());
+        if (relay_.policy != RelayPolicy::kNever && !relay_.servers.empty())
+            session.UseRelay(relay_.servers.front(), rtp::RTPSystemRandom::Instance(),
+                             relay_.policy == RelayPolicy::kWhenNeeded);
     }
     videoSession->SetRepair(VideoRetransmissionEnabled());
     if (encrypted_) {

@@ -243,7 +243,8 @@ typedef struct TavolinLocalStatistics {
  * are those the lobby computes for the player; the engine never sees the
  * lobby's secret. */
 #define TAVOLIN_RELAY_NEVER 0       /* the default */
-#define TAVOLIN_RELAY_WHEN_NEEDED 1 /* not yet supported: SetRelayPolicy answers 0 */
+#define TAVOLIN_RELAY_WHEN_NEEDED 1 /* a session relays when the relay server sees it at another port than the
+                                       address server did, or when only the relay server answers */
 #define TAVOLIN_RELAY_ALWAYS 2      /* every session relayed; players never see each other's addresses */
 #define TAVOLIN_RELAY_UDP 0
 #define TAVOLIN_RELAY_TCP 1         /* not yet supported */
