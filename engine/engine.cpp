@@ -163,7 +163,7 @@ int CTavolinEngineImpl::Create(HINSTANCE instance, uint32_t serverAddress, int s
         m_nReceiveOnly = receiveOnly;
         m_bAddressTimeoutTold = false;
         for (const int medium : {TAVOLIN_MEDIUM_VOICE, TAVOLIN_MEDIUM_VIDEO})
-            m_bRelayAllocatedTold[medium] = m_bRelayFailedTold[medium] = false;
+            m_uRelayAllocationsTold[medium] = m_uRelayFailuresTold[medium] = 0;
         m_bAddressKnown[0] = m_bAddressKnown[1] = false;
         m_uServerAddress = serverAddress;
         m_uServerPort = static_cast<uint16_t>(serverPort);

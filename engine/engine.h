@@ -146,7 +146,7 @@ private:
     void OnFrameCaptured();
     // Events of silence: media from a peer, frames from the camera (greeting timer).
     void WatchArrivals();
-    // Events of the sessions' relays: allocated, failed (greeting timer).
+    // Events of the sessions' relays: allocated, failed (audio level timer).
     void WatchRelays();
     // Events of peers whose datagrams keep failing to open (greeting timer).
     void WatchProtection();
@@ -193,9 +193,10 @@ private:
     // request timer ends once both came.
     bool m_bAddressKnown[2] = {false, false};
     RelaySettings m_RelaySettings;
-    // Which relay events (voice, video) the host has had since Create.
-    bool m_bRelayAllocatedTold[2] = {false, false};
-    bool m_bRelayFailedTold[2] = {false, false};
+    // How many relay allocations and failures (voice, video) the host has
+    // been told of since Create.
+    uint64_t m_uRelayAllocationsTold[2] = {0, 0};
+    uint64_t m_uRelayFailuresTold[2] = {0, 0};
     // Peers told of as failing to open since one of their datagrams last opened.
     std::vector<int> m_FailingPeersTold;
     uint32_t m_uLastAskedKeyFrame = 0;  // GetTickCount of the last key frame a peer asked for

@@ -2,8 +2,11 @@
 // created with, their figures, and the events of their allocations.
 #include "engine/engine.h"
 #include "engine/host_events.h"
+#include "engine/log_texts.h"
 #include "engine/statistics.h"
+#include "platform/log.h"
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -21,6 +24,12 @@ const char* Describe(relay::RelayEventKind kind) {
         case relay::RelayEventKind::kServerSilent: return "server silent";
         default: return "failed";
     }
+}
+
+std::string DottedEndpoint(const rtp::RTPIPv4Address& address) {
+    const uint32_t ip = address.GetIP();
+    return std::to_string(ip >> 24) + "." + std::to_string((ip >> 16) & 0xFF) + "." + std::to_string((ip >> 8) & 0xFF) +
+           "." + std::to_string(ip & 0xFF) + ":" + std::to_string(address.GetPort());
 }
 
 bool IsMedium(int medium) { return medium == TAVOLIN_MEDIUM_VOICE || medium == TAVOLIN_MEDIUM_VIDEO; }
@@ -64,6 +73,7 @@ int CTavolinEngineImpl::GetRelayStatistics(int medium, TavolinRelayStatistics* o
     filled.relayedAddress = figures.relayedAddress.GetIP();
     filled.relayedPort = figures.relayedAddress.GetPort();
     filled.allocationMs = figures.rtp.allocationMs;
+    filled.failovers = figures.failovers;
     for (const relay::RelayFigures* socket : {&figures.rtp, &figures.rtcp}) {
         filled.refreshes += socket->refreshes;
         filled.unauthorized += socket->unauthorized;
@@ -81,15 +91,20 @@ void CTavolinEngineImpl::WatchRelays() {
     for (const int medium : {TAVOLIN_MEDIUM_VOICE, TAVOLIN_MEDIUM_VIDEO}) {
         SessionRelayFigures figures;
         if (!m_Transmission.GetRelayFigures(MediumOf(medium == TAVOLIN_MEDIUM_VIDEO), &figures)) continue;
-        if (figures.relayed && !m_bRelayAllocatedTold[medium]) {
-            m_bRelayAllocatedTold[medium] = true;
+        // A failure before the allocation that followed it, as they happened.
+        if (figures.failures > m_uRelayFailuresTold[medium]) {
+            m_uRelayFailuresTold[medium] = figures.failures;
+            const std::string server = DottedEndpoint(figures.failedServer);
+            LogTo(m_pLog, figures.failed ? engine_log::kRelayFailed : engine_log::kRelayFailedOver, server.c_str(),
+                  Describe(figures.lastEvent));
+            if (m_bHostLeft) return;  // the log sink may have destroyed the engine
+            m_Events.Emit(TAVOLIN_EVENT_RELAY_FAILED, -1, medium, figures.failedServer.GetIP(),
+                          figures.failedServer.GetPort(), Describe(figures.lastEvent));
+        }
+        if (figures.relayed && figures.allocations > m_uRelayAllocationsTold[medium]) {
+            m_uRelayAllocationsTold[medium] = figures.allocations;
             m_Events.Emit(TAVOLIN_EVENT_RELAY_ALLOCATED, -1, medium, figures.relayedAddress.GetIP(),
                           figures.relayedAddress.GetPort());
-        }
-        if (figures.failed && !m_bRelayFailedTold[medium]) {
-            m_bRelayFailedTold[medium] = true;
-            m_Events.Emit(TAVOLIN_EVENT_RELAY_FAILED, -1, medium, figures.server.GetIP(), figures.server.GetPort(),
-                          Describe(figures.lastEvent));
         }
     }
 }

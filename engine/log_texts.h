@@ -39,4 +39,8 @@ inline constexpr char kRequestPublicIp[] = "Zephra:  Request Public ip";
 // Once, when the server has not answered the first request in 4 s.
 inline constexpr char kHearPlayersWithoutPublicIp[] = "Zephra:  No public ip yet, hearing players without it";
 inline constexpr char kLocalIp[] = "Local IP:%s";
+
+// Relayed media: the server (dotted address:port) and what failed.
+inline constexpr char kRelayFailedOver[] = "relay server %s failed (%s), allocating on the next one";
+inline constexpr char kRelayFailed[] = "relay server %s failed (%s), no server left";
 }  // namespace engine_log

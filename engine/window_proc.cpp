@@ -60,12 +60,15 @@ LRESULT CTavolinEngineImpl::WindowProc(HWND window, UINT message, WPARAM wParam,
 
 void CTavolinEngineImpl::OnTimer(UINT_PTR id) {
     switch (id) {
-        case kTimerAudioLevel: PollAudioLevels(); break;
+        case kTimerAudioLevel:
+            PollAudioLevels();
+            // Here rather than once a second: a dead relay server is told within 5 s.
+            WatchRelays();
+            break;
         case kTimerPublicAddress: RequestPublicAddressAgain(); break;
         case kTimerGreet:
             m_Transmission.GreetPeers();
             WatchArrivals();
-            WatchRelays();
             WatchProtection();
             break;
         case kTimerTrans: m_Transmission.SendTrans(); break;

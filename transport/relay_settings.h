@@ -11,5 +11,5 @@ enum class RelayPolicy : uint8_t { kNever, kWhenNeeded, kAlways };
 
 struct RelaySettings {
     RelayPolicy policy = RelayPolicy::kNever;
-    std::vector<relay::RelayServer> servers;  // the first is used; the others wait for a failover
+    std::vector<relay::RelayServer> servers;  // tried in order: the next when one fails
 };

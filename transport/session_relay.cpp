@@ -1,14 +1,17 @@
 #include "transport/session_relay.h"
 
 #include <algorithm>
+#include <cassert>
 #include <chrono>
 
 using relay::Allocation;
 using relay::AllocationState;
 using relay::RelayEventKind;
 
-SessionRelay::SessionRelay(Sockets& sockets, rtp::RTPRandom& random, relay::RelayServer server)
-    : sockets_(sockets), random_(random), server_(std::move(server)) {}
+SessionRelay::SessionRelay(Sockets& sockets, rtp::RTPRandom& random, std::vector<relay::RelayServer> servers)
+    : sockets_(sockets), random_(random), servers_(std::move(servers)) {
+    assert(!servers_.empty());
+}
 
 int64_t SessionRelay::NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -20,7 +23,7 @@ void SessionRelay::Start(int64_t nowMs) {
     if (rtp_) return;
     nowMs_ = nowMs;
     probe_.reset();
-    rtp_.emplace(rtpPort_, random_, server_, relay::PortRequest{true, std::nullopt});
+    rtp_.emplace(rtpPort_, random_, Current(), relay::PortRequest{true, std::nullopt});
     rtp_->Start(nowMs);
 }
 
@@ -32,7 +35,7 @@ bool SessionRelay::Started() {
 void SessionRelay::Probe(int64_t nowMs) {
     std::lock_guard<std::mutex> lock(lock_);
     if (probe_ || rtp_) return;
-    probe_.emplace(probePort_, random_, server_.address, server_.transport == relay::RelayTransport::kTcp);
+    probe_.emplace(probePort_, random_, Current().address, Current().transport == relay::RelayTransport::kTcp);
     probe_->Start(nowMs);
 }
 
@@ -49,6 +52,7 @@ std::optional<rtp::RTPIPv4Address> SessionRelay::ProbedAddress() {
 void SessionRelay::OnTimer(int64_t nowMs) {
     std::lock_guard<std::mutex> lock(lock_);
     nowMs_ = nowMs;
+    if (failoverDue_) FailOver(nowMs);
     if (probe_ && nowMs >= probe_->NextTimerMs()) probe_->OnTimer(nowMs);
     for (std::optional<Allocation>* allocation : {&rtp_, &rtcp_})
         if (*allocation && nowMs >= (*allocation)->NextTimerMs()) (*allocation)->OnTimer(nowMs);
@@ -56,6 +60,7 @@ void SessionRelay::OnTimer(int64_t nowMs) {
 
 int64_t SessionRelay::NextTimerMs() {
     std::lock_guard<std::mutex> lock(lock_);
+    if (failoverDue_) return 0;
     int64_t next = probe_ ? probe_->NextTimerMs() : Allocation::kNever;
     for (const std::optional<Allocation>* allocation : {&rtp_, &rtcp_})
         if (*allocation) next = std::min(next, (*allocation)->NextTimerMs());
@@ -74,7 +79,7 @@ bool SessionRelay::IsServer(bool rtpChannel, const rtp::RTPIPv4Address& sender) 
     std::lock_guard<std::mutex> lock(lock_);
     const std::optional<Allocation>& allocation = Of(rtpChannel);
     if (allocation) return allocation->Server() == sender;
-    return rtpChannel && probe_ && server_.address == sender;
+    return rtpChannel && probe_ && Current().address == sender;
 }
 
 Allocation::Received SessionRelay::OnServerDatagram(bool rtpChannel, std::span<const uint8_t> bytes, int64_t nowMs,
@@ -118,14 +123,20 @@ SessionRelayFigures SessionRelay::Figures() {
     SessionRelayFigures figures;
     figures.relayed = relayed_;
     figures.failed = failed_;
+    figures.allocations = allocations_;
+    figures.failures = failures_;
+    figures.failovers = failovers_;
+    figures.failedServer = failedServer_;
     figures.lastEvent = lastEvent_;
     figures.lastErrorCode = lastErrorCode_;
+    figures.rtp = pastRtp_;
+    figures.rtcp = pastRtcp_;
     if (rtp_) {
         figures.server = rtp_->Server();
         figures.relayedAddress = rtp_->RelayedAddress();
-        figures.rtp = rtp_->Counters().Read();
+        figures.rtp = relay::Plus(pastRtp_, rtp_->Counters().Read());
     }
-    if (rtcp_) figures.rtcp = rtcp_->Counters().Read();
+    if (rtcp_) figures.rtcp = relay::Plus(pastRtcp_, rtcp_->Counters().Read());
     return figures;
 }
 
@@ -142,22 +153,50 @@ void SessionRelay::OnEvent(bool rtpChannel, const relay::RelayEvent& event) {
             if (rtpChannel) {
                 // The RTCP socket takes the port the RTP socket's answer kept,
                 // on the server that gave it (after a redirect, not the first).
-                relay::RelayServer server = server_;
+                relay::RelayServer server = Current();
                 server.address = rtp_->Server();
                 rtcp_.emplace(rtcpPort_, random_, std::move(server), relay::PortRequest{false, rtp_->Token()});
                 rtcp_->Start(nowMs_);
             } else {
                 relayed_ = true;
+                ++allocations_;
                 sockets_.OnRelayed(rtp_->RelayedAddress(), rtp_->MappedAddress().value_or(rtp::RTPIPv4Address{}));
             }
             return;
         default:
             // Only what ended the allocation counts: a permission's time-out does not.
-            if (Of(rtpChannel)->State() != AllocationState::kFailed) return;
-            relayed_ = false;
-            failed_ = true;
-            lastEvent_ = event.kind;
-            lastErrorCode_ = event.errorCode;
+            if (Of(rtpChannel)->State() == AllocationState::kFailed) OnFailed(event);
             return;
     }
+}
+
+// Once per server: both sockets' allocations may fail on it.
+void SessionRelay::OnFailed(const relay::RelayEvent& event) {
+    relayed_ = false;
+    if (failoverDue_ || failed_) return;
+    ++failures_;
+    failedServer_ = event.address;
+    lastEvent_ = event.kind;
+    lastErrorCode_ = event.errorCode;
+    if (serverIndex_ + 1 < servers_.size()) {
+        failoverDue_ = true;  // on the next timer: this is the failed allocation's own call
+    } else {
+        failed_ = true;
+    }
+}
+
+void SessionRelay::FailOver(int64_t nowMs) {
+    failoverDue_ = false;
+    for (std::optional<Allocation>* allocation : {&rtp_, &rtcp_}) {
+        if (!*allocation) continue;
+        relay::RelayFigures& past = allocation == &rtp_ ? pastRtp_ : pastRtcp_;
+        past = relay::Plus(past, (*allocation)->Counters().Read());
+        (*allocation)->Close(nowMs);
+    }
+    rtcp_.reset();
+    rtp_.reset();
+    ++serverIndex_;
+    ++failovers_;
+    rtp_.emplace(rtpPort_, random_, Current(), relay::PortRequest{true, std::nullopt});
+    rtp_->Start(nowMs);
 }

@@ -19,17 +19,23 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <vector>
 
 // What a session's relay has done, for the host: any thread.
 struct SessionRelayFigures {
-    bool relayed = false;  // both sockets allocated
-    bool failed = false;   // the server failed us (see lastEvent)
-    rtp::RTPIPv4Address server;
+    bool relayed = false;        // both sockets allocated
+    bool failed = false;         // the last server failed us too (see lastEvent)
+    rtp::RTPIPv4Address server;  // in use
     rtp::RTPIPv4Address relayedAddress;
+    uint64_t allocations = 0;          // times both sockets were allocated
+    uint64_t failures = 0;             // servers that failed us
+    uint64_t failovers = 0;            // of them, those given up for the next one
+    rtp::RTPIPv4Address failedServer;  // the last that failed
     relay::RelayEventKind lastEvent = relay::RelayEventKind::kClosed;
     int lastErrorCode = 0;
-    relay::RelayFigures rtp;   // the RTP socket's allocation
-    relay::RelayFigures rtcp;  // the RTCP socket's, once started
+    // Counts of every allocation since Start; the allocation time is the current one's.
+    relay::RelayFigures rtp;   // the RTP socket's allocations
+    relay::RelayFigures rtcp;  // the RTCP socket's
 };
 
 class SessionRelay {
@@ -47,7 +53,10 @@ public:
         ~Sockets() = default;
     };
 
-    SessionRelay(Sockets& sockets, rtp::RTPRandom& random, relay::RelayServer server);
+    // `servers` in order: when one fails the session (refused, unanswered,
+    // silent while media goes out), both sockets allocate on the next, whose
+    // relayed address is then told through OnRelayed as the new one.
+    SessionRelay(Sockets& sockets, rtp::RTPRandom& random, std::vector<relay::RelayServer> servers);
     SessionRelay(const SessionRelay&) = delete;
     SessionRelay& operator=(const SessionRelay&) = delete;
 
@@ -107,12 +116,16 @@ private:
     };
 
     void OnEvent(bool rtpChannel, const relay::RelayEvent& event);
+    void OnFailed(const relay::RelayEvent& event);
+    // Releases what is left on the failed server and allocates on the next.
+    void FailOver(int64_t nowMs);
+    const relay::RelayServer& Current() const { return servers_[serverIndex_]; }
     std::optional<relay::Allocation>& Of(bool rtpChannel) { return rtpChannel ? rtp_ : rtcp_; }
     PeerLatches& LatchesOf(bool rtpChannel) { return rtpChannel ? rtpLatches_ : rtcpLatches_; }
 
     Sockets& sockets_;
     rtp::RTPRandom& random_;
-    const relay::RelayServer server_;
+    const std::vector<relay::RelayServer> servers_;
     SocketPort rtpPort_{*this, true};
     SocketPort rtcpPort_{*this, false};
     ProbePort probePort_{*this};
@@ -125,6 +138,15 @@ private:
     int64_t nowMs_ = 0;                         // of the call in progress, under lock_
     bool relayed_ = false;                      // under lock_
     bool failed_ = false;                       // under lock_
+    // Failover state and counts, under lock_.
+    size_t serverIndex_ = 0;
+    bool failoverDue_ = false;
+    uint64_t allocations_ = 0;
+    uint64_t failures_ = 0;
+    uint64_t failovers_ = 0;
+    rtp::RTPIPv4Address failedServer_;
+    relay::RelayFigures pastRtp_;
+    relay::RelayFigures pastRtcp_;
     relay::RelayEventKind lastEvent_ = relay::RelayEventKind::kClosed;
     int lastErrorCode_ = 0;
 };

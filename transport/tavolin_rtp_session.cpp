@@ -30,10 +30,10 @@ void CTavolinRTPSession::RequestPublicAddress(uint32_t address, uint16_t port, c
     SendRawData(true, request.data(), request.size(), address, port);
 }
 
-void CTavolinRTPSession::UseRelay(relay::RelayServer server, rtp::RTPRandom& random, bool whenNeeded) {
+void CTavolinRTPSession::UseRelay(std::vector<relay::RelayServer> servers, rtp::RTPRandom& random, bool whenNeeded) {
     relayWhenNeeded_ = whenNeeded;
     SessionRelay::Sockets& sockets = *this;
-    relay_ = std::make_unique<SessionRelay>(sockets, random, std::move(server));
+    relay_ = std::make_unique<SessionRelay>(sockets, random, std::move(servers));
     rtp::RTPSendRoute& route = *this;
     SetSendRoute(&route);
 }

@@ -23,6 +23,7 @@
 #include <optional>
 #include <span>
 #include <utility>
+#include <vector>
 
 class CTavolinTransmission;
 
@@ -45,13 +46,14 @@ public:
     void SetRepair(bool on);
     const VideoRepair* RepairForTesting() const { return repair_.get(); }
 
-    // Before Create: everything for the players goes through `server`, whose
-    // relayed address becomes the session's public address in place of the
-    // address server's answer. StartRelay once the session is open.
+    // Before Create: everything for the players goes through the first of
+    // `servers` (the next when one fails), whose relayed address becomes the
+    // session's public address in place of the address server's answer.
+    // StartRelay once the session is open.
     // `whenNeeded`: only when the server sees the RTP socket at another port
     // than the address server did (the translator maps per destination, and
     // hole punching would fail), or when only the server answers at all.
-    void UseRelay(relay::RelayServer server, rtp::RTPRandom& random, bool whenNeeded = false);
+    void UseRelay(std::vector<relay::RelayServer> servers, rtp::RTPRandom& random, bool whenNeeded = false);
     void StartRelay();
     // Null when the session is not relayed.
     SessionRelay* Relay() const { return relay_.get(); }

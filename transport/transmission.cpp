@@ -88,7 +88,7 @@ int CTavolinTransmission::Create(HWND messageWindow, const TransmissionMessages&
         session.kind = medium == Medium::kVideo ? CTavolinRTPSession::kVideo : CTavolinRTPSession::kVoice;
         session.peers = &peers;
         if (relay_.policy != RelayPolicy::kNever && !relay_.servers.empty())
-            session.UseRelay(relay_.servers.front(), rtp::RTPSystemRandom::Instance(),
+            session.UseRelay(relay_.servers, rtp::RTPSystemRandom::Instance(),
                              relay_.policy == RelayPolicy::kWhenNeeded);
     }
     videoSession->SetRepair(VideoRetransmissionEnabled());

@@ -33,6 +33,8 @@ TEST(EngineLogTexts, AreTheGbkBytesOfTheirWording) {
         {engine_log::kRemoveUserException, "Zephra, remove user error!"},
         {engine_log::kRequestPublicIp, "Zephra:  Request Public ip"},
         {engine_log::kLocalIp, "Local IP:%s"},
+        {engine_log::kRelayFailedOver, "relay server %s failed (%s), allocating on the next one"},
+        {engine_log::kRelayFailed, "relay server %s failed (%s), no server left"},
     };
     for (const auto& [bytes, wording] : texts) EXPECT_EQ(Gbk(wording), bytes) << wording;
 }

@@ -16,4 +16,18 @@ RelayFigures RelayCounters::Read() const {
             read(bytesIn)};
 }
 
+RelayFigures Plus(const RelayFigures& past, const RelayFigures& current) {
+    RelayFigures sum = current;
+    sum.refreshes += past.refreshes;
+    sum.unauthorized += past.unauthorized;
+    sum.mismatches += past.mismatches;
+    sum.staleNonces += past.staleNonces;
+    sum.redirects += past.redirects;
+    sum.datagramsOut += past.datagramsOut;
+    sum.bytesOut += past.bytesOut;
+    sum.datagramsIn += past.datagramsIn;
+    sum.bytesIn += past.bytesIn;
+    return sum;
+}
+
 }  // namespace relay

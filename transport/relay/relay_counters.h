@@ -19,6 +19,10 @@ struct RelayFigures {
     uint64_t bytesIn = 0;
 };
 
+// The counts of `past` allocations added to `current`'s, whose allocation
+// time it keeps.
+RelayFigures Plus(const RelayFigures& past, const RelayFigures& current);
+
 struct RelayCounters {
     std::atomic<int64_t> allocationMs{-1};
     std::atomic<uint64_t> refreshes{0};
