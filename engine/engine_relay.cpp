@@ -72,7 +72,8 @@ int CTavolinEngineImpl::GetRelayStatistics(int medium, TavolinRelayStatistics* o
     filled.serverPort = figures.server.GetPort();
     filled.relayedAddress = figures.relayedAddress.GetIP();
     filled.relayedPort = figures.relayedAddress.GetPort();
-    filled.allocationMs = figures.rtp.allocationMs;
+    // The RTCP socket starts once the RTP socket's answer kept its port.
+    filled.allocationMs = figures.rtcp.allocationMs < 0 ? -1 : figures.rtp.allocationMs + figures.rtcp.allocationMs;
     filled.failovers = figures.failovers;
     for (const relay::RelayFigures* socket : {&figures.rtp, &figures.rtcp}) {
         filled.refreshes += socket->refreshes;

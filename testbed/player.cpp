@@ -190,7 +190,9 @@ bool Player::Relayed() {
     for (const int medium : {TAVOLIN_MEDIUM_VOICE, TAVOLIN_MEDIUM_VIDEO}) {
         TavolinRelayStatistics figures{};
         figures.size = sizeof figures;
-        relayed = relayed && relay->GetRelayStatistics(medium, &figures) && figures.relayed;
+        const bool known = relay->GetRelayStatistics(medium, &figures);
+        if (known) outcome_.relayFigures[medium] = figures;
+        relayed = relayed && known && figures.relayed;
     }
     relay->Release();
     return relayed;

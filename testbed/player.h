@@ -91,6 +91,8 @@ struct PlayerOutcome {
     std::vector<std::string> problems;
     EngineFigures engineFigures;  // read just before the engine was destroyed
     bool relayed = false;         // both sessions were relayed then
+    // Each session's relay figures then (voice, video), when it has a relay.
+    std::optional<TavolinRelayStatistics> relayFigures[2];
 };
 
 class Player final : private PlayerContext, private ITavolinEventSink, private ITavolinEventListener {
@@ -124,7 +126,7 @@ private:
     void Run();
     // Before Create: the relay server and policy of the setup.
     void UseRelay();
-    // Whether both sessions are relayed now.
+    // Whether both sessions are relayed now; keeps their figures in the outcome.
     bool Relayed();
     void StartLocalMedia();
     void RunPostedTasks();

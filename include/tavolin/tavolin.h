@@ -266,7 +266,7 @@ typedef struct TavolinRelayStatistics {
     int serverPort;
     uint32_t relayedAddress;
     int relayedPort;
-    int64_t allocationMs;      /* from the first request to the RTP socket's relayed address; -1: none */
+    int64_t allocationMs;      /* from the first request until both sockets are allocated; -1: not yet */
     uint64_t refreshes;        /* answered, both sockets */
     uint64_t unauthorized;     /* 401 answers */
     uint64_t mismatches;       /* 437 answers */

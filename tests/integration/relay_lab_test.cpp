@@ -6,6 +6,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 namespace {
 using integration::LabPlayer;
 using integration::Mapping;
@@ -32,7 +34,9 @@ protected:
     }
     void TearDown() override {
         lab_.reset();
-        if (!HasFailure() && !directory_.empty()) std::filesystem::remove_all(directory_);
+        // TAVOLIN_KEEP_LAB_OUTPUT keeps the rooms' outputs for their figures.
+        if (!HasFailure() && !directory_.empty() && !std::getenv("TAVOLIN_KEEP_LAB_OUTPUT"))
+            std::filesystem::remove_all(directory_);
     }
 
     // Player `id` alone behind translator `id`.

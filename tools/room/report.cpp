@@ -17,6 +17,22 @@ std::string Figure(std::optional<double> value, const char* format) {
     std::snprintf(text, sizeof text, format, *value);
     return text;
 }
+
+// A session's relay as the engine told it at the end.
+JsonValue RelaySessionJson(const TavolinRelayStatistics& figures) {
+    return JsonValue::Object{
+        {"relayed", figures.relayed != 0},
+        {"failed", figures.failed != 0},
+        {"server", DottedAddress(figures.serverAddress) + ":" + std::to_string(figures.serverPort)},
+        {"allocation_ms", figures.allocationMs},
+        {"refreshes", figures.refreshes},
+        {"unauthorized", figures.unauthorized},
+        {"mismatches", figures.mismatches},
+        {"stale_nonces", figures.staleNonces},
+        {"failovers", figures.failovers},
+        {"datagrams_out", figures.datagramsOut},
+        {"datagrams_in", figures.datagramsIn}};
+}
 }  // namespace
 
 void PrintReport(const RoomReport& report, std::ostream& out) {
@@ -75,6 +91,13 @@ std::string StatsJson(const RoomReport& report, const RunFigures& run) {
                 .Add("capture_fps", camera->framesPerSecond);
         }
         entry.Add("path", player.relayed ? "relayed" : "direct");
+        if (player.relayFigures[TAVOLIN_MEDIUM_VOICE] || player.relayFigures[TAVOLIN_MEDIUM_VIDEO]) {
+            JsonValue sessions = JsonValue::Object{};
+            for (const int medium : {TAVOLIN_MEDIUM_VOICE, TAVOLIN_MEDIUM_VIDEO})
+                if (const auto& figures = player.relayFigures[medium])
+                    sessions.Add(medium == TAVOLIN_MEDIUM_VIDEO ? "video" : "voice", RelaySessionJson(*figures));
+            entry.Add("relay_sessions", std::move(sessions));
+        }
         JsonValue problems = JsonValue::Array{};
         for (const std::string& problem : player.problems) problems.Push(problem);
         players.Push(std::move(entry.Add("problems", std::move(problems))));
