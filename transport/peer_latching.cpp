@@ -17,9 +17,8 @@ bool IsGreeting(const rtp::RTPPacket& packet) {
 }
 }  // namespace
 
-std::optional<rtp::RTPIPv4Address> PairToLatch(const PeerSnapshot& peers, Medium medium,
-                                               const rtp::RTPIPv4Address& seen, std::span<const uint8_t> datagram,
-                                               const PairOfSsrc& pairOfSsrc) {
+std::optional<LatchProof> PairToLatch(const PeerSnapshot& peers, Medium medium, const rtp::RTPIPv4Address& seen,
+                                      std::span<const uint8_t> datagram, const PairOfSsrc& pairOfSsrc) {
     std::vector<rtp::RTPIPv4Address> candidates;
     for (const PeerEntry& peer : peers.Peers()) {
         const rtp::RTPIPv4Address pair = peer.PairInForce(medium);
@@ -30,11 +29,12 @@ std::optional<rtp::RTPIPv4Address> PairToLatch(const PeerSnapshot& peers, Medium
     if (!packet.Parse(datagram.data(), datagram.size(), 0)) return std::nullopt;
     if (IsGreeting(packet)) {
         // Players behind one translator share its address: a greeting names none of them.
-        if (candidates.size() == 1) return candidates.front();
+        if (candidates.size() == 1) return LatchProof{candidates.front(), true};
         return std::nullopt;
     }
     const std::optional<rtp::RTPIPv4Address> heard = pairOfSsrc(packet.GetSSRC());
-    if (heard && std::find(candidates.begin(), candidates.end(), *heard) != candidates.end()) return heard;
+    if (heard && std::find(candidates.begin(), candidates.end(), *heard) != candidates.end())
+        return LatchProof{*heard, false};
     return std::nullopt;
 }
 
@@ -53,9 +53,30 @@ std::optional<rtp::RTPIPv4Address> RtcpPairToLatch(const PeerSnapshot& peers, Me
 }
 
 void PeerLatches::Latch(const rtp::RTPIPv4Address& pair, const rtp::RTPIPv4Address& seen) {
+    std::erase_if(greetings_, [&](const Greeting& greeting) { return greeting.pair == pair; });
     std::erase_if(latched_, [&](const Latched& latched) { return latched.pair == pair || latched.seen == seen; });
     if (latched_.size() >= kMaxLatches) latched_.erase(latched_.begin());
     latched_.push_back({pair, seen});
+}
+
+bool PeerLatches::Greeted(const rtp::RTPIPv4Address& pair, const rtp::RTPIPv4Address& seen, int64_t nowMs) {
+    const auto first = std::find_if(greetings_.begin(), greetings_.end(), [&](const Greeting& greeting) {
+        return greeting.pair == pair && greeting.seen == seen;
+    });
+    if (first == greetings_.end()) {
+        std::erase_if(greetings_, [&](const Greeting& greeting) { return greeting.pair == pair; });
+        if (greetings_.size() >= kMaxLatches) greetings_.erase(greetings_.begin());
+        greetings_.push_back({pair, seen, nowMs});
+        return false;
+    }
+    if (nowMs - first->firstMs < kGreetingsConfirmMs) return false;
+    Latch(pair, seen);
+    return true;
+}
+
+void PeerLatches::Forget(const rtp::RTPIPv4Address& seen) {
+    std::erase_if(greetings_, [&](const Greeting& greeting) { return greeting.seen == seen; });
+    std::erase_if(latched_, [&](const Latched& latched) { return latched.seen == seen; });
 }
 
 std::optional<rtp::RTPIPv4Address> PeerLatches::PairOf(const rtp::RTPIPv4Address& seen) const {

@@ -108,14 +108,21 @@ bool SessionRelay::Send(bool rtpChannel, std::span<const uint8_t> datagram, cons
     return true;
 }
 
-void SessionRelay::Latch(bool rtpChannel, const rtp::RTPIPv4Address& pair, const rtp::RTPIPv4Address& seen) {
+bool SessionRelay::Latch(bool rtpChannel, const LatchProof& proof, const rtp::RTPIPv4Address& seen, int64_t nowMs) {
     std::lock_guard<std::mutex> lock(lock_);
-    LatchesOf(rtpChannel).Latch(pair, seen);
+    PeerLatches& latches = LatchesOf(rtpChannel);
+    if (proof.byGreeting) return latches.Greeted(proof.pair, seen, nowMs);
+    latches.Latch(proof.pair, seen);
+    return true;
 }
 
-std::optional<rtp::RTPIPv4Address> SessionRelay::LatchedPairOf(bool rtpChannel, const rtp::RTPIPv4Address& seen) {
+std::optional<rtp::RTPIPv4Address> SessionRelay::LatchedPairOf(bool rtpChannel, const rtp::RTPIPv4Address& seen,
+                                                               bool ownPair) {
     std::lock_guard<std::mutex> lock(lock_);
-    return LatchesOf(rtpChannel).PairOf(seen);
+    PeerLatches& latches = LatchesOf(rtpChannel);
+    if (!ownPair) return latches.PairOf(seen);
+    latches.Forget(seen);
+    return std::nullopt;
 }
 
 SessionRelayFigures SessionRelay::Figures() {

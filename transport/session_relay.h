@@ -91,8 +91,11 @@ public:
     // A peer seen at another port than its pair (see peer_latching.h):
     // from now on the pair's datagrams go to `seen`, and what comes from
     // `seen` is the pair's.
-    void Latch(bool rtpChannel, const rtp::RTPIPv4Address& pair, const rtp::RTPIPv4Address& seen);
-    std::optional<rtp::RTPIPv4Address> LatchedPairOf(bool rtpChannel, const rtp::RTPIPv4Address& seen);
+    // True once latched (a greeting alone latches only when confirmed).
+    bool Latch(bool rtpChannel, const LatchProof& proof, const rtp::RTPIPv4Address& seen, int64_t nowMs);
+    // The pair `seen` is latched for, unless `seen` is a player's own pair
+    // (`ownPair`), which ends any latch to it.
+    std::optional<rtp::RTPIPv4Address> LatchedPairOf(bool rtpChannel, const rtp::RTPIPv4Address& seen, bool ownPair);
 
     SessionRelayFigures Figures();
 

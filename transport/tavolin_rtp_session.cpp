@@ -125,23 +125,25 @@ bool CTavolinRTPSession::UnwrapRelayed(rtp::RTPRawPacket& packet) {
 
 rtp::RTPIPv4Address CTavolinRTPSession::PeerOfRelayed(bool rtpChannel, const relay::RelayedDatagram& relayed) {
     const rtp::RTPIPv4Address& seen = relayed.peer;
-    if (const std::optional<rtp::RTPIPv4Address> pair = relay_->LatchedPairOf(rtpChannel, seen)) return *pair;
     if (!peers) return seen;
     const std::shared_ptr<const PeerSnapshot> players = peers->Snapshot();
+    const bool ownPair = rtpChannel ? players->FindByRtp(GetMedium(), seen.GetIP(), seen.GetPort())
+                                    : players->FindByRtcp(GetMedium(), seen.GetIP(), seen.GetPort());
+    if (const std::optional<rtp::RTPIPv4Address> pair = relay_->LatchedPairOf(rtpChannel, seen, ownPair)) return *pair;
+    if (ownPair) return seen;
     const PairOfSsrc pairOfSsrc = [this](uint32_t ssrc) -> std::optional<rtp::RTPIPv4Address> {
         const rtp::RTPSourceData* source = GetSourceInfo(ssrc);
         const rtp::RTPIPv4Address* pair = source ? source->GetRTPDataAddress() : nullptr;
         return pair ? std::optional(*pair) : std::nullopt;
     };
-    std::optional<rtp::RTPIPv4Address> pair;
-    if (rtpChannel && !players->FindByRtp(GetMedium(), seen.GetIP(), seen.GetPort())) {
-        pair = PairToLatch(*players, GetMedium(), seen, relayed.payload, pairOfSsrc);
-    } else if (!rtpChannel && !players->FindByRtcp(GetMedium(), seen.GetIP(), seen.GetPort())) {
-        pair = RtcpPairToLatch(*players, GetMedium(), seen, relayed.payload, pairOfSsrc);
+    std::optional<LatchProof> proof;
+    if (rtpChannel) {
+        proof = PairToLatch(*players, GetMedium(), seen, relayed.payload, pairOfSsrc);
+    } else if (const auto rtcpPair = RtcpPairToLatch(*players, GetMedium(), seen, relayed.payload, pairOfSsrc)) {
+        proof = LatchProof{*rtcpPair, false};
     }
-    if (!pair) return seen;
-    relay_->Latch(rtpChannel, *pair, seen);
-    return *pair;
+    if (!proof || !relay_->Latch(rtpChannel, *proof, seen, SessionRelay::NowMs())) return seen;
+    return proof->pair;
 }
 
 bool CTavolinRTPSession::Divert(bool rtpChannel, std::span<const uint8_t> datagram,

@@ -17,8 +17,9 @@ using integration::PlayerLab;
 
 constexpr double kLeastShareShown = 0.95;
 // Of all the sender captured: the run is 8 s, and meeting through the relay
-// takes about one.
+// takes about one; latching waits for a second greeting, one more.
 constexpr double kLeastShareOfRun = 0.8;
+constexpr double kLeastShareOfRunLatched = 0.6;
 
 class RelayLabTest : public testing::Test {
 protected:
@@ -57,7 +58,8 @@ protected:
     // first to its last (the room's players are in processes of their own,
     // so the stamps tell which were missed), that is most of what the sender
     // captured in the whole run, and heard every other player.
-    void ExpectEveryPairShownAndHeard(const std::vector<LabPlayer>& players) {
+    void ExpectEveryPairShownAndHeard(const std::vector<LabPlayer>& players,
+                                      double leastShareOfRun = kLeastShareOfRun) {
         for (const LabPlayer& viewer : players) {
             const std::string stats = lab_->Stats(viewer.id);
             const std::string pairs = integration::ArrayOf(stats, "pairs");
@@ -75,8 +77,8 @@ protected:
                 EXPECT_GE(frames[i] / (frames[i] + lost[i]), kLeastShareShown)
                     << viewer.id << " <- " << senders[i] << "\n"
                     << lab_->Printed(viewer.id);
-                EXPECT_GE(frames[i] / captured.front(), kLeastShareOfRun) << viewer.id << " <- " << senders[i] << "\n"
-                                                                          << lab_->Printed(viewer.id);
+                EXPECT_GE(frames[i] / captured.front(), leastShareOfRun) << viewer.id << " <- " << senders[i] << "\n"
+                                                                         << lab_->Printed(viewer.id);
             }
             EXPECT_EQ(players.size() - 1, Count(stats, "\"heard\":true")) << lab_->Printed(viewer.id);
         }
@@ -132,7 +134,7 @@ TEST_F(RelayLabTest, ARelayedPlayerLatchesOntoAPlainSymmetricPlayer) {
     const std::vector<std::optional<int>> statuses = lab_->RunPlayers(players, 8);
     for (size_t i = 0; i < players.size(); ++i)
         EXPECT_EQ(std::optional<int>(0), statuses[i]) << lab_->Printed(players[i].id);
-    ExpectEveryPairShownAndHeard(players);
+    ExpectEveryPairShownAndHeard(players, kLeastShareOfRunLatched);
 }
 
 }  // namespace

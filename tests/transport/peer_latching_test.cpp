@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <map>
+#include <string>
 #include <tuple>
 
 namespace {
@@ -48,8 +49,11 @@ protected:
         }
         heard[kHeardSsrc] = rtp::RTPIPv4Address(kShared, kPublished + 2);
     }
-    std::optional<rtp::RTPIPv4Address> Latched(uint32_t from, const std::vector<uint8_t>& datagram) {
-        return PairToLatch(*table.Snapshot(), Medium::kVoice, {from, kSeenPort}, datagram, PairOf());
+    // The pair proved, and whether by a greeting alone ("greeting:" before it).
+    std::optional<std::string> Latched(uint32_t from, const std::vector<uint8_t>& datagram) {
+        const auto proof = PairToLatch(*table.Snapshot(), Medium::kVoice, {from, kSeenPort}, datagram, PairOf());
+        if (!proof) return std::nullopt;
+        return (proof->byGreeting ? "greeting:" : "media:") + std::to_string(proof->pair.GetPort());
     }
     PairOfSsrc PairOf() {
         return [this](uint32_t ssrc) -> std::optional<rtp::RTPIPv4Address> {
@@ -63,19 +67,19 @@ protected:
 };
 
 TEST_F(PeerLatching, OnlyATablePeerWhoseDatagramNamesItIsLatched) {
-    const std::optional<rtp::RTPIPv4Address> none;
-    const rtp::RTPIPv4Address symmetric(kSymmetric, kPublished), sharedSecond(kShared, kPublished + 2);
+    const std::optional<std::string> none;
+    const std::string symmetric = std::to_string(kPublished), sharedSecond = std::to_string(kPublished + 2);
     const struct {
         const char* what;
         uint32_t from;
         std::vector<uint8_t> datagram;
-        std::optional<rtp::RTPIPv4Address> latched;
+        std::optional<std::string> latched;
     } cases[] = {
-        {"a greeting from the one player at that address", kSymmetric, Rtp(1, 7, "HI"), symmetric},
-        {"an answer to a greeting, too", kSymmetric, Rtp(1, 7, "REHI"), symmetric},
+        {"a greeting from the one player at that address", kSymmetric, Rtp(1, 7, "HI"), "greeting:" + symmetric},
+        {"an answer to a greeting, too", kSymmetric, Rtp(1, 7, "REHI"), "greeting:" + symmetric},
         {"a greeting from an address not in the table", kStranger, Rtp(1, 7, "HI"), none},
         {"a greeting from an address two players share", kShared, Rtp(1, 7, "HI"), none},
-        {"media of an SSRC heard from one of them", kShared, Rtp(97, kHeardSsrc, "media"), sharedSecond},
+        {"media of an SSRC heard from one of them", kShared, Rtp(97, kHeardSsrc, "media"), "media:" + sharedSecond},
         {"media of that SSRC from another address", kSymmetric, Rtp(97, kHeardSsrc, "media"), none},
         {"media of an SSRC never heard", kSymmetric, Rtp(97, 9, "media"), none},
         {"a greeting's type without the text", kSymmetric, Rtp(1, 7, "XX"), none},
@@ -83,13 +87,13 @@ TEST_F(PeerLatching, OnlyATablePeerWhoseDatagramNamesItIsLatched) {
     };
     for (const auto& c : cases) EXPECT_EQ(c.latched, Latched(c.from, c.datagram)) << c.what;
 
-    EXPECT_EQ(none, PairToLatch(*table.Snapshot(), Medium::kVoice, symmetric, Rtp(1, 7, "HI"), PairOf()))
+    EXPECT_FALSE(PairToLatch(*table.Snapshot(), Medium::kVoice, {kSymmetric, kPublished}, Rtp(1, 7, "HI"), PairOf()))
         << "its own pair needs no latch";
     EXPECT_EQ(rtp::RTPIPv4Address(kShared, kPublished + 3),
               RtcpPairToLatch(*table.Snapshot(), Medium::kVoice, {kShared, kSeenPort}, Rtcp(kHeardSsrc), PairOf()))
         << "RTCP by its sender's SSRC: the pair one port above";
-    EXPECT_EQ(none,
-              RtcpPairToLatch(*table.Snapshot(), Medium::kVoice, {kStranger, kSeenPort}, Rtcp(kHeardSsrc), PairOf()));
+    EXPECT_FALSE(RtcpPairToLatch(*table.Snapshot(), Medium::kVoice, {kStranger, kSeenPort}, Rtcp(kHeardSsrc),
+                                 PairOf()));
 }
 
 TEST(PeerLatches, SendToTheLatestPortSeenAndKnowItsDatagramsAsThePairs) {
@@ -102,9 +106,26 @@ TEST(PeerLatches, SendToTheLatestPortSeenAndKnowItsDatagramsAsThePairs) {
     EXPECT_EQ(second, latches.SeenOf(pair));
     EXPECT_EQ(pair, latches.PairOf(second));
     EXPECT_EQ(std::nullopt, latches.PairOf(first)) << "the old port stands for nobody now";
-    for (uint16_t port = 1; port <= PeerLatches::kMaxLatches; ++port)
+    latches.Forget(second);
+    EXPECT_EQ(pair, latches.SeenOf(pair)) << "the port turned out to be another player's own";
+    for (uint16_t port = 1; port <= PeerLatches::kMaxLatches + 1; ++port)
         latches.Latch({kShared, port}, {kShared, static_cast<uint16_t>(port + 1000)});
-    EXPECT_EQ(std::nullopt, latches.PairOf(second)) << "bounded: the oldest went";
+    EXPECT_EQ(std::nullopt, latches.PairOf({kShared, 1001})) << "bounded: the oldest went";
+}
+
+// A player not in the table yet may greet from the address of one that is:
+// greetings latch only when they keep coming while the port is nobody's.
+TEST(PeerLatches, GreetingsLatchOnlyWhenTheyKeepComingFromThatPort) {
+    PeerLatches latches;
+    const rtp::RTPIPv4Address pair(kSymmetric, kPublished), seen(kSymmetric, kSeenPort);
+    EXPECT_FALSE(latches.Greeted(pair, seen, 0));
+    EXPECT_FALSE(latches.Greeted(pair, seen, PeerLatches::kGreetingsConfirmMs - 1));
+    latches.Forget(seen);  // it was another player's pair after all
+    EXPECT_FALSE(latches.Greeted(pair, seen, PeerLatches::kGreetingsConfirmMs)) << "counted anew";
+    EXPECT_FALSE(latches.Greeted(pair, {kSymmetric, kSeenPort + 1}, PeerLatches::kGreetingsConfirmMs + 1))
+        << "another port: counted anew";
+    EXPECT_TRUE(latches.Greeted(pair, {kSymmetric, kSeenPort + 1}, 2 * PeerLatches::kGreetingsConfirmMs + 1));
+    EXPECT_EQ(rtp::RTPIPv4Address(kSymmetric, kSeenPort + 1), latches.SeenOf(pair));
 }
 
 }  // namespace
