@@ -86,8 +86,8 @@ public:
 
     // Every later send passes `route` first (null: none). Set while nothing sends.
     void SetSendRoute(RTPSendRoute* route);
-    // The pieces back to back as one datagram, without copying them and
-    // without the lock: only for the route and the poll thread, while the
+    // The pieces back to back as one datagram (joined on the stack when
+    // small, gathered by the kernel when not), without the lock: only for the route and the poll thread, while the
     // sockets are open. False when nothing was sent.
     bool SendPieces(bool rtpChannel, const RTPIPv4Address& destination,
                     std::span<const std::span<const uint8_t>> pieces);
