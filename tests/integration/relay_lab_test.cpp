@@ -109,11 +109,15 @@ TEST_F(RelayLabTest, NoFrameCrossesBetweenTwoSymmetricTranslatorsWithoutTheRelay
 // Every player relays when needed: the two whose translators draw a port
 // per destination do, the one behind a port-preserving translator does not;
 // the relayed ones reach it from their relayed addresses, it reaches them
-// there.
-TEST_F(RelayLabTest, ThreePlayersSeeAndHearEachOtherThroughTheRelayWhereNeeded) {
-    const std::vector<LabPlayer> players{Behind(Mapping::kSymmetric, 1, PlayerLab::RelayOptions("auto")),
-                                         Behind(Mapping::kSymmetric, 2, PlayerLab::RelayOptions("auto")),
-                                         Behind(Mapping::kPortPreserving, 3, PlayerLab::RelayOptions("auto"))};
+// there. The room is encrypted: the relay carries protected bytes as it
+// carries plain ones (plain relayed rooms are the latching case's and the
+// coturn test's).
+TEST_F(RelayLabTest, ThreePlayersOfAnEncryptedRoomSeeAndHearEachOtherThroughTheRelayWhereNeeded) {
+    std::vector<std::string> options = PlayerLab::RelayOptions("auto");
+    options.insert(options.end(), {"--encrypt", "--room-secret", "000102030405060708090a0b0c0d0e0f", "--epoch", "1"});
+    const std::vector<LabPlayer> players{Behind(Mapping::kSymmetric, 1, options),
+                                         Behind(Mapping::kSymmetric, 2, options),
+                                         Behind(Mapping::kPortPreserving, 3, options)};
     StartServers();
     const std::vector<std::optional<int>> statuses = lab_->RunPlayers(players, 8);
     for (size_t i = 0; i < players.size(); ++i)
@@ -122,6 +126,13 @@ TEST_F(RelayLabTest, ThreePlayersSeeAndHearEachOtherThroughTheRelayWhereNeeded) 
     EXPECT_NE(std::string::npos, lab_->Stats(1).find("\"path\":\"relayed\""));
     EXPECT_NE(std::string::npos, lab_->Stats(2).find("\"path\":\"relayed\""));
     EXPECT_NE(std::string::npos, lab_->Stats(3).find("\"path\":\"direct\""));
+    for (const LabPlayer& player : players) {
+        const std::string stats = lab_->Stats(player.id);
+        EXPECT_NE(std::string::npos, stats.find("\"encrypted\":true")) << lab_->Printed(player.id);
+        EXPECT_EQ(std::string::npos, stats.find("\"encrypted\":false")) << lab_->Printed(player.id);
+        for (double failed : NumbersOf(stats, "authentication_failures"))
+            EXPECT_EQ(0, failed) << lab_->Printed(player.id);
+    }
 }
 
 // A player behind a port-randomising translator that is not relayed
