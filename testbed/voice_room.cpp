@@ -27,6 +27,9 @@ int MarkerOffsetMs(int userId) { return (userId - kFirstUserId) % kMaxPlayers * 
 
 namespace {
 MarkedSpeaker MarkedSpeakerOf(int userId) { return {userId, double(ToneFrequencyHz(userId)), MarkerOffsetMs(userId)}; }
+// The same names for synthetic devices and a sound server's.
+std::string MicrophoneName(int userId) { return SoundServerDevices::MicrophoneName(userId); }
+std::string SpeakerName(int userId) { return SoundServerDevices::SpeakerName(userId); }
 }  // namespace
 
 bool VoiceFunctions::Resolve(const std::string& path, std::string* error) {
@@ -70,14 +73,16 @@ bool VoiceRoom::AddDevices(std::string* error) {
     // Voice activity has nothing to do with a tone that never stops.
     const int signal =
         settings_.transmitMode == TAVOLIN_VOICE_TRANSMIT_VOICE_ACTIVITY ? TAVOLIN_MIC_CONVERSATION : TAVOLIN_MIC_TONE;
+    if (settings_.soundServerSeconds) {
+        soundServer_ = std::make_unique<SoundServerDevices>();
+        return soundServer_->Start(local_, signal, *settings_.soundServerSeconds, error);
+    }
     for (int id : local_) {
-        const std::string name = std::to_string(id);
-        const std::string wav = outDirectory_ + "/heard-" + name + ".wav";
-        if (!functions_.addMicrophone(("room-mic-" + name).c_str(), signal, ToneFrequencyHz(id), MarkerOffsetMs(id),
-                                      0) ||
-            !functions_.addSpeaker(("room-ear-" + name).c_str(), &VoiceRoom::OnHeard, listeners_.at(id).get(),
-                                   wav.c_str(), 0)) {
-            *error = "cannot add the synthetic microphone or speaker of player " + name;
+        const std::string wav = outDirectory_ + "/heard-" + std::to_string(id) + ".wav";
+        if (!functions_.addMicrophone(MicrophoneName(id).c_str(), signal, ToneFrequencyHz(id), MarkerOffsetMs(id), 0) ||
+            !functions_.addSpeaker(SpeakerName(id).c_str(), &VoiceRoom::OnHeard, listeners_.at(id).get(), wav.c_str(),
+                                   0)) {
+            *error = "cannot add the synthetic microphone or speaker of player " + std::to_string(id);
             return false;
         }
     }
@@ -88,10 +93,9 @@ PlayerTask VoiceRoom::StartTask(int userId) {
     return [this, userId](PlayerContext& player) {
         Listener& listener = *listeners_.at(userId);
         ITavolinEngine* engine = &player.Engine();
-        const std::string name = std::to_string(userId);
         functions_.setLogSink(engine, &listener.logSink);
-        functions_.selectDevice(engine, TAVOLIN_VOICE_MICROPHONE, ("room-mic-" + name).c_str());
-        functions_.selectDevice(engine, TAVOLIN_VOICE_SPEAKER, ("room-ear-" + name).c_str());
+        functions_.selectDevice(engine, TAVOLIN_VOICE_MICROPHONE, MicrophoneName(userId).c_str());
+        functions_.selectDevice(engine, TAVOLIN_VOICE_SPEAKER, SpeakerName(userId).c_str());
         functions_.setTransmitMode(engine, settings_.transmitMode);
         for (const auto& [speaker, percent] : settings_.volumePercent)
             functions_.setUserVolume(engine, speaker, percent);
@@ -183,7 +187,11 @@ void VoiceRoom::CollectCounters() {
 
 VoiceReport VoiceRoom::Report() {
     VoiceReport report;
-    for (auto& [id, listener] : listeners_) listener->heard.Finish();  // the speakers are closed by now
+    for (auto& [id, listener] : listeners_) {
+        if (soundServer_)
+            soundServer_->Replay(id, outDirectory_ + "/heard-" + std::to_string(id) + ".wav", &listener->heard);
+        listener->heard.Finish();  // the speakers are closed by now
+    }
     for (const auto& [id, listener] : listeners_) {
         std::vector<MarkedSpeaker> speakers;
         for (int speaker = kFirstUserId; speaker < kFirstUserId + playersInRoom_; ++speaker)

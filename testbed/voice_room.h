@@ -12,6 +12,7 @@
 #include "testbed/measurement/voice_analysis.h"
 #include "testbed/player.h"
 #include "testbed/room_log.h"
+#include "testbed/sound_server_devices.h"
 #include "testbed/voice_settings.h"
 
 #include <tavolin/tavolin.h>
@@ -64,7 +65,8 @@ public:
     void AnalyseHeard();
     // While the engines run, at the end: the keys released, the counters of every pair.
     void CollectCounters();
-    // After the engines stopped: the analysis of what each listener heard.
+    // After the engines stopped: the analysis of what each listener heard
+    // (false for every pair when a sound server's recording had no marker).
     VoiceReport Report();
     void WriteLog(const std::string& path) const { log_.WriteFile(path); }
 
@@ -92,6 +94,7 @@ private:
     std::string outDirectory_;
     RoomLog log_;
     std::map<int, std::unique_ptr<Listener>> listeners_;
+    std::unique_ptr<SoundServerDevices> soundServer_;  // when the settings ask for one
     std::mutex enginesLock_;
     std::thread keyPresser_;
     std::condition_variable stopPressing_;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -21,6 +22,9 @@ struct VoiceSettings {
     std::vector<int> pushToTalkMs;
     std::map<int, int> volumePercent;  // by speaker, as every listener sets it
     std::set<int> muted;               // speakers every listener mutes
+    // The players' microphones and speakers: synthetic ones, or for a room
+    // of this many seconds devices of a private sound server.
+    std::optional<double> soundServerSeconds;
 
     // Players speak now and then rather than all the time.
     bool Intermittent() const { return transmitMode != TAVOLIN_VOICE_TRANSMIT_ALWAYS; }

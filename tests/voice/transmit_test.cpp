@@ -3,6 +3,7 @@
 // tick. Frame i of the signal is complete at (i + 1) x 30 ms, when the
 // sender reads the controls for it.
 #include "testkit/audio/synthetic_audio.h"
+#include "testkit/signal/signal_generator.h"
 #include "voice/codec/remote_voice.h"
 #include "voice/codec/voice_sender.h"
 

@@ -47,6 +47,7 @@ constexpr const char* kHelp =
     "       tavolin-room --relay ADDR:PORT --relay-user U --relay-password P [--relay-policy never|auto|always]\n"
     "                    [other options, of --join or of a room in one process]\n"
     "       tavolin-room --encrypt [other options of a room in one process]\n"
+    "       tavolin-room --sound-server [other options of a room in one process]\n"
     "       tavolin-room --encrypt --room-secret HEX --epoch N [other options of --join]\n"
     "\n"
     "Runs a video chat room of N players (2..16, default 3) for S seconds (default 10):\n"
@@ -83,6 +84,12 @@ constexpr const char* kHelp =
     "be given more than once. A muted player must then not be heard. The voice\n"
     "table shows what each speaker sent (frames, talking time) and its level as\n"
     "heard.\n"
+    "\n"
+    "With --sound-server the players' microphones and speakers are devices of a\n"
+    "sound server the room starts for itself (PulseAudio, run as a private user\n"
+    "daemon, so nothing is played on this machine's own speakers): a microphone and\n"
+    "a speaker per player on one virtual bus, whose recording is what the voice\n"
+    "table's mouth-to-ear latency is measured on.\n"
     "\n"
     "With --trace the engine stamps every video frame at each hop from the camera\n"
     "to the remote view; the time each hop took (median, p99) is printed and\n"
@@ -153,6 +160,7 @@ std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) 
     int transmitModes = 0;
     bool relayPolicyGiven = false;
     bool epochGiven = false;
+    bool soundServer = false;
     const auto text = [](std::string* field) {
         return [field](const char* value) {
             *field = value;
@@ -232,6 +240,11 @@ std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) 
               options->trace = true;
               return std::string();
           }},
+         {"sound-server", nullptr,
+          [&](const char*) {
+              soundServer = true;
+              return std::string();
+          }},
          {"voice-activity", nullptr,
           [&](const char*) {
               options->voice.transmitMode = TAVOLIN_VOICE_TRANSMIT_VOICE_ACTIVITY;
@@ -261,6 +274,7 @@ std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) 
               return Checked(ParseDottedAddress(value).has_value(), "not an IPv4 address");
           }}}};
     if (const auto status = tools::ReadCommandLine(commandLine, argc, argv)) return status;
+    if (soundServer) options->voice.soundServerSeconds = options->seconds;
 
     const auto inRoom = [&](int id) { return id >= kFirstUserId && id < kFirstUserId + options->players; };
     for (const auto& [id, percent] : options->voice.volumePercent)
@@ -297,6 +311,7 @@ std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) 
             return tools::CommandLineError(kProgram, "--join needs --server ADDR:PORT");
         if (options->impairment.Active())
             return tools::CommandLineError(kProgram, "the impairment relay needs the whole room in one process");
+        if (soundServer) return tools::CommandLineError(kProgram, "--sound-server needs the whole room in one process");
     } else if (options->id != 0 || !options->server.empty()) {
         return tools::CommandLineError(kProgram, "--id and --server belong to --join");
     }
