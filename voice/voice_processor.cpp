@@ -6,6 +6,7 @@
 #include <speex/speex_preprocess.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace voice {
@@ -15,6 +16,11 @@ constexpr int64_t kMicrosPerSecond = 1000000;
 
 // Time jumps shorter than this are a device's jitter, not a gap in the sound.
 constexpr int64_t kResyncSamples = kSampleRateHz / 50;  // 20 ms
+
+// The echo share follows over about 200 ms (20 blocks).
+constexpr double kEchoShareSmoothing = 0.05;
+// An estimate below -60 dBFS (per sample, summed over a block) is silence.
+constexpr double kSilentEstimatePower = 33.0 * 33.0 * kProcessingBlockSamples;
 
 int64_t SampleAt(int64_t micros) { return micros * kSampleRateHz / kMicrosPerSecond; }
 }  // namespace
@@ -39,6 +45,7 @@ void VoiceProcessor::Restart() {
     speex_preprocess_ctl(preprocess_, SPEEX_PREPROCESS_SET_DEREVERB, &off);
     speex_preprocess_ctl(preprocess_, SPEEX_PREPROCESS_SET_ECHO_STATE, echo_);
     blockCount_ = 0;
+    estimateInCapture_ = estimatePower_ = 0;
 }
 
 // Devices' times jitter by a few ms from one piece of sound to the next, but
@@ -73,6 +80,18 @@ void VoiceProcessor::Captured(const int16_t* samples, int count, int64_t capture
     }
 }
 
+double VoiceProcessor::EchoShare(const int16_t* captured, const int16_t* estimate) {
+    double inCapture = 0, power = 0;
+    for (int i = 0; i < kProcessingBlockSamples; ++i) {
+        inCapture += double(captured[i]) * estimate[i];
+        power += double(estimate[i]) * estimate[i];
+    }
+    estimateInCapture_ += kEchoShareSmoothing * (inCapture - estimateInCapture_);
+    estimatePower_ += kEchoShareSmoothing * (power - estimatePower_);
+    if (estimatePower_ <= kSilentEstimatePower) return 1;
+    return std::clamp(estimateInCapture_ / estimatePower_, 0.0, 1.0);
+}
+
 // What was played from that sample on; silence where nothing was.
 void VoiceProcessor::Reference(int64_t firstSample, int16_t* out) {
     std::lock_guard lock(playedLock_);
@@ -87,6 +106,23 @@ void VoiceProcessor::ProcessBlock(int64_t firstSample, const Output& out) {
     std::array<int16_t, kProcessingBlockSamples> reference, cleaned;
     Reference(firstSample + SampleAt(kReferenceLeadMicros), reference.data());
     speex_echo_cancellation(echo_, block_.data(), reference.data(), cleaned.data());
+    // A filter that adapts while the microphone hears no echo (a headset,
+    // or the near end talking) learns an echo that is not there, and taking
+    // it away would add the far end's voice, inverted, to the near end's:
+    // only the share of the estimate the microphone holds is taken away.
+    std::array<int16_t, kProcessingBlockSamples> estimate;
+    for (int i = 0; i < kProcessingBlockSamples; ++i)
+        estimate[i] = static_cast<int16_t>(std::clamp(block_[i] - cleaned[i], -32768, 32767));
+    const double share = EchoShare(block_.data(), estimate.data());
+    double before = 0, after = 0;
+    for (int i = 0; i < kProcessingBlockSamples; ++i) {
+        cleaned[i] =
+            static_cast<int16_t>(std::clamp<long>(std::lround(block_[i] - share * estimate[i]), -32768, 32767));
+        before += double(block_[i]) * block_[i];
+        after += double(cleaned[i]) * cleaned[i];
+    }
+    // Cancelling never makes a block louder than the microphone heard it.
+    if (after > before) cleaned = block_;
     speex_preprocess_run(preprocess_, cleaned.data());
     out(cleaned.data(), kProcessingBlockSamples);
 }

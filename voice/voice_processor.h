@@ -1,5 +1,6 @@
 // What a sound device's microphone hears goes through this before it is
-// coded: echo cancellation against what the speaker really played, then
+// coded: echo cancellation against what the speaker really played (as much
+// of the canceller's estimate as the microphone is found to hold), then
 // noise suppression and residual echo suppression (the speex preprocessor);
 // no gain control, which would raise the echo with the voice. The two sides
 // are matched by time: the playout side says when each sample is heard,
@@ -44,6 +45,9 @@ public:
 
 private:
     void ProcessBlock(int64_t firstSample, const Output& out);
+    // How much of the canceller's echo estimate the microphone really holds
+    // (0..1), from this block and the ones before.
+    double EchoShare(const int16_t* captured, const int16_t* estimate);
     void Reference(int64_t firstSample, int16_t* out);
 
     // What was played, by its sample number on the monotonic clock (1 s).
@@ -60,6 +64,9 @@ private:
     int blockCount_ = 0;
     int64_t blockStart_ = 0;  // sample number of block_[0]
     int64_t nextCaptured_ = 0;
+    // Smoothed correlation of the echo estimate with the microphone, and its power.
+    double estimateInCapture_ = 0;
+    double estimatePower_ = 0;
 };
 
 }  // namespace voice
