@@ -22,6 +22,7 @@ const char* Describe(relay::RelayEventKind kind) {
         case relay::RelayEventKind::kRequestTimedOut: return "no answer";
         case relay::RelayEventKind::kAllocationLost: return "allocation lost";
         case relay::RelayEventKind::kServerSilent: return "server silent";
+        case relay::RelayEventKind::kConnectionLost: return "connection lost";
         default: return "failed";
     }
 }
@@ -40,12 +41,12 @@ int CTavolinEngineImpl::SetRelayServers(const TavolinRelayServer* servers, int c
     std::vector<relay::RelayServer> taken;
     for (int i = 0; i < count; ++i) {
         const TavolinRelayServer& server = servers[i];
-        if (!server.username || !server.password || server.transport != TAVOLIN_RELAY_UDP || server.port <= 0 ||
-            server.port > 0xFFFF) {
+        const bool knownTransport = server.transport == TAVOLIN_RELAY_UDP || server.transport == TAVOLIN_RELAY_TCP;
+        if (!server.username || !server.password || !knownTransport || server.port <= 0 || server.port > 0xFFFF)
             return 0;
-        }
-        taken.push_back({rtp::RTPIPv4Address(server.address, static_cast<uint16_t>(server.port)), server.username,
-                         server.password, relay::RelayTransport::kUdp});
+        taken.push_back(
+            {rtp::RTPIPv4Address(server.address, static_cast<uint16_t>(server.port)), server.username, server.password,
+             server.transport == TAVOLIN_RELAY_TCP ? relay::RelayTransport::kTcp : relay::RelayTransport::kUdp});
     }
     m_RelaySettings.servers = std::move(taken);
     return 1;

@@ -175,10 +175,13 @@ void Player::UseRelay() {
         outcome_.problems.push_back("the engine has no relay interface");
         return;
     }
-    TavolinRelayServer server = setup_.relay;
-    server.username = setup_.relayUser.c_str();
-    server.password = setup_.relayPassword.c_str();
-    if (!relay->SetRelayServers(&server, 1)) outcome_.problems.push_back("the engine refused the relay server");
+    std::vector<TavolinRelayServer> servers = setup_.relays;
+    for (TavolinRelayServer& server : servers) {
+        server.username = setup_.relayUser.c_str();
+        server.password = setup_.relayPassword.c_str();
+    }
+    if (!relay->SetRelayServers(servers.data(), static_cast<int>(servers.size())))
+        outcome_.problems.push_back("the engine refused the relay servers");
     if (!relay->SetRelayPolicy(setup_.relayPolicy)) outcome_.problems.push_back("the engine refused the relay policy");
     relay->Release();
 }

@@ -37,8 +37,9 @@ struct PlayerSetup {
     uint32_t localAddress = kLoopbackAddress;  // what the lobby tells the others
     uint32_t serverAddress = kLoopbackAddress;
     uint16_t serverPort = 0;
-    // Given to the engine before Create when a relay server is named.
-    TavolinRelayServer relay{0, 0, TAVOLIN_RELAY_UDP, "", ""};
+    // Given to the engine before Create, in order, when a relay server is
+    // named; every one with the user and password below.
+    std::vector<TavolinRelayServer> relays;
     std::string relayUser;
     std::string relayPassword;
     int relayPolicy = TAVOLIN_RELAY_NEVER;

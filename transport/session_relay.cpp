@@ -52,6 +52,7 @@ std::optional<rtp::RTPIPv4Address> SessionRelay::ProbedAddress() {
 void SessionRelay::OnTimer(int64_t nowMs) {
     std::lock_guard<std::mutex> lock(lock_);
     nowMs_ = nowMs;
+    ServiceStreams();
     if (failoverDue_) FailOver(nowMs);
     if (probe_ && nowMs >= probe_->NextTimerMs()) probe_->OnTimer(nowMs);
     for (std::optional<Allocation>* allocation : {&rtp_, &rtcp_})
@@ -61,6 +62,8 @@ void SessionRelay::OnTimer(int64_t nowMs) {
 int64_t SessionRelay::NextTimerMs() {
     std::lock_guard<std::mutex> lock(lock_);
     if (failoverDue_) return 0;
+    for (const std::optional<RelayStream>* stream : {&rtpStream_, &rtcpStream_})
+        if (*stream && (*stream)->GetState() == RelayStream::State::kIdle) return 0;
     int64_t next = probe_ ? probe_->NextTimerMs() : Allocation::kNever;
     for (const std::optional<Allocation>* allocation : {&rtp_, &rtcp_})
         if (*allocation) next = std::min(next, (*allocation)->NextTimerMs());
@@ -73,6 +76,46 @@ void SessionRelay::Close(int64_t nowMs) {
     relayed_ = false;
     for (std::optional<Allocation>* allocation : {&rtp_, &rtcp_})
         if (*allocation) (*allocation)->Close(nowMs);
+}
+
+size_t SessionRelay::PollDescriptors(pollfd* descriptors) {
+    std::lock_guard<std::mutex> lock(lock_);
+    size_t count = 0;
+    for (const std::optional<RelayStream>* stream : {&rtpStream_, &rtcpStream_}) {
+        if (!*stream) continue;
+        if (const std::optional<pollfd> descriptor = (*stream)->Descriptor()) descriptors[count++] = *descriptor;
+    }
+    return count;
+}
+
+bool SessionRelay::HasWaiting() {
+    std::lock_guard<std::mutex> lock(lock_);
+    for (std::optional<RelayStream>* stream : {&rtpStream_, &rtcpStream_})
+        if (*stream && (*stream)->HasMessage()) return true;
+    return false;
+}
+
+bool SessionRelay::NextDatagram(rtp::RTPRawPacket* into, const rtp::RTPReceiveLimits& limits, double receiveTime) {
+    std::lock_guard<std::mutex> lock(lock_);
+    for (const bool rtpChannel : {false, true}) {
+        std::optional<RelayStream>& stream = StreamOf(rtpChannel);
+        if (!stream) continue;
+        const size_t limit = rtpChannel ? limits.rtpBytes : limits.rtcpBytes;
+        std::span<const uint8_t> message;
+        // Bounded by the stream's reads; longer messages are dropped, as over UDP.
+        while (stream->Next(&message)) {
+            if (message.size() > limit) continue;
+            std::copy(message.begin(), message.end(), into->PrepareBuffer(limit));
+            into->SetReceived(message.size(), receiveTime, stream->Server(), rtpChannel);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SessionRelay::OverStream() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return Current().transport == relay::RelayTransport::kTcp;
 }
 
 bool SessionRelay::IsServer(bool rtpChannel, const rtp::RTPIPv4Address& sender) {
@@ -148,7 +191,32 @@ SessionRelayFigures SessionRelay::Figures() {
 }
 
 bool SessionRelay::SocketPort::SendToServer(const rtp::RTPIPv4Address& server, std::span<const relay::Piece> pieces) {
-    return owner.sockets_.SendPieces(rtpChannel, server, pieces);
+    return owner.SendToServer(rtpChannel, server, pieces);
+}
+
+// Under lock_. A redirect names another server: a connection to it replaces the old one.
+bool SessionRelay::SendToServer(bool rtpChannel, const rtp::RTPIPv4Address& server,
+                                std::span<const relay::Piece> pieces) {
+    if (Current().transport == relay::RelayTransport::kUdp) return sockets_.SendPieces(rtpChannel, server, pieces);
+    std::optional<RelayStream>& stream = StreamOf(rtpChannel);
+    if (!stream || stream->Server() != server) stream.emplace(server);
+    assert(!pieces.empty());
+    return stream->Send(pieces, relay::ClassOf(pieces.front()) == relay::StunClass::kRequest);
+}
+
+// Under lock_. Once per server, as any other failure: the probe's connection
+// failing only ends the probe, which then goes unanswered.
+void SessionRelay::ServiceStreams() {
+    for (const bool rtpChannel : {true, false}) {
+        std::optional<RelayStream>& stream = StreamOf(rtpChannel);
+        if (!stream) continue;
+        stream->Service();
+        const std::optional<Allocation>& allocation = Of(rtpChannel);
+        if (stream->GetState() != RelayStream::State::kBroken || !allocation) continue;
+        const AllocationState state = allocation->State();
+        if (state == AllocationState::kClosing || state == AllocationState::kClosed) continue;
+        OnFailed({RelayEventKind::kConnectionLost, 0, 0, stream->Server()});
+    }
 }
 
 void SessionRelay::SocketPort::OnRelayEvent(const relay::RelayEvent& event) { owner.OnEvent(rtpChannel, event); }
@@ -202,6 +270,8 @@ void SessionRelay::FailOver(int64_t nowMs) {
     }
     rtcp_.reset();
     rtp_.reset();
+    rtcpStream_.reset();
+    rtpStream_.reset();
     ++serverIndex_;
     ++failovers_;
     rtp_.emplace(rtpPort_, random_, Current(), relay::PortRequest{true, std::nullopt});

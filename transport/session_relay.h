@@ -4,6 +4,11 @@
 // the session sends to a peer goes through the allocation of its socket;
 // what the server relays comes back as the peer's own datagram.
 //
+// Over TCP each socket's allocation has a connection of its own to the
+// server (see RelayStream), polled with the sockets; what it carries comes
+// in as if the server had sent it to that socket. A dropped connection is
+// the server failing us, as a refused refresh is.
+//
 // Its allocations are driven on the session's poll thread and fed from any
 // sending thread, under one lock. The sender's and listener's calls come
 // with that lock held: they must not call the relay back.
@@ -13,6 +18,9 @@
 #include "transport/relay/allocation.h"
 #include "transport/relay/binding_probe.h"
 #include "transport/relay/relay_port.h"
+#include "transport/relay_stream.h"
+#include "transport/rtp/rtp_raw_packet.h"
+#include "transport/rtp/rtp_udpv4_transmitter.h"
 
 #include <atomic>
 #include <cstdint>
@@ -79,6 +87,16 @@ public:
     // Releases both allocations (one Refresh with lifetime 0 each).
     void Close(int64_t nowMs);
 
+    // Poll thread, over TCP: the connections' descriptors (see
+    // rtp::RTPDatagramSource), whether a message waits, and the next one as
+    // the server's datagram to that socket.
+    size_t PollDescriptors(pollfd* descriptors);
+    bool HasWaiting();
+    bool NextDatagram(rtp::RTPRawPacket* into, const rtp::RTPReceiveLimits& limits, double receiveTime);
+    // Over TCP the probe's port is its connection's, and says nothing of how
+    // the translator maps UDP.
+    bool OverStream();
+
     // Whether a datagram from `sender` on the socket is the server's.
     bool IsServer(bool rtpChannel, const rtp::RTPIPv4Address& sender);
     relay::Allocation::Received OnServerDatagram(bool rtpChannel, std::span<const uint8_t> bytes, int64_t nowMs,
@@ -112,12 +130,16 @@ private:
     struct ProbePort : relay::RelayPort {
         explicit ProbePort(SessionRelay& owner) : owner(owner) {}
         bool SendToServer(const rtp::RTPIPv4Address& server, std::span<const relay::Piece> pieces) override {
-            return owner.sockets_.SendPieces(true, server, pieces);
+            return owner.SendToServer(true, server, pieces);
         }
         void OnRelayEvent(const relay::RelayEvent&) override {}
         SessionRelay& owner;
     };
 
+    // Over the socket, or over its connection to `server` (made when there is none to it).
+    bool SendToServer(bool rtpChannel, const rtp::RTPIPv4Address& server, std::span<const relay::Piece> pieces);
+    // Opens, flushes and watches the connections; a dropped one fails the server.
+    void ServiceStreams();
     void OnEvent(bool rtpChannel, const relay::RelayEvent& event);
     void OnFailed(const relay::RelayEvent& event);
     // Releases what is left on the failed server and allocates on the next.
@@ -125,6 +147,7 @@ private:
     const relay::RelayServer& Current() const { return servers_[serverIndex_]; }
     std::optional<relay::Allocation>& Of(bool rtpChannel) { return rtpChannel ? rtp_ : rtcp_; }
     PeerLatches& LatchesOf(bool rtpChannel) { return rtpChannel ? rtpLatches_ : rtcpLatches_; }
+    std::optional<RelayStream>& StreamOf(bool rtpChannel) { return rtpChannel ? rtpStream_ : rtcpStream_; }
 
     Sockets& sockets_;
     rtp::RTPRandom& random_;
@@ -136,6 +159,8 @@ private:
     std::optional<relay::Allocation> rtp_;      // under lock_
     std::optional<relay::Allocation> rtcp_;     // under lock_
     std::optional<relay::BindingProbe> probe_;  // under lock_
+    std::optional<RelayStream> rtpStream_;      // under lock_, over TCP
+    std::optional<RelayStream> rtcpStream_;     // under lock_, over TCP
     PeerLatches rtpLatches_;                    // under lock_
     PeerLatches rtcpLatches_;                   // under lock_
     int64_t nowMs_ = 0;                         // of the call in progress, under lock_

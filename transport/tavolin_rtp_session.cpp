@@ -36,6 +36,8 @@ void CTavolinRTPSession::UseRelay(std::vector<relay::RelayServer> servers, rtp::
     relay_ = std::make_unique<SessionRelay>(sockets, random, std::move(servers));
     rtp::RTPSendRoute& route = *this;
     SetSendRoute(&route);
+    rtp::RTPDatagramSource& source = *this;
+    SetDatagramSource(&source);
 }
 
 void CTavolinRTPSession::UseProtection() {
@@ -225,13 +227,16 @@ bool CTavolinRTPSession::PostAddressAnswer(const address_exchange::PublicAddress
 // With one, a port of its own for each destination defeats hole punching; and
 // when the address server stays silent (the owner gave up waiting) while the
 // relay server answers, the translator lets UDP reach the relay server alone.
+// A relay server over TCP is there for UDP that reaches nobody: only the
+// address server's silence makes it needed.
 void CTavolinRTPSession::DecideRelay() {
     if (!relayWhenNeeded_ || relayDecided_ || relay_->Probing()) return;
     const std::optional<rtp::RTPIPv4Address> seen = relay_->ProbedAddress();
     if (!heldAnswer_ && !(seen && hearsPlayersWithoutAddress.load())) return;
     relayDecided_ = true;
-    const bool needed =
-        seen && (!heldAnswer_ || seen->GetIP() != heldAnswer_->address || seen->GetPort() != heldAnswer_->port);
+    const bool mapsPerDestination = !relay_->OverStream() && seen && heldAnswer_ &&
+                                    (seen->GetIP() != heldAnswer_->address || seen->GetPort() != heldAnswer_->port);
+    const bool needed = seen && (!heldAnswer_ || mapsPerDestination);
     if (needed) {
         relay_->Start(SessionRelay::NowMs());
     } else if (heldAnswer_) {

@@ -30,6 +30,7 @@ class CTavolinTransmission;
 class CTavolinRTPSession : public rtp::RTPSession,
                            private VideoRepairPort,
                            private rtp::RTPSendRoute,
+                           private rtp::RTPDatagramSource,
                            private SessionRelay::Sockets {
 public:
     static constexpr int32_t kVoice = 0;
@@ -127,6 +128,12 @@ private:
     // RTPSendRoute: under the transmitter's lock. Everything but the
     // address server's datagrams goes through the relay.
     bool Divert(bool rtpChannel, std::span<const uint8_t> datagram, const rtp::RTPIPv4Address& destination) override;
+    // RTPDatagramSource: what the relay's connections carry, on the poll thread.
+    size_t PollDescriptors(pollfd* descriptors) override { return relay_->PollDescriptors(descriptors); }
+    bool HasWaiting() override { return relay_->HasWaiting(); }
+    bool NextDatagram(rtp::RTPRawPacket* into, const rtp::RTPReceiveLimits& limits, double receiveTime) override {
+        return relay_->NextDatagram(into, limits, receiveTime);
+    }
     // SessionRelay::Sockets, under the relay's lock.
     bool SendPieces(bool rtpChannel, const rtp::RTPIPv4Address& to, std::span<const relay::Piece> pieces) override;
     void OnRelayed(const rtp::RTPIPv4Address& relayed, const rtp::RTPIPv4Address& mapped) override;

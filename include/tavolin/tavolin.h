@@ -237,7 +237,7 @@ typedef struct TavolinLocalStatistics {
 } TavolinLocalStatistics;
 
 /* ---- Relayed media ----------------------------------------------------------
- * A relay server (TURN over UDP) that carries a session's media when no
+ * A relay server (TURN over UDP, or over TCP where UDP is blocked) that carries a session's media when no
  * direct path exists; its relayed address is then the public address the
  * engine reports, which the host hands to the lobby as before. Credentials
  * are those the lobby computes for the player; the engine never sees the
@@ -247,12 +247,12 @@ typedef struct TavolinLocalStatistics {
                                        address server did, or when only the relay server answers */
 #define TAVOLIN_RELAY_ALWAYS 2      /* every session relayed; players never see each other's addresses */
 #define TAVOLIN_RELAY_UDP 0
-#define TAVOLIN_RELAY_TCP 1         /* not yet supported */
+#define TAVOLIN_RELAY_TCP 1         /* one connection per socket; "when needed" then means: when only it answers */
 
 typedef struct TavolinRelayServer {
     uint32_t address;     /* host byte order */
     int port;
-    int transport;        /* TAVOLIN_RELAY_UDP */
+    int transport;        /* TAVOLIN_RELAY_UDP or TAVOLIN_RELAY_TCP */
     const char* username; /* copied; at most 512 bytes */
     const char* password;
 } TavolinRelayServer;

@@ -99,11 +99,20 @@ void NetworkLab::Translate(const std::string& ns, const std::string& publicDevic
 }
 
 void NetworkLab::AllowUdpOnlyTo(const std::string& ns, const std::string& publicDevice, const std::string& address) {
+    DropForwardedUdp(ns, publicDevice, "ip daddr != " + address);
+}
+
+void NetworkLab::BlockUdp(const std::string& ns, const std::string& publicDevice) {
+    DropForwardedUdp(ns, publicDevice, "");
+}
+
+void NetworkLab::DropForwardedUdp(const std::string& ns, const std::string& publicDevice,
+                                  const std::string& condition) {
     const std::string inside = "ip netns exec " + ns + " ";
     Run(inside + "nft add table inet fw");
     Run(inside + "nft 'add chain inet fw forward_udp { type filter hook forward priority 0 ; }'");
-    Run(inside + "nft add rule inet fw forward_udp oifname " + publicDevice +
-        " meta l4proto udp ip daddr != " + address + " drop");
+    Run(inside + "nft add rule inet fw forward_udp oifname " + publicDevice + " meta l4proto udp " + condition +
+        " drop");
 }
 
 void NetworkLab::DropUdpAtRandom(const std::string& ns, int percent) {

@@ -44,6 +44,8 @@ public:
     // Forwarded UDP leaves `publicDevice` only towards `address`, as behind a
     // firewall that lets players reach one server.
     void AllowUdpOnlyTo(const std::string& ns, const std::string& publicDevice, const std::string& address);
+    // No forwarded UDP leaves `publicDevice`, as behind a firewall that lets TCP out alone.
+    void BlockUdp(const std::string& ns, const std::string& publicDevice);
     // Every UDP datagram sent in `ns` is dropped with `percent` % chance.
     void DropUdpAtRandom(const std::string& ns, int percent);
 
@@ -53,6 +55,8 @@ public:
 
 private:
     void Run(const std::string& command);
+    // Forwarded UDP out of `publicDevice` dropped when `condition` (nft words) holds.
+    void DropForwardedUdp(const std::string& ns, const std::string& publicDevice, const std::string& condition);
 
     std::string prefix_;
     std::vector<std::string> namespaces_;

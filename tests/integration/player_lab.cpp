@@ -86,11 +86,9 @@ bool PlayerLab::StartRelayServer(const std::vector<std::string>& extra) {
     return relayServer_->Started();
 }
 
-std::vector<std::string> PlayerLab::RelayOptions(const std::string& policy) {
-    return {"--relay",          std::string(kPublicServerAddress) + ":" + kRelayServerPort,
-            "--relay-user",     kRelayUser,
-            "--relay-password", kRelayPassword,
-            "--relay-policy",   policy};
+std::vector<std::string> PlayerLab::RelayOptions(const std::string& policy, const std::string& server) {
+    return {"--relay",          server,         "--relay-user",   kRelayUser,
+            "--relay-password", kRelayPassword, "--relay-policy", policy};
 }
 
 std::vector<std::optional<int>> PlayerLab::RunPlayers(const std::vector<LabPlayer>& players, int seconds) {

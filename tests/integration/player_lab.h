@@ -45,8 +45,11 @@ public:
     // coturn with user kRelayUser; false when it is not installed or did not start.
     bool StartRelayServer(const std::vector<std::string>& extra = {});
     static bool RelayServerInstalled();
-    // The options that relay a player through the lab's relay server.
-    static std::vector<std::string> RelayOptions(const std::string& policy);
+    // The options that relay a player through the lab's relay server
+    // (`server` as --relay takes it: "tcp:" first for TCP).
+    static std::vector<std::string> RelayOptions(const std::string& policy,
+                                                 const std::string& server = RelayEndpoint());
+    static std::string RelayEndpoint() { return std::string(kPublicServerAddress) + ":" + kRelayServerPort; }
 
     // Runs the players as one room to their end: each one's exit status, or
     // nothing when it did not end in time.

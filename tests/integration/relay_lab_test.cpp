@@ -40,9 +40,14 @@ protected:
             std::filesystem::remove_all(directory_);
     }
 
+    // What the translator's firewall lets out besides TCP.
+    enum class Udp { kAll, kNone };
+
     // Player `id` alone behind translator `id`.
-    LabPlayer Behind(Mapping mapping, int id, const std::vector<std::string>& options = {}) {
-        LabPlayer player = lab_->MakeLanHost(lab_->MakeTranslator(id, mapping), id, 2, id);
+    LabPlayer Behind(Mapping mapping, int id, const std::vector<std::string>& options = {}, Udp udp = Udp::kAll) {
+        const std::string nat = lab_->MakeTranslator(id, mapping);
+        if (udp == Udp::kNone) lab_->Network().BlockUdp(nat, "vn");
+        LabPlayer player = lab_->MakeLanHost(nat, id, 2, id);
         player.options = options;
         return player;
     }
@@ -136,16 +141,22 @@ TEST_F(RelayLabTest, ThreePlayersOfAnEncryptedRoomSeeAndHearEachOtherThroughTheR
 }
 
 // A player behind a port-randomising translator that is not relayed
-// reaches the relayed player's address from a port of its own for that
-// destination: the relayed player latches onto it.
-TEST_F(RelayLabTest, ARelayedPlayerLatchesOntoAPlainSymmetricPlayer) {
-    const std::vector<LabPlayer> players{Behind(Mapping::kSymmetric, 1, PlayerLab::RelayOptions("always")),
-                                         Behind(Mapping::kSymmetric, 2)};
+// reaches the relayed players' addresses from a port of its own for each
+// destination: the relayed players latch onto it. One of them relays over
+// TCP, its firewall letting no UDP out at all.
+TEST_F(RelayLabTest, RelayedPlayersLatchOntoAPlainSymmetricPlayerOneOfThemOverTcpWithUdpBlocked) {
+    const std::vector<LabPlayer> players{
+        Behind(Mapping::kSymmetric, 1, PlayerLab::RelayOptions("always")), Behind(Mapping::kSymmetric, 2),
+        Behind(Mapping::kSymmetric, 3, PlayerLab::RelayOptions("always", "tcp:" + PlayerLab::RelayEndpoint()),
+               Udp::kNone)};
     StartServers();
     const std::vector<std::optional<int>> statuses = lab_->RunPlayers(players, 8);
     for (size_t i = 0; i < players.size(); ++i)
         EXPECT_EQ(std::optional<int>(0), statuses[i]) << lab_->Printed(players[i].id);
     ExpectEveryPairShownAndHeard(players, kLeastShareOfRunLatched);
+    const std::string overTcp = lab_->Stats(3);
+    EXPECT_NE(std::string::npos, overTcp.find("\"path\":\"relayed\"")) << lab_->Printed(3);
+    for (double datagrams : NumbersOf(overTcp, "datagrams_in")) EXPECT_GT(datagrams, 0) << lab_->Printed(3);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Two transmissions relayed through coturn on loopback, as two players
 // behind translators that no hello gets through: each posts its relayed
 // pair as its public address, and voice reaches the other only through the
-// relay, from the other's relayed address. Skipped where coturn is not
+// relay, from the other's relayed address; over UDP, and over TCP to the
+// server (coturn takes both on one port). Skipped where coturn is not
 // installed.
 #include "tests/transport/relay/coturn_process.h"
 #include "transport_test_support.h"
@@ -24,15 +25,16 @@ struct Player {
     CTavolinTransmission transmission;  // destroyed first: its poll threads post to the window
 };
 
-class RelayedTransmissions : public testing::Test {
+class RelayedTransmissions : public testing::TestWithParam<relay::RelayTransport> {
 protected:
     void SetUp() override {
         if (!relay_testing::CoturnProcess::Find()) GTEST_SKIP() << "coturn is not installed";
         ASSERT_TRUE(coturn.Start());
         ASSERT_TRUE(coturn.AwaitAnswer(kWaitMs)) << "coturn does not answer";
         for (Player* player : {&a, &b}) {
-            player->transmission.SetRelay({RelayPolicy::kAlways,
-                                           {{coturn.Address(), relay_testing::kUser, relay_testing::kPassword}}});
+            player->transmission.SetRelay(
+                {RelayPolicy::kAlways,
+                 {{coturn.Address(), relay_testing::kUser, relay_testing::kPassword, GetParam()}}});
             ASSERT_EQ(player->transmission.Create(player->window.Handle(), TestMessages(&player->context)), 1);
         }
     }
@@ -56,7 +58,7 @@ protected:
     Player a, b;
 };
 
-TEST_F(RelayedTransmissions, PostRelayedPairsAndHearEachOtherThroughTheRelay) {
+TEST_P(RelayedTransmissions, PostRelayedPairsAndHearEachOtherThroughTheRelay) {
     const int64_t createdMs = SessionRelay::NowMs();
     ASSERT_TRUE(a.window.PumpUntil([&] { return Posted(a) && Posted(b); }, kWaitMs)) << "no relayed address posted";
     for (Player* player : {&a, &b}) {
@@ -100,6 +102,12 @@ TEST_F(RelayedTransmissions, PostRelayedPairsAndHearEachOtherThroughTheRelay) {
     std::cout << "allocated in " << figures.rtp.allocationMs << " ms + " << figures.rtcp.allocationMs
               << " ms; first relayed voice heard " << firstHeardMs - createdMs << " ms after Create\n";
 }
+
+INSTANTIATE_TEST_SUITE_P(Transports, RelayedTransmissions,
+                         testing::Values(relay::RelayTransport::kUdp, relay::RelayTransport::kTcp),
+                         [](const testing::TestParamInfo<relay::RelayTransport>& info) {
+                             return info.param == relay::RelayTransport::kTcp ? "Tcp" : "Udp";
+                         });
 
 TEST(RelayedTransmission, WrongCredentialsFailOnceAndPostNoAddress) {
     if (!relay_testing::CoturnProcess::Find()) GTEST_SKIP() << "coturn is not installed";

@@ -39,10 +39,9 @@ RoomPlayer PlayerFor(const RoomOptions& options, int userId, bool usesRealCamera
                      uint16_t serverPort, const std::optional<RoomSecret>& keys) {
     const uint32_t localAddress = *ParseDottedAddress(options.localAddress);
     RoomPlayer player = SyntheticCameraPlayer(userId, localAddress, serverAddress, serverPort);
-    uint32_t relayAddress = 0;
-    uint16_t relayPort = 0;
-    if (ParseEndpoint(options.relay.server, &relayAddress, &relayPort)) {
-        player.setup.relay = {relayAddress, relayPort, TAVOLIN_RELAY_UDP, "", ""};
+    for (const RelayServerOption& server : options.relay.servers)
+        player.setup.relays.push_back({server.address, server.port, server.transport, "", ""});
+    if (!options.relay.servers.empty()) {
         player.setup.relayUser = options.relay.user;
         player.setup.relayPassword = options.relay.password;
         player.setup.relayPolicy = options.relay.policy;

@@ -20,6 +20,20 @@ bool ParseNumber(std::string_view text, Number* value) {
 }
 }  // namespace
 
+bool ParseRelayEndpoint(const std::string& text, RelayServerOption* endpoint) {
+    constexpr std::string_view kTcp = "tcp:";
+    constexpr std::string_view kUdp = "udp:";
+    std::string_view rest = text;
+    endpoint->transport = TAVOLIN_RELAY_UDP;
+    if (rest.substr(0, kTcp.size()) == kTcp) {
+        endpoint->transport = TAVOLIN_RELAY_TCP;
+        rest.remove_prefix(kTcp.size());
+    } else if (rest.substr(0, kUdp.size()) == kUdp) {
+        rest.remove_prefix(kUdp.size());
+    }
+    return ParseEndpoint(std::string(rest), &endpoint->address, &endpoint->port);
+}
+
 bool ParseEndpoint(const std::string& text, uint32_t* address, uint16_t* port) {
     const size_t colon = text.rfind(':');
     if (colon == std::string::npos) return false;
@@ -44,7 +58,8 @@ constexpr const char* kHelp =
     "                    [--no-feedback] [--seed S] [other options of a room in one process]\n"
     "       tavolin-room [--voice-activity | --push-to-talk PATTERN] [--volume ID:PCT]... [--mute ID]...\n"
     "                    [other options]\n"
-    "       tavolin-room --relay ADDR:PORT --relay-user U --relay-password P [--relay-policy never|auto|always]\n"
+    "       tavolin-room --relay [tcp:]ADDR:PORT... --relay-user U --relay-password P\n"
+    "                    [--relay-policy never|auto|always]\n"
     "                    [other options, of --join or of a room in one process]\n"
     "       tavolin-room --encrypt [other options of a room in one process]\n"
     "       tavolin-room --sound-server [other options of a room in one process]\n"
@@ -96,12 +111,14 @@ constexpr const char* kHelp =
     "written to stats.json \"trace\", every stamp to DIR/hops.csv.\n"
     "\n"
     "With --relay every player of this process may relay its media through the\n"
-    "relay server (TURN over UDP) at ADDR:PORT with user U and password P: always\n"
-    "(the default when --relay is given), never, or auto: only when the relay\n"
-    "server sees the player at another port than the address server did (its\n"
-    "translator maps per destination, so hole punching fails), or when only the\n"
-    "relay server answers. The player table says \"relayed\" for each player whose\n"
-    "sessions are relayed.\n"
+    "relay server (TURN over UDP, over TCP with the prefix tcp:) at ADDR:PORT with\n"
+    "user U and password P: always (the default when --relay is given), never, or\n"
+    "auto: only when the relay server sees the player at another port than the\n"
+    "address server did (its translator maps per destination, so hole punching\n"
+    "fails), or when only the relay server answers (over TCP: only then). --relay\n"
+    "may be given more than once: when a server fails, the players allocate on the\n"
+    "next. The player table says \"relayed\" for each player whose sessions are\n"
+    "relayed.\n"
     "\n"
     "With --encrypt the room is encrypted: every player protects what it sends with\n"
     "keys derived from one room secret (SRTP, AES-128-GCM) and drops what does not\n"
@@ -212,7 +229,13 @@ std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) 
               options->impairment.dropFeedback = true;
               return std::string();
           }},
-         {"relay", "ADDR:PORT", text(&options->relay.server)},
+         {"relay", "[tcp:]ADDR:PORT",
+          [&](const char* value) {
+              RelayServerOption endpoint;
+              const bool parsed = ParseRelayEndpoint(value, &endpoint);
+              if (parsed) options->relay.servers.push_back(endpoint);
+              return Checked(parsed, "not [tcp:|udp:]ADDR:PORT");
+          }},
          {"relay-user", "U", text(&options->relay.user)},
          {"relay-password", "P", text(&options->relay.password)},
          {"relay-policy", "never|auto|always",
@@ -286,9 +309,7 @@ std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) 
 
     uint32_t address = 0;
     uint16_t port = 0;
-    if (!options->relay.server.empty()) {
-        if (!ParseEndpoint(options->relay.server, &address, &port))
-            return tools::CommandLineError(kProgram, "--relay needs ADDR:PORT");
+    if (!options->relay.servers.empty()) {
         if (options->relay.user.empty() || options->relay.password.empty())
             return tools::CommandLineError(kProgram, "--relay needs --relay-user and --relay-password");
         if (!relayPolicyGiven) options->relay.policy = TAVOLIN_RELAY_ALWAYS;

@@ -10,12 +10,20 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace room {
 
-// A relay server for every player of this process, and when to use it.
+// A relay server, as `--relay [tcp:|udp:]ADDR:PORT` names it.
+struct RelayServerOption {
+    uint32_t address = 0;  // host order
+    uint16_t port = 0;
+    int transport = TAVOLIN_RELAY_UDP;
+};
+
+// The relay servers for every player of this process, and when to use them.
 struct RelayOptions {
-    std::string server;  // ADDR:PORT; empty: none
+    std::vector<RelayServerOption> servers;  // in order: the next when one fails
     std::string user;
     std::string password;
     int policy = TAVOLIN_RELAY_NEVER;
@@ -57,5 +65,7 @@ std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options);
 
 // "ADDR:PORT" as a host-order address and a port.
 bool ParseEndpoint(const std::string& text, uint32_t* address, uint16_t* port);
+// "[tcp:|udp:]ADDR:PORT" (UDP without a prefix).
+bool ParseRelayEndpoint(const std::string& text, RelayServerOption* endpoint);
 
 }  // namespace room

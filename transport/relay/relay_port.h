@@ -19,6 +19,7 @@ enum class RelayEventKind : uint8_t {
     kRequestTimedOut,       // method: the request given up
     kAllocationLost,        // a Refresh refused (errorCode): the relayed address is gone
     kServerSilent,          // nothing from the server while sending, not even to a Binding request
+    kConnectionLost,        // over TCP: the connection to the server was refused or dropped
     kPeerRefused,           // method: CreatePermission or ChannelBind for address, refused (errorCode)
     kClosed,                // the allocation was released, or given up on
     kBindingAnswered,       // address: what the server sees as our address

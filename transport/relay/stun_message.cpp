@@ -33,7 +33,15 @@ Sha1Digest IntegrityOf(const uint8_t* message, size_t integrityAt, std::span<con
     const auto header = HeaderEndingWithIntegrity(message, integrityAt);
     return HmacSha1(key, header, std::span(message + kHeaderBytes, integrityAt - kHeaderBytes));
 }
+
+// The class bits C1 (bit 8) and C0 (bit 4) of a message type.
+StunClass ClassOfType(uint16_t type) { return static_cast<StunClass>(((type >> 4) & 1) | ((type >> 7) & 2)); }
 }  // namespace
+
+std::optional<StunClass> ClassOf(std::span<const uint8_t> bytes) {
+    if (bytes.size() < kHeaderBytes || (bytes[0] & 0xC0) != 0) return std::nullopt;
+    return ClassOfType(Read16(&bytes[0]));
+}
 
 uint16_t MessageType(uint16_t method, StunClass stunClass) {
     const auto bits = static_cast<uint16_t>(stunClass);
@@ -55,7 +63,7 @@ std::optional<StunMessage> StunMessage::Parse(std::span<const uint8_t> bytes) {
     message.bytes_ = bytes;
     const uint16_t type = Read16(&bytes[0]);
     message.method_ = static_cast<uint16_t>((type & 0x000F) | ((type & 0x00E0) >> 1) | ((type & 0x3E00) >> 2));
-    message.class_ = static_cast<StunClass>(((type >> 4) & 1) | ((type >> 7) & 2));
+    message.class_ = ClassOfType(type);
     size_t at = kHeaderBytes;
     while (at + kAttributeHeaderBytes <= bytes.size()) {
         const uint16_t attributeType = Read16(&bytes[at]);

@@ -92,6 +92,9 @@ constexpr size_t PaddedLength(size_t length) { return (length + 3) & ~size_t{3};
 uint16_t MessageType(uint16_t method, StunClass stunClass);
 // Whether an address attribute of this type is XORed with the cookie.
 bool IsXorAddress(uint16_t type);
+// The class of the message `bytes` begin with, from its type alone; nothing
+// when they begin with no STUN header.
+std::optional<StunClass> ClassOf(std::span<const uint8_t> bytes);
 
 // A received message, read in place: the datagram must outlive it.
 class StunMessage {

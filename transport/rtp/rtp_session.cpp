@@ -166,6 +166,8 @@ void RTPSession::ClearDestinations() { transmitter_->ClearDestinations(); }
 
 void RTPSession::SetSendRoute(RTPSendRoute* route) { transmitter_->SetSendRoute(route); }
 
+void RTPSession::SetDatagramSource(RTPDatagramSource* source) { transmitter_->SetDatagramSource(source); }
+
 void RTPSession::SetSendTransform(RTPSendTransform* transform) { transform_ = transform; }
 
 // A transformed packet may be longer than what the session builds.

@@ -57,6 +57,7 @@ namespace rtp {
 
 class RTPUDPv4Transmitter;
 class RTPSendRoute;
+class RTPDatagramSource;
 class RTPSendTransform;
 class RTPPacketBuilder;
 class RTPPacketPool;
@@ -122,6 +123,9 @@ public:
     // Every datagram either socket sends passes `route` first (see
     // RTPSendRoute); set before Create. Not owned.
     void SetSendRoute(RTPSendRoute* route);
+    // Datagrams that come another way than the sockets (see
+    // RTPDatagramSource), polled with them; set before Create. Not owned.
+    void SetDatagramSource(RTPDatagramSource* source);
     // Every RTP packet and RTCP compound the session builds passes
     // `transform` once before it is sent (see RTPSendTransform); what
     // OnPacketSent sees is the transformed packet. Set before Create. Not owned.

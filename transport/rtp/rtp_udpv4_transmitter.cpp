@@ -251,17 +251,23 @@ size_t RTPUDPv4Transmitter::GetMaximumPacketSize() const {
 int RTPUDPv4Transmitter::WaitForIncomingData(double seconds, bool* dataAvailable) {
     if (dataAvailable) *dataAvailable = false;
     if (rtpSocket_ < 0) return kErrorNotCreated;
-    pollfd fds[3] = {{rtpSocket_, POLLIN, 0}, {rtcpSocket_, POLLIN, 0}, {wakeupFd_, POLLIN, 0}};
-    const int timeoutMs = seconds <= 0 ? 0 : static_cast<int>(std::ceil(seconds * 1000.0));
-    const int ready = poll(fds, 3, timeoutMs);
+    constexpr size_t kOwnDescriptors = 3;
+    pollfd fds[kOwnDescriptors + RTPDatagramSource::kMaximumDescriptors] = {
+        {rtpSocket_, POLLIN, 0}, {rtcpSocket_, POLLIN, 0}, {wakeupFd_, POLLIN, 0}};
+    const size_t count = kOwnDescriptors + (source_ ? source_->PollDescriptors(fds + kOwnDescriptors) : 0);
+    const bool waiting = source_ && source_->HasWaiting();
+    const int timeoutMs = seconds <= 0 || waiting ? 0 : static_cast<int>(std::ceil(seconds * 1000.0));
+    const int ready = poll(fds, count, timeoutMs);
     if (ready < 0) return errno == EINTR ? 0 : kErrorPollFailed;
     if (fds[2].revents & POLLIN) {
-        uint64_t count;
-        if (read(wakeupFd_, &count, sizeof count) < 0) {
+        uint64_t value;
+        if (read(wakeupFd_, &value, sizeof value) < 0) {
             // Already drained by another wait: nothing to do.
         }
     }
-    if (dataAvailable) *dataAvailable = (fds[0].revents | fds[1].revents) & POLLIN;
+    bool available = waiting || ((fds[0].revents | fds[1].revents) & POLLIN);
+    for (size_t i = kOwnDescriptors; i < count; ++i) available = available || fds[i].revents != 0;
+    if (dataAvailable) *dataAvailable = available;
     return 0;
 }
 
@@ -295,7 +301,8 @@ bool RTPUDPv4Transmitter::ReceiveFrom(int socket, bool isRTP, RTPRawPacket* into
 
 bool RTPUDPv4Transmitter::GetNextPacket(RTPRawPacket* into, double receiveTime) {
     if (rtpSocket_ < 0) return false;
-    return ReceiveFrom(rtcpSocket_, false, into, receiveTime) || ReceiveFrom(rtpSocket_, true, into, receiveTime);
+    return ReceiveFrom(rtcpSocket_, false, into, receiveTime) || ReceiveFrom(rtpSocket_, true, into, receiveTime) ||
+           (source_ && source_->NextDatagram(into, receiveLimits_, receiveTime));
 }
 
 }  // namespace rtp

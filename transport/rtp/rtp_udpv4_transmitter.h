@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <poll.h>
 #include <span>
 #include <vector>
 
@@ -34,6 +35,26 @@ protected:
 struct RTPReceiveLimits {
     size_t rtpBytes;
     size_t rtcpBytes;
+};
+
+// Datagrams that come another way than the two sockets (a relay's stream
+// connections): the wait watches its descriptors too, and GetNextPacket
+// takes from it after the sockets. Called on the polling thread only,
+// without the transmitter's lock.
+class RTPDatagramSource {
+public:
+    static constexpr size_t kMaximumDescriptors = 4;
+    // Fills up to kMaximumDescriptors entries (descriptor and events wanted)
+    // and returns their count.
+    virtual size_t PollDescriptors(pollfd* descriptors) = 0;
+    // True when a datagram is waiting already: the wait then does not block.
+    virtual bool HasWaiting() = 0;
+    // One waiting datagram without blocking, within the limits (longer ones
+    // are dropped); false when none is waiting.
+    virtual bool NextDatagram(RTPRawPacket* into, const RTPReceiveLimits& limits, double receiveTime) = 0;
+
+protected:
+    ~RTPDatagramSource() = default;
 };
 
 class RTPUDPv4Transmitter {
@@ -75,8 +96,8 @@ public:
     int WaitForIncomingData(double seconds, bool* dataAvailable);
     // Ends the current or next wait at once (any thread).
     void AbortWait();
-    // Takes one waiting datagram without blocking, RTCP socket first,
-    // dropping those beyond the receive limits on the way. Returns false when
+    // Takes one waiting datagram without blocking, RTCP socket first, the
+    // datagram source last, dropping those beyond the receive limits on the way. Returns false when
     // none is waiting (or only too many oversized ones were).
     bool GetNextPacket(RTPRawPacket* into, double receiveTime);
 
@@ -86,6 +107,9 @@ public:
 
     // Every later send passes `route` first (null: none). Set while nothing sends.
     void SetSendRoute(RTPSendRoute* route);
+    // Every later wait and receive includes `source` (null: none). Set before
+    // the polling thread starts.
+    void SetDatagramSource(RTPDatagramSource* source) { source_ = source; }
     // The pieces back to back as one datagram (joined on the stack when
     // small, gathered by the kernel when not), without the lock: only for the route and the poll thread, while the
     // sockets are open. False when nothing was sent.
@@ -106,6 +130,7 @@ private:
     std::vector<uint32_t> localAddresses_;
 
     RTPSendRoute* route_ = nullptr;
+    RTPDatagramSource* source_ = nullptr;
     mutable std::mutex mutex_;  // destinations_ and maximumPacketSize_
     std::vector<RTPIPv4Address> destinations_;
     size_t maximumPacketSize_ = 0;

@@ -83,6 +83,26 @@ TEST(Endpoint, ParsesAddressAndPort) {
     EXPECT_FALSE(room::ParseEndpoint("198.18.0.1:65536", &address, &port));
     EXPECT_FALSE(room::ParseEndpoint("198.18.0.1", &address, &port));
 }
+
+TEST(RoomOptions, RelayServersComeInOrderEachOverUdpOrTcp) {
+    const std::vector<std::string> credentials = {"--relay-user", "u", "--relay-password", "p"};
+    std::vector<std::string> arguments = {"--relay", "198.18.0.1:3479",    "--relay", "tcp:198.18.0.2:443",
+                                          "--relay", "udp:198.18.0.3:3478"};
+    arguments.insert(arguments.end(), credentials.begin(), credentials.end());
+    const auto options = Parse(arguments);
+    ASSERT_TRUE(options);
+    ASSERT_EQ(3u, options->relay.servers.size());
+    EXPECT_EQ(TAVOLIN_RELAY_UDP, options->relay.servers[0].transport);
+    EXPECT_EQ(0xC6120002u, options->relay.servers[1].address);
+    EXPECT_EQ(443, options->relay.servers[1].port);
+    EXPECT_EQ(TAVOLIN_RELAY_TCP, options->relay.servers[1].transport);
+    EXPECT_EQ(TAVOLIN_RELAY_UDP, options->relay.servers[2].transport);
+    EXPECT_EQ(TAVOLIN_RELAY_ALWAYS, options->relay.policy) << "the default with a server";
+    std::vector<std::string> refused = {"--relay", "tls:198.18.0.1:443"};
+    refused.insert(refused.end(), credentials.begin(), credentials.end());
+    EXPECT_FALSE(Parse(refused));
+    EXPECT_FALSE(Parse({"--relay", "198.18.0.1:3479"})) << "no credentials";
+}
 }  // namespace
 
 namespace {
