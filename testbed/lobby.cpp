@@ -100,14 +100,16 @@ std::vector<PeerAddress> DirectoryLobby::TakeNewPeers(int forUserId) {
     if (now < nextLook_) return peers;
     nextLook_ = now + pollInterval_;
     for (int userId = kFirstUserId; userId < kFirstUserId + kMaxPlayers; ++userId) {
-        if (userId == forUserId || seen_.count(userId)) continue;
+        if (userId == forUserId) continue;
         std::ifstream file(PathOf(userId));
         if (!file) continue;
         std::stringstream text;
         text << file.rdbuf();
         const auto address = ParsePeerAddress(text.str());
         if (!address || address->userId != userId) continue;
-        seen_.insert(userId);
+        const auto seen = seen_.find(userId);
+        if (seen != seen_.end() && seen->second == *address) continue;
+        seen_[userId] = *address;
         peers.push_back(*address);
     }
     return peers;

@@ -1,6 +1,6 @@
 // The game's lobby, as far as the engines need one: every player publishes
-// the public and local address and ports of its sessions once it knows them,
-// and every player takes the others' as they come.
+// the public and local address and ports of its sessions once it knows them
+// (again when they change), and every player takes the others' as they come.
 #pragma once
 
 #include <chrono>
@@ -8,7 +8,6 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -54,7 +53,8 @@ private:
 };
 
 // Players in separate processes that share a directory: each publishes one
-// small text file, written completely before it appears under its name.
+// small text file, written completely before it appears under its name, and
+// replaced whole when the player publishes again.
 class DirectoryLobby : public Lobby {
 public:
     // The directory is read at most once per `pollInterval`.
@@ -69,7 +69,7 @@ private:
     std::string directory_;
     std::chrono::steady_clock::duration pollInterval_;
     std::mutex mutex_;
-    std::set<int> seen_;
+    std::map<int, PeerAddress> seen_;  // what each player published last
     std::chrono::steady_clock::time_point nextLook_{};
 };
 

@@ -71,7 +71,7 @@ void Player::Run() {
     while (!stopRequested_) {
         library_.PumpMessages(kPumpSliceMs);
         if (outcome_.engineCreated)
-            for (const PeerAddress& peer : lobby_.TakeNewPeers(setup_.userId)) AddPeer(peer);
+            for (const PeerAddress& peer : lobby_.TakeNewPeers(setup_.userId)) TakePeer(peer);
         RunPostedTasks();
     }
     if (outcome_.engineCreated) {
@@ -157,6 +157,15 @@ bool Player::AddPeer(const PeerAddress& peer) {
     return true;
 }
 
+// A player told again at new ports is removed and added anew: the engine
+// takes a player's ports only as it adds the player.
+void Player::TakePeer(const PeerAddress& peer) {
+    const auto known = knownPeers_.find(peer.userId);
+    if (known != knownPeers_.end() && known->second == peer) return;
+    if (outcome_.peersAdded.count(peer.userId)) RemovePeer(peer.userId);
+    AddPeer(peer);
+}
+
 bool Player::RemovePeer(int userId) {
     if (engine_->RemoveUser(userId) != 1) return false;
     if (outcome_.peersAdded.erase(userId)) --peersInEngine_;
@@ -221,9 +230,12 @@ int Player::OnVideoAddress(uint32_t publicAddress, uint32_t, int publicPort, int
 }
 
 // The engine's own idea of its local address (the machine's interface) is
-// not what the others should use: the lobby gets the configured one.
+// not what the others should use: the lobby gets the configured one. The
+// lobby is told again once both sessions are at one new public address (the
+// relay failed over, or the public address came after the local one was
+// told), and the others then add this player anew.
 void Player::PublishWhenBothAddressesKnown() {
-    if (!audio_ || !video_ || outcome_.ownAddress) return;
+    if (!audio_ || !video_) return;
     PeerAddress own;
     own.userId = setup_.userId;
     own.publicAddress = video_->publicAddress;
@@ -232,7 +244,9 @@ void Player::PublishWhenBothAddressesKnown() {
     own.audioLocalPort = audio_->localPort;
     own.videoPublicPort = video_->publicPort;
     own.videoLocalPort = video_->localPort;
-    if (audio_->publicAddress != video_->publicAddress)
+    const bool oneAddress = audio_->publicAddress == video_->publicAddress;
+    if (outcome_.ownAddress && (own == *outcome_.ownAddress || !oneAddress)) return;
+    if (!oneAddress)
         outcome_.problems.push_back("the sessions were seen from outside at two addresses: " +
                                     DottedAddress(audio_->publicAddress) + " and " +
                                     DottedAddress(video_->publicAddress));

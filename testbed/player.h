@@ -81,7 +81,7 @@ struct PlayerOutcome {
     int userId = 0;
     bool engineCreated = false;
     bool cameraSelected = false;
-    // What the lobby was told, once both sessions learned their public
+    // What the lobby was told last, once both sessions learned their public
     // address (or, when the server did not answer, took the local one).
     std::optional<PeerAddress> ownAddress;
     std::set<int> peersAnnounced;     // by the lobby (or a task)
@@ -127,6 +127,8 @@ private:
     void Run();
     // Before Create: the relay server and policy of the setup.
     void UseRelay();
+    // A player the lobby told of: added, or removed and added again when told anew.
+    void TakePeer(const PeerAddress& peer);
     // Whether both sessions are relayed now; keeps their figures in the outcome.
     bool Relayed();
     void StartLocalMedia();

@@ -248,9 +248,14 @@ int CTavolinTransmission::RemoveUser(int userId) {
         return 0;
     }
     DeleteDestinations(*peer);
-    for (const Medium medium : kBothMedia)
-        if (CTavolinRTPSession* session = Session(medium); session && session->Protection())
-            session->Protection()->ForgetPeer(userId);
+    // Its SSRCs stay bound to its old pairs otherwise: re-added at new ones
+    // (a relay that failed over), it would be taken for an SSRC collision.
+    for (const Medium medium : kBothMedia) {
+        CTavolinRTPSession* session = Session(medium);
+        if (!session) continue;
+        session->ForgetSourcesFrom(peer->PairInForce(medium));
+        if (session->Protection()) session->Protection()->ForgetPeer(userId);
+    }
     peers.Remove(*peer);
     return 1;
 }

@@ -96,8 +96,9 @@ bool RunFor(Room& room, VoiceRoom& voice, double seconds, const std::string& not
         const uint64_t voiceNow = voice.FramesPlayed();
         voice.AnalyseHeard();
         const auto at = Clock::now();
-        PrintStatus(now, before, elapsed, std::chrono::duration<double>(at - lastLine).count(), voiceNow - voiceBefore,
-                    note, out);
+        // A speaker removed and added again (told at new ports) counts from zero.
+        const uint64_t voiceFrames = voiceNow >= voiceBefore ? voiceNow - voiceBefore : voiceNow;
+        PrintStatus(now, before, elapsed, std::chrono::duration<double>(at - lastLine).count(), voiceFrames, note, out);
         lastLine = at;
         before = now;
         voiceBefore = voiceNow;

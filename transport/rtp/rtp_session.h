@@ -155,6 +155,9 @@ public:
     RTPSourceData* GetSourceInfo(uint32_t ssrc);
     // The next waiting packet of the current source, oldest first; null when none.
     RTPPacket* GetNextPacket();
+    // Forgets the sources whose RTP came from `address` (see
+    // RTPSources::ForgetSourcesFrom); any thread, takes the data-access lock.
+    void ForgetSourcesFrom(const RTPIPv4Address& address);
     // Gives a packet from GetNextPacket back to the pool; any thread, no lock needed.
     void DeletePacket(RTPPacket* packet);
 

@@ -185,6 +185,12 @@ void RTPSession::CheckTimeouts(double now) {
     MembersLeft(now, sources_->CheckTimeouts(now, interval, multipliers));
 }
 
+void RTPSession::ForgetSourcesFrom(const RTPIPv4Address& address) {
+    std::lock_guard<std::recursive_mutex> lock(dataMutex_);
+    if (!created_) return;
+    MembersLeft(clock_->Now(), sources_->ForgetSourcesFrom(address));
+}
+
 void RTPSession::MembersLeft(double now, int count) {
     if (count > 0) scheduler_->OnMembersDecreased(now, CurrentMembership().members);
 }

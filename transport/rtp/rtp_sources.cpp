@@ -236,6 +236,21 @@ void RTPSources::CollectReportBlocks(std::vector<RTCPReportBlock>* blocks, doubl
     }
 }
 
+int RTPSources::ForgetSourcesFrom(const RTPIPv4Address& address) {
+    int removedMembers = 0;
+    for (auto it = table_.begin(); it != table_.end();) {
+        RTPSourceData* source = it->second.get();
+        if (!source->hasRTPAddress_ || !(source->rtpAddress_ == address)) {
+            ++it;
+            continue;
+        }
+        removedMembers += IsMember(*source);
+        session_.OnRemoveSource(source);
+        it = Erase(it);
+    }
+    return removedMembers;
+}
+
 int RTPSources::CheckTimeouts(double now, double interval, const RTPTimeoutMultipliers& multipliers) {
     int removedMembers = 0;
     for (auto it = table_.begin(); it != table_.end();) {

@@ -63,6 +63,11 @@ public:
     // One block per member heard since the last report (A.3).
     void CollectReportBlocks(std::vector<RTCPReportBlock>* blocks, double now);
 
+    // Forgets every source whose RTP came from `address`, its waiting
+    // packets going back to the pool: the participant left, and may come
+    // back from another address with the same SSRC. Returns the number of
+    // counted members removed.
+    int ForgetSourcesFrom(const RTPIPv4Address& address);
     // Returns the number of counted members removed.
     int CheckTimeouts(double now, double interval, const RTPTimeoutMultipliers& multipliers);
 

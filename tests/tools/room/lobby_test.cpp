@@ -65,6 +65,12 @@ TEST_F(DirectoryLobbyTest, PlayersInOtherProcessesMeetThroughFiles) {
     EXPECT_TRUE(second.TakeNewPeers(2).empty());  // once only
     ASSERT_TRUE(second.Publish(Address(2)));
     EXPECT_EQ(std::vector<int>({2}), Ids(first.TakeNewPeers(1)));
+    // Published again at new ports (a relay that failed over): taken again.
+    PeerAddress moved = Address(1);
+    moved.videoPublicPort += 2;
+    ASSERT_TRUE(first.Publish(moved));
+    EXPECT_EQ(std::vector<PeerAddress>({moved}), second.TakeNewPeers(2));
+    EXPECT_TRUE(second.TakeNewPeers(2).empty());
 }
 
 TEST_F(DirectoryLobbyTest, IgnoresFilesThatAreNotAPlayersRecord) {

@@ -67,6 +67,24 @@ TEST_F(SourcesTest, AStrangersRTCPSourcesNeitherKeepAPeerOutNorCountAsMembers) {
     EXPECT_EQ(sources.CountMembers(), 1);
 }
 
+// An SSRC stays with the address it came from, until the table forgets that
+// address; its waiting packets go back to the pool then.
+TEST_F(SourcesTest, AForgottenAddressLetsItsSsrcComeBackFromAnother) {
+    const rtp::RTPIPv4Address moved(rtp_testing::kLoopback, 12000);
+    for (uint16_t sequence = 1; sequence <= 3; ++sequence) Receive(0x1234, sequence, kPeer);
+    EXPECT_GT(DeliverAll(), 0);
+    Receive(0x1234, 4, moved);
+    EXPECT_EQ(DeliverAll(), 0) << "the same SSRC from elsewhere is another participant's";
+    Receive(0x1234, 5, kPeer);
+    EXPECT_EQ(sources.ForgetSourcesFrom(moved), 0);
+    EXPECT_EQ(sources.ForgetSourcesFrom(kPeer), 1) << "a member";
+    EXPECT_FALSE(sources.Contains(0x1234));
+    EXPECT_EQ(pool.GetInUse(), 0u) << "the waiting packet went back";
+    for (uint16_t sequence = 6; sequence <= 8; ++sequence) Receive(0x1234, sequence, moved);
+    EXPECT_GT(DeliverAll(), 0);
+    EXPECT_EQ(*sources.Find(0x1234)->GetRTPDataAddress(), moved);
+}
+
 TEST_F(SourcesTest, ValidatedSourcesBeyondTheirBoundStayInProbation) {
     for (uint32_t ssrc = 1; ssrc <= rtp::kMaximumValidatedSources + 1; ++ssrc) {
         Receive(ssrc, 1, kStranger);
