@@ -147,6 +147,13 @@ NamespaceProcess::~NamespaceProcess() {
     }
 }
 
+void NamespaceProcess::Kill() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+}
+
 std::optional<int> NamespaceProcess::Wait(std::chrono::milliseconds timeout) {
     if (pid_ <= 0) return std::nullopt;
     const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -73,6 +73,8 @@ public:
     NamespaceProcess& operator=(const NamespaceProcess&) = delete;
 
     bool Started() const { return pid_ > 0; }
+    // Ends it at once, as a crash would (SIGKILL).
+    void Kill();
     // The exit status, or nothing when it did not end in time (it is then killed).
     std::optional<int> Wait(std::chrono::milliseconds timeout);
 

@@ -10,6 +10,7 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kServerStartTime = 300ms;
+constexpr auto kPrintedPollInterval = 20ms;
 constexpr auto kExitAllowance = 15s;  // beyond the players' own run time
 constexpr const char* kTurnServer = "/usr/bin/turnserver";
 }  // namespace
@@ -23,6 +24,7 @@ std::string PlayerLab::MakePublicSide() {
     publicSide_ = lab_.AddNamespace("pub");
     lab_.AddBridge(publicSide_, "br0");
     lab_.AddAddress(publicSide_, "br0", std::string(kPublicServerAddress) + "/24");
+    lab_.AddAddress(publicSide_, "br0", std::string(kSecondServerAddress) + "/24");
     return publicSide_;
 }
 
@@ -60,17 +62,23 @@ std::unique_ptr<NamespaceProcess> PlayerLab::StartAddressServer() {
 
 bool PlayerLab::RelayServerInstalled() { return access(kTurnServer, X_OK) == 0; }
 
-// Peers here are public addresses of the lab, so no peer range is opened.
-bool PlayerLab::StartRelayServer(const std::vector<std::string>& extra) {
+// Peers here are public addresses of the lab, so no peer range is opened;
+// the players' own networks are denied, as a public server denies private
+// ranges: a player told of another's local address (before its public one)
+// must not have the server send there. Measured here: once coturn's relay
+// socket has sent to an address it has no route to, it relays nothing more
+// for that allocation, though it still answers its requests.
+bool PlayerLab::StartRelayServer(const std::vector<std::string>& extra, const std::string& address) {
     if (!RelayServerInstalled()) return false;
-    const std::string home = (directory_ / "turn").string();
+    const std::string home = (directory_ / ("turn-" + address)).string();
     std::filesystem::create_directories(home);
     std::vector<std::string> arguments{kTurnServer,
                                        "-n",
-                                       std::string("--listening-ip=") + kPublicServerAddress,
-                                       std::string("--relay-ip=") + kPublicServerAddress,
+                                       "--listening-ip=" + address,
+                                       "--relay-ip=" + address,
                                        std::string("--listening-port=") + kRelayServerPort,
                                        "--lt-cred-mech",
+                                       "--denied-peer-ip=10.0.0.0-10.255.255.255",
                                        std::string("--user=") + kRelayUser + ":" + kRelayPassword,
                                        "--realm=lab.test",
                                        "--no-tls",
@@ -81,17 +89,20 @@ bool PlayerLab::StartRelayServer(const std::vector<std::string>& extra) {
                                        "--pidfile=" + home + "/turn.pid",
                                        "--db=" + home + "/turndb"};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
-    relayServer_ = std::make_unique<NamespaceProcess>(publicSide_, arguments, home + "/stdout.txt");
+    relayServers_.push_back(std::make_unique<NamespaceProcess>(publicSide_, arguments, home + "/stdout.txt"));
     std::this_thread::sleep_for(kServerStartTime);
-    return relayServer_->Started();
+    return relayServers_.back()->Started();
 }
+
+void PlayerLab::KillRelayServer(size_t index) { relayServers_.at(index)->Kill(); }
 
 std::vector<std::string> PlayerLab::RelayOptions(const std::string& policy, const std::string& server) {
     return {"--relay",          server,         "--relay-user",   kRelayUser,
             "--relay-password", kRelayPassword, "--relay-policy", policy};
 }
 
-std::vector<std::optional<int>> PlayerLab::RunPlayers(const std::vector<LabPlayer>& players, int seconds) {
+std::vector<std::optional<int>> PlayerLab::RunPlayers(const std::vector<LabPlayer>& players, int seconds,
+                                                      const std::function<void()>& during) {
     std::vector<std::unique_ptr<NamespaceProcess>> processes;
     for (const LabPlayer& player : players) {
         const std::string id = std::to_string(player.id);
@@ -114,10 +125,20 @@ std::vector<std::optional<int>> PlayerLab::RunPlayers(const std::vector<LabPlaye
         processes.push_back(std::make_unique<NamespaceProcess>(player.ns, arguments,
                                                                (directory_ / ("player-" + id + ".txt")).string()));
     }
+    if (during) during();
     std::vector<std::optional<int>> statuses;
     for (const auto& process : processes)
         statuses.push_back(process->Wait(std::chrono::seconds(seconds) + kExitAllowance));
     return statuses;
+}
+
+bool PlayerLab::AwaitPrinted(int id, const std::string& text, std::chrono::milliseconds timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (Printed(id).find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(kPrintedPollInterval);
+    }
+    return true;
 }
 
 std::string PlayerLab::Printed(int id) const {

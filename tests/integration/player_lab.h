@@ -7,7 +7,9 @@
 
 #include "tests/integration/network_lab.h"
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +18,8 @@
 namespace integration {
 
 constexpr const char* kPublicServerAddress = "198.18.0.1";
+// A second address of the public side, for a second relay server.
+constexpr const char* kSecondServerAddress = "198.18.0.250";
 constexpr const char* kAddressServerPort = "3478";
 constexpr const char* kRelayServerPort = "3479";
 constexpr const char* kRelayUser = "player";
@@ -34,7 +38,7 @@ public:
     explicit PlayerLab(std::filesystem::path directory);
 
     NetworkLab& Network() { return lab_; }
-    // The public side: a bridge 198.18.0.1/24 for the servers and the translators' outsides.
+    // The public side: a bridge 198.18.0.1/24 (and .250) for the servers and the translators' outsides.
     std::string MakePublicSide();
     // Translator `index`: outside 198.18.0.(index+1), inside 10.77.index.1/24 on a bridge.
     std::string MakeTranslator(int index, Mapping mapping = Mapping::kPortPreserving);
@@ -42,18 +46,28 @@ public:
     LabPlayer MakeLanHost(const std::string& nat, int natIndex, int host, int playerId);
 
     std::unique_ptr<NamespaceProcess> StartAddressServer();
-    // coturn with user kRelayUser; false when it is not installed or did not start.
-    bool StartRelayServer(const std::vector<std::string>& extra = {});
+    // coturn with user kRelayUser on `address` (its relayed addresses there
+    // too); false when it is not installed or did not start.
+    bool StartRelayServer(const std::vector<std::string>& extra = {},
+                          const std::string& address = kPublicServerAddress);
+    // The `index`th relay server started dies (SIGKILL).
+    void KillRelayServer(size_t index);
     static bool RelayServerInstalled();
     // The options that relay a player through the lab's relay server
     // (`server` as --relay takes it: "tcp:" first for TCP).
     static std::vector<std::string> RelayOptions(const std::string& policy,
-                                                 const std::string& server = RelayEndpoint());
-    static std::string RelayEndpoint() { return std::string(kPublicServerAddress) + ":" + kRelayServerPort; }
+                                                 const std::string& server = std::string(kPublicServerAddress) + ":" +
+                                                                             kRelayServerPort);
+    static std::string RelayEndpoint(const std::string& address = kPublicServerAddress) {
+        return address + ":" + kRelayServerPort;
+    }
 
     // Runs the players as one room to their end: each one's exit status, or
-    // nothing when it did not end in time.
-    std::vector<std::optional<int>> RunPlayers(const std::vector<LabPlayer>& players, int seconds);
+    // nothing when it did not end in time. `during` runs meanwhile.
+    std::vector<std::optional<int>> RunPlayers(const std::vector<LabPlayer>& players, int seconds,
+                                               const std::function<void()>& during = {});
+    // Waits until player `id` has printed `text`; false when it did not in time.
+    bool AwaitPrinted(int id, const std::string& text, std::chrono::milliseconds timeout) const;
 
     std::string Printed(int id) const;
     std::string Stats(int id) const;
@@ -65,7 +79,7 @@ private:
     NetworkLab lab_;
     std::filesystem::path directory_;
     std::string publicSide_;
-    std::unique_ptr<NamespaceProcess> relayServer_;
+    std::vector<std::unique_ptr<NamespaceProcess>> relayServers_;
 };
 
 // Every number written under `key` in the JSON text.
