@@ -1,20 +1,15 @@
 #include "testbed/address_server/address_server_process.h"
 
+#include "testbed/address_server/child_process.h"
+
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
-#include <vector>
-
-extern char** environ;
 
 namespace room {
 namespace {
@@ -22,7 +17,6 @@ constexpr const char* kLoopbackText = "127.0.0.1";
 constexpr const char* kAnyFreePort = "0";
 // The server's first line names the port it took: "...listening on ADDR:PORT".
 constexpr const char* kListeningText = "listening on ";
-constexpr auto kStopPollInterval = std::chrono::milliseconds(10);
 // How long the child may take to start listening, and to stop before it is killed.
 constexpr int kAddressServerStartTimeoutMs = 5000;
 constexpr int kAddressServerStopTimeoutMs = 2000;
@@ -51,18 +45,6 @@ uint16_t ListeningPort(const std::string& line) {
     return port > 0 && port <= 65535 ? static_cast<uint16_t>(port) : 0;
 }
 
-void StopChild(pid_t pid) {
-    kill(pid, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAddressServerStopTimeoutMs);
-    while (waitpid(pid, nullptr, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-            return;
-        }
-        std::this_thread::sleep_for(kStopPollInterval);
-    }
-}
 }  // namespace
 
 std::unique_ptr<AddressServerProcess> AddressServerProcess::Start(const std::string& program, std::string* error) {
@@ -71,25 +53,16 @@ std::unique_ptr<AddressServerProcess> AddressServerProcess::Start(const std::str
         *error = std::string("pipe: ") + std::strerror(errno);
         return nullptr;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-    std::vector<char*> arguments{const_cast<char*>(program.c_str()), const_cast<char*>("--bind"),
-                                 const_cast<char*>(kLoopbackText),   const_cast<char*>("--port"),
-                                 const_cast<char*>(kAnyFreePort),    nullptr};
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, arguments.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = SpawnChild({program, "--bind", kLoopbackText, "--port", kAnyFreePort}, pipeEnds[1], error);
     close(pipeEnds[1]);
-    if (spawned != 0) {
+    if (pid < 0) {
         close(pipeEnds[0]);
-        *error = "cannot start " + program + ": " + std::strerror(spawned);
         return nullptr;
     }
     const std::string line = FirstLine(pipeEnds[0]);
     const uint16_t port = ListeningPort(line);
     if (port == 0) {
-        StopChild(pid);
+        StopChild(pid, kAddressServerStopTimeoutMs);
         close(pipeEnds[0]);
         *error = program + " did not start listening" + (line.empty() ? "" : ": " + line);
         return nullptr;
@@ -98,7 +71,7 @@ std::unique_ptr<AddressServerProcess> AddressServerProcess::Start(const std::str
 }
 
 AddressServerProcess::~AddressServerProcess() {
-    StopChild(pid_);
+    StopChild(pid_, kAddressServerStopTimeoutMs);
     close(output_);
 }
 

@@ -1,6 +1,7 @@
 #include "tools/room/room_demo.h"
 
 #include "testbed/address_server/address_server_process.h"
+#include "testbed/address_server/relay_server_process.h"
 #include "testbed/lobby.h"
 #include "testbed/network/impaired_lobby.h"
 #include "testbed/network/impairment_relay.h"
@@ -35,16 +36,16 @@ std::optional<RoomSecret> RoomSecretFor(const RoomOptions& options) {
     return RoomSecret{kRoomId, *FromHex(options.roomSecretHex), options.epoch};
 }
 
-RoomPlayer PlayerFor(const RoomOptions& options, int userId, bool usesRealCamera, uint32_t serverAddress,
-                     uint16_t serverPort, const std::optional<RoomSecret>& keys) {
+RoomPlayer PlayerFor(const RoomOptions& options, const RelayOptions& relay, int userId, bool usesRealCamera,
+                     uint32_t serverAddress, uint16_t serverPort, const std::optional<RoomSecret>& keys) {
     const uint32_t localAddress = *ParseDottedAddress(options.localAddress);
     RoomPlayer player = SyntheticCameraPlayer(userId, localAddress, serverAddress, serverPort);
-    for (const RelayServerOption& server : options.relay.servers)
+    for (const RelayServerOption& server : relay.servers)
         player.setup.relays.push_back({server.address, server.port, server.transport, "", ""});
-    if (!options.relay.servers.empty()) {
-        player.setup.relayUser = options.relay.user;
-        player.setup.relayPassword = options.relay.password;
-        player.setup.relayPolicy = options.relay.policy;
+    if (!relay.servers.empty()) {
+        player.setup.relayUser = relay.user;
+        player.setup.relayPassword = relay.password;
+        player.setup.relayPolicy = relay.policy;
     }
     player.setup.roomSecret = keys;
     if (usesRealCamera) {
@@ -52,6 +53,24 @@ RoomPlayer PlayerFor(const RoomOptions& options, int userId, bool usesRealCamera
         player.syntheticPattern.reset();
     }
     return player;
+}
+
+// A relay server of the room's own for `relay`, whose server list it
+// fills; none (and no relay) when coturn is not installed or fails to start.
+std::unique_ptr<RelayServerProcess> StartOwnRelayServer(RelayOptions* relay, std::ostream& out, std::ostream& errors) {
+    const std::string program = RelayServerProcess::FindProgram();
+    std::string error = "coturn (turnserver) is not installed";
+    std::unique_ptr<RelayServerProcess> server = program.empty() ? nullptr : RelayServerProcess::Start(program, &error);
+    if (!server) {
+        errors << "no relay server: " << error << "; the players run without a relay\n";
+        relay->policy = TAVOLIN_RELAY_NEVER;
+        return nullptr;
+    }
+    relay->servers = {{kLoopbackAddress, server->Port(), TAVOLIN_RELAY_UDP}};
+    relay->user = server->User();
+    relay->password = server->Password();
+    out << "relay server 127.0.0.1:" << server->Port() << " (coturn, started for this room)\n";
+    return server;
 }
 
 // note: what the line adds, e.g. that a player fell back to its synthetic
@@ -153,6 +172,7 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
     }
 
     std::unique_ptr<AddressServerProcess> server;
+    std::unique_ptr<RelayServerProcess> relayServer;
     uint32_t serverAddress = kLoopbackAddress;
     uint16_t serverPort = 0;
     std::unique_ptr<ImpairmentRelay> relay;
@@ -162,7 +182,7 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
     if (options.Joining()) {
         ParseEndpoint(options.server, &serverAddress, &serverPort);
         lobby = std::make_unique<DirectoryLobby>(options.joinDirectory, kDirectoryLobbyPollInterval);
-        players.push_back(PlayerFor(options, options.id, realCamera, serverAddress, serverPort, keys));
+        players.push_back(PlayerFor(options, options.relay, options.id, realCamera, serverAddress, serverPort, keys));
     } else {
         server = AddressServerProcess::Start(options.addressServer, &error);
         if (!server) {
@@ -176,8 +196,10 @@ int RunRoomDemo(const RoomOptions& options, std::ostream& out, std::ostream& err
         } else {
             lobby = std::make_unique<SharedLobby>();
         }
+        RelayOptions relay = options.relay;
+        if (relay.OwnServer()) relayServer = StartOwnRelayServer(&relay, out, errors);
         for (int id = kFirstUserId; id < kFirstUserId + options.players; ++id)
-            players.push_back(PlayerFor(options, id, id == kFirstUserId && realCamera, serverAddress, serverPort,
+            players.push_back(PlayerFor(options, relay, id, id == kFirstUserId && realCamera, serverAddress, serverPort,
                                         keys));
     }
     out << "address server " << DottedAddress(serverAddress) << ':' << serverPort << ", " << options.players

@@ -60,6 +60,7 @@ constexpr const char* kHelp =
     "                    [other options]\n"
     "       tavolin-room --relay [tcp:]ADDR:PORT... --relay-user U --relay-password P\n"
     "                    [--relay-policy never|auto|always]\n"
+    "       tavolin-room --relay-policy auto|always [other options of a room in one process]\n"
     "                    [other options, of --join or of a room in one process]\n"
     "       tavolin-room --encrypt [other options of a room in one process]\n"
     "       tavolin-room --sound-server [other options of a room in one process]\n"
@@ -118,7 +119,10 @@ constexpr const char* kHelp =
     "fails), or when only the relay server answers (over TCP: only then). --relay\n"
     "may be given more than once: when a server fails, the players allocate on the\n"
     "next. The player table says \"relayed\" for each player whose sessions are\n"
-    "relayed.\n"
+    "relayed. A room in one process given --relay-policy without --relay starts a\n"
+    "relay server of its own on 127.0.0.1 (coturn, with a user and password of\n"
+    "this run), as it starts its address server, and stops it at the end; without\n"
+    "coturn installed it says so and runs without a relay.\n"
     "\n"
     "With --encrypt the room is encrypted: every player protects what it sends with\n"
     "keys derived from one room secret (SRTP, AES-128-GCM) and drops what does not\n"
@@ -313,8 +317,10 @@ std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) 
         if (options->relay.user.empty() || options->relay.password.empty())
             return tools::CommandLineError(kProgram, "--relay needs --relay-user and --relay-password");
         if (!relayPolicyGiven) options->relay.policy = TAVOLIN_RELAY_ALWAYS;
-    } else if (!options->relay.user.empty() || !options->relay.password.empty() || relayPolicyGiven) {
-        return tools::CommandLineError(kProgram, "--relay-user, --relay-password and --relay-policy need --relay");
+    } else if (!options->relay.user.empty() || !options->relay.password.empty()) {
+        return tools::CommandLineError(kProgram, "--relay-user and --relay-password need --relay");
+    } else if (relayPolicyGiven && options->Joining()) {
+        return tools::CommandLineError(kProgram, "--relay-policy with --join needs --relay");
     }
     if (!options->encrypt && (!options->roomSecretHex.empty() || epochGiven))
         return tools::CommandLineError(kProgram, "--room-secret and --epoch need --encrypt");

@@ -27,6 +27,8 @@ struct RelayOptions {
     std::string user;
     std::string password;
     int policy = TAVOLIN_RELAY_NEVER;
+    // A room in one process given a policy and no server starts its own.
+    bool OwnServer() const { return servers.empty() && policy != TAVOLIN_RELAY_NEVER; }
 };
 
 struct RoomOptions {

@@ -102,6 +102,13 @@ TEST(RoomOptions, RelayServersComeInOrderEachOverUdpOrTcp) {
     refused.insert(refused.end(), credentials.begin(), credentials.end());
     EXPECT_FALSE(Parse(refused));
     EXPECT_FALSE(Parse({"--relay", "198.18.0.1:3479"})) << "no credentials";
+    // A policy alone: a room in one process starts a server of its own.
+    const auto own = Parse({"--relay-policy", "auto"});
+    ASSERT_TRUE(own);
+    EXPECT_TRUE(own->relay.OwnServer());
+    EXPECT_FALSE(Parse({})->relay.OwnServer());
+    EXPECT_FALSE(Parse({"--join", "/tmp/x", "--id", "1", "--server", "127.0.0.1:5000", "--relay-policy", "auto"}));
+    EXPECT_FALSE(Parse({"--relay-user", "u", "--relay-password", "p"}));
 }
 }  // namespace
 
