@@ -2,9 +2,9 @@
 // for the connection and media does not, messages come out whole however
 // the bytes arrive, a full kernel drops media but never cuts a message, and
 // a closed connection stays broken.
+#include "transport/relay/binding_probe.h"
 #include "transport/relay/channel_data.h"
 #include "transport/relay/stream_deframer.h"
-#include "transport/relay/stun_message.h"
 #include "transport/relay_stream.h"
 
 #include <gtest/gtest.h>
@@ -27,14 +27,9 @@ constexpr int kMaxSends = 20000;
 constexpr size_t kMediaBytes = 1001;  // padded to 1008 over a stream
 
 std::vector<uint8_t> Request(uint8_t tag) {
-    std::vector<uint8_t> bytes(relay::kHeaderBytes, 0);
-    bytes[1] = 0x01;  // Binding request, length 0
-    bytes[4] = 0x21;
-    bytes[5] = 0x12;
-    bytes[6] = 0xA4;
-    bytes[7] = 0x42;
-    bytes[8] = tag;
-    return bytes;
+    relay::TransactionId id{};
+    id[0] = tag;
+    return relay::BuildBindingRequest(id);
 }
 
 // A listening socket; Accept gives the server's end of one connection.

@@ -128,4 +128,43 @@ TEST(RelayedTransmission, WrongCredentialsFailOnceAndPostNoAddress) {
     player.transmission.Destroy();
 }
 
+// The server over TCP goes away: its connections drop, which fails it at
+// once, and both sessions allocate on the next server (over UDP) and post
+// the new relayed pairs.
+TEST(RelayedTransmission, ADroppedConnectionFailsOverToTheNextServer) {
+    if (!relay_testing::CoturnProcess::Find()) GTEST_SKIP() << "coturn is not installed";
+    relay_testing::CoturnProcess first, second;
+    for (relay_testing::CoturnProcess* coturn : {&first, &second}) {
+        ASSERT_TRUE(coturn->Start());
+        ASSERT_TRUE(coturn->AwaitAnswer(kWaitMs)) << "coturn does not answer";
+    }
+    Player player;
+    player.transmission.SetRelay(
+        {RelayPolicy::kAlways,
+         {{first.Address(), relay_testing::kUser, relay_testing::kPassword, relay::RelayTransport::kTcp},
+          {second.Address(), relay_testing::kUser, relay_testing::kPassword, relay::RelayTransport::kUdp}}});
+    ASSERT_EQ(player.transmission.Create(player.window.Handle(), TestMessages(&player.context)), 1);
+    ASSERT_TRUE(player.window.PumpUntil(
+        [&] { return !player.window.audioAddresses.empty() && !player.window.videoAddresses.empty(); }, kWaitMs));
+    const int64_t stoppedMs = SessionRelay::NowMs();
+    first.Stop();
+    const auto failedOver = [&](Medium medium) {
+        SessionRelayFigures figures;
+        return player.transmission.GetRelayFigures(medium, &figures) && figures.relayed && figures.failovers == 1;
+    };
+    ASSERT_TRUE(player.window.PumpUntil([&] { return failedOver(Medium::kVoice) && failedOver(Medium::kVideo); },
+                                        kWaitMs));
+    std::cout << "allocated on the next server " << SessionRelay::NowMs() - stoppedMs
+              << " ms after the first stopped\n";
+    for (const Medium medium : kBothMedia) {
+        SessionRelayFigures figures;
+        ASSERT_TRUE(player.transmission.GetRelayFigures(medium, &figures));
+        EXPECT_EQ(figures.lastEvent, relay::RelayEventKind::kConnectionLost);
+        EXPECT_EQ(figures.server, second.Address());
+    }
+    player.window.PumpFor(50);
+    EXPECT_EQ(player.window.audioAddresses.size(), 2u) << "the first relayed pair, then the second";
+    player.transmission.Destroy();
+}
+
 }  // namespace

@@ -1,5 +1,8 @@
-// Ctrl-C or SIGTERM ends tavolin-room early but cleanly: it reports and
-// writes what it has, and its address server is gone with it.
+// tavolin-room's children: Ctrl-C or SIGTERM ends the room early but
+// cleanly, it reports and writes what it has, and its address server is
+// gone with it; a room given a relay policy and no relay server starts a
+// coturn of its own on loopback, relays every player through it, and stops
+// it at the end (skipped where coturn is not installed).
 #include "tests/tools/command_line/tool_process.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +13,9 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 using tools_test::Finished;
@@ -22,6 +27,14 @@ std::vector<pid_t> ChildrenOf(pid_t pid) {
     std::vector<pid_t> children;
     for (pid_t child = 0; list >> child;) children.push_back(child);
     return children;
+}
+
+constexpr int kWaitMs = 20000;
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+    return count;
 }
 
 class RoomStopSignal : public testing::TestWithParam<int> {};
@@ -49,4 +62,28 @@ TEST_P(RoomStopSignal, StopsTheRoomWritesItsFilesAndLeavesNoAddressServer) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, RoomStopSignal, testing::Values(SIGINT, SIGTERM),
                          [](const auto& info) { return info.param == SIGINT ? "Interrupt" : "Terminate"; });
+
+TEST(RoomRelay, ARoomGivenOnlyAPolicyRelaysThroughACoturnOfItsOwnAndStopsIt) {
+    if (access("/usr/bin/turnserver", X_OK) != 0 && access("/usr/sbin/turnserver", X_OK) != 0)
+        GTEST_SKIP() << "coturn is not installed";
+    const std::filesystem::path out =
+        std::filesystem::temp_directory_path() / ("room-own-relay-" + std::to_string(getpid()));
+    std::filesystem::remove_all(out);
+    ToolProcess room({TAVOLIN_ROOM_PATH, "--players", "2", "--seconds", "3", "--relay-policy", "always", "--out",
+                      out.string()});
+    ASSERT_TRUE(room.WaitForOutput("[  1.0 s]", kWaitMs));
+    const std::vector<pid_t> children = ChildrenOf(room.Pid());
+    EXPECT_EQ(2u, children.size()) << "the address server and the relay server";
+    const Finished finished = room.Wait(kWaitMs);
+    EXPECT_EQ(0, finished.status) << finished.out << finished.err;
+    EXPECT_NE(std::string::npos, finished.out.find("(coturn, started for this room)")) << finished.out;
+    std::ostringstream stats;
+    stats << std::ifstream(out / "stats.json").rdbuf();
+    EXPECT_EQ(2u, Count(stats.str(), "\"path\":\"relayed\"")) << finished.out;
+    for (const pid_t child : children) {
+        EXPECT_EQ(-1, kill(child, 0)) << "left running";
+        EXPECT_EQ(ESRCH, errno);
+    }
+    std::filesystem::remove_all(out);
+}
 }  // namespace

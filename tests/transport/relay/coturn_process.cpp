@@ -84,11 +84,15 @@ bool CoturnProcess::AwaitAnswer(int timeoutMs) const {
     return probe && probe->Mapped();
 }
 
+void CoturnProcess::Stop() {
+    if (!server_ || server_->Pid() <= 0) return;
+    kill(server_->Pid(), SIGTERM);
+    server_->Wait(2000);
+    server_.reset();
+}
+
 CoturnProcess::~CoturnProcess() {
-    if (server_ && server_->Pid() > 0) {
-        kill(server_->Pid(), SIGTERM);
-        server_->Wait(2000);
-    }
+    Stop();
     if (!directory_.empty()) std::filesystem::remove_all(directory_);
 }
 

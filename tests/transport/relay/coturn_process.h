@@ -27,6 +27,8 @@ public:
     // False when coturn could not be started; `extra` arguments are appended.
     bool Start(const std::vector<std::string>& extra = {});
     const rtp::RTPIPv4Address& Address() const { return address_; }
+    // Ends the server (SIGTERM), as the destructor does.
+    void Stop();
     // Waits until the server answers a Binding request: it is up.
     bool AwaitAnswer(int timeoutMs) const;
 
