@@ -53,7 +53,7 @@ void SessionRelay::OnTimer(int64_t nowMs) {
     std::lock_guard<std::mutex> lock(lock_);
     nowMs_ = nowMs;
     ServiceStreams();
-    if (failoverDue_) FailOver(nowMs);
+    if (failoverDue_ || reconnectDue_) Reallocate(nowMs);
     if (probe_ && nowMs >= probe_->NextTimerMs()) probe_->OnTimer(nowMs);
     for (std::optional<Allocation>* allocation : {&rtp_, &rtcp_})
         if (*allocation && nowMs >= (*allocation)->NextTimerMs()) (*allocation)->OnTimer(nowMs);
@@ -61,7 +61,7 @@ void SessionRelay::OnTimer(int64_t nowMs) {
 
 int64_t SessionRelay::NextTimerMs() {
     std::lock_guard<std::mutex> lock(lock_);
-    if (failoverDue_) return 0;
+    if (failoverDue_ || reconnectDue_) return 0;
     for (const std::optional<RelayStream>* stream : {&rtpStream_, &rtcpStream_})
         if (*stream && (*stream)->GetState() == RelayStream::State::kIdle) return 0;
     int64_t next = probe_ ? probe_->NextTimerMs() : Allocation::kNever;
@@ -204,17 +204,25 @@ bool SessionRelay::SendToServer(bool rtpChannel, const rtp::RTPIPv4Address& serv
     return stream->Send(pieces, relay::ClassOf(pieces.front()) == relay::StunClass::kRequest);
 }
 
-// Under lock_. Once per server, as any other failure: the probe's connection
-// failing only ends the probe, which then goes unanswered.
+// Under lock_. A connection may drop while its server lives (a middlebox, an
+// idle time-out): allocations that stood are made once more on the same
+// server, and a drop before they stand again fails it, once, as any other
+// failure. The probe's connection failing only ends the probe, which then
+// goes unanswered.
 void SessionRelay::ServiceStreams() {
     for (const bool rtpChannel : {true, false}) {
         std::optional<RelayStream>& stream = StreamOf(rtpChannel);
         if (!stream) continue;
         stream->Service();
         const std::optional<Allocation>& allocation = Of(rtpChannel);
-        if (stream->GetState() != RelayStream::State::kBroken || !allocation) continue;
+        if (stream->GetState() != RelayStream::State::kBroken || !allocation || reconnectDue_) continue;
         const AllocationState state = allocation->State();
         if (state == AllocationState::kClosing || state == AllocationState::kClosed) continue;
+        if (relayed_ && !failoverDue_ && !failed_) {
+            relayed_ = false;
+            reconnectDue_ = true;
+            continue;
+        }
         OnFailed({RelayEventKind::kConnectionLost, 0, 0, stream->Server()});
     }
 }
@@ -260,8 +268,7 @@ void SessionRelay::OnFailed(const relay::RelayEvent& event) {
     }
 }
 
-void SessionRelay::FailOver(int64_t nowMs) {
-    failoverDue_ = false;
+void SessionRelay::Reallocate(int64_t nowMs) {
     for (std::optional<Allocation>* allocation : {&rtp_, &rtcp_}) {
         if (!*allocation) continue;
         relay::RelayFigures& past = allocation == &rtp_ ? pastRtp_ : pastRtcp_;
@@ -272,8 +279,12 @@ void SessionRelay::FailOver(int64_t nowMs) {
     rtp_.reset();
     rtcpStream_.reset();
     rtpStream_.reset();
-    ++serverIndex_;
-    ++failovers_;
+    if (failoverDue_) {
+        ++serverIndex_;
+        ++failovers_;
+    }
+    failoverDue_ = false;
+    reconnectDue_ = false;
     rtp_.emplace(rtpPort_, random_, Current(), relay::PortRequest{true, std::nullopt});
     rtp_->Start(nowMs);
 }

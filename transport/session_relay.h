@@ -7,7 +7,8 @@
 // Over TCP each socket's allocation has a connection of its own to the
 // server (see RelayStream), polled with the sockets; what it carries comes
 // in as if the server had sent it to that socket. A dropped connection is
-// the server failing us, as a refused refresh is.
+// made again once; dropped again before the allocations stand, it is the
+// server failing us, as a refused refresh is.
 //
 // Its allocations are driven on the session's poll thread and fed from any
 // sending thread, under one lock. The sender's and listener's calls come
@@ -142,8 +143,9 @@ private:
     void ServiceStreams();
     void OnEvent(bool rtpChannel, const relay::RelayEvent& event);
     void OnFailed(const relay::RelayEvent& event);
-    // Releases what is left on the failed server and allocates on the next.
-    void FailOver(int64_t nowMs);
+    // Releases what is left on the server and allocates again: on the next
+    // server when one failed, else on the same (a dropped connection).
+    void Reallocate(int64_t nowMs);
     const relay::RelayServer& Current() const { return servers_[serverIndex_]; }
     std::optional<relay::Allocation>& Of(bool rtpChannel) { return rtpChannel ? rtp_ : rtcp_; }
     PeerLatches& LatchesOf(bool rtpChannel) { return rtpChannel ? rtpLatches_ : rtcpLatches_; }
@@ -169,6 +171,7 @@ private:
     // Failover state and counts, under lock_.
     size_t serverIndex_ = 0;
     bool failoverDue_ = false;
+    bool reconnectDue_ = false;
     uint64_t allocations_ = 0;
     uint64_t failures_ = 0;
     uint64_t failovers_ = 0;

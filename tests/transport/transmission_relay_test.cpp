@@ -7,6 +7,9 @@
 #include "tests/transport/relay/coturn_process.h"
 #include "transport_test_support.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <iostream>
 
 namespace {
@@ -128,9 +131,46 @@ TEST(RelayedTransmission, WrongCredentialsFailOnceAndPostNoAddress) {
     player.transmission.Destroy();
 }
 
-// The server over TCP goes away: its connections drop, which fails it at
-// once, and both sessions allocate on the next server (over UDP) and post
-// the new relayed pairs.
+// The connections to a server over TCP are reset while the server lives (as
+// a middlebox may; here the kernel aborts them, which needs root): both
+// sessions allocate on it again and post their new relayed pairs, and
+// nothing counts as failed.
+TEST(RelayedTransmission, ADroppedConnectionToALiveServerIsMadeAgain) {
+    if (!relay_testing::CoturnProcess::Find()) GTEST_SKIP() << "coturn is not installed";
+    if (geteuid() != 0) GTEST_SKIP() << "aborting connections needs root";
+    relay_testing::CoturnProcess coturn;
+    ASSERT_TRUE(coturn.Start());
+    ASSERT_TRUE(coturn.AwaitAnswer(kWaitMs)) << "coturn does not answer";
+    Player player;
+    player.transmission.SetRelay(
+        {RelayPolicy::kAlways,
+         {{coturn.Address(), relay_testing::kUser, relay_testing::kPassword, relay::RelayTransport::kTcp}}});
+    ASSERT_EQ(player.transmission.Create(player.window.Handle(), TestMessages(&player.context)), 1);
+    ASSERT_TRUE(player.window.PumpUntil(
+        [&] { return !player.window.audioAddresses.empty() && !player.window.videoAddresses.empty(); }, kWaitMs));
+    const std::string abort =
+        "ss -K dst 127.0.0.1 dport = " + std::to_string(coturn.Address().GetPort()) + " >/dev/null 2>&1";
+    if (std::system(abort.c_str()) != 0) GTEST_SKIP() << "ss cannot abort connections here";
+    const auto allocatedAgain = [&](Medium medium) {
+        SessionRelayFigures figures;
+        return player.transmission.GetRelayFigures(medium, &figures) && figures.relayed && figures.allocations == 2;
+    };
+    ASSERT_TRUE(player.window.PumpUntil(
+        [&] { return allocatedAgain(Medium::kVoice) && allocatedAgain(Medium::kVideo); }, kWaitMs));
+    for (const Medium medium : kBothMedia) {
+        SessionRelayFigures figures;
+        ASSERT_TRUE(player.transmission.GetRelayFigures(medium, &figures));
+        EXPECT_EQ(figures.failures, 0u);
+        EXPECT_FALSE(figures.failed);
+    }
+    player.window.PumpFor(50);
+    EXPECT_EQ(player.window.audioAddresses.size(), 2u) << "the relayed pair, then the one allocated again";
+    player.transmission.Destroy();
+}
+
+// The server over TCP goes away: its connections drop, and so does the one
+// made again, which fails it; both sessions allocate on the next server
+// (over UDP) and post the new relayed pairs.
 TEST(RelayedTransmission, ADroppedConnectionFailsOverToTheNextServer) {
     if (!relay_testing::CoturnProcess::Find()) GTEST_SKIP() << "coturn is not installed";
     relay_testing::CoturnProcess first, second;
