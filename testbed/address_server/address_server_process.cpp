@@ -1,6 +1,6 @@
 #include "testbed/address_server/address_server_process.h"
 
-#include "testbed/address_server/child_process.h"
+#include "testkit/process/child_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -53,7 +53,8 @@ std::unique_ptr<AddressServerProcess> AddressServerProcess::Start(const std::str
         *error = std::string("pipe: ") + std::strerror(errno);
         return nullptr;
     }
-    const pid_t pid = SpawnChild({program, "--bind", kLoopbackText, "--port", kAnyFreePort}, pipeEnds[1], error);
+    const pid_t pid = testkit::SpawnChild({program, "--bind", kLoopbackText, "--port", kAnyFreePort}, pipeEnds[1],
+                                          testkit::ChildErrors::kInherited, error);
     close(pipeEnds[1]);
     if (pid < 0) {
         close(pipeEnds[0]);
@@ -62,7 +63,7 @@ std::unique_ptr<AddressServerProcess> AddressServerProcess::Start(const std::str
     const std::string line = FirstLine(pipeEnds[0]);
     const uint16_t port = ListeningPort(line);
     if (port == 0) {
-        StopChild(pid, kAddressServerStopTimeoutMs);
+        testkit::StopChild(pid, kAddressServerStopTimeoutMs);
         close(pipeEnds[0]);
         *error = program + " did not start listening" + (line.empty() ? "" : ": " + line);
         return nullptr;
@@ -71,7 +72,7 @@ std::unique_ptr<AddressServerProcess> AddressServerProcess::Start(const std::str
 }
 
 AddressServerProcess::~AddressServerProcess() {
-    StopChild(pid_, kAddressServerStopTimeoutMs);
+    testkit::StopChild(pid_, kAddressServerStopTimeoutMs);
     close(output_);
 }
 

@@ -1,6 +1,6 @@
 #include "testbed/address_server/relay_server_process.h"
 
-#include "testbed/address_server/child_process.h"
+#include "testkit/process/child_process.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -104,7 +104,8 @@ std::unique_ptr<RelayServerProcess> RelayServerProcess::Start(const std::string&
         << "\nlt-cred-mech\nuser=room:" << password
         << "\nrealm=tavolin-room\nno-tls\nno-dtls\nno-cli\nallow-loopback-peers\nsimple-log\n"
         << "log-file=" << home << "/turn.log\npidfile=" << home << "/turn.pid\nuserdb=" << home << "/turndb\n";
-    const pid_t pid = SpawnChild({program, "-c", home + "/turnserver.conf"}, -1, error);
+    const pid_t pid =
+        testkit::SpawnChild({program, "-c", home + "/turnserver.conf"}, -1, testkit::ChildErrors::kInherited, error);
     if (pid < 0) {
         std::filesystem::remove_all(home);
         return nullptr;
@@ -118,7 +119,7 @@ std::unique_ptr<RelayServerProcess> RelayServerProcess::Start(const std::string&
 }
 
 RelayServerProcess::~RelayServerProcess() {
-    StopChild(pid_, kStopTimeoutMs);
+    testkit::StopChild(pid_, kStopTimeoutMs);
     std::filesystem::remove_all(directory_);
 }
 

@@ -1,8 +1,8 @@
 #include "testkit/sound_server/sound_server.h"
 
+#include "testkit/process/child_process.h"
+
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -15,8 +15,6 @@
 #include <fstream>
 #include <thread>
 
-extern char** environ;
-
 namespace voice {
 
 namespace {
@@ -24,28 +22,8 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kStartLimit = 10s;  // a loaded machine needs a few seconds
-constexpr auto kStopLimit = 1s;
+constexpr int kStopLimitMs = 1000;
 constexpr auto kPollInterval = 20ms;
-
-pid_t Spawn(const std::vector<std::string>& arguments, int output) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (output >= 0) {
-        posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, output, STDERR_FILENO);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    }
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
 
 bool Answers(const std::string& socketPath) {
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -63,7 +41,8 @@ bool Answers(const std::string& socketPath) {
 bool ChildProcess::Start(const std::vector<std::string>& arguments, const std::string& logPath) {
     Stop();
     const int output = logPath.empty() ? -1 : open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    pid_ = Spawn(arguments, output);
+    std::string ignored;
+    pid_ = testkit::SpawnChild(arguments, output, testkit::ChildErrors::kWithOutput, &ignored);
     if (output >= 0) close(output);
     return pid_ > 0;
 }
@@ -75,23 +54,15 @@ bool ChildProcess::Running() {
 
 void ChildProcess::Stop() {
     if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + kStopLimit;
-    while (waitpid(pid_, nullptr, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-            break;
-        }
-        std::this_thread::sleep_for(kPollInterval);
-    }
+    testkit::StopChild(pid_, kStopLimitMs);
     pid_ = -1;
 }
 
 int RunProgram(const std::vector<std::string>& arguments, std::string* out) {
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0) return -1;
-    const pid_t pid = Spawn(arguments, pipeEnds[1]);
+    std::string ignored;
+    const pid_t pid = testkit::SpawnChild(arguments, pipeEnds[1], testkit::ChildErrors::kWithOutput, &ignored);
     close(pipeEnds[1]);
     std::string said;
     char chunk[4096];

@@ -1,4 +1,4 @@
-#include "testbed/address_server/child_process.h"
+#include "testkit/process/child_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -12,16 +12,18 @@
 
 extern char** environ;
 
-namespace room {
+namespace testkit {
 namespace {
 constexpr auto kStopPollInterval = std::chrono::milliseconds(10);
 }  // namespace
 
-pid_t SpawnChild(const std::vector<std::string>& arguments, int output, std::string* error) {
+pid_t SpawnChild(const std::vector<std::string>& arguments, int output, ChildErrors errors, std::string* error) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     if (output >= 0) {
         posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
+        if (errors == ChildErrors::kWithOutput) posix_spawn_file_actions_adddup2(&actions, output, STDERR_FILENO);
     } else {
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
@@ -30,7 +32,7 @@ pid_t SpawnChild(const std::vector<std::string>& arguments, int output, std::str
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
         *error = "cannot start " + arguments.front() + ": " + std::strerror(spawned);
@@ -52,4 +54,4 @@ void StopChild(pid_t pid, int graceMs) {
     }
 }
 
-}  // namespace room
+}  // namespace testkit
