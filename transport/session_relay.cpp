@@ -107,6 +107,7 @@ bool SessionRelay::NextDatagram(rtp::RTPRawPacket* into, const rtp::RTPReceiveLi
             if (message.size() > limit) continue;
             std::copy(message.begin(), message.end(), into->PrepareBuffer(limit));
             into->SetReceived(message.size(), receiveTime, stream->Server(), rtpChannel);
+            into->MarkOverConnection();
             return true;
         }
     }
@@ -118,8 +119,11 @@ bool SessionRelay::OverStream() {
     return Current().transport == relay::RelayTransport::kTcp;
 }
 
-bool SessionRelay::IsServer(bool rtpChannel, const rtp::RTPIPv4Address& sender) {
+bool SessionRelay::IsServer(bool rtpChannel, const rtp::RTPIPv4Address& sender, bool overConnection) {
     std::lock_guard<std::mutex> lock(lock_);
+    // A server reached over TCP speaks only on its connection: a UDP
+    // datagram from its address is anybody's.
+    if (overConnection != (Current().transport == relay::RelayTransport::kTcp)) return false;
     const std::optional<Allocation>& allocation = Of(rtpChannel);
     if (allocation) return allocation->Server() == sender;
     return rtpChannel && probe_ && Current().address == sender;

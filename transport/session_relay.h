@@ -98,8 +98,9 @@ public:
     // the translator maps UDP.
     bool OverStream();
 
-    // Whether a datagram from `sender` on the socket is the server's.
-    bool IsServer(bool rtpChannel, const rtp::RTPIPv4Address& sender);
+    // Whether a datagram from `sender` is the server's: on the socket for a
+    // server over UDP, on the connection for one over TCP.
+    bool IsServer(bool rtpChannel, const rtp::RTPIPv4Address& sender, bool overConnection);
     relay::Allocation::Received OnServerDatagram(bool rtpChannel, std::span<const uint8_t> bytes, int64_t nowMs,
                                                  relay::RelayedDatagram* relayed);
     // A datagram for `peer` through the relay; false before Start (it goes

@@ -59,7 +59,8 @@ void CTavolinRTPSession::StartRelay() {
 
 // Poll thread, data-access lock held: must not call session operations.
 bool CTavolinRTPSession::OnRawPacket(rtp::RTPRawPacket* packet) {
-    if (relay_ && relay_->IsServer(packet->IsRTP(), packet->GetSenderAddress()) && !UnwrapRelayed(*packet))
+    if (relay_ && relay_->IsServer(packet->IsRTP(), packet->GetSenderAddress(), packet->CameOverConnection()) &&
+        !UnwrapRelayed(*packet))
         return false;
     return HearsFrom(*packet) && Opened(*packet);
 }

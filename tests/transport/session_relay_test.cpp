@@ -114,6 +114,10 @@ TEST(SessionRelay, AFailedServerIsGivenUpForTheNextWhoseRelayedAddressIsTold) {
         t.relay.Start(t.now);
         t.AllocateBoth(kRelayed);
         ASSERT_EQ(std::vector<rtp::RTPIPv4Address>{kRelayed}, t.sockets.relayed) << c.what;
+        // A server over UDP speaks on the socket, never over a connection.
+        EXPECT_TRUE(t.relay.IsServer(true, kServer, /*overConnection=*/false));
+        EXPECT_FALSE(t.relay.IsServer(true, kServer, /*overConnection=*/true));
+        EXPECT_FALSE(t.relay.IsServer(true, kSecondServer, false));
         c.fail(t);
         SessionRelayFigures figures = t.relay.Figures();
         EXPECT_EQ(1u, figures.failures) << c.what;

@@ -16,6 +16,7 @@ void RTPRawPacket::SetReceived(size_t length, double receiveTime, const RTPIPv4A
     receiveTime_ = receiveTime;
     sender_ = sender;
     isRTP_ = isRTP;
+    overConnection_ = false;
 }
 
 void RTPRawPacket::NarrowTo(const uint8_t* bytes, size_t length, const RTPIPv4Address& sender) {

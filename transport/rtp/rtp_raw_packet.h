@@ -22,10 +22,15 @@ public:
     const RTPIPv4Address& GetSenderAddress() const { return sender_; }
     // True: it came on the RTP socket; false: on the RTCP socket.
     bool IsRTP() const { return isRTP_; }
+    // It came over a connection the datagram source keeps (a relay over
+    // TCP), not as a datagram on the socket.
+    bool CameOverConnection() const { return overConnection_; }
 
     // Filled by the transmitter.
     uint8_t* PrepareBuffer(size_t capacity);
     void SetReceived(size_t length, double receiveTime, const RTPIPv4Address& sender, bool isRTP);
+    // By a datagram source, after SetReceived.
+    void MarkOverConnection() { overConnection_ = true; }
     // What a relay carried inside this datagram: `bytes` (within GetData())
     // from `sender`, the peer that sent them. No copy is made.
     void NarrowTo(const uint8_t* bytes, size_t length, const RTPIPv4Address& sender);
@@ -37,6 +42,7 @@ private:
     double receiveTime_ = 0;
     RTPIPv4Address sender_;
     bool isRTP_ = false;
+    bool overConnection_ = false;
 };
 
 }  // namespace rtp
