@@ -95,6 +95,7 @@ VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vect
     const std::vector<int64_t>& latencies = heard.Latencies(speaker.userId);
     if (!latencies.empty()) {
         pair.latencyMedianMs = Percentile(latencies, 0.5);
+        pair.latencyP95Ms = Percentile(latencies, 0.95);
         pair.latencyP99Ms = Percentile(latencies, 0.99);
     }
     // Every other tone of the room is fitted and taken out; what remains
@@ -124,6 +125,7 @@ VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vect
         // A marker made in silence, or of a muted player, never sounded:
         // what the search finds then is noise, so no latency is told.
         pair.latencyMedianMs.reset();
+        pair.latencyP95Ms.reset();
         pair.latencyP99Ms.reset();
     }
     if (expectation.intermittent) {

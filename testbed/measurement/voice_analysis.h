@@ -25,6 +25,7 @@ struct VoicePair {
     uint64_t skipped = 0;
     int jitterDelayMs = 0;
     std::optional<double> latencyMedianMs;
+    std::optional<double> latencyP95Ms;
     std::optional<double> latencyP99Ms;
     double toneSnrDb = 0;
     double levelDbfs = -100;  // the speaker's tone in the listener's mix (RMS) where heard

@@ -3,6 +3,8 @@
 // loss in bursts, delay with jitter, reordering and duplication.
 #pragma once
 
+#include "testbed/network/uplink_queue.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <random>
@@ -21,10 +23,13 @@ struct ImpairmentSettings {
     // RTCP compounds carrying feedback (NACK, picture loss) never arrive, as
     // between peers that ignore it.
     bool dropFeedback = false;
+    // One player's egress, every medium and channel, through a shaped queue
+    // before the impairments above.
+    UplinkSettings uplink;
 
     bool Active() const {
         return lossPercent > 0 || delayMs > 0 || jitterMs > 0 || reorderPercent > 0 || duplicatePercent > 0 ||
-               dropFeedback;
+               dropFeedback || uplink.Active();
     }
 };
 

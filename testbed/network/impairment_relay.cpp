@@ -68,6 +68,10 @@ uint64_t FlowSeed(uint64_t seed, int from, int to, RelayMedium medium, bool rtcp
 }
 }  // namespace
 
+ImpairmentRelay::ImpairmentRelay(const ImpairmentSettings& settings) : settings_(settings) {
+    if (settings.uplink.Active()) uplink_.emplace(settings.uplink);
+}
+
 ImpairmentRelay::~ImpairmentRelay() {
     Stop();
     for (int fd : sockets_) close(fd);
@@ -148,12 +152,23 @@ void ImpairmentRelay::ReceiveFrom(size_t flowIndex, double now) {
         const ssize_t length = recv(flow.inSocket, buffer.data(), buffer.size(), 0);
         if (length < 0) return;
         ++flow.counts.received;
+        CountSent(flow.from, now, static_cast<size_t>(length));
         if (flow.rtcp && settings_.dropFeedback && CarriesFeedback(buffer.data(), static_cast<size_t>(length))) {
             ++flow.counts.feedbackDropped;
             continue;
         }
         const uint64_t arrival = flow.arrivals++;
-        const std::vector<double> departures = flow.impairment.Admit(now);
+        double admitted = now;
+        if (uplink_ && flow.from == settings_.uplink.player) {
+            const std::optional<double> leaves = uplink_->Admit(now, static_cast<size_t>(length));
+            if (!leaves) {
+                ++flow.counts.dropped;
+                ++flow.counts.uplinkDropped;
+                continue;
+            }
+            admitted = *leaves;
+        }
+        const std::vector<double> departures = flow.impairment.Admit(admitted);
         if (departures.empty() || held_.size() + departures.size() > kMaximumHeld) {
             ++flow.counts.dropped;
             continue;
@@ -184,6 +199,20 @@ void ImpairmentRelay::SendDue(double now) {
         }
         held_.pop();
     }
+}
+
+void ImpairmentRelay::CountSent(int player, double now, size_t bytes) {
+    std::vector<uint64_t>& bins = sentBytes_[player];
+    const auto second = static_cast<size_t>(now);
+    if (bins.size() <= second) bins.resize(second + 1);
+    bins[second] += bytes + kUdpOverheadBytes;
+}
+
+std::vector<PlayerSendRate> ImpairmentRelay::SendRates() const {
+    std::lock_guard lock(mutex_);
+    std::vector<PlayerSendRate> rates;
+    for (const auto& [player, bins] : sentBytes_) rates.push_back({player, bins});
+    return rates;
 }
 
 RelayCounts ImpairmentRelay::Counts(int from, int to, RelayMedium medium, bool rtcp) const {

@@ -10,8 +10,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <queue>
 #include <string>
 #include <thread>
@@ -28,6 +30,14 @@ struct RelayCounts {
     uint64_t duplicated = 0;       // extra copies sent
     uint64_t reordered = 0;        // sent after a datagram that arrived later
     uint64_t feedbackDropped = 0;  // RTCP feedback held back on purpose, not in `dropped`
+    uint64_t uplinkDropped = 0;    // of `dropped`, at the tail of the shaped uplink
+};
+
+// What one player sent into the relay, every medium and channel, with the
+// IPv4 and UDP headers: bytes per whole second since the relay started.
+struct PlayerSendRate {
+    int player = 0;
+    std::vector<uint64_t> bytesPerSecond;
 };
 
 // What went through one direction of one medium's channel.
@@ -48,7 +58,7 @@ struct RelayEndpoint {
 
 class ImpairmentRelay {
 public:
-    explicit ImpairmentRelay(const ImpairmentSettings& settings) : settings_(settings) {}
+    explicit ImpairmentRelay(const ImpairmentSettings& settings);
     ~ImpairmentRelay();
     ImpairmentRelay(const ImpairmentRelay&) = delete;
     ImpairmentRelay& operator=(const ImpairmentRelay&) = delete;
@@ -63,6 +73,8 @@ public:
     // Every flow so far, in the order its path was added.
     std::vector<RelayFlowCounts> Flows() const;
     const ImpairmentSettings& Settings() const { return settings_; }
+    // Every player's send rate so far, in id order.
+    std::vector<PlayerSendRate> SendRates() const;
     // Ends the thread; datagrams still held are not sent.
     void Stop();
 
@@ -91,6 +103,7 @@ private:
     void Run();
     void ReceiveFrom(size_t flowIndex, double now);
     void SendDue(double now);
+    void CountSent(int player, double now, size_t bytes);
     double Now() const;
 
     const ImpairmentSettings settings_;
@@ -99,6 +112,8 @@ private:
     std::vector<int> sockets_;                                           // guarded by mutex_
     std::priority_queue<Held, std::vector<Held>, std::greater<>> held_;  // relay thread only
     uint64_t heldOrder_ = 0;
+    std::optional<UplinkQueue> uplink_;               // relay thread only
+    std::map<int, std::vector<uint64_t>> sentBytes_;  // guarded by mutex_
     std::atomic<bool> stop_{false};
     std::thread thread_;
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();

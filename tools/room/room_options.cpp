@@ -56,6 +56,8 @@ constexpr const char* kHelp =
     "                    [--out DIR]\n"
     "       tavolin-room [--loss PCT] [--burst N] [--delay MS] [--jitter MS] [--reorder PCT] [--duplicate PCT]\n"
     "                    [--no-feedback] [--seed S] [other options of a room in one process]\n"
+    "       tavolin-room --uplink KBITS [--uplink-player ID] [--uplink-drop-at S --uplink-to KBITS]\n"
+    "                    [--uplink-lift-at S] [other options of a room in one process]\n"
     "       tavolin-room [--voice-activity | --push-to-talk PATTERN] [--volume ID:PCT]... [--mute ID]...\n"
     "                    [other options]\n"
     "       tavolin-room --relay [tcp:]ADDR:PORT... --relay-user U --relay-password P\n"
@@ -90,6 +92,13 @@ constexpr const char* kHelp =
     "(default 1); --no-feedback drops every RTCP compound carrying feedback (NACK,\n"
     "picture loss), as between peers that ignore it. What the relay did is in\n"
     "stats.json \"relay\".\n"
+    "\n"
+    "With --uplink KBITS everything player ID (default 1) sends leaves through the\n"
+    "relay's model of a home router's uplink first: KBITS kbit/s (IPv4 and UDP\n"
+    "headers counted) with a 300 ms backlog, dropped at its tail when full;\n"
+    "--uplink-drop-at S --uplink-to KBITS changes the rate S seconds into the run,\n"
+    "--uplink-lift-at S restores KBITS. stats.json \"relay\" \"send_rates\" holds\n"
+    "every player's sent kbit/s, second by second.\n"
     "\n"
     "Every player speaks its tone all the time, unless --voice-activity (players\n"
     "talk now and then, in bursts like syllables, and only that is sent) or\n"
@@ -139,6 +148,7 @@ constexpr const char* kHelp =
 std::string Checked(bool valid, const char* problem) { return valid ? std::string() : problem; }
 
 constexpr double kMaximumDelayMs = 10000;
+constexpr double kMaximumUplinkKbits = 100000;
 // A push-to-talk press or pause: from one voice frame to a minute.
 constexpr int kShortestPressMs = 30;
 constexpr int kLongestPressMs = 60000;
@@ -233,6 +243,17 @@ std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) 
               options->impairment.dropFeedback = true;
               return std::string();
           }},
+         {"uplink", "KBITS",
+          Bounded(&options->impairment.uplink.kbits, 8, kMaximumUplinkKbits, "not a rate (8..100000)")},
+         {"uplink-player", "ID",
+          [&](const char* value) {
+              return Checked(ParseNumber(std::string_view(value), &options->impairment.uplink.player),
+                             "not a player number");
+          }},
+         {"uplink-drop-at", "S", Bounded(&options->impairment.uplink.dropAtSeconds, 0, 86400, "not a time (s)")},
+         {"uplink-to", "KBITS",
+          Bounded(&options->impairment.uplink.dropToKbits, 8, kMaximumUplinkKbits, "not a rate (8..100000)")},
+         {"uplink-lift-at", "S", Bounded(&options->impairment.uplink.liftAtSeconds, 0, 86400, "not a time (s)")},
          {"relay", "[tcp:]ADDR:PORT",
           [&](const char* value) {
               RelayServerOption endpoint;
@@ -308,6 +329,15 @@ std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) 
         if (!inRoom(id)) return tools::CommandLineError(kProgram, "--volume names no player of the room");
     for (const int id : options->voice.muted)
         if (!inRoom(id)) return tools::CommandLineError(kProgram, "--mute names no player of the room");
+    UplinkSettings& uplink = options->impairment.uplink;
+    if (uplink.kbits > 0 && uplink.player == 0) uplink.player = kFirstUserId;
+    if (uplink.kbits > 0 && !inRoom(uplink.player))
+        return tools::CommandLineError(kProgram, "--uplink-player names no player of the room");
+    if (uplink.kbits == 0 && (uplink.player != 0 || uplink.dropAtSeconds >= 0 || uplink.liftAtSeconds >= 0))
+        return tools::CommandLineError(kProgram,
+                                       "--uplink-player, --uplink-drop-at and --uplink-lift-at need --uplink");
+    if ((uplink.dropAtSeconds >= 0) != (uplink.dropToKbits > 0))
+        return tools::CommandLineError(kProgram, "--uplink-drop-at and --uplink-to go together");
     if (transmitModes > 1)
         return tools::CommandLineError(kProgram, "--voice-activity and --push-to-talk exclude each other");
 

@@ -43,6 +43,7 @@ JsonValue VoiceJson(const VoiceReport& report) {
                                      {"frames_skipped", p.skipped},
                                      {"jitter_delay_ms", p.jitterDelayMs},
                                      {"latency_median_ms", p.latencyMedianMs},
+                                     {"latency_p95_ms", p.latencyP95Ms},
                                      {"latency_p99_ms", p.latencyP99Ms},
                                      {"tone_snr_db", p.toneSnrDb},
                                      {"level_dbfs", p.levelDbfs},
