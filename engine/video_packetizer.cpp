@@ -16,7 +16,8 @@ void CTavolinEngineImpl::OnEncodedVideo(const uint8_t* data, int, int length) {
     uint8_t fragment[video_fragments::kMaxFragmentBytes];
     for (int i = 0; i < count; ++i) {
         const size_t fragmentBytes = video_fragments::CutFragment(data, frameBytes, count, i, fragment);
-        m_Transmission.SendVideo(fragment, fragmentBytes, 0);
+        m_Transmission.SendVideo(fragment, fragmentBytes);
     }
+    m_Transmission.EndVideoFrame();
     TAVOLIN_HOP_TRACE(FrameSent());
 }

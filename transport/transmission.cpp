@@ -112,7 +112,13 @@ int CTavolinTransmission::Create(HWND messageWindow, const TransmissionMessages&
     videoSession->SetDefaultPayloadType(kVideoPayloadType);
     videoSession->SetDefaultTimestampIncrement(kVideoTimestampIncrement);
     videoSession->SetMaximumPacketSize(kVideoMaximumPacketBytes);
+    // Routers that honour the marks put voice ahead of video.
+    audioSession->SetTypeOfService(kVoiceTypeOfService);
+    videoSession->SetTypeOfService(kVideoTypeOfService);
     for (const Medium medium : kBothMedia) Session(medium)->StartRelay();
+    videoPacer_.Start([this](bool firstOfFrame, const uint8_t* data, size_t length) {
+        SendPacedVideo(firstOfFrame, data, length);
+    });
     return 1;
 }
 
@@ -174,6 +180,7 @@ int CTavolinTransmission::Destroy() {
         for (int i = 0; i < peers.Count(); ++i)
             if (ITavolinPacketSink* sink = peers.At(i).sink) sink->ReleaseHeldPackets();
     }
+    videoPacer_.Stop();
     CloseSession(audioSession, audioQueue, true);
     CloseSession(videoSession, videoQueue, true);
     return 1;
@@ -280,14 +287,34 @@ void CTavolinTransmission::OnPictureLossReceived(const PeerEntry* asker) {
 }
 
 int CTavolinTransmission::NextVideoFrame() {
-    return videoSession ? videoSession->IncrementTimestampDefault() : rtp::kErrorNotCreated;
+    if (!videoSession || !videoSession->IsActive()) return rtp::kErrorNotCreated;
+    videoPacer_.BeginFrame();
+    return 0;
 }
 
-bool CTavolinTransmission::SendVideo(const void* data, size_t length, uint32_t timestampIncrement) {
-    if (!videoSession || videoSession->SendPacket(data, length, kVideoPayloadType, false, timestampIncrement) < 0)
-        return false;
+bool CTavolinTransmission::SendVideo(const void* data, size_t length) {
+    return videoSession && videoSession->IsActive() && videoPacer_.Push(static_cast<const uint8_t*>(data), length);
+}
+
+void CTavolinTransmission::EndVideoFrame() { videoPacer_.EndFrame(); }
+
+void CTavolinTransmission::HoldVideoTo(const std::vector<int>& userIds) {
+    if (!videoSession) return;
+    std::vector<rtp::RTPIPv4Address> held;
+    for (const int userId : userIds)
+        if (const PeerEntry* peer = peers.Find(userId)) held.push_back(peer->PairInForce(Medium::kVideo));
+    videoSession->SetHeldDestinations(std::move(held));
+}
+
+void CTavolinTransmission::SkipVideoFrame() {
+    if (videoSession) videoSession->IncrementTimestampDefault();
+}
+
+// Pacer thread: the frame's timestamp advances before its first fragment.
+void CTavolinTransmission::SendPacedVideo(bool firstOfFrame, const uint8_t* data, size_t length) {
+    if (firstOfFrame) videoSession->IncrementTimestampDefault();
+    if (videoSession->SendPacket(data, length, kVideoPayloadType, false, 0) < 0) return;
     sent_[Medium::kVideo].Add(rtp::kRTPFixedHeaderBytes + length);
-    return true;
 }
 
 bool CTavolinTransmission::SendAudio(const void* data, size_t length) {

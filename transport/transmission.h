@@ -6,6 +6,7 @@
 
 #include "platform/win32.h"
 #include "transport/medium.h"
+#include "transport/paced_sender.h"
 #include "transport/packet_sink.h"
 #include "transport/peer_statistics.h"
 #include "transport/peer_table.h"
@@ -21,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace rtp {
 class RTPRandom;
@@ -113,8 +115,18 @@ public:
     // headers; any thread.
     TrafficCount GetSentTraffic(Medium medium) const { return sent_[medium].Read(); }
 
+    // A coded frame: NextVideoFrame, its fragments with SendVideo, then
+    // EndVideoFrame. The fragments leave from the pacer's thread at the
+    // video budget's pace, the frame's timestamp advancing before its first.
     int NextVideoFrame();
-    bool SendVideo(const void* data, size_t length, uint32_t timestampIncrement);
+    bool SendVideo(const void* data, size_t length);
+    void EndVideoFrame();
+    // A captured frame left uncoded: the timestamp keeps the camera's time.
+    void SkipVideoFrame();
+    // Engine thread: the pace of one video stream, bits/s (0: unpaced), and
+    // the peers whose video is held back (they still get RTCP and voice).
+    void SetVideoBudget(double bitsPerSecond) { videoPacer_.SetBudget(bitsPerSecond); }
+    void HoldVideoTo(const std::vector<int>& userIds);
     bool SendAudio(const void* data, size_t length);
 
     int RequestPublicAddress(uint32_t serverAddress, uint16_t serverPort, const void* data, size_t length);
@@ -173,6 +185,7 @@ private:
     int OpenSession(CTavolinRTPSession& session, double timestampUnit, size_t largestRtpBytes, uint16_t avoidPort,
                     uint16_t* port);
     void OnPacketReceived(Medium medium);
+    void SendPacedVideo(bool firstOfFrame, const uint8_t* data, size_t length);
     bool HasQueuedVoice();
     void DeliverPacket(const QueuedPacket& item, Medium medium);
     void GiveBack(rtp::RTPPacket* packet, Medium medium);
@@ -211,4 +224,5 @@ private:
 
     PerMedium<TrafficCounter> sent_;  // media packets sent, each to every peer
     std::atomic<bool> keyFrameRequested_{false};
+    PacedSender videoPacer_;  // stopped before the sessions close
 };

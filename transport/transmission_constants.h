@@ -26,6 +26,9 @@ constexpr double kVideoTimestampUnitSeconds = 1.0 / 90000;
 constexpr uint32_t kVoiceTimestampIncrement = 240;   // 30 ms
 constexpr uint32_t kVideoTimestampIncrement = 6000;  // once per frame
 constexpr size_t kVideoMaximumPacketBytes = 32768;
+// IPv4 type of service: DSCP EF (46) for voice, AF41 (34) for video.
+constexpr int kVoiceTypeOfService = 0xB8;
+constexpr int kVideoTypeOfService = 0x88;
 // The largest datagrams a session takes in. Voice carries 63-byte packets,
 // video at most 550, the address server's answers and the greetings less;
 // the rest is room for what other RTP stacks add (CSRCs, extensions) and for

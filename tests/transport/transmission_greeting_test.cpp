@@ -94,7 +94,7 @@ TEST_F(GreetingTest, PeerBehindOurAddressSwitchesToItsLocalPairAfterFourSeconds)
     const uint8_t voiceFrame[51] = {1};
     const uint8_t fragment[3] = {1, 0, 7};
     ASSERT_TRUE(transmission.SendAudio(voiceFrame, sizeof voiceFrame));
-    ASSERT_TRUE(transmission.SendVideo(fragment, sizeof fragment, 0));
+    ASSERT_TRUE(transmission.SendVideo(fragment, sizeof fragment));
     EXPECT_EQ(Drain(localVoice).size(), 1u);
     EXPECT_EQ(Drain(localVideo).size(), 1u);
     EXPECT_TRUE(Drain(publicVoice).empty()) << "the public pair is no destination any more";
@@ -109,7 +109,7 @@ TEST_F(GreetingTest, PeerBehindOurAddressSwitchesToItsLocalPairAfterFourSeconds)
     // After removal the local pair hears nothing more.
     ASSERT_EQ(transmission.RemoveUser(1), 1);
     ASSERT_TRUE(transmission.SendAudio(voiceFrame, sizeof voiceFrame));
-    ASSERT_TRUE(transmission.SendVideo(fragment, sizeof fragment, 0));
+    ASSERT_TRUE(transmission.SendVideo(fragment, sizeof fragment));
     transmission.GreetPeers();
     EXPECT_FALSE(localVoice.Receive(100));
     EXPECT_FALSE(localVideo.Receive(100));

@@ -46,7 +46,7 @@ TEST(TransmissionLifecycle, SendsFailBeforeCreateAndAfterDestroy) {
     ASSERT_EQ(transmission.AddUser(7, kLoopback, kLoopback, &sink), 1);
     EXPECT_EQ(transmission.SetUserAudioPort(7, peer.Port(), peer.Port()), 1);
     EXPECT_FALSE(transmission.SendAudio(kVoicePayload, sizeof kVoicePayload));
-    EXPECT_FALSE(transmission.SendVideo(kVoicePayload, sizeof kVoicePayload, 0));
+    EXPECT_FALSE(transmission.SendVideo(kVoicePayload, sizeof kVoicePayload));
     EXPECT_LT(transmission.NextVideoFrame(), 0);
 
     TestWindow window;
@@ -54,7 +54,7 @@ TEST(TransmissionLifecycle, SendsFailBeforeCreateAndAfterDestroy) {
     EXPECT_EQ(transmission.Destroy(), 1);
     EXPECT_EQ(transmission.Destroy(), 1) << "a second Destroy finds no sessions";
     EXPECT_FALSE(transmission.SendAudio(kVoicePayload, sizeof kVoicePayload));
-    EXPECT_FALSE(transmission.SendVideo(kVoicePayload, sizeof kVoicePayload, 0));
+    EXPECT_FALSE(transmission.SendVideo(kVoicePayload, sizeof kVoicePayload));
     EXPECT_FALSE(peer.Receive(50)) << "nothing was sent to the peer";
     EXPECT_EQ(transmission.PeerCountForTesting(), 1) << "Destroy leaves the peer table";
 }
@@ -175,7 +175,7 @@ TEST_F(TransmissionTest, VideoFramesShareOneTimestampAndVoiceAdvancesBy240) {
     std::vector<testing_support::RtpView> video;
     for (int frame = 0; frame < 2; ++frame) {
         ASSERT_EQ(transmission.NextVideoFrame(), 0);
-        for (int i = 0; i < 2; ++i) ASSERT_TRUE(transmission.SendVideo(fragment, sizeof fragment, 0));
+        for (int i = 0; i < 2; ++i) ASSERT_TRUE(transmission.SendVideo(fragment, sizeof fragment));
     }
     for (int i = 0; i < 4; ++i) {
         auto packet = NextRtp(videoPeer);

@@ -114,7 +114,7 @@ TEST_F(RetransmissionTest, ANackIsAnsweredWithTheSamePacketsToTheAskingPeerOnlyW
     const std::vector<uint8_t> payload(100, 0x5A);
     for (int frame = 0; frame < 8; ++frame) {
         transmission.NextVideoFrame();
-        ASSERT_TRUE(transmission.SendVideo(payload.data(), payload.size(), 0));
+        ASSERT_TRUE(transmission.SendVideo(payload.data(), payload.size()));
     }
     for (int round = 0; round < 20 && VideoPackets(asking).size() < 8; ++round) asking.Collect(50);
     const std::vector<std::vector<uint8_t>> sent = VideoPackets(asking);
@@ -164,7 +164,7 @@ TEST_F(RetransmissionTest, AGreetingsNumberIsResentToItsOwnPeerAndFilledForAnoth
     const std::vector<uint8_t> payload(100, 0x5A);  // what the resends are budgeted on
     for (int frame = 0; frame < 4; ++frame) {
         transmission.NextVideoFrame();
-        ASSERT_TRUE(transmission.SendVideo(payload.data(), payload.size(), 0));
+        ASSERT_TRUE(transmission.SendVideo(payload.data(), payload.size()));
     }
     const auto helloOf = [](UdpPortPair& peer) {
         for (int round = 0; round < 20 && VideoPackets(peer).size() < 4; ++round) peer.Collect(50);
@@ -268,7 +268,7 @@ TEST_F(RetransmissionTest, TwoTransmissionsCountTheirNacksPictureLossAndRetransm
     const std::vector<uint8_t> payload(200, 0x33);
     for (int frame = 0; frame < 40; ++frame) {
         transmission.NextVideoFrame();
-        ASSERT_TRUE(transmission.SendVideo(payload.data(), payload.size(), 0));
+        ASSERT_TRUE(transmission.SendVideo(payload.data(), payload.size()));
         for (int i = 0; i < 2; ++i) {
             window.PumpFor(5);
             relay.Step();
@@ -317,7 +317,7 @@ RetransmissionWork Exercise(CTavolinTransmission& subject, TestWindow& window) {
     const std::vector<uint8_t> payload(100, 0x5A);
     for (int frame = 0; frame < 8; ++frame) {
         subject.NextVideoFrame();
-        EXPECT_TRUE(subject.SendVideo(payload.data(), payload.size(), 0));
+        EXPECT_TRUE(subject.SendVideo(payload.data(), payload.size()));
     }
     for (int round = 0; round < 20 && VideoPackets(peer).size() < 8; ++round) peer.Collect(50);
     const std::vector<std::vector<uint8_t>> sent = VideoPackets(peer);

@@ -87,7 +87,7 @@ TEST_F(TsharkDecodeTest, EveryPacketKindDecodesWithoutErrors) {
         8000));
     const uint8_t fragment[20] = {1, 0, 0x00, 0x00, 0x01, 0xB6};
     ASSERT_EQ(transmission.NextVideoFrame(), 0);
-    ASSERT_TRUE(transmission.SendVideo(fragment, sizeof fragment, 0));
+    ASSERT_TRUE(transmission.SendVideo(fragment, sizeof fragment));
     transmission.Destroy();  // BYE "Close"
     voicePeer.Collect(200);
     videoPeer.Collect(200);

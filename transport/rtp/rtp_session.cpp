@@ -164,6 +164,12 @@ int RTPSession::DeleteDestination(const RTPIPv4Address& address) { return transm
 
 void RTPSession::ClearDestinations() { transmitter_->ClearDestinations(); }
 
+void RTPSession::SetHeldDestinations(std::vector<RTPIPv4Address> held) {
+    transmitter_->SetHeldDestinations(std::move(held));
+}
+
+int RTPSession::SetTypeOfService(int tos) { return transmitter_->SetTypeOfService(tos); }
+
 void RTPSession::SetSendRoute(RTPSendRoute* route) { transmitter_->SetSendRoute(route); }
 
 void RTPSession::SetDatagramSource(RTPDatagramSource* source) { transmitter_->SetDatagramSource(source); }

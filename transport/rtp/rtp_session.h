@@ -94,6 +94,10 @@ public:
     int AddDestination(const RTPIPv4Address& address);
     int DeleteDestination(const RTPIPv4Address& address);
     void ClearDestinations();
+    // RTP data skips these destinations until the next call; RTCP does not.
+    void SetHeldDestinations(std::vector<RTPIPv4Address> held);
+    // The IPv4 type-of-service byte of both sockets; after Create.
+    int SetTypeOfService(int tos);
 
     // One RTP packet to every destination with the default payload type,
     // marker and timestamp increment.

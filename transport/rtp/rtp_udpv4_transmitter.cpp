@@ -15,6 +15,7 @@
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
+#include <utility>
 
 namespace rtp {
 namespace {
@@ -183,6 +184,7 @@ int RTPUDPv4Transmitter::SendToAll(bool rtpChannel, const void* data, size_t len
     if (rtpSocket_ < 0) return kErrorNotCreated;
     if (length > maximumPacketSize_) return kErrorPacketTooBig;
     for (const RTPIPv4Address& d : destinations_) {
+        if (rtpChannel && std::find(held_.begin(), held_.end(), d) != held_.end()) continue;
         if (rtpChannel)
             SendTo(rtpSocket_, data, length, d.GetIP(), d.GetPort());
         else
@@ -205,6 +207,19 @@ int RTPUDPv4Transmitter::SendRawData(bool rtpChannel, const void* data, size_t l
     if (rtpSocket_ < 0) return kErrorNotCreated;
     if (length > maximumPacketSize_) return kErrorPacketTooBig;
     return SendTo(rtpChannel ? rtpSocket_ : rtcpSocket_, data, length, address, port);
+}
+
+void RTPUDPv4Transmitter::SetHeldDestinations(std::vector<RTPIPv4Address> held) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_ = std::move(held);
+}
+
+int RTPUDPv4Transmitter::SetTypeOfService(int tos) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (rtpSocket_ < 0) return kErrorNotCreated;
+    for (const int socket : {rtpSocket_, rtcpSocket_})
+        if (setsockopt(socket, IPPROTO_IP, IP_TOS, &tos, sizeof tos) != 0) return kErrorInvalidParameter;
+    return 0;
 }
 
 int RTPUDPv4Transmitter::AddDestination(const RTPIPv4Address& address) {

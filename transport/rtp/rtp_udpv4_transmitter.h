@@ -1,7 +1,7 @@
 // The UDP/IPv4 sockets of one session: RTP on the even port base, RTCP on
 // the next port, the destination list every media and control packet goes
 // to, and a wake-up descriptor that ends a wait early. Sends may come from
-// any thread; the destination list and packet size are under one lock.
+// any thread; the destination lists and packet size are under one lock.
 #pragma once
 
 #include "transport/rtp/rtp_defaults.h"
@@ -88,6 +88,11 @@ public:
     void ClearDestinations();
     size_t GetDestinationCount() const;
 
+    // RTP data skips these destinations (RTCP still goes to them); any thread.
+    void SetHeldDestinations(std::vector<RTPIPv4Address> held);
+    // The IPv4 type-of-service byte (DSCP << 2) on both sockets.
+    int SetTypeOfService(int tos);
+
     int SetMaximumPacketSize(size_t bytes);
     size_t GetMaximumPacketSize() const;
 
@@ -133,6 +138,7 @@ private:
     RTPDatagramSource* source_ = nullptr;
     mutable std::mutex mutex_;  // destinations_ and maximumPacketSize_
     std::vector<RTPIPv4Address> destinations_;
+    std::vector<RTPIPv4Address> held_;
     size_t maximumPacketSize_ = 0;
 };
 

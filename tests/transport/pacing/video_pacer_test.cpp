@@ -1,0 +1,82 @@
+#include "transport/pacing/video_pacer.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+using pacing::VideoPacer;
+
+// Sends whatever is due until `until`, in steps of a tenth of a millisecond;
+// the times at which datagrams left.
+std::vector<double> Drain(VideoPacer& pacer, double from, double until) {
+    std::vector<double> left;
+    for (double now = from; now <= until; now += 0.0001)
+        while (pacer.Due(now)) {
+            left.push_back(now);
+            pacer.Pop(now);
+        }
+    return left;
+}
+
+void PushFrame(VideoPacer& pacer, int fragments, size_t bytes) {
+    const std::vector<uint8_t> data(bytes, 0x5A);
+    pacer.BeginFrame();
+    for (int i = 0; i < fragments; ++i) ASSERT_TRUE(pacer.Push(data.data(), data.size()));
+    pacer.EndFrame();
+}
+
+TEST(VideoPacer, SpacesAFrameAtTheBudgetAndMarksItsFirstDatagram) {
+    VideoPacer pacer;
+    pacer.SetBudget(400'000);  // 500 bytes: 10 ms each
+    PushFrame(pacer, 3, 500);
+    ASSERT_TRUE(pacer.Due(0));
+    EXPECT_TRUE(pacer.Due(0)->firstOfFrame);
+    pacer.Pop(0);
+    EXPECT_FALSE(pacer.Due(0.0099));
+    ASSERT_TRUE(pacer.Due(0.01));
+    EXPECT_FALSE(pacer.Due(0.01)->firstOfFrame);
+    const std::vector<double> left = Drain(pacer, 0, 0.1);
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_NEAR(left[0], 0.010, 0.0002);
+    EXPECT_NEAR(left[1], 0.020, 0.0002);
+    EXPECT_LT(pacer.WaitSeconds(0.1), 0);
+}
+
+TEST(VideoPacer, AFrameTooLargeForTheBudgetStillLeavesWithinOneInterval) {
+    VideoPacer pacer;
+    pacer.SetBudget(20'000);  // a 12-fragment key frame would take 2.6 s
+    PushFrame(pacer, 12, 538);
+    const std::vector<double> left = Drain(pacer, 0, 0.2);
+    ASSERT_EQ(left.size(), 12u);
+    EXPECT_LE(left.back(), pacing::kFrameIntervalSeconds);
+    EXPECT_GT(left.back(), pacing::kFrameIntervalSeconds * 0.8);  // spread, not a burst
+}
+
+TEST(VideoPacer, AnIdlePacerSendsAtOnceAndKeepsNoCredit) {
+    VideoPacer pacer;
+    pacer.SetBudget(100'000);
+    PushFrame(pacer, 1, 250);  // 20 ms of budget
+    EXPECT_EQ(Drain(pacer, 0, 0.001).size(), 1u);
+    PushFrame(pacer, 2, 250);  // long after: the first goes at once, the second 20 ms later
+    const std::vector<double> left = Drain(pacer, 5.0, 5.1);
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_NEAR(left[0], 5.0, 0.0002);
+    EXPECT_NEAR(left[1], 5.02, 0.0002);
+}
+
+TEST(VideoPacer, UnpacedWithoutABudgetAndRefusesBeyondItsRoom) {
+    VideoPacer pacer(4);
+    const std::vector<uint8_t> data(100, 1);
+    const std::vector<uint8_t> tooLong(pacing::kMaxPacedBytes + 1, 1);
+    pacer.BeginFrame();
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(pacer.Push(data.data(), data.size()));
+    EXPECT_FALSE(pacer.Push(data.data(), data.size()));
+    EXPECT_FALSE(pacer.Push(tooLong.data(), tooLong.size()));
+    EXPECT_EQ(pacer.Refused(), 2u);
+    pacer.EndFrame();
+    EXPECT_EQ(Drain(pacer, 0, 0).size(), 4u);  // each given back once, all now
+    EXPECT_EQ(pacer.Queued(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+#include "transport/pacing/video_pacer.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+
+namespace pacing {
+
+VideoPacer::VideoPacer(size_t capacity) : slots_(capacity) { assert(capacity > 0); }
+
+void VideoPacer::SetBudget(double bitsPerSecond) { budgetBitsPerSecond_ = std::max(0.0, bitsPerSecond); }
+
+void VideoPacer::BeginFrame() {
+    frameLeft_ = 0;
+    frameBytes_ = 0;
+    firstPending_ = true;
+}
+
+bool VideoPacer::Push(const uint8_t* data, size_t length) {
+    if (length > kMaxPacedBytes || count_ == slots_.size()) {
+        ++refused_;
+        return false;
+    }
+    PacedDatagram& slot = At(count_);
+    slot.firstOfFrame = firstPending_;
+    firstPending_ = false;
+    slot.length = length;
+    slot.spacingSeconds = budgetBitsPerSecond_ > 0 ? length * 8 / budgetBitsPerSecond_ : 0;
+    std::memcpy(slot.bytes.data(), data, length);
+    ++count_;
+    ++frameLeft_;
+    frameBytes_ += length;
+    return true;
+}
+
+void VideoPacer::EndFrame() {
+    const double fastest = frameBytes_ * 8 / kFrameIntervalSeconds;
+    if (budgetBitsPerSecond_ == 0 || fastest <= budgetBitsPerSecond_) return;
+    for (size_t i = count_ - frameLeft_; i < count_; ++i) At(i).spacingSeconds = At(i).length * 8 / fastest;
+}
+
+const PacedDatagram* VideoPacer::Due(double now) const {
+    if (count_ == 0 || now < nextLeave_) return nullptr;
+    return &At(0);
+}
+
+void VideoPacer::Pop(double now) {
+    assert(count_ > 0);
+    nextLeave_ = std::max(nextLeave_, now) + At(0).spacingSeconds;
+    head_ = (head_ + 1) % slots_.size();
+    --count_;
+    frameLeft_ = std::min(frameLeft_, count_);
+}
+
+double VideoPacer::WaitSeconds(double now) const {
+    if (count_ == 0) return -1;
+    return std::max(0.0, nextLeave_ - now);
+}
+
+}  // namespace pacing

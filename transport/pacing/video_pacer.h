@@ -1,0 +1,69 @@
+// Video datagrams on their way to the socket, released at the video
+// budget's pace so that a burst of video never sits in the uplink's queue
+// in front of voice (which does not pass here). A frame is released no
+// slower than over one frame interval, so frames never pile up behind each
+// other. Time is passed in, in seconds.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace pacing {
+
+// The longest datagram held (a video fragment and its header are shorter).
+constexpr size_t kMaxPacedBytes = 600;
+// Datagrams held at most: a few key frames' worth of fragments.
+constexpr size_t kPacerCapacity = 128;
+// A frame's datagrams leave within this long at the latest (15 frames/s).
+constexpr double kFrameIntervalSeconds = 1.0 / 15;
+
+struct PacedDatagram {
+    bool firstOfFrame = false;
+    size_t length = 0;
+    double spacingSeconds = 0;  // the wait after it leaves, at its frame's pace
+    std::array<uint8_t, kMaxPacedBytes> bytes{};
+};
+
+class VideoPacer {
+public:
+    explicit VideoPacer(size_t capacity = kPacerCapacity);
+
+    void SetBudget(double bitsPerSecond);
+    double Budget() const { return budgetBitsPerSecond_; }
+
+    // The datagrams pushed between BeginFrame and EndFrame are one frame's.
+    // Each is due at once at the budget's pace; EndFrame quickens the pace
+    // of those left when the whole frame would not leave within its
+    // interval. Push is false (and counted) when there is no room or the
+    // datagram is too long: it is not sent.
+    void BeginFrame();
+    bool Push(const uint8_t* data, size_t length);
+    void EndFrame();
+
+    // The datagram due at `now`, or null; Pop it once it is sent.
+    const PacedDatagram* Due(double now) const;
+    void Pop(double now);
+    // Seconds until the next datagram is due (0: now); negative when none waits.
+    double WaitSeconds(double now) const;
+
+    size_t Queued() const { return count_; }
+    uint64_t Refused() const { return refused_; }
+
+private:
+    PacedDatagram& At(size_t index) { return slots_[(head_ + index) % slots_.size()]; }
+    const PacedDatagram& At(size_t index) const { return slots_[(head_ + index) % slots_.size()]; }
+
+    std::vector<PacedDatagram> slots_;
+    size_t head_ = 0;
+    size_t count_ = 0;
+    size_t frameLeft_ = 0;   // the last datagrams queued, of the newest frame
+    size_t frameBytes_ = 0;  // of the newest frame, sent or not
+    bool firstPending_ = false;
+    double budgetBitsPerSecond_ = 0;
+    double nextLeave_ = 0;
+    uint64_t refused_ = 0;
+};
+
+}  // namespace pacing
