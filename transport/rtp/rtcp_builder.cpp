@@ -2,6 +2,7 @@
 
 #include "transport/rtp/rtcp_nack.h"
 #include "transport/rtp/rtcp_packet.h"
+#include "transport/rtp/rtcp_remb.h"
 #include "transport/rtp/rtcp_report.h"
 #include "transport/rtp/rtcp_sdes.h"
 #include "transport/rtp/rtp_byte_order.h"
@@ -34,6 +35,11 @@ size_t RTCPCompoundBuilder::NACKBytes(size_t entryCount) {
 }
 
 size_t RTCPCompoundBuilder::PLIBytes() { return kRTCPHeaderBytes + kRTCPFeedbackHeaderBodyBytes; }
+
+size_t RTCPCompoundBuilder::REMBBytes(size_t ssrcCount) {
+    constexpr size_t kFixedFCIBytes = 8;
+    return kRTCPHeaderBytes + kRTCPFeedbackHeaderBodyBytes + kFixedFCIBytes + 4 * ssrcCount;
+}
 
 uint8_t* RTCPCompoundBuilder::Begin(size_t packetBytes, uint8_t count, uint8_t type) {
     if (packetBytes > buffer_.size() - length_) return nullptr;
@@ -112,6 +118,22 @@ bool RTCPCompoundBuilder::AddPLI(uint32_t ssrc, uint32_t mediaSSRC) {
     if (!p) return false;
     Write32(p + 4, ssrc);
     Write32(p + 8, mediaSSRC);
+    return true;
+}
+
+bool RTCPCompoundBuilder::AddREMB(uint32_t ssrc, uint64_t bitsPerSecond, const uint32_t* ssrcs, size_t count) {
+    if (count > 255) return false;
+    uint8_t* p = Begin(REMBBytes(count), kRTCPFeedbackApplicationLayer, kRTCPPayloadFeedback);
+    if (!p) return false;
+    Write32(p + 4, ssrc);
+    Write32(p + 12, kREMBIdentifier);
+    uint8_t exponent = 0;
+    uint32_t mantissa = 0;
+    EncodeREMBRate(bitsPerSecond, &exponent, &mantissa);
+    p[16] = static_cast<uint8_t>(count);
+    p[17] = static_cast<uint8_t>(exponent << 2 | mantissa >> 16);
+    Write16(p + 18, static_cast<uint16_t>(mantissa));
+    for (size_t i = 0; i < count; ++i) Write32(p + 20 + 4 * i, ssrcs[i]);
     return true;
 }
 

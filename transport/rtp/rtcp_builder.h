@@ -27,6 +27,8 @@ public:
     // packed with PackNACKEntries).
     bool AddNACK(uint32_t ssrc, uint32_t mediaSSRC, const uint16_t* lost, size_t count);
     bool AddPLI(uint32_t ssrc, uint32_t mediaSSRC);
+    // A receiver estimate of `bitsPerSecond` for the streams of `ssrcs` (at most 255).
+    bool AddREMB(uint32_t ssrc, uint64_t bitsPerSecond, const uint32_t* ssrcs, size_t count);
 
     const uint8_t* GetData() const { return buffer_.data(); }
     size_t GetLength() const { return length_; }
@@ -36,6 +38,7 @@ public:
     static size_t BYEBytes(size_t reasonLength);
     static size_t NACKBytes(size_t entryCount);
     static size_t PLIBytes();
+    static size_t REMBBytes(size_t ssrcCount);
 
 private:
     uint8_t* Begin(size_t packetBytes, uint8_t count, uint8_t type);

@@ -28,15 +28,17 @@ constexpr uint8_t kRTCPFeedbackPLI = 1;          // in a payload-specific packet
 constexpr size_t kRTCPFeedbackHeaderBodyBytes = 8;
 
 // What a session reports of a received feedback message.
-enum class RTCPFeedbackKind { kGenericNACK, kPictureLoss };
+enum class RTCPFeedbackKind { kGenericNACK, kPictureLoss, kReceiverEstimate };
 
 // One message of a feedback compound to send: a generic NACK of lostCount
-// sequence numbers at `lost`, or a picture loss indication (no numbers).
+// sequence numbers at `lost`, a picture loss indication (no numbers), or a
+// receiver estimate of bitsPerSecond for mediaSSRC's stream.
 struct RTCPFeedbackRequest {
     RTCPFeedbackKind kind = RTCPFeedbackKind::kPictureLoss;
     uint32_t mediaSSRC = 0;
     const uint16_t* lost = nullptr;
     size_t lostCount = 0;
+    uint64_t bitsPerSecond = 0;
 };
 
 class RTCPFeedbackReader {

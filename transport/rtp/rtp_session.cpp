@@ -369,6 +369,8 @@ void RTPSession::OnBYETimeout(RTPSourceData*) {}
 void RTPSession::OnAPPPacket(RTCPAPPPacket*, double, const RTPIPv4Address*) {}
 void RTPSession::OnUnknownPacketType(RTCPPacket*, double, const RTPIPv4Address*) {}
 void RTPSession::OnUnknownPacketFormat(RTCPPacket*, double, const RTPIPv4Address*) {}
+void RTPSession::OnReceiverEstimate(uint32_t, uint64_t, const std::vector<uint32_t>&, double, const RTPIPv4Address*) {}
+
 void RTPSession::OnFeedback(RTCPFeedbackKind, uint32_t, uint32_t, const uint16_t*, size_t, double,
                             const RTPIPv4Address*) {}
 void RTPSession::OnNoteTimeout(RTPSourceData*) {}

@@ -198,6 +198,10 @@ protected:
     // formats go to OnUnknownPacketType, malformed ones to OnUnknownPacketFormat.
     virtual void OnFeedback(RTCPFeedbackKind kind, uint32_t senderSSRC, uint32_t mediaSSRC, const uint16_t* lost,
                             size_t lostCount, double receiveTime, const RTPIPv4Address* sender);
+    // Poll thread, data-access lock held: a receiver estimate (REMB) of the
+    // rate the sender's streams `ssrcs` may take on its path.
+    virtual void OnReceiverEstimate(uint32_t senderSSRC, uint64_t bitsPerSecond, const std::vector<uint32_t>& ssrcs,
+                                    double receiveTime, const RTPIPv4Address* sender);
     virtual void OnNoteTimeout(RTPSourceData* source);
     virtual void OnBYEPacket(RTPSourceData* source);
     virtual void OnSendRTCPCompoundPacket(RTCPCompoundPacket* packet);

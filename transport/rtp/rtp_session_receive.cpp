@@ -5,6 +5,7 @@
 #include "transport/rtp/rtcp_bye.h"
 #include "transport/rtp/rtcp_nack.h"
 #include "transport/rtp/rtcp_pli.h"
+#include "transport/rtp/rtcp_remb.h"
 #include "transport/rtp/rtcp_report.h"
 #include "transport/rtp/rtcp_scheduler.h"
 #include "transport/rtp/rtcp_sdes.h"
@@ -125,6 +126,7 @@ void RTPSession::ProcessFeedback(const RTCPPacket& packet, const RTPIPv4Address&
     RTCPPacket copy = packet;
     const bool nack = packet.GetPacketType() == kRTCPTransportFeedback && packet.GetCount() == kRTCPFeedbackGenericNACK;
     const bool pli = packet.GetPacketType() == kRTCPPayloadFeedback && packet.GetCount() == kRTCPFeedbackPLI;
+    RTCPREMBReader estimate;
     if (nack) {
         RTCPNACKReader reader;
         if (!reader.Parse(packet)) return OnUnknownPacketFormat(&copy, now, &sender);
@@ -136,6 +138,8 @@ void RTPSession::ProcessFeedback(const RTCPPacket& packet, const RTPIPv4Address&
         if (!reader.Parse(packet)) return OnUnknownPacketFormat(&copy, now, &sender);
         OnFeedback(RTCPFeedbackKind::kPictureLoss, reader.GetSenderSSRC(), reader.GetMediaSSRC(), nullptr, 0, now,
                    &sender);
+    } else if (estimate.Parse(packet)) {
+        OnReceiverEstimate(estimate.GetSenderSSRC(), estimate.GetBitsPerSecond(), estimate.GetSSRCs(), now, &sender);
     } else {
         // Feedback formats this layer does not read, as any unknown packet.
         OnUnknownPacketType(&copy, now, &sender);

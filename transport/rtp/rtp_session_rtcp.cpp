@@ -122,6 +122,8 @@ int RTPSession::SendFeedback(const RTPIPv4Address& destination, const RTCPFeedba
         const RTCPFeedbackRequest& message = messages[i];
         const bool added = message.kind == RTCPFeedbackKind::kGenericNACK
                                ? out.AddNACK(ssrc, message.mediaSSRC, message.lost, message.lostCount)
+                           : message.kind == RTCPFeedbackKind::kReceiverEstimate
+                               ? out.AddREMB(ssrc, message.bitsPerSecond, &message.mediaSSRC, 1)
                                : out.AddPLI(ssrc, message.mediaSSRC);
         if (!added) return kErrorPacketTooBig;
     }

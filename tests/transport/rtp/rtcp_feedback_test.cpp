@@ -5,6 +5,7 @@
 #include "transport/rtp/rtcp_builder.h"
 #include "transport/rtp/rtcp_nack.h"
 #include "transport/rtp/rtcp_pli.h"
+#include "transport/rtp/rtcp_remb.h"
 #include "transport/rtp/rtp_errors.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +22,38 @@ const std::vector<uint8_t> kNACK = {0x81, 205,  0, 4,   0x11, 0x22, 0x33, 0x44, 
                                     0x77, 0x88, 0, 100, 0x00, 0x11, 0,    117,  0x00, 0x01};
 const std::vector<uint8_t> kPLI = {0x81, 206, 0, 2, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
 
+// REMB from 0x11223344: 1,000,000 bits/s (250000 << 2) for 0x55667788.
+const std::vector<uint8_t> kREMB = {0x8F, 206, 0,   5,   0x11, 0x22, 0x33, 0x44, 0,    0,    0,    0,
+                                    'R',  'E', 'M', 'B', 1,    0x0B, 0xD0, 0x90, 0x55, 0x66, 0x77, 0x88};
+
 rtp::RTCPPacket AsPacket(const std::vector<uint8_t>& bytes) { return {bytes.data(), bytes.size()}; }
+
+TEST(RTCPFeedback, REMBIsBuiltAsTheFixedBytesAndReadBack) {
+    ASSERT_EQ(kREMB.size(), rtp::RTCPCompoundBuilder::REMBBytes(1));
+    ASSERT_EQ((kREMB[2] << 8 | kREMB[3]) + 1, static_cast<int>(kREMB.size() / 4)) << "the vector's own length field";
+    rtp::RTCPCompoundBuilder builder(1500);
+    const uint32_t media = 0x55667788;
+    ASSERT_TRUE(builder.AddREMB(0x11223344, 1'000'000, &media, 1));
+    EXPECT_EQ(std::vector<uint8_t>(builder.GetData(), builder.GetData() + builder.GetLength()), kREMB);
+
+    rtp::RTCPREMBReader reader;
+    ASSERT_TRUE(reader.Parse(AsPacket(kREMB)));
+    EXPECT_EQ(reader.GetSenderSSRC(), 0x11223344u);
+    EXPECT_EQ(reader.GetBitsPerSecond(), 1'000'000u);
+    EXPECT_EQ(reader.GetSSRCs(), std::vector<uint32_t>{media});
+    // Rates beyond the mantissa lose their low bits only.
+    uint8_t exponent = 0;
+    uint32_t mantissa = 0;
+    rtp::EncodeREMBRate(123'456'789, &exponent, &mantissa);
+    EXPECT_LE(uint64_t{mantissa} << exponent, 123'456'789u);
+    EXPECT_GT(uint64_t{mantissa + 1} << exponent, 123'456'789u);
+
+    // A PLI is no REMB; a REMB promising more SSRCs than it holds is malformed.
+    EXPECT_FALSE(reader.Parse(AsPacket(kPLI)));
+    std::vector<uint8_t> truncated = kREMB;
+    truncated[16] = 2;
+    EXPECT_FALSE(reader.Parse(AsPacket(truncated)));
+}
 
 TEST(RTCPFeedback, NACKAndPLIAreBuiltAsTheFixedBytes) {
     const uint16_t lost[] = {100, 101, 105, 117, 118, 118};
