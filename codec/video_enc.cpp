@@ -15,7 +15,9 @@ constexpr int kLibraryDefaultKeyInterval = -1;
 constexpr int kBQuantRatio = 150;
 constexpr int kBQuantOffset = 100;
 
-constexpr int kFixedQuantiser = 5;
+constexpr int kDefaultQuantiser = 5;
+constexpr int kLeastQuantiser = 1;
+constexpr int kGreatestQuantiser = 31;
 constexpr int kVopFlags = XVID_VOP_HALFPEL | XVID_VOP_INTER4V;
 constexpr int kMotionFlags = XVID_ME_ADVANCEDDIAMOND16 | XVID_ME_HALFPELREFINE16 | XVID_ME_ADVANCEDDIAMOND8 |
                              XVID_ME_HALFPELREFINE8 | XVID_ME_CHROMA_PVOP | XVID_ME_CHROMA_BVOP;
@@ -23,7 +25,7 @@ constexpr int kMotionFlags = XVID_ME_ADVANCEDDIAMOND16 | XVID_ME_HALFPELREFINE16
 constexpr int kUnboundedOutput = -1;
 }  // namespace
 
-CVideoEnc::CVideoEnc() = default;
+CVideoEnc::CVideoEnc() : m_Quantiser(kDefaultQuantiser) {}
 
 CVideoEnc::~CVideoEnc() { Close(); }
 
@@ -57,6 +59,10 @@ bool CVideoEnc::CreateEncoder() {
     return m_Handle != nullptr;
 }
 
+void CVideoEnc::SetQuantiser(int quantiser) {
+    m_Quantiser = std::clamp(quantiser, kLeastQuantiser, kGreatestQuantiser);
+}
+
 int CVideoEnc::EncodeFrame(const uint8_t* picture, bool forceKeyFrame) {
     xvid_enc_frame_t frame{};
     frame.version = codec::kLibraryVersion;
@@ -66,7 +72,7 @@ int CVideoEnc::EncodeFrame(const uint8_t* picture, bool forceKeyFrame) {
     frame.input.plane[0] = const_cast<uint8_t*>(picture);
     frame.input.stride[0] = m_Width * codec::kBytesPerPixel;
     frame.type = forceKeyFrame ? XVID_TYPE_IVOP : XVID_TYPE_AUTO;
-    frame.quant = kFixedQuantiser;
+    frame.quant = m_Quantiser;
     frame.bitstream = m_Bitstream;
     frame.length = kUnboundedOutput;
     const double start = codec::ThreadCpuSeconds();

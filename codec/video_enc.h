@@ -28,6 +28,10 @@ public:
     bool Close();
     // 2 (XVID_KEYFRAME) when the last frame produced was a key frame, else 0.
     int KeyFrameFlag() const;
+    // The quantiser of the frames coded from now on, within the library's
+    // range (1..31); 5 unless set.
+    void SetQuantiser(int quantiser);
+    int Quantiser() const { return m_Quantiser; }
     // CPU time spent in the library coding frames, over every instance this object created.
     double CpuSeconds() const { return m_CpuSeconds; }
 
@@ -47,6 +51,7 @@ private:
     alignas(16) uint8_t m_Bitstream[kBitstreamCapacityBytes] = {};
     bool m_Stopped = true;
     int m_KeyFrameFlag = 0;
+    int m_Quantiser;
     double m_CpuSeconds = 0;
     int m_Width = 0;
     int m_Height = 0;

@@ -2,10 +2,15 @@
 // with a key frame forced when too many frames have passed since the last.
 #include "engine/engine.h"
 
+#include <utility>
+
 namespace {
 constexpr int kKeyFrameAfter = 25;
 // Peers' requests for key frames are answered at most this often.
 constexpr uint32_t kAskedKeyFrameSpacingMs = 200;
+// While the video is stepped down for the uplink a key frame is a burst the
+// budget cannot carry often: the requests wait longer.
+constexpr uint32_t kAskedKeyFrameSpacingLimitedMs = 2000;
 }  // namespace
 
 // The frame lives in the camera's staging slot. The host may change the
@@ -27,10 +32,12 @@ void CTavolinEngineImpl::OnFrameCaptured() {
     }
     if (m_pLocalUser) m_pLocalUser->DrawPreview(frame, static_cast<int>(length));
     if (taken != m_uFrameEpoch) return;
+    if (!CodesThisFrame()) return;
     // A request waits while the last asked-for key frame is too recent.
-    const bool asked = now - m_uLastAskedKeyFrame >= kAskedKeyFrameSpacingMs && m_Transmission.TakeKeyFrameRequest();
+    const uint32_t spacing = m_Ladder.Step() > kLadderTop ? kAskedKeyFrameSpacingLimitedMs : kAskedKeyFrameSpacingMs;
+    const bool asked = now - m_uLastAskedKeyFrame >= spacing && m_Transmission.TakeKeyFrameRequest();
     if (asked) m_uLastAskedKeyFrame = now;
-    const bool regular = m_nFramesSinceKeyFrame > kKeyFrameAfter;
+    const bool regular = m_nFramesSinceKeyFrame > kKeyFrameAfter || std::exchange(m_bKeyFrameWanted, false);
     m_VideoEnc.Encode(frame, asked || regular);
     if (m_VideoEnc.KeyFrameFlag()) {
         m_nFramesSinceKeyFrame = 0;

@@ -17,6 +17,7 @@
 #include "engine/host_events.h"
 #include "engine/statistics.h"
 #include "engine/user.h"
+#include "engine/video_ladder.h"
 #include "platform/win32.h"
 #include "transport/transmission.h"
 
@@ -148,6 +149,13 @@ private:
     void WatchArrivals();
     // Events of the sessions' relays: allocated, failed (audio level timer).
     void WatchRelays();
+    // The send budget from the peers' reports, and the video fitted to it
+    // (uplink_adaptation.cpp); audio level timer.
+    void AdaptToUplink();
+    void TellHeldVideo(const std::vector<int>& held, bool uplinkPaused);
+    // Whether the captured frame is coded at the ladder's frame rate; an
+    // uncoded one still advances the video timestamp.
+    bool CodesThisFrame();
     // Events of peers whose datagrams keep failing to open (greeting timer).
     void WatchProtection();
 
@@ -201,6 +209,17 @@ private:
     std::vector<int> m_FailingPeersTold;
     uint32_t m_uLastAskedKeyFrame = 0;  // GetTickCount of the last key frame a peer asked for
     LocalCounts m_Counts;
+    // The uplink: one budget, the video ladder, who is held and why.
+    pacing::SendBudget m_SendBudget;
+    VideoLadder m_Ladder;
+    FrameThinner m_FrameThinner;
+    std::vector<int> m_HeldVideoTold;  // peers whose video is held for their downlink
+    bool m_bVideoPausedTold = false;   // for every peer, for the uplink
+    bool m_bVoiceDoesNotFitTold = false;
+    bool m_bKeyFrameWanted = false;  // a held peer gets video again
+    double m_dLastMeasureAt = -1;
+    uint64_t m_uLastMeasureBytes = 0;
+    double m_dMeasuredVideo = 0;  // one stream's video, bits/s
     // Changes whenever the frame taken from the camera may be gone: at each
     // take, and when the camera changes.
     uint32_t m_uFrameEpoch = 0;

@@ -33,6 +33,16 @@ int CTavolinEngineImpl::GetLocalStatistics(TavolinLocalStatistics* out) {
     filled.videoSsrc = m_Transmission.GetLocalSsrc(Medium::kVideo);
     filled.voiceSsrc = m_Transmission.GetLocalSsrc(Medium::kVoice);
     filled.videoCodingCpuSeconds = m_VideoEnc.CpuSeconds();
+    const int peers = m_Transmission.PeerCountForTesting();
+    filled.uplinkBudgetKbitsPerSecond = m_SendBudget.StreamBitsPerSecond() * peers / 1000;
+    filled.lossBasedKbitsPerSecond = m_SendBudget.LossBasedBitsPerSecond() / 1000;
+    filled.delayBasedKbitsPerSecond = m_SendBudget.DelayBasedBitsPerSecond() / 1000;
+    filled.videoTargetKbitsPerSecond = m_Ladder.TargetBitsPerSecond() / 1000;
+    filled.videoFramesPerSecondTarget = m_Ladder.FramesPerSecond();
+    filled.videoLadderStep = m_Ladder.Step();
+    filled.videoQuantiser = m_VideoEnc.Quantiser();
+    filled.voiceDoesNotFit = m_SendBudget.VoiceDoesNotFit() ? 1 : 0;
+    filled.videoHeldPeers = static_cast<int>(m_HeldVideoTold.size());
     return HandToHost(filled, out);
 }
 
@@ -45,6 +55,9 @@ int CTavolinEngineImpl::GetPeerStatistics(int userId, TavolinPeerStatistics* out
     TavolinPeerStatistics filled{};
     user->FillStatistics(filled, transport, GetTickCount());
     FillTransportStatistics(known ? &transport : nullptr, filled);
+    const bool held = std::find(m_HeldVideoTold.begin(), m_HeldVideoTold.end(), userId) != m_HeldVideoTold.end();
+    filled.videoHeld = held ? TAVOLIN_VIDEO_HELD_PEER : m_Ladder.Paused() ? TAVOLIN_VIDEO_HELD_UPLINK : 0;
+    filled.estimateKbitsPerSecond = m_Transmission.EstimateOf(userId) / 1000;
     return HandToHost(filled, out);
 }
 

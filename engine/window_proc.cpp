@@ -64,6 +64,7 @@ void CTavolinEngineImpl::OnTimer(UINT_PTR id) {
             PollAudioLevels();
             // Here rather than once a second: a dead relay server is told within 5 s.
             WatchRelays();
+            AdaptToUplink();
             break;
         case kTimerPublicAddress: RequestPublicAddressAgain(); break;
         case kTimerGreet:

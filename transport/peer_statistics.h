@@ -52,6 +52,7 @@ struct MediumTransportStatistics {
     double peerFractionLost = 0;
     int32_t peerCumulativeLost = 0;
     double peerJitterMs = 0;
+    double peerReportTime = 0;  // session clock seconds of its arrival
     // From that report's LSR and DLSR; 0 until a report answered one of our
     // sender reports.
     double roundTripMs = 0;

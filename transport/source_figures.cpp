@@ -39,6 +39,7 @@ void Fill(const rtp::RTPSourceData& source, double timestampUnit, MediumTranspor
         out->peerFractionLost = source.RR_GetFractionLost() / kFractionUnits;
         out->peerCumulativeLost = source.RR_GetPacketsLost();
         out->peerJitterMs = source.RR_GetJitter() * timestampUnit * kMillisecondsPerSecond;
+        out->peerReportTime = source.RR_GetReceiveTime();
     }
     out->roundTripMs = RoundTripSeconds(source) * kMillisecondsPerSecond;
 }

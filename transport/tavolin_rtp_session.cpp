@@ -277,6 +277,7 @@ void CTavolinRTPSession::OnPacketSent(const uint8_t* packet, size_t length, uint
 
 // Poll thread, data-access lock held.
 void CTavolinRTPSession::OnRemoveSource(rtp::RTPSourceData* source) {
+    arrivals_.Forget(source->GetSSRC());
     if (repair_) repair_->OnSourceRemoved(source->GetSSRC());
 }
 
@@ -316,6 +317,9 @@ void CTavolinRTPSession::OnPollThreadStep() {
                 DeletePacket(packet);
                 continue;
             }
+            if (kind == kVideo)
+                arrivals_.OnPacket(source->GetSSRC(), packet->GetReceiveTime(), packet->GetTimestamp(),
+                                   packet->GetPacketLength());
             if (players)
                 repair_->OnArrival(*players, source->GetSSRC(), source->GetRTPDataAddress(),
                                    packet->GetSequenceNumber(), packet->GetReceiveTime());
@@ -323,5 +327,33 @@ void CTavolinRTPSession::OnPollThreadStep() {
         }
     }
     if (players) repair_->AskForMissing(*players, now);
+    if (kind == kVideo && owner) SendArrivalEstimates(now);
     EndDataAccess();
+}
+
+// Data-access lock held. Peers that do not read estimates skip them.
+void CTavolinRTPSession::SendArrivalEstimates(double now) {
+    for (const auto& [ssrc, bitsPerSecond] : arrivals_.Due(now)) {
+        const rtp::RTPSourceData* source = GetSourceInfo(ssrc);
+        const rtp::RTPIPv4Address* media = source ? source->GetRTPDataAddress() : nullptr;
+        if (!media) continue;
+        rtp::RTCPFeedbackRequest estimate;
+        estimate.kind = rtp::RTCPFeedbackKind::kReceiverEstimate;
+        estimate.mediaSSRC = ssrc;
+        estimate.bitsPerSecond = static_cast<uint64_t>(bitsPerSecond);
+        SendFeedback(*media, &estimate, 1, 0);
+    }
+}
+
+// Poll thread, data-access lock held: an estimate of our video's path.
+void CTavolinRTPSession::OnReceiverEstimate(uint32_t senderSSRC, uint64_t bitsPerSecond,
+                                            const std::vector<uint32_t>& ssrcs, double receiveTime,
+                                            const rtp::RTPIPv4Address* sender) {
+    if (GetMedium() != Medium::kVideo || !owner || !sender) return;
+    if (std::find(ssrcs.begin(), ssrcs.end(), GetLocalSSRC()) == ssrcs.end()) return;
+    const rtp::RTPSourceData* source = GetSourceInfo(senderSSRC);
+    const rtp::RTPIPv4Address* media = source ? source->GetRTPDataAddress() : nullptr;
+    const std::shared_ptr<const PeerSnapshot> players = peers->Snapshot();
+    if (const PeerEntry* peer = players->FindFeedbackSender(*sender, media))
+        owner->OnReceiverEstimate(peer->userId, static_cast<double>(bitsPerSecond), receiveTime);
 }

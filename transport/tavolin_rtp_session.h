@@ -9,6 +9,7 @@
 
 #include "transport/address/address_datagram.h"
 #include "transport/medium.h"
+#include "transport/pacing/arrival_delay.h"
 #include "transport/peer_table.h"
 #include "transport/rtp/rtp_session.h"
 #include "transport/rtp/rtp_udpv4_transmitter.h"
@@ -94,6 +95,8 @@ protected:
                               const rtp::RTPIPv4Address* sender) override;
     void OnFeedback(rtp::RTCPFeedbackKind kind, uint32_t senderSSRC, uint32_t mediaSSRC, const uint16_t* lost,
                     size_t lostCount, double receiveTime, const rtp::RTPIPv4Address* sender) override;
+    void OnReceiverEstimate(uint32_t senderSSRC, uint64_t bitsPerSecond, const std::vector<uint32_t>& ssrcs,
+                            double receiveTime, const rtp::RTPIPv4Address* sender) override;
 
 private:
     // Poll thread, data-access lock held.
@@ -143,6 +146,10 @@ private:
     bool SendNack(const rtp::RTPIPv4Address& sender, uint32_t ssrc, const std::vector<uint16_t>& numbers) override;
     NackTiming TimingOf(uint32_t ssrc) override;
 
+    // Poll thread, video: what every sender's frames tell of its path, and
+    // the estimates sent back to each.
+    void SendArrivalEstimates(double now);
+    pacing::ArrivalDelays arrivals_{90000};
     std::unique_ptr<VideoRepair> repair_;
     std::unique_ptr<SessionRelay> relay_;
     std::unique_ptr<SessionProtection> protection_;

@@ -7,6 +7,7 @@
 #include "platform/win32.h"
 #include "transport/medium.h"
 #include "transport/paced_sender.h"
+#include "transport/pacing/send_budget.h"
 #include "transport/packet_sink.h"
 #include "transport/peer_statistics.h"
 #include "transport/peer_table.h"
@@ -19,7 +20,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -108,6 +111,14 @@ public:
     // Video poll thread: a picture loss indication about our video from
     // `asker` (null: not a player).
     void OnPictureLossReceived(const PeerEntry* asker);
+
+    // Video poll thread: the peer's estimate of what its path from us carries.
+    void OnReceiverEstimate(int userId, double bitsPerSecond, double receiveTime);
+    // Engine thread: every peer's reports about our media and its latest
+    // estimate, for the send budget; *now is the clock they are on.
+    void GetUplinkReports(std::vector<pacing::PeerReport>* out, double* now);
+    // The peer's latest estimate, bits/s; -1000 when it sent none.
+    double EstimateOf(int userId);
 
     // Engine thread: the figures of one peer; false for an unknown user.
     bool GetPeerStatistics(int userId, PeerTransportStatistics* out);
@@ -225,4 +236,10 @@ private:
     PerMedium<TrafficCounter> sent_;  // media packets sent, each to every peer
     std::atomic<bool> keyFrameRequested_{false};
     PacedSender videoPacer_;  // stopped before the sessions close
+    struct Estimate {
+        double bitsPerSecond;
+        double at;
+    };
+    std::mutex estimatesLock_;
+    std::map<int, Estimate> estimates_;  // by user id, under estimatesLock_
 };

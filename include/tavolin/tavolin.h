@@ -149,10 +149,18 @@ enum TavolinEventKind {
     TAVOLIN_EVENT_RELAY_ALLOCATED = 13,       /* medium, address, port: the relayed address, posted as the public one */
     TAVOLIN_EVENT_RELAY_FAILED = 14,          /* medium, address, port: the relay server; text: what failed */
     /* Encrypted rooms (ITavolinRoomProtection below). */
-    TAVOLIN_EVENT_PEER_UNAUTHENTICATED = 15   /* userId: the peer's last 50 datagrams did not open (wrong
+    TAVOLIN_EVENT_PEER_UNAUTHENTICATED = 15,  /* userId: the peer's last 50 datagrams did not open (wrong
                                                  secret or epoch: usually a lobby out of step); told
                                                  again only after one of its datagrams opened */
+    /* The uplink's send budget (TavolinLocalStatistics below). */
+    TAVOLIN_EVENT_VIDEO_HELD = 16,            /* userId (-1: every peer), port: why (TAVOLIN_VIDEO_HELD_*):
+                                                 our video to the peer stops; its view keeps the last picture */
+    TAVOLIN_EVENT_VIDEO_RESUMED = 17,         /* userId (-1: every peer): our video to the peer again */
+    TAVOLIN_EVENT_VOICE_DOES_NOT_FIT = 18     /* port: the budget, kbit/s: less than voice to every peer takes;
+                                                 no video is sent; told again after it fitted */
 };
+#define TAVOLIN_VIDEO_HELD_UPLINK 1 /* the uplink carries no video beside the voice */
+#define TAVOLIN_VIDEO_HELD_PEER 2   /* that peer alone loses or queues our media: its downlink */
 #define TAVOLIN_MEDIUM_VOICE 0
 #define TAVOLIN_MEDIUM_VIDEO 1
 
@@ -217,6 +225,9 @@ typedef struct TavolinPeerStatistics {
     uint64_t replaysDropped;         /* seen before, or older than the replay window */
     uint64_t unknownEpochDropped;    /* an epoch this engine has no key of (any more) */
     int encrypted;                   /* 1: the room is encrypted and the peer has keys */
+    /* The uplink's send budget: whether our video goes to the peer, and why not. */
+    int videoHeld;                   /* 0: sent; else TAVOLIN_VIDEO_HELD_* */
+    double estimateKbitsPerSecond;   /* the peer's estimate of its path from us (our own peers), -1: none */
 } TavolinPeerStatistics;
 
 typedef struct TavolinLocalStatistics {
@@ -234,6 +245,16 @@ typedef struct TavolinLocalStatistics {
     uint32_t voiceSsrc;
     /* CPU time the video library spent coding this engine's frames, on the engine thread. */
     double videoCodingCpuSeconds;
+    /* The uplink's send budget, voice first: one stream is what one peer gets. */
+    double uplinkBudgetKbitsPerSecond;   /* for every peer together, voice and video */
+    double lossBasedKbitsPerSecond;      /* per stream, from the peers' RTCP reports */
+    double delayBasedKbitsPerSecond;     /* per stream, from our own peers' estimates */
+    double videoTargetKbitsPerSecond;    /* per stream, what the ladder's step is expected to carry */
+    double videoFramesPerSecondTarget;   /* 15, 10, 7.5, 5, or 0: no video */
+    int videoLadderStep;                 /* 0 (quantiser 5, 15 frames/s) .. 10 (no video) */
+    int videoQuantiser;
+    int voiceDoesNotFit;                 /* 1: voice to every peer takes more than the budget */
+    int videoHeldPeers;                  /* peers whose video is held for their own downlink */
 } TavolinLocalStatistics;
 
 /* ---- Relayed media ----------------------------------------------------------

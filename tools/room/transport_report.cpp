@@ -82,7 +82,16 @@ JsonValue TransportJson(const RoomReport& report) {
                 .Add("key_frames_asked", local->keyFramesAsked)
                 .Add("video_ssrc", local->videoSsrc)
                 .Add("voice_ssrc", local->voiceSsrc)
-                .Add("video_coding_cpu_s", local->videoCodingCpuSeconds);
+                .Add("video_coding_cpu_s", local->videoCodingCpuSeconds)
+                .Add("uplink_budget_kbps", local->uplinkBudgetKbitsPerSecond)
+                .Add("loss_based_kbps", local->lossBasedKbitsPerSecond)
+                .Add("delay_based_kbps", local->delayBasedKbitsPerSecond)
+                .Add("video_target_kbps", local->videoTargetKbitsPerSecond)
+                .Add("video_fps_target", local->videoFramesPerSecondTarget)
+                .Add("video_ladder_step", local->videoLadderStep)
+                .Add("video_quantiser", local->videoQuantiser)
+                .Add("voice_does_not_fit", local->voiceDoesNotFit != 0)
+                .Add("video_held_peers", local->videoHeldPeers);
         }
         JsonValue peers = JsonValue::Array{};
         for (const auto& [sender, peer] : player.engineFigures.peers) {
@@ -114,7 +123,9 @@ JsonValue TransportJson(const RoomReport& report) {
                                          {"packets_authenticated", peer.packetsAuthenticated},
                                          {"authentication_failures", peer.authenticationFailures},
                                          {"replays_dropped", peer.replaysDropped},
-                                         {"unknown_epoch_dropped", peer.unknownEpochDropped}});
+                                         {"unknown_epoch_dropped", peer.unknownEpochDropped},
+                                         {"our_video_held", peer.videoHeld},
+                                         {"their_estimate_kbps", peer.estimateKbitsPerSecond}});
         }
         players.Push(std::move(entry.Add("peers", std::move(peers))));
     }

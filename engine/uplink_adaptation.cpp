@@ -1,0 +1,67 @@
+// One send budget for the whole uplink, spent on voice first: the video
+// pacer's rate, the ladder's quantiser and frame rate, and the peers whose
+// video is held, from what every peer reports.
+#include "engine/engine.h"
+
+#include <algorithm>
+
+namespace {
+constexpr double kCameraFramesPerSecond = 15;
+constexpr double kMeasureSeconds = 1;
+}  // namespace
+
+void CTavolinEngineImpl::AdaptToUplink() {
+    std::vector<pacing::PeerReport> reports;
+    double now = 0;
+    m_Transmission.GetUplinkReports(&reports, &now);
+    if (reports.empty()) return;
+    m_SendBudget.Update(now, reports);
+
+    const uint64_t bytes = m_Transmission.GetSentTraffic(Medium::kVideo).bytes;
+    if (m_dLastMeasureAt < 0 || now - m_dLastMeasureAt >= kMeasureSeconds) {
+        if (m_dLastMeasureAt >= 0) m_dMeasuredVideo = (bytes - m_uLastMeasureBytes) * 8 / (now - m_dLastMeasureAt);
+        m_dLastMeasureAt = now;
+        m_uLastMeasureBytes = bytes;
+    }
+    const double video = m_SendBudget.VideoBitsPerSecond();
+    m_Ladder.Update(now, video, m_dMeasuredVideo);
+    m_VideoEnc.SetQuantiser(m_Ladder.Quantiser());
+    m_Transmission.SetVideoBudget(std::max(video, 1.0));
+
+    std::vector<int> held = m_SendBudget.HeldPeers(now);
+    // A held peer is asked about by no one; the others keep their video.
+    if (held.size() >= reports.size()) held.clear();
+    TellHeldVideo(held, m_Ladder.Paused());
+    std::vector<int> holding = held;
+    if (m_Ladder.Paused())
+        for (const pacing::PeerReport& report : reports) holding.push_back(report.userId);
+    m_Transmission.HoldVideoTo(holding);
+
+    const bool voiceDoesNotFit = m_SendBudget.VoiceDoesNotFit();
+    if (voiceDoesNotFit && !m_bVoiceDoesNotFitTold)
+        m_Events.Emit(TAVOLIN_EVENT_VOICE_DOES_NOT_FIT, m_nLocalUserId, TAVOLIN_MEDIUM_VOICE, 0,
+                      static_cast<int>(m_SendBudget.StreamBitsPerSecond() * reports.size() / 1000));
+    m_bVoiceDoesNotFitTold = voiceDoesNotFit;
+}
+
+void CTavolinEngineImpl::TellHeldVideo(const std::vector<int>& held, bool uplinkPaused) {
+    for (const int userId : held)
+        if (std::find(m_HeldVideoTold.begin(), m_HeldVideoTold.end(), userId) == m_HeldVideoTold.end())
+            m_Events.Emit(TAVOLIN_EVENT_VIDEO_HELD, userId, TAVOLIN_MEDIUM_VIDEO, 0, TAVOLIN_VIDEO_HELD_PEER);
+    for (const int userId : m_HeldVideoTold)
+        if (std::find(held.begin(), held.end(), userId) == held.end()) {
+            m_Events.Emit(TAVOLIN_EVENT_VIDEO_RESUMED, userId, TAVOLIN_MEDIUM_VIDEO);
+            m_bKeyFrameWanted = true;  // its picture froze on an older reference
+        }
+    m_HeldVideoTold = held;
+    if (uplinkPaused != m_bVideoPausedTold)
+        m_Events.Emit(uplinkPaused ? TAVOLIN_EVENT_VIDEO_HELD : TAVOLIN_EVENT_VIDEO_RESUMED, -1, TAVOLIN_MEDIUM_VIDEO,
+                      0, uplinkPaused ? TAVOLIN_VIDEO_HELD_UPLINK : 0);
+    m_bVideoPausedTold = uplinkPaused;
+}
+
+bool CTavolinEngineImpl::CodesThisFrame() {
+    if (m_FrameThinner.Keep(m_Ladder.FramesPerSecond(), kCameraFramesPerSecond)) return true;
+    m_Transmission.SkipVideoFrame();
+    return false;
+}

@@ -1,0 +1,35 @@
+#include "engine/video_ladder.h"
+
+#include <algorithm>
+
+int VideoLadder::FittingStep(double budget) const {
+    for (int step = kLadderTop; step < kLadderNoVideo; ++step)
+        if (kLadderSteps[step].bitsPerSecond * scale_ <= budget * kLadderFitShare) return step;
+    return kLadderNoVideo;
+}
+
+void VideoLadder::Update(double now, double budget, double measured) {
+    if (!Paused() && measured > 0 && kLadderSteps[step_].framesPerSecond == kLadderSteps[kLadderTop].framesPerSecond) {
+        const double observed = measured / kLadderSteps[step_].bitsPerSecond;
+        scale_ = std::clamp(scale_ * (1 - kLadderScaleWeight) + observed * kLadderScaleWeight, kLadderScaleLeast,
+                            kLadderScaleGreatest);
+    }
+    const int fitting = FittingStep(budget);
+    if (fitting > step_) {
+        step_ = fitting;
+        lastDown_ = now;
+    } else if (fitting < step_ && now - lastDown_ >= kLadderCleanSeconds) {
+        step_ = fitting;
+    }
+}
+
+bool FrameThinner::Keep(double rate, double cameraRate) {
+    if (rate >= cameraRate) {
+        credit_ = 1;
+        return true;
+    }
+    credit_ += rate / cameraRate;
+    if (credit_ < 1) return false;
+    credit_ -= 1;
+    return true;
+}

@@ -1,0 +1,66 @@
+// How the video steps down to fit its budget, one stream's bits/s: first
+// the quantiser (today's 5 at the top, the codec's 31 at the bottom), then
+// the frame rate (15, 10, 7.5, 5), then no video. Each step's rate is what
+// the synthetic camera coded at 160 x 120, 15 frames/s with a key frame
+// every 27th, scaled by how the camera in use measures against it. Steps
+// down at once; up only once a clean spell has passed since the last step
+// down. Time in seconds.
+#pragma once
+
+#include <cstddef>
+
+struct LadderStep {
+    int quantiser;
+    double framesPerSecond;
+    double bitsPerSecond;
+};
+
+constexpr LadderStep kLadderSteps[] = {
+    {5, 15, 61000},  {8, 15, 45000},  {10, 15, 36000}, {13, 15, 29000}, {16, 15, 24000},
+    {20, 15, 20000}, {31, 15, 14000}, {31, 10, 9500},  {31, 7.5, 7200}, {31, 5, 4800},
+};
+constexpr int kLadderTop = 0;
+constexpr int kLadderNoVideo = static_cast<int>(sizeof kLadderSteps / sizeof kLadderSteps[0]);
+// A step up waits this long after the last step down.
+constexpr double kLadderCleanSeconds = 5;
+// A step fits when it takes at most this share of the budget: the rest is
+// for key frames, retransmissions and RTCP.
+constexpr double kLadderFitShare = 0.75;
+// How the measured rate is weighed into the camera's scale, and its bounds;
+// measured at full frame rate only, where key frames asked for by frozen
+// viewers do not swamp the rest.
+constexpr double kLadderScaleWeight = 0.2;
+constexpr double kLadderScaleLeast = 0.2;
+constexpr double kLadderScaleGreatest = 1.5;
+
+class VideoLadder {
+public:
+    // `measured`: what one stream of video carried lately (0: not known).
+    void Update(double now, double budget, double measured);
+
+    int Step() const { return step_; }
+    bool Paused() const { return step_ == kLadderNoVideo; }
+    int Quantiser() const {
+        return Paused() ? kLadderSteps[kLadderNoVideo - 1].quantiser : kLadderSteps[step_].quantiser;
+    }
+    double FramesPerSecond() const { return Paused() ? 0 : kLadderSteps[step_].framesPerSecond; }
+    // What the step in force is expected to carry.
+    double TargetBitsPerSecond() const { return Paused() ? 0 : kLadderSteps[step_].bitsPerSecond * scale_; }
+
+private:
+    int FittingStep(double budget) const;
+
+    int step_ = kLadderTop;
+    double scale_ = 1;
+    double lastDown_ = -1e9;
+};
+
+// Which captured frames a reduced frame rate codes: the share `rate` of the
+// camera's `cameraRate`, evenly spread.
+class FrameThinner {
+public:
+    bool Keep(double rate, double cameraRate);
+
+private:
+    double credit_ = 1;
+};

@@ -1,0 +1,78 @@
+#include "transport/pacing/arrival_delay.h"
+
+#include <algorithm>
+
+namespace pacing {
+
+void ArrivalDelay::OnPacket(double arrival, uint32_t rtpTimestamp, size_t bytes) {
+    arrivals_.push_back({arrival, bytes + kDatagramOverheadBytes});
+    windowBytes_ += bytes + kDatagramOverheadBytes;
+    if (!started_) {
+        started_ = true;
+        lastTimestamp_ = rtpTimestamp;
+        firstArrival_ = arrival;
+    } else {
+        const auto step = static_cast<int32_t>(rtpTimestamp - lastTimestamp_);
+        // Only a frame's first packet says when the frame left; a late
+        // packet of an older frame says nothing new.
+        if (step <= 0) return;
+        unwrapped_ += step;
+        lastTimestamp_ = rtpTimestamp;
+    }
+    lastFrameAt_ = arrival;
+    const double offset = (arrival - firstArrival_) - unwrapped_ / ticksPerSecond_;
+    while (!lowest_.empty() && lowest_.back().seconds >= offset) lowest_.pop_back();
+    lowest_.push_back({arrival, offset});
+    while (lowest_.front().at < arrival - kBaseWindowSeconds) lowest_.pop_front();
+    queueSeconds_ = offset - lowest_.front().seconds;
+}
+
+double ArrivalDelay::ArrivingBitsPerSecond(double now) {
+    while (!arrivals_.empty() && arrivals_.front().at < now - kRateWindowSeconds) {
+        windowBytes_ -= arrivals_.front().bytes;
+        arrivals_.pop_front();
+    }
+    return windowBytes_ * 8 / kRateWindowSeconds;
+}
+
+double ArrivalDelay::EstimateBitsPerSecond(double now) {
+    if (!started_ || now - firstArrival_ < kRateWindowSeconds) return 0;
+    const double arriving = ArrivingBitsPerSecond(now);
+    if (arriving == 0) return 0;  // nothing comes: nothing to judge
+    if (Overused(now)) {
+        if (now - lastDecrease_ >= kDecreaseSpacingSeconds) {
+            capacity_ = arriving;
+            estimate_ = arriving * kOveruseBackoff;
+            lastDecrease_ = now;
+        }
+        return estimate_;
+    }
+    const bool nearCapacity = now - lastDecrease_ < kCapacityMemorySeconds;
+    const double growth = nearCapacity || estimate_ > capacity_ ? kSlowGrowthShare : kGrowthShare;
+    double grown =
+        std::min(std::max(estimate_, arriving) * (1 + growth), arriving * kHeadroomShare + kHeadroomBitsPerSecond);
+    if (nearCapacity) grown = std::min(grown, std::max(estimate_, capacity_ * kCapacityShare));
+    estimate_ = grown;
+    return estimate_;
+}
+
+void ArrivalDelays::OnPacket(uint32_t ssrc, double arrival, uint32_t rtpTimestamp, size_t bytes) {
+    paths_.try_emplace(ssrc, ticksPerSecond_).first->second.OnPacket(arrival, rtpTimestamp, bytes);
+}
+
+std::vector<std::pair<uint32_t, double>> ArrivalDelays::Due(double now) {
+    std::vector<std::pair<uint32_t, double>> due;
+    if (now - lastSent_ < kEstimateSpacingSeconds) return due;
+    lastSent_ = now;
+    size_t overused = 0;
+    for (const auto& [ssrc, path] : paths_) overused += path.Overused(now) ? 1 : 0;
+    const bool ownQueue = paths_.size() >= 3 && overused * 2 > paths_.size();
+    for (auto& [ssrc, path] : paths_) {
+        const double estimate = path.EstimateBitsPerSecond(now);
+        if (estimate <= 0 || (ownQueue && path.Overused(now))) continue;
+        due.emplace_back(ssrc, estimate);
+    }
+    return due;
+}
+
+}  // namespace pacing

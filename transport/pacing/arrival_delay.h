@@ -1,0 +1,102 @@
+// A receiver's view of one sender's video path: how much longer than the
+// fastest the frames now take (each frame's first packet's arrival against
+// its RTP timestamp, over the least such offset of the last seconds), and
+// the rate that arrives. A queue building on the path shows as delay
+// before it shows as loss. Time in seconds is passed in.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <utility>
+#include <vector>
+
+namespace pacing {
+
+// A path whose frames wait this much longer than its best is overused.
+constexpr double kOveruseQueueSeconds = 0.03;
+// The best offset is looked for over this long.
+constexpr double kBaseWindowSeconds = 30;
+// The arriving rate is measured over this long.
+constexpr double kRateWindowSeconds = 1;
+// Overused: the estimate falls to this share of what arrives, once per
+// spacing (the queue takes a while to drain, and what arrives meanwhile
+// already shows the sender's cut). Otherwise it grows by a share per call,
+// but never far beyond what arrives (a sender that needs less than it may).
+constexpr double kOveruseBackoff = 0.85;
+constexpr double kDecreaseSpacingSeconds = 1;
+constexpr double kGrowthShare = 0.05;
+constexpr double kHeadroomShare = 1.5;
+constexpr double kHeadroomBitsPerSecond = 16000;
+// Near the rate at which the path last overused, growth stays below it for
+// this long, and slows once past it.
+constexpr double kCapacityShare = 0.9;
+constexpr double kCapacityMemorySeconds = 10;
+constexpr double kSlowGrowthShare = 0.02;
+// Each datagram also carries IPv4 and UDP headers on the path.
+constexpr size_t kDatagramOverheadBytes = 28;
+// The latest frame's wait counts this long; a path that sends nothing
+// overuses nothing.
+constexpr double kQueueLifetimeSeconds = 0.5;
+
+class ArrivalDelay {
+public:
+    explicit ArrivalDelay(double ticksPerSecond) : ticksPerSecond_(ticksPerSecond) {}
+
+    void OnPacket(double arrival, uint32_t rtpTimestamp, size_t bytes);
+    // How long the latest frame waited beyond the best, seconds.
+    double QueueSeconds() const { return queueSeconds_; }
+    bool Overused(double now) const {
+        return queueSeconds_ > kOveruseQueueSeconds && now - lastFrameAt_ < kQueueLifetimeSeconds;
+    }
+    double ArrivingBitsPerSecond(double now);
+    // What the path is judged to carry now, bits/s; 0 before a second of arrivals.
+    double EstimateBitsPerSecond(double now);
+
+private:
+    struct Offset {
+        double at;
+        double seconds;
+    };
+    struct Arrival {
+        double at;
+        size_t bytes;
+    };
+
+    const double ticksPerSecond_;
+    bool started_ = false;
+    uint32_t lastTimestamp_ = 0;
+    int64_t unwrapped_ = 0;  // ticks since the first timestamp
+    double firstArrival_ = 0;
+    std::deque<Offset> lowest_;  // increasing offsets: the window's minimum first
+    std::deque<Arrival> arrivals_;
+    size_t windowBytes_ = 0;
+    double queueSeconds_ = 0;
+    double lastFrameAt_ = 0;
+    double estimate_ = 0;
+    double lastDecrease_ = -1e9;
+    double capacity_ = 0;  // what arrived when the path last overused
+};
+
+// Estimates go out this often per sender.
+constexpr double kEstimateSpacingSeconds = 0.25;
+
+// Every sender's path as this receiver sees it. When most senders' frames
+// wait at once, the queue is this receiver's own (its downlink, or a
+// receiver that cannot keep up): no sender is told to slow down for it.
+class ArrivalDelays {
+public:
+    explicit ArrivalDelays(double ticksPerSecond) : ticksPerSecond_(ticksPerSecond) {}
+    void OnPacket(uint32_t ssrc, double arrival, uint32_t rtpTimestamp, size_t bytes);
+    void Forget(uint32_t ssrc) { paths_.erase(ssrc); }
+    // The (ssrc, bits/s) estimates to send now; empty between spacings.
+    std::vector<std::pair<uint32_t, double>> Due(double now);
+
+private:
+    const double ticksPerSecond_;
+    std::map<uint32_t, ArrivalDelay> paths_;
+    double lastSent_ = -1e9;
+};
+
+}  // namespace pacing

@@ -1,0 +1,95 @@
+#include "transport/pacing/send_budget.h"
+
+#include <algorithm>
+
+namespace pacing {
+namespace {
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// More than half of them, and at least one.
+bool Most(size_t count, size_t of) { return of > 0 && count * 2 > of; }
+}  // namespace
+
+double SendBudget::StreamBitsPerSecond() const { return std::min(lossBased_, delayBased_); }
+
+double SendBudget::VideoBitsPerSecond() const {
+    return std::max(0.0, StreamBitsPerSecond() - kVoiceStreamBitsPerSecond);
+}
+
+std::vector<int> SendBudget::HeldPeers(double now) const {
+    std::vector<int> held;
+    for (const auto& [userId, until] : heldUntil_)
+        if (now < until) held.push_back(userId);
+    return held;
+}
+
+void SendBudget::Update(double now, const std::vector<PeerReport>& peers) {
+    UpdateLossBased(now, peers);
+    UpdateDelayBased(now, peers);
+}
+
+void SendBudget::UpdateLossBased(double now, const std::vector<PeerReport>& peers) {
+    std::vector<const PeerReport*> fresh;
+    double roundTrip = 0;
+    for (const PeerReport& peer : peers) {
+        if (!peer.hasReport || seenReports_[peer.userId] == peer.reportNumber) continue;
+        fresh.push_back(&peer);
+        roundTrip = std::max(roundTrip, peer.roundTripSeconds);
+    }
+    if (fresh.empty() || now - lastDecision_ < roundTrip + kDecisionSpacingSeconds) return;
+    size_t lossy = 0, increasing = 0;
+    std::vector<double> losses;
+    std::vector<int> lossyPeers;
+    for (const PeerReport* peer : fresh) {
+        seenReports_[peer->userId] = peer->reportNumber;
+        double& least = leastRoundTrip_.try_emplace(peer->userId, peer->roundTripSeconds).first->second;
+        if (peer->roundTripSeconds > 0)
+            least = std::min(least > 0 ? least : peer->roundTripSeconds, peer->roundTripSeconds);
+        const bool queued = peer->roundTripSeconds - least > kQueueEvidenceSeconds;
+        if (peer->fractionLost > kLossDecreaseAbove && (queued || peer->fractionLost > kLossWithoutEvidence)) {
+            ++lossy;
+            losses.push_back(peer->fractionLost);
+            lossyPeers.push_back(peer->userId);
+        } else if (peer->fractionLost < kLossIncreaseBelow) {
+            ++increasing;
+        }
+    }
+    lastDecision_ = now;
+    if (Most(lossy, fresh.size()) || (lossy > 0 && peers.size() == 1)) {
+        lossBased_ *= 1 - 0.5 * Median(losses);
+    } else if (lossy > 0) {
+        for (const int userId : lossyPeers) heldUntil_[userId] = now + kHoldSeconds;
+    } else if (increasing == fresh.size()) {
+        lossBased_ = std::min(kMaxStreamBitsPerSecond, lossBased_ * (1 + kLossIncreaseShare));
+    }
+}
+
+void SendBudget::UpdateDelayBased(double now, const std::vector<PeerReport>& peers) {
+    std::vector<double> estimates;
+    const std::vector<int> held = HeldPeers(now);
+    for (const PeerReport& peer : peers)
+        if (peer.hasEstimate && now - peer.estimateAt < kEstimateLifetimeSeconds && peer.estimateBitsPerSecond > 0 &&
+            std::find(held.begin(), held.end(), peer.userId) == held.end())
+            estimates.push_back(peer.estimateBitsPerSecond + kVoiceStreamBitsPerSecond);
+    const double elapsed = std::clamp(now - lastDelayUpdate_, 0.0, 1.0);
+    lastDelayUpdate_ = now;
+    if (estimates.empty()) {
+        // No video arrives anywhere to judge: probe upwards slowly.
+        delayBased_ = std::min(kMaxStreamBitsPerSecond, delayBased_ * (1 + kProbeSharePerSecond * elapsed));
+        return;
+    }
+    const double median = Median(estimates);
+    // One peer far below the others is its own downlink's trouble.
+    if (estimates.size() >= 3) {
+        for (const PeerReport& peer : peers)
+            if (peer.hasEstimate && now - peer.estimateAt < kEstimateLifetimeSeconds &&
+                peer.estimateBitsPerSecond + kVoiceStreamBitsPerSecond < median * kDownlinkShare)
+                heldUntil_[peer.userId] = now + kHoldSeconds;
+    }
+    delayBased_ = std::min(kMaxStreamBitsPerSecond, median);
+}
+
+}  // namespace pacing

@@ -1,0 +1,82 @@
+// One budget for the whole uplink, judged from what every peer reports.
+// Loss-based, from RTCP receiver reports (every peer sends them): under 2 %
+// the rate grows, 2-10 % holds, over 10 % it falls by half the loss, at
+// most once per round trip plus 300 ms. Delay-based, from receiver
+// estimates (our own peers only): the rate follows what they judge the path
+// to carry. Trouble most peers see at once is the uplink's; trouble one
+// peer alone sees is that peer's downlink, and only video to it is held.
+// Loss without delay growth (a receiver that cannot keep up) cuts nothing.
+// Rates are per stream (what one peer receives), bits/s; time in seconds.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+namespace pacing {
+
+constexpr double kVoiceStreamBitsPerSecond = 24000;  // 90 bytes every 30 ms on the wire
+constexpr double kMaxStreamBitsPerSecond = 400000;
+constexpr double kStartStreamBitsPerSecond = 200000;
+constexpr double kLossIncreaseBelow = 0.02;
+constexpr double kLossDecreaseAbove = 0.10;
+constexpr double kLossIncreaseShare = 0.08;
+constexpr double kDecisionSpacingSeconds = 0.3;  // beside the round trip
+// Loss counts as the uplink's only when the round trip grew this much over
+// its least (a queue), or voice could not bear it at all.
+constexpr double kQueueEvidenceSeconds = 0.04;
+constexpr double kLossWithoutEvidence = 0.3;
+// A receiver estimate counts this long; one below this share of the
+// others' median marks that peer's own downlink.
+constexpr double kEstimateLifetimeSeconds = 2;
+constexpr double kDownlinkShare = 0.5;
+// Video to a peer with a bad downlink stays held this long.
+constexpr double kHoldSeconds = 8;
+// Without any estimate the delay-based rate grows by this share a second.
+constexpr double kProbeSharePerSecond = 0.05;
+
+struct PeerReport {
+    int userId = 0;
+    // The latest RTCP report about our media (the worse of voice and video).
+    bool hasReport = false;
+    uint64_t reportNumber = 0;  // grows with every new report
+    double fractionLost = 0;
+    double roundTripSeconds = 0;
+    // The peer's latest receiver estimate of our video.
+    bool hasEstimate = false;
+    double estimateBitsPerSecond = 0;
+    double estimateAt = 0;
+};
+
+enum class HoldReason { kNone, kUplink, kPeerDownlink };
+
+class SendBudget {
+public:
+    void Update(double now, const std::vector<PeerReport>& peers);
+
+    // What one stream may take, voice and video together.
+    double StreamBitsPerSecond() const;
+    // Of it, for video; 0 when voice alone takes it all.
+    double VideoBitsPerSecond() const;
+    bool VoiceDoesNotFit() const { return StreamBitsPerSecond() < kVoiceStreamBitsPerSecond; }
+    // Whether the budget is cut below its ceiling for the uplink's trouble.
+    bool UplinkLimited() const { return StreamBitsPerSecond() < kMaxStreamBitsPerSecond; }
+    // The peers whose video is held for their own downlink, at `now`.
+    std::vector<int> HeldPeers(double now) const;
+    double LossBasedBitsPerSecond() const { return lossBased_; }
+    double DelayBasedBitsPerSecond() const { return delayBased_; }
+
+private:
+    void UpdateLossBased(double now, const std::vector<PeerReport>& peers);
+    void UpdateDelayBased(double now, const std::vector<PeerReport>& peers);
+
+    double lossBased_ = kStartStreamBitsPerSecond;
+    double delayBased_ = kMaxStreamBitsPerSecond;
+    double lastDecision_ = -1e9;
+    double lastDelayUpdate_ = 0;
+    std::map<int, uint64_t> seenReports_;
+    std::map<int, double> leastRoundTrip_;
+    std::map<int, double> heldUntil_;
+};
+
+}  // namespace pacing
