@@ -47,6 +47,8 @@ HRESULT CTavolinEngineImpl::QueryInterface(const IID& iid, void** out) {
         *out = static_cast<ITavolinRelay*>(this);
     } else if (IsEqualGUID(iid, IID_ITavolinRoomProtection)) {
         *out = static_cast<ITavolinRoomProtection*>(this);
+    } else if (IsEqualGUID(iid, IID_ITavolinUplink)) {
+        *out = static_cast<ITavolinUplink*>(this);
     } else {
         return E_NOINTERFACE;
     }

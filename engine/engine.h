@@ -32,6 +32,7 @@ class CTavolinEngineImpl final : public ITavolinEngine,
                                  public ITavolinStatistics,
                                  public ITavolinRelay,
                                  public ITavolinRoomProtection,
+                                 public ITavolinUplink,
                                  private ITransmissionObserver {
 public:
     static constexpr int kUserCount = 16;
@@ -92,6 +93,10 @@ public:
     int SetRoomKeys(const uint8_t* roomId, int roomIdLength, uint32_t epoch, const uint8_t* secret,
                     int secretLength) override;
     int GetRoomMode() override;
+
+    // ITavolinUplink (uplink_adaptation.cpp)
+    int SetUplinkAdaptation(int on) override;
+    int GetUplinkAdaptation() override { return m_bAdaptUplink ? 1 : 0; }
 
     // ITavolinVideoSink: cuts a coded frame into numbered fragments.
     void OnEncodedVideo(const uint8_t* data, int keyFrame, int length) override;
@@ -210,6 +215,7 @@ private:
     uint32_t m_uLastAskedKeyFrame = 0;  // GetTickCount of the last key frame a peer asked for
     LocalCounts m_Counts;
     // The uplink: one budget, the video ladder, who is held and why.
+    bool m_bAdaptUplink = false;
     pacing::SendBudget m_SendBudget;
     VideoLadder m_Ladder;
     FrameThinner m_FrameThinner;

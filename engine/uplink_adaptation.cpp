@@ -10,19 +10,33 @@ constexpr double kCameraFramesPerSecond = 15;
 constexpr double kMeasureSeconds = 1;
 }  // namespace
 
+int CTavolinEngineImpl::SetUplinkAdaptation(int on) {
+    m_bAdaptUplink = on != 0;
+    if (m_bAdaptUplink) return 1;
+    // Everything back as without adaptation: full rate to every peer.
+    m_SendBudget = pacing::SendBudget();
+    m_Ladder = VideoLadder();
+    m_VideoEnc.SetQuantiser(m_Ladder.Quantiser());
+    m_Transmission.SetVideoBudget(0);
+    m_Transmission.HoldVideoTo({});
+    TellHeldVideo({}, false);
+    m_bVoiceDoesNotFitTold = false;
+    return 1;
+}
+
 void CTavolinEngineImpl::AdaptToUplink() {
+    if (!m_bAdaptUplink) return;
     std::vector<pacing::PeerReport> reports;
     double now = 0;
     m_Transmission.GetUplinkReports(&reports, &now);
     if (reports.empty()) return;
-    m_SendBudget.Update(now, reports);
-
     const uint64_t bytes = m_Transmission.GetSentTraffic(Medium::kVideo).bytes;
     if (m_dLastMeasureAt < 0 || now - m_dLastMeasureAt >= kMeasureSeconds) {
         if (m_dLastMeasureAt >= 0) m_dMeasuredVideo = (bytes - m_uLastMeasureBytes) * 8 / (now - m_dLastMeasureAt);
         m_dLastMeasureAt = now;
         m_uLastMeasureBytes = bytes;
     }
+    m_SendBudget.Update(now, reports, m_dMeasuredVideo);
     const double video = m_SendBudget.VideoBitsPerSecond();
     m_Ladder.Update(now, video, m_dMeasuredVideo);
     m_VideoEnc.SetQuantiser(m_Ladder.Quantiser());

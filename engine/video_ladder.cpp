@@ -28,8 +28,9 @@ bool FrameThinner::Keep(double rate, double cameraRate) {
         credit_ = 1;
         return true;
     }
-    credit_ += rate / cameraRate;
-    if (credit_ < 1) return false;
+    constexpr double kRounding = 1e-9;
+    credit_ += std::max(0.0, rate) / cameraRate;
+    if (credit_ + kRounding < 1) return false;
     credit_ -= 1;
     return true;
 }

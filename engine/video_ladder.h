@@ -62,5 +62,5 @@ public:
     bool Keep(double rate, double cameraRate);
 
 private:
-    double credit_ = 1;
+    double credit_ = 0;
 };

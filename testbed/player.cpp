@@ -60,6 +60,7 @@ void Player::Run() {
     if (SUCCEEDED(engine_->QueryInterface(IID_ITavolinEvents, reinterpret_cast<void**>(&events_))) && events_)
         events_->Subscribe(this);
     if (setup_.relayPolicy != TAVOLIN_RELAY_NEVER) UseRelay();
+    if (setup_.adaptUplink) AdaptUplink();
     if (setup_.roomSecret && !EncryptRoom(*engine_, *setup_.roomSecret))
         outcome_.problems.push_back("the room's keys were refused");
     outcome_.engineCreated = engine_->Create(library_.Instance(), setup_.serverAddress, setup_.serverPort,
@@ -176,6 +177,16 @@ std::optional<PeerAddress> Player::KnownPeer(int userId) const {
     const auto found = knownPeers_.find(userId);
     if (found == knownPeers_.end()) return std::nullopt;
     return found->second;
+}
+
+void Player::AdaptUplink() {
+    ITavolinUplink* uplink = nullptr;
+    if (FAILED(engine_->QueryInterface(IID_ITavolinUplink, reinterpret_cast<void**>(&uplink))) || !uplink) {
+        outcome_.problems.push_back("the engine has no uplink interface");
+        return;
+    }
+    uplink->SetUplinkAdaptation(1);
+    uplink->Release();
 }
 
 void Player::UseRelay() {

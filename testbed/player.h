@@ -43,6 +43,8 @@ struct PlayerSetup {
     std::string relayUser;
     std::string relayPassword;
     int relayPolicy = TAVOLIN_RELAY_NEVER;
+    // The engine adapts its video to its uplink's budget.
+    bool adaptUplink = false;
     // An encrypted room with these keys; a plain one without.
     std::optional<RoomSecret> roomSecret;
 };
@@ -129,6 +131,7 @@ private:
     void UseRelay();
     // A player the lobby told of: added, or removed and added again when told anew.
     void TakePeer(const PeerAddress& peer);
+    void AdaptUplink();
     // Whether both sessions are relayed now; keeps their figures in the outcome.
     bool Relayed();
     void StartLocalMedia();

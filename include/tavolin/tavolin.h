@@ -125,6 +125,9 @@ static const IID IID_ITavolinRelay = {
 static const IID IID_ITavolinRoomProtection = {
     0x6f1d2b09, 0x93b7, 0x4c0e, {0x8a, 0x52, 0x1e, 0x7c, 0x3d, 0x90, 0xb5, 0x09}};
 
+static const IID IID_ITavolinUplink = {
+    0x2c8e4f71, 0x5a3d, 0x4b96, {0x9e, 0x14, 0x7b, 0x60, 0xd2, 0x3a, 0xc8, 0x5f}};
+
 /* ---- Events ---------------------------------------------------------------
  * What happens to the engine, for hosts (ITavolinEvents below). The GBK log
  * stays as it is beside them. */
@@ -428,6 +431,18 @@ struct ITavolinRelay : ITavolinUnknown {
     /* medium: TAVOLIN_MEDIUM_VOICE or _VIDEO. 1 when filled; 0 for a null
      * pointer, a size below 8 bytes, or a session that is not relayed. */
     virtual int GetRelayStatistics(int medium, TavolinRelayStatistics* out) = 0;
+};
+
+/* The uplink's send budget, reached with QueryInterface(IID_ITavolinUplink)
+ * on the engine; shares the engine's reference count; engine thread. With it
+ * on, the engine spends one budget for its whole uplink on voice first: it
+ * judges the budget from every peer's reports, paces its video to it, steps
+ * the video down (quantiser, frame rate, none) and holds video to a peer
+ * whose own downlink is in trouble (TAVOLIN_EVENT_VIDEO_HELD and the
+ * statistics tell). Off (the default), video goes at full rate as before. */
+struct ITavolinUplink : ITavolinUnknown {
+    virtual int SetUplinkAdaptation(int on) = 0; /* 1 */
+    virtual int GetUplinkAdaptation() = 0;       /* 1 on, 0 off */
 };
 
 /* Encrypted rooms, reached with QueryInterface(IID_ITavolinRoomProtection)

@@ -48,6 +48,7 @@ RoomPlayer PlayerFor(const RoomOptions& options, const RelayOptions& relay, int 
         player.setup.relayPolicy = relay.policy;
     }
     player.setup.roomSecret = keys;
+    player.setup.adaptUplink = options.adaptUplink;
     if (usesRealCamera) {
         player.setup.cameraName = options.camera;
         player.syntheticPattern.reset();

@@ -57,7 +57,7 @@ constexpr const char* kHelp =
     "       tavolin-room [--loss PCT] [--burst N] [--delay MS] [--jitter MS] [--reorder PCT] [--duplicate PCT]\n"
     "                    [--no-feedback] [--seed S] [other options of a room in one process]\n"
     "       tavolin-room --uplink KBITS [--uplink-player ID] [--uplink-drop-at S --uplink-to KBITS]\n"
-    "                    [--uplink-lift-at S] [other options of a room in one process]\n"
+    "                    [--uplink-lift-at S] [--adapt-uplink] [other options of a room in one process]\n"
     "       tavolin-room [--voice-activity | --push-to-talk PATTERN] [--volume ID:PCT]... [--mute ID]...\n"
     "                    [other options]\n"
     "       tavolin-room --relay [tcp:]ADDR:PORT... --relay-user U --relay-password P\n"
@@ -98,7 +98,8 @@ constexpr const char* kHelp =
     "headers counted) with a 300 ms backlog, dropped at its tail when full;\n"
     "--uplink-drop-at S --uplink-to KBITS changes the rate S seconds into the run,\n"
     "--uplink-lift-at S restores KBITS. stats.json \"relay\" \"send_rates\" holds\n"
-    "every player's sent kbit/s, second by second.\n"
+    "every player's sent kbit/s, second by second. With --adapt-uplink every\n"
+    "player's engine fits its video to its uplink's budget, voice first.\n"
     "\n"
     "Every player speaks its tone all the time, unless --voice-activity (players\n"
     "talk now and then, in bursts like syllables, and only that is sent) or\n"
@@ -282,6 +283,11 @@ std::optional<int> ReadRoomOptions(int argc, char** argv, RoomOptions* options) 
           [&](const char* value) {
               epochGiven = true;
               return Checked(ParseNumber(std::string_view(value), &options->epoch), "not an epoch number");
+          }},
+         {"adapt-uplink", nullptr,
+          [&](const char*) {
+              options->adaptUplink = true;
+              return std::string();
           }},
          {"trace", nullptr,
           [&](const char*) {

@@ -52,6 +52,8 @@ struct RoomOptions {
     bool encrypt = false;
     std::string roomSecretHex;
     uint32_t epoch = 1;
+    // Every player's engine adapts its video to its uplink.
+    bool adaptUplink = false;
     // Per-hop time stamps of every video frame from the engine.
     bool trace = false;
     // Transmit mode, push-to-talk script, and every listener's volume and mute choices.

@@ -66,7 +66,7 @@ std::vector<std::pair<uint32_t, double>> ArrivalDelays::Due(double now) {
     lastSent_ = now;
     size_t overused = 0;
     for (const auto& [ssrc, path] : paths_) overused += path.Overused(now) ? 1 : 0;
-    const bool ownQueue = paths_.size() >= 3 && overused * 2 > paths_.size();
+    const bool ownQueue = overused >= kOwnQueueSenders && overused * kOwnQueueShareDivisor >= paths_.size();
     for (auto& [ssrc, path] : paths_) {
         const double estimate = path.EstimateBitsPerSecond(now);
         if (estimate <= 0 || (ownQueue && path.Overused(now))) continue;

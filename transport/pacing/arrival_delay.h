@@ -82,9 +82,13 @@ private:
 // Estimates go out this often per sender.
 constexpr double kEstimateSpacingSeconds = 0.25;
 
-// Every sender's path as this receiver sees it. When most senders' frames
-// wait at once, the queue is this receiver's own (its downlink, or a
-// receiver that cannot keep up): no sender is told to slow down for it.
+// Every sender's path as this receiver sees it. When several senders'
+// frames wait at once (at least two, and a quarter of them), the queue is
+// this receiver's own (its downlink, or a receiver that cannot keep up):
+// no sender is told to slow down for it. One sender's own uplink is one
+// sender of the room.
+constexpr size_t kOwnQueueSenders = 2;
+constexpr size_t kOwnQueueShareDivisor = 4;
 class ArrivalDelays {
 public:
     explicit ArrivalDelays(double ticksPerSecond) : ticksPerSecond_(ticksPerSecond) {}

@@ -9,6 +9,10 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
+bool Fresh(const PeerReport& peer, double now) {
+    return peer.hasEstimate && now - peer.estimateAt < kEstimateLifetimeSeconds && peer.estimateBitsPerSecond > 0;
+}
+
 // More than half of them, and at least one.
 bool Most(size_t count, size_t of) { return of > 0 && count * 2 > of; }
 }  // namespace
@@ -26,9 +30,9 @@ std::vector<int> SendBudget::HeldPeers(double now) const {
     return held;
 }
 
-void SendBudget::Update(double now, const std::vector<PeerReport>& peers) {
+void SendBudget::Update(double now, const std::vector<PeerReport>& peers, double sending) {
     UpdateLossBased(now, peers);
-    UpdateDelayBased(now, peers);
+    UpdateDelayBased(now, peers, sending);
 }
 
 void SendBudget::UpdateLossBased(double now, const std::vector<PeerReport>& peers) {
@@ -36,6 +40,9 @@ void SendBudget::UpdateLossBased(double now, const std::vector<PeerReport>& peer
     double roundTrip = 0;
     for (const PeerReport& peer : peers) {
         if (!peer.hasReport || seenReports_[peer.userId] == peer.reportNumber) continue;
+        // A peer that sends estimates judges its path by delay, which also
+        // tells a queue of its own from ours: its loss is left to that.
+        if (Fresh(peer, now)) continue;
         fresh.push_back(&peer);
         roundTrip = std::max(roundTrip, peer.roundTripSeconds);
     }
@@ -58,7 +65,7 @@ void SendBudget::UpdateLossBased(double now, const std::vector<PeerReport>& peer
         }
     }
     lastDecision_ = now;
-    if (Most(lossy, fresh.size()) || (lossy > 0 && peers.size() == 1)) {
+    if (Most(lossy, fresh.size()) || (lossy > 0 && fresh.size() == 1)) {
         lossBased_ *= 1 - 0.5 * Median(losses);
     } else if (lossy > 0) {
         for (const int userId : lossyPeers) heldUntil_[userId] = now + kHoldSeconds;
@@ -67,29 +74,36 @@ void SendBudget::UpdateLossBased(double now, const std::vector<PeerReport>& peer
     }
 }
 
-void SendBudget::UpdateDelayBased(double now, const std::vector<PeerReport>& peers) {
-    std::vector<double> estimates;
-    const std::vector<int> held = HeldPeers(now);
-    for (const PeerReport& peer : peers)
-        if (peer.hasEstimate && now - peer.estimateAt < kEstimateLifetimeSeconds && peer.estimateBitsPerSecond > 0 &&
-            std::find(held.begin(), held.end(), peer.userId) == held.end())
-            estimates.push_back(peer.estimateBitsPerSecond + kVoiceStreamBitsPerSecond);
+void SendBudget::UpdateDelayBased(double now, const std::vector<PeerReport>& peers, double sending) {
     const double elapsed = std::clamp(now - lastDelayUpdate_, 0.0, 1.0);
     lastDelayUpdate_ = now;
+    std::vector<double> estimates;
+    size_t slower = 0;
+    const std::vector<int> held = HeldPeers(now);
+    for (const PeerReport& peer : peers) {
+        if (!Fresh(peer, now) || std::find(held.begin(), held.end(), peer.userId) != held.end()) continue;
+        estimates.push_back(peer.estimateBitsPerSecond + kVoiceStreamBitsPerSecond);
+        if (peer.estimateBitsPerSecond < sending * kSlowerShare) ++slower;
+    }
     if (estimates.empty()) {
         // No video arrives anywhere to judge: probe upwards slowly.
         delayBased_ = std::min(kMaxStreamBitsPerSecond, delayBased_ * (1 + kProbeSharePerSecond * elapsed));
         return;
     }
     const double median = Median(estimates);
-    // One peer far below the others is its own downlink's trouble.
-    if (estimates.size() >= 3) {
-        for (const PeerReport& peer : peers)
-            if (peer.hasEstimate && now - peer.estimateAt < kEstimateLifetimeSeconds &&
-                peer.estimateBitsPerSecond + kVoiceStreamBitsPerSecond < median * kDownlinkShare)
-                heldUntil_[peer.userId] = now + kHoldSeconds;
+    if (Most(slower, estimates.size())) {
+        // Most peers ask for less than we send: the uplink queues.
+        delayBased_ = std::min(kMaxStreamBitsPerSecond, median);
+    } else {
+        delayBased_ =
+            std::min(kMaxStreamBitsPerSecond, std::max(delayBased_, median) * (1 + kRecoverySharePerSecond * elapsed));
     }
-    delayBased_ = std::min(kMaxStreamBitsPerSecond, median);
+    // One peer far below the others is its own downlink's trouble.
+    if (estimates.size() < 3) return;
+    for (const PeerReport& peer : peers)
+        if (Fresh(peer, now) && peer.estimateBitsPerSecond < sending * kSlowerShare &&
+            peer.estimateBitsPerSecond + kVoiceStreamBitsPerSecond < median * kDownlinkShare)
+            heldUntil_[peer.userId] = now + kHoldSeconds;
 }
 
 }  // namespace pacing

@@ -3,9 +3,10 @@
 // the rate grows, 2-10 % holds, over 10 % it falls by half the loss, at
 // most once per round trip plus 300 ms. Delay-based, from receiver
 // estimates (our own peers only): the rate follows what they judge the path
-// to carry. Trouble most peers see at once is the uplink's; trouble one
+// to carry, when most of them ask for less than we send. Trouble most peers see at once is the uplink's; trouble one
 // peer alone sees is that peer's downlink, and only video to it is held.
-// Loss without delay growth (a receiver that cannot keep up) cuts nothing.
+// Loss without delay growth (a receiver that cannot keep up) cuts nothing,
+// nor does the loss our own peers see: their estimates speak for them.
 // Rates are per stream (what one peer receives), bits/s; time in seconds.
 #pragma once
 
@@ -29,9 +30,13 @@ constexpr double kLossWithoutEvidence = 0.3;
 // A receiver estimate counts this long; one below this share of the
 // others' median marks that peer's own downlink.
 constexpr double kEstimateLifetimeSeconds = 2;
-constexpr double kDownlinkShare = 0.5;
+constexpr double kDownlinkShare = 0.3;
 // Video to a peer with a bad downlink stays held this long.
 constexpr double kHoldSeconds = 8;
+// An estimate below this share of what we send asks us to slow down; when
+// most do not, the delay-based rate recovers by this share a second.
+constexpr double kSlowerShare = 0.9;
+constexpr double kRecoverySharePerSecond = 0.1;
 // Without any estimate the delay-based rate grows by this share a second.
 constexpr double kProbeSharePerSecond = 0.05;
 
@@ -52,7 +57,8 @@ enum class HoldReason { kNone, kUplink, kPeerDownlink };
 
 class SendBudget {
 public:
-    void Update(double now, const std::vector<PeerReport>& peers);
+    // `sending`: what one stream of our video carries now, bits/s.
+    void Update(double now, const std::vector<PeerReport>& peers, double sending);
 
     // What one stream may take, voice and video together.
     double StreamBitsPerSecond() const;
@@ -68,7 +74,7 @@ public:
 
 private:
     void UpdateLossBased(double now, const std::vector<PeerReport>& peers);
-    void UpdateDelayBased(double now, const std::vector<PeerReport>& peers);
+    void UpdateDelayBased(double now, const std::vector<PeerReport>& peers, double sending);
 
     double lossBased_ = kStartStreamBitsPerSecond;
     double delayBased_ = kMaxStreamBitsPerSecond;

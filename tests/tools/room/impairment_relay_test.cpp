@@ -2,6 +2,7 @@
 // sockets between two stand-in players.
 #include "testbed/network/impaired_lobby.h"
 #include "testbed/network/impairment_relay.h"
+#include "testbed/network/uplink_queue.h"
 #include "tests/support/udp_peer.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,27 @@ using room::ImpairmentSettings;
 using room::RelayMedium;
 using testing_support::kLoopback;
 using testing_support::UdpPeer;
+
+TEST(UplinkQueue, LeavesAtItsRateDropsAtTheTailAndFollowsTheSchedule) {
+    room::UplinkSettings settings;
+    settings.player = 1;
+    settings.kbits = 100;  // a 1222-byte datagram with its headers: 100 ms
+    settings.dropAtSeconds = 10;
+    settings.dropToKbits = 50;
+    settings.liftAtSeconds = 20;
+    EXPECT_EQ(settings.KbitsAt(9.9), 100);
+    EXPECT_EQ(settings.KbitsAt(10), 50);
+    EXPECT_EQ(settings.KbitsAt(20), 100);
+    room::UplinkQueue queue(settings);
+    const size_t bytes = 1250 - room::kUdpOverheadBytes;
+    // 300 ms of backlog at 100 kbit/s is 3750 bytes: three datagrams wait, the fourth is dropped.
+    for (int i = 1; i <= 3; ++i) EXPECT_NEAR(*queue.Admit(0, bytes), 0.1 * i, 1e-9);
+    EXPECT_FALSE(queue.Admit(0, bytes));
+    EXPECT_EQ(queue.Dropped(), 1u);
+    EXPECT_NEAR(*queue.Admit(0.15, bytes), 0.4, 1e-9) << "room again once one left";
+    // Later, at half the rate, a datagram takes twice as long.
+    EXPECT_NEAR(*queue.Admit(12, bytes), 12.2, 1e-9);
+}
 
 TEST(ImpairedFlow, LossBurstsDelayAndDuplicatesFollowTheSettingsAndTheSeed) {
     ImpairmentSettings settings;

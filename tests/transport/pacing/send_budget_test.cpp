@@ -8,6 +8,7 @@
 namespace {
 using pacing::PeerReport;
 using pacing::SendBudget;
+constexpr double kSending = 45000;  // our video, one stream
 
 PeerReport Report(int userId, uint64_t number, double lost, double roundTrip) {
     PeerReport report;
@@ -37,35 +38,35 @@ TEST(SendBudget, LossBasedRulesGrowHoldAndCutOncePerRoundTripPlusSpacing) {
     // the round trip has grown 60 ms over its least, a queue.
     for (const Case c : {Case{0.0, 1.08}, Case{0.05, 1.0}, Case{0.2, 0.9}}) {
         SendBudget budget;
-        budget.Update(0, {Report(2, 1, 0.05, 0.02), Report(3, 1, 0.05, 0.02)});
+        budget.Update(0, {Report(2, 1, 0.05, 0.02), Report(3, 1, 0.05, 0.02)}, kSending);
         const double before = budget.LossBasedBitsPerSecond();
-        budget.Update(1, {Report(2, 2, c.lost, 0.08), Report(3, 2, c.lost, 0.08)});
+        budget.Update(1, {Report(2, 2, c.lost, 0.08), Report(3, 2, c.lost, 0.08)}, kSending);
         EXPECT_NEAR(budget.LossBasedBitsPerSecond(), std::min(pacing::kMaxStreamBitsPerSecond, before * c.factor), 1)
             << c.lost;
         // A newer report within round trip + 300 ms changes nothing.
         const double after = budget.LossBasedBitsPerSecond();
-        budget.Update(1.2, {Report(2, 3, 0.5, 0.08), Report(3, 3, 0.5, 0.08)});
+        budget.Update(1.2, {Report(2, 3, 0.5, 0.08), Report(3, 3, 0.5, 0.08)}, kSending);
         EXPECT_EQ(budget.LossBasedBitsPerSecond(), after);
         // The same report read again is no new evidence.
-        budget.Update(5, {Report(2, 3, 0.5, 0.08), Report(3, 3, 0.5, 0.08)});
+        budget.Update(5, {Report(2, 3, 0.5, 0.08), Report(3, 3, 0.5, 0.08)}, kSending);
         EXPECT_NE(budget.LossBasedBitsPerSecond(), after);
         const double third = budget.LossBasedBitsPerSecond();
-        budget.Update(9, {Report(2, 3, 0.5, 0.08), Report(3, 3, 0.5, 0.08)});
+        budget.Update(9, {Report(2, 3, 0.5, 0.08), Report(3, 3, 0.5, 0.08)}, kSending);
         EXPECT_EQ(budget.LossBasedBitsPerSecond(), third);
     }
 }
 
 TEST(SendBudget, LossWithoutAQueueOrSeenByOnePeerCutsNoUplink) {
     SendBudget budget;
-    budget.Update(0, {Report(2, 1, 0, 0.02), Report(3, 1, 0, 0.02), Report(4, 1, 0, 0.02)});
+    budget.Update(0, {Report(2, 1, 0, 0.02), Report(3, 1, 0, 0.02), Report(4, 1, 0, 0.02)}, kSending);
     const double start = budget.LossBasedBitsPerSecond();
     // 20 % loss at every receiver with a steady round trip: receivers that
     // could not keep up, not our uplink.
-    budget.Update(1, {Report(2, 2, 0.2, 0.02), Report(3, 2, 0.2, 0.02), Report(4, 2, 0.2, 0.02)});
+    budget.Update(1, {Report(2, 2, 0.2, 0.02), Report(3, 2, 0.2, 0.02), Report(4, 2, 0.2, 0.02)}, kSending);
     EXPECT_EQ(budget.LossBasedBitsPerSecond(), start);
     EXPECT_TRUE(budget.HeldPeers(1).empty());
     // One peer alone loses with a queue: its downlink; its video is held a while.
-    budget.Update(2, {Report(2, 3, 0.3, 0.1), Report(3, 3, 0, 0.02), Report(4, 3, 0, 0.02)});
+    budget.Update(2, {Report(2, 3, 0.3, 0.1), Report(3, 3, 0, 0.02), Report(4, 3, 0, 0.02)}, kSending);
     EXPECT_EQ(budget.LossBasedBitsPerSecond(), start);
     EXPECT_EQ(budget.HeldPeers(2), std::vector<int>{2});
     EXPECT_EQ(budget.HeldPeers(2 + pacing::kHoldSeconds), std::vector<int>{});
@@ -73,29 +74,31 @@ TEST(SendBudget, LossWithoutAQueueOrSeenByOnePeerCutsNoUplink) {
 
 TEST(SendBudget, DelayBasedFollowsTheMedianEstimateAndTellsAnOutlierDownlink) {
     SendBudget budget;
-    budget.Update(10, {Estimate(2, 30000, 9.9), Estimate(3, 40000, 9.9), Estimate(4, 50000, 9.9)});
+    budget.Update(10, {Estimate(2, 30000, 9.9), Estimate(3, 40000, 9.9), Estimate(4, 50000, 9.9)}, kSending);
     EXPECT_EQ(budget.DelayBasedBitsPerSecond(), 40000 + pacing::kVoiceStreamBitsPerSecond);
     EXPECT_EQ(budget.VideoBitsPerSecond(), 40000);
     EXPECT_TRUE(budget.HeldPeers(10).empty());
     // One peer far below the others: video to it is held, the others' budget stays.
-    budget.Update(11, {Estimate(2, 2000, 10.9), Estimate(3, 40000, 10.9), Estimate(4, 50000, 10.9)});
+    budget.Update(11, {Estimate(2, 2000, 10.9), Estimate(3, 40000, 10.9), Estimate(4, 50000, 10.9)}, kSending);
     EXPECT_EQ(budget.HeldPeers(11), std::vector<int>{2});
     EXPECT_EQ(budget.VideoBitsPerSecond(), 40000);
     // Estimates go stale; without any, the rate only creeps upwards.
     const double before = budget.DelayBasedBitsPerSecond();
-    budget.Update(20, {Estimate(3, 1000, 10.9)});
+    budget.Update(20, {Estimate(3, 1000, 10.9)}, kSending);
     EXPECT_GT(budget.DelayBasedBitsPerSecond(), before);
     EXPECT_LT(budget.DelayBasedBitsPerSecond(), before * 1.1);
 }
 
 TEST(SendBudget, VoiceThatDoesNotFitLeavesNoVideo) {
     SendBudget budget;
-    budget.Update(10, {Estimate(2, 1000, 9.9), Estimate(3, 1000, 9.9)});
+    budget.Update(10, {Estimate(2, 1000, 9.9), Estimate(3, 1000, 9.9)}, kSending);
     EXPECT_FALSE(budget.VoiceDoesNotFit());
     EXPECT_EQ(budget.VideoBitsPerSecond(), 1000);
     for (int i = 1; i < 40; ++i)
-        budget.Update(10 + i, {Report(2, i, 0.5, 0.3), Report(3, i, 0.5, 0.3), Estimate(2, 1000, 9.9 + i),
-                               Estimate(3, 1000, 9.9 + i)});
+        budget.Update(10 + i,
+                      {Report(2, i, 0.5, 0.3), Report(3, i, 0.5, 0.3), Estimate(2, 1000, 9.9 + i),
+                       Estimate(3, 1000, 9.9 + i)},
+                      kSending);
     EXPECT_TRUE(budget.VoiceDoesNotFit());
     EXPECT_EQ(budget.VideoBitsPerSecond(), 0);
 }

@@ -1,0 +1,63 @@
+// The video ladder's rules with a fake clock: which step a budget takes,
+// how soon it steps back up, and which frames a lower frame rate codes.
+#include "engine/video_ladder.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(VideoLadder, StepsDownAtOnceThroughQuantiserThenFrameRateThenNoVideo) {
+    struct Case {
+        double budget;
+        int quantiser;
+        double framesPerSecond;
+    };
+    // The camera as measured for the table (scale 1); a step takes at most
+    // its share of the budget.
+    for (const Case c : {Case{1e6, 5, 15}, Case{45000 / kLadderFitShare, 8, 15}, Case{24000 / kLadderFitShare, 16, 15},
+                         Case{10000, 31, 7.5}, Case{7000, 31, 5}, Case{1000, 31, 0}}) {
+        VideoLadder ladder;
+        ladder.Update(0, c.budget, 0);
+        EXPECT_EQ(ladder.Quantiser(), c.quantiser) << c.budget;
+        EXPECT_EQ(ladder.FramesPerSecond(), c.framesPerSecond) << c.budget;
+        EXPECT_EQ(ladder.Paused(), c.framesPerSecond == 0);
+    }
+}
+
+TEST(VideoLadder, StepsBackUpOnlyAfterACleanSpellAndScalesToTheCamera) {
+    VideoLadder ladder;
+    ladder.Update(0, 1000, 0);
+    ASSERT_TRUE(ladder.Paused());
+    ladder.Update(kLadderCleanSeconds - 0.1, 1e6, 0);
+    EXPECT_TRUE(ladder.Paused()) << "too soon";
+    ladder.Update(kLadderCleanSeconds, 1e6, 0);
+    EXPECT_EQ(ladder.Step(), kLadderTop) << "straight to what fits";
+    // A camera that codes half the table's rate fits a budget half as large.
+    for (int i = 0; i < 40; ++i) ladder.Update(20 + i * 0.1, 1e6, kLadderSteps[kLadderTop].bitsPerSecond / 2);
+    ladder.Update(30, kLadderSteps[kLadderTop].bitsPerSecond / 2 / kLadderFitShare + 100, 0);
+    EXPECT_EQ(ladder.Step(), kLadderTop);
+    EXPECT_NEAR(ladder.TargetBitsPerSecond(), kLadderSteps[kLadderTop].bitsPerSecond / 2, 1000);
+}
+
+TEST(FrameThinner, KeepsTheShareOfFramesEvenlySpread) {
+    struct Case {
+        double rate;
+        int kept;  // of 30 frames at 15 frames/s
+    };
+    for (const Case c : {Case{15, 30}, Case{10, 20}, Case{7.5, 15}, Case{5, 10}, Case{0, 0}}) {
+        FrameThinner thinner;
+        int kept = 0, run = 0, longestSkip = 0;
+        for (int i = 0; i < 30; ++i) {
+            const bool keep = thinner.Keep(c.rate, 15);
+            kept += keep;
+            run = keep ? 0 : run + 1;
+            longestSkip = std::max(longestSkip, run);
+        }
+        EXPECT_EQ(kept, c.kept) << c.rate;
+        if (c.rate > 0) {
+            EXPECT_LE(longestSkip, static_cast<int>(15 / c.rate)) << c.rate;
+        }
+    }
+}
+
+}  // namespace
