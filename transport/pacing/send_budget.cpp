@@ -102,7 +102,7 @@ void SendBudget::UpdateDelayBased(double now, const std::vector<PeerReport>& pee
     if (estimates.size() < 3) return;
     for (const PeerReport& peer : peers)
         if (Fresh(peer, now) && peer.estimateBitsPerSecond < sending * kSlowerShare &&
-            peer.estimateBitsPerSecond + kVoiceStreamBitsPerSecond < median * kDownlinkShare)
+            peer.estimateBitsPerSecond < (median - kVoiceStreamBitsPerSecond) * kDownlinkShare)
             heldUntil_[peer.userId] = now + kHoldSeconds;
 }
 
