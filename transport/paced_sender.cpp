@@ -41,7 +41,14 @@ void PacedSender::BeginFrame() {
 bool PacedSender::Push(const uint8_t* data, size_t length) {
     bool pushed;
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
+        bool firstOfFrame = false;
+        if (!stop_ && thread_.joinable() && pacer_.PassesStraight(&firstOfFrame)) {
+            // Unpaced: sent on the caller's thread, as without a pacer.
+            lock.unlock();
+            send_(firstOfFrame, data, length);
+            return true;
+        }
         pushed = pacer_.Push(data, length);
     }
     wake_.notify_all();

@@ -39,6 +39,13 @@ void VideoPacer::EndFrame() {
     for (size_t i = count_ - frameLeft_; i < count_; ++i) At(i).spacingSeconds = At(i).length * 8 / fastest;
 }
 
+bool VideoPacer::PassesStraight(bool* firstOfFrame) {
+    if (budgetBitsPerSecond_ > 0 || count_ > 0) return false;
+    *firstOfFrame = firstPending_;
+    firstPending_ = false;
+    return true;
+}
+
 const PacedDatagram* VideoPacer::Due(double now) const {
     if (count_ == 0 || now < nextLeave_) return nullptr;
     return &At(0);

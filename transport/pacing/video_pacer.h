@@ -42,6 +42,10 @@ public:
     bool Push(const uint8_t* data, size_t length);
     void EndFrame();
 
+    // Unpaced and with nothing held, a datagram need not wait at all: true
+    // then, with whether it opens its frame, and the caller sends it itself.
+    bool PassesStraight(bool* firstOfFrame);
+
     // The datagram due at `now`, or null; Pop it once it is sent.
     const PacedDatagram* Due(double now) const;
     void Pop(double now);

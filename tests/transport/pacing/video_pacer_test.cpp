@@ -77,6 +77,15 @@ TEST(VideoPacer, UnpacedWithoutABudgetAndRefusesBeyondItsRoom) {
     pacer.EndFrame();
     EXPECT_EQ(Drain(pacer, 0, 0).size(), 4u);  // each given back once, all now
     EXPECT_EQ(pacer.Queued(), 0u);
+    // Unpaced and empty, the next frame need not queue; paced, it must.
+    bool first = false;
+    pacer.BeginFrame();
+    EXPECT_TRUE(pacer.PassesStraight(&first));
+    EXPECT_TRUE(first);
+    EXPECT_TRUE(pacer.PassesStraight(&first));
+    EXPECT_FALSE(first);
+    pacer.SetBudget(1000);
+    EXPECT_FALSE(pacer.PassesStraight(&first));
 }
 
 }  // namespace
