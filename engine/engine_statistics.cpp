@@ -33,15 +33,18 @@ int CTavolinEngineImpl::GetLocalStatistics(TavolinLocalStatistics* out) {
     filled.videoSsrc = m_Transmission.GetLocalSsrc(Medium::kVideo);
     filled.voiceSsrc = m_Transmission.GetLocalSsrc(Medium::kVoice);
     filled.videoCodingCpuSeconds = m_VideoEnc.CpuSeconds();
-    const int peers = m_Transmission.PeerCountForTesting();
-    filled.uplinkBudgetKbitsPerSecond = m_SendBudget.StreamBitsPerSecond() * peers / 1000;
-    filled.lossBasedKbitsPerSecond = m_SendBudget.LossBasedBitsPerSecond() / 1000;
-    filled.delayBasedKbitsPerSecond = m_SendBudget.DelayBasedBitsPerSecond() / 1000;
+    // Without the adaptation no budget is kept: its figures stay 0.
+    if (m_bAdaptUplink) {
+        const int peers = m_Transmission.PeerCountForTesting();
+        filled.uplinkBudgetKbitsPerSecond = m_SendBudget.StreamBitsPerSecond() * peers / 1000;
+        filled.lossBasedKbitsPerSecond = m_SendBudget.LossBasedBitsPerSecond() / 1000;
+        filled.delayBasedKbitsPerSecond = m_SendBudget.DelayBasedBitsPerSecond() / 1000;
+        filled.voiceDoesNotFit = m_SendBudget.VoiceDoesNotFit() ? 1 : 0;
+    }
     filled.videoTargetKbitsPerSecond = m_Ladder.TargetBitsPerSecond() / 1000;
     filled.videoFramesPerSecondTarget = m_Ladder.FramesPerSecond();
     filled.videoLadderStep = m_Ladder.Step();
     filled.videoQuantiser = m_VideoEnc.Quantiser();
-    filled.voiceDoesNotFit = m_SendBudget.VoiceDoesNotFit() ? 1 : 0;
     filled.videoHeldPeers = static_cast<int>(m_HeldVideoTold.size());
     return HandToHost(filled, out);
 }

@@ -248,7 +248,8 @@ typedef struct TavolinLocalStatistics {
     uint32_t voiceSsrc;
     /* CPU time the video library spent coding this engine's frames, on the engine thread. */
     double videoCodingCpuSeconds;
-    /* The uplink's send budget, voice first: one stream is what one peer gets. */
+    /* The uplink's send budget, voice first: one stream is what one peer gets (0 while the uplink
+     * adaptation is off). */
     double uplinkBudgetKbitsPerSecond;   /* for every peer together, voice and video */
     double lossBasedKbitsPerSecond;      /* per stream, from the peers' RTCP reports */
     double delayBasedKbitsPerSecond;     /* per stream, from our own peers' estimates */
