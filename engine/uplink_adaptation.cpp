@@ -75,7 +75,8 @@ void CTavolinEngineImpl::TellHeldVideo(const std::vector<int>& held, bool uplink
 }
 
 bool CTavolinEngineImpl::CodesThisFrame() {
-    if (m_FrameThinner.Keep(m_Ladder.FramesPerSecond(), kCameraFramesPerSecond)) return true;
-    m_Transmission.SkipVideoFrame();
-    return false;
+    const bool behind = m_bAdaptUplink && m_Transmission.VideoBacklogSeconds() > pacing::kSkipBacklogSeconds;
+    // A frame left uncoded does not advance the timestamp either: viewers
+    // take a step larger than one frame for a lost frame and freeze.
+    return !behind && m_FrameThinner.Keep(m_Ladder.FramesPerSecond(), kCameraFramesPerSecond);
 }

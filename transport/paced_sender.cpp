@@ -46,7 +46,7 @@ bool PacedSender::Push(const uint8_t* data, size_t length) {
         if (!stop_ && thread_.joinable() && pacer_.PassesStraight(&firstOfFrame)) {
             // Unpaced: sent on the caller's thread, as without a pacer.
             lock.unlock();
-            send_(firstOfFrame, data, length);
+            send_(firstOfFrame, data, length, 0);
             return true;
         }
         pushed = pacer_.Push(data, length);
@@ -58,6 +58,11 @@ bool PacedSender::Push(const uint8_t* data, size_t length) {
 void PacedSender::EndFrame() {
     std::lock_guard lock(mutex_);
     pacer_.EndFrame();
+}
+
+double PacedSender::BacklogSeconds() const {
+    std::lock_guard lock(mutex_);
+    return pacer_.BacklogSeconds();
 }
 
 // At Stop what is still held leaves at once: the engine handed it over.
@@ -78,10 +83,11 @@ void PacedSender::Run() {
         }
         const bool first = due->firstOfFrame;
         const size_t length = due->length;
+        const double slot = stop_ ? 0 : due->spacingSeconds;
         std::copy(due->bytes.begin(), due->bytes.begin() + length, bytes.begin());
         pacer_.Pop(now);
         lock.unlock();
-        send_(first, bytes.data(), length);
+        send_(first, bytes.data(), length, slot);
         lock.lock();
     }
 }

@@ -16,8 +16,10 @@
 
 class PacedSender {
 public:
-    // On the pacer's thread: firstOfFrame opens a new frame's timestamp.
-    using Send = std::function<void(bool firstOfFrame, const uint8_t* data, size_t length)>;
+    // On the pacer's thread: firstOfFrame opens a new frame's timestamp;
+    // `slotSeconds` is the datagram's share of the pace (0: none), over
+    // which its copies to every peer may be spread.
+    using Send = std::function<void(bool firstOfFrame, const uint8_t* data, size_t length, double slotSeconds)>;
 
     PacedSender() = default;
     ~PacedSender() { Stop(); }
@@ -32,6 +34,7 @@ public:
     void BeginFrame();
     bool Push(const uint8_t* data, size_t length);
     void EndFrame();
+    double BacklogSeconds() const;
 
 private:
     void Run();

@@ -308,10 +308,11 @@ void CTavolinRTPSession::OnPollThreadStep() {
     }
     if (owner) owner->AnnounceWaitingPackets(GetMedium());
     const double now = GetClockTime();
-    const std::shared_ptr<const PeerSnapshot> players = repair_ && owner ? peers->Snapshot() : nullptr;
+    const std::shared_ptr<const PeerSnapshot> players = owner ? peers->Snapshot() : nullptr;
     BeginDataAccess();
     for (bool found = GotoFirstSourceWithData(); found; found = GotoNextSourceWithData()) {
         rtp::RTPSourceData* source = GetCurrentSourceInfo();
+        const PeerEntry* voiceSender = kind == kVoice && players && pathQueues ? SenderOf(*players, *source) : nullptr;
         while (rtp::RTPPacket* packet = GetNextPacket()) {
             if (!owner) {
                 DeletePacket(packet);
@@ -320,20 +321,31 @@ void CTavolinRTPSession::OnPollThreadStep() {
             if (kind == kVideo)
                 arrivals_.OnPacket(source->GetSSRC(), packet->GetReceiveTime(), packet->GetTimestamp(),
                                    packet->GetPacketLength());
-            if (players)
+            if (voiceSender) pathQueues->OnVoice(voiceSender->userId, packet->GetReceiveTime(), packet->GetTimestamp());
+            if (players && repair_)
                 repair_->OnArrival(*players, source->GetSSRC(), source->GetRTPDataAddress(),
                                    packet->GetSequenceNumber(), packet->GetReceiveTime());
             owner->QueuePacket(GetMedium(), source, packet);  // the packet is the owner's now
         }
     }
-    if (players) repair_->AskForMissing(*players, now);
-    if (kind == kVideo && owner) SendArrivalEstimates(now);
+    if (players && repair_) repair_->AskForMissing(*players, now);
+    if (kind == kVideo && players) SendArrivalEstimates(*players, now);
     EndDataAccess();
 }
 
 // Data-access lock held. Peers that do not read estimates skip them.
-void CTavolinRTPSession::SendArrivalEstimates(double now) {
-    for (const auto& [ssrc, bitsPerSecond] : arrivals_.Due(now)) {
+const PeerEntry* CTavolinRTPSession::SenderOf(const PeerSnapshot& players, const rtp::RTPSourceData& source) const {
+    const rtp::RTPIPv4Address* address = source.GetRTPDataAddress();
+    return address ? players.FindByRtp(GetMedium(), address->GetIP(), address->GetPort()) : nullptr;
+}
+
+void CTavolinRTPSession::SendArrivalEstimates(const PeerSnapshot& players, double now) {
+    const auto pathQueue = [&](uint32_t ssrc) -> std::optional<double> {
+        const rtp::RTPSourceData* source = GetSourceInfo(ssrc);
+        const PeerEntry* sender = source && pathQueues ? SenderOf(players, *source) : nullptr;
+        return sender ? pathQueues->QueueSeconds(sender->userId, now) : std::nullopt;
+    };
+    for (const auto& [ssrc, bitsPerSecond] : arrivals_.Due(now, pathQueue)) {
         const rtp::RTPSourceData* source = GetSourceInfo(ssrc);
         const rtp::RTPIPv4Address* media = source ? source->GetRTPDataAddress() : nullptr;
         if (!media) continue;

@@ -10,6 +10,7 @@
 #include "transport/address/address_datagram.h"
 #include "transport/medium.h"
 #include "transport/pacing/arrival_delay.h"
+#include "transport/pacing/path_queues.h"
 #include "transport/peer_table.h"
 #include "transport/rtp/rtp_session.h"
 #include "transport/rtp/rtp_udpv4_transmitter.h"
@@ -71,6 +72,8 @@ public:
     // The owner's players: once the public address is known, only they are
     // heard. Not owned.
     const PeerTable* peers = nullptr;
+    // The owner's measure of every peer's path queue, from its voice. Not owned.
+    pacing::PathQueues* pathQueues = nullptr;
     Medium GetMedium() const { return kind == kVideo ? Medium::kVideo : Medium::kVoice; }
 
     // Address discovery state: the poll thread writes it, the owner's thread
@@ -148,7 +151,9 @@ private:
 
     // Poll thread, video: what every sender's frames tell of its path, and
     // the estimates sent back to each.
-    void SendArrivalEstimates(double now);
+    void SendArrivalEstimates(const PeerSnapshot& players, double now);
+    // The player whose pair of this medium a source sends from.
+    const PeerEntry* SenderOf(const PeerSnapshot& players, const rtp::RTPSourceData& source) const;
     pacing::ArrivalDelays arrivals_{90000};
     std::unique_ptr<VideoRepair> repair_;
     std::unique_ptr<SessionRelay> relay_;

@@ -11,8 +11,11 @@
 #include "transport/tavolin_rtp_session.h"
 #include "transport/video_retransmission_switch.h"
 
+#include <algorithm>
 #include <cassert>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 using namespace transmission;
 
@@ -87,6 +90,7 @@ int CTavolinTransmission::Create(HWND messageWindow, const TransmissionMessages&
         session.owner = this;
         session.kind = medium == Medium::kVideo ? CTavolinRTPSession::kVideo : CTavolinRTPSession::kVoice;
         session.peers = &peers;
+        session.pathQueues = &pathQueues_;
         if (relay_.policy != RelayPolicy::kNever && !relay_.servers.empty())
             session.UseRelay(relay_.servers, rtp::RTPSystemRandom::Instance(),
                              relay_.policy == RelayPolicy::kWhenNeeded);
@@ -116,8 +120,8 @@ int CTavolinTransmission::Create(HWND messageWindow, const TransmissionMessages&
     audioSession->SetTypeOfService(kVoiceTypeOfService);
     videoSession->SetTypeOfService(kVideoTypeOfService);
     for (const Medium medium : kBothMedia) Session(medium)->StartRelay();
-    videoPacer_.Start([this](bool firstOfFrame, const uint8_t* data, size_t length) {
-        SendPacedVideo(firstOfFrame, data, length);
+    videoPacer_.Start([this](bool firstOfFrame, const uint8_t* data, size_t length, double slotSeconds) {
+        SendPacedVideo(firstOfFrame, data, length, slotSeconds);
     });
     return 1;
 }
@@ -263,6 +267,7 @@ int CTavolinTransmission::RemoveUser(int userId) {
         session->ForgetSourcesFrom(peer->PairInForce(medium));
         if (session->Protection()) session->Protection()->ForgetPeer(userId);
     }
+    pathQueues_.Forget(userId);
     peers.Remove(*peer);
     return 1;
 }
@@ -306,14 +311,26 @@ void CTavolinTransmission::HoldVideoTo(const std::vector<int>& userIds) {
     videoSession->SetHeldDestinations(std::move(held));
 }
 
-void CTavolinTransmission::SkipVideoFrame() {
-    if (videoSession) videoSession->IncrementTimestampDefault();
-}
-
-// Pacer thread: the frame's timestamp advances before its first fragment.
-void CTavolinTransmission::SendPacedVideo(bool firstOfFrame, const uint8_t* data, size_t length) {
+// Pacer thread: the frame's timestamp advances before its first fragment,
+// by one frame interval whatever the camera captured meanwhile: a viewer
+// takes a larger step for a lost frame. Paced, the copies to the peers are
+// spread over the datagram's slot, so that voice waits in the uplink's
+// queue behind one copy rather than behind one for every peer.
+void CTavolinTransmission::SendPacedVideo(bool firstOfFrame, const uint8_t* data, size_t length, double slotSeconds) {
     if (firstOfFrame) videoSession->IncrementTimestampDefault();
-    if (videoSession->SendPacket(data, length, kVideoPayloadType, false, 0) < 0) return;
+    if (slotSeconds <= 0) {
+        if (videoSession->SendPacket(data, length, kVideoPayloadType, false, 0) < 0) return;
+    } else {
+        std::vector<uint8_t>& built = pacedScratch_;
+        if (videoSession->BuildPacket(data, length, kVideoPayloadType, false, 0, &built) < 0) return;
+        const std::vector<rtp::RTPIPv4Address> destinations = videoSession->RtpDestinations();
+        const double gap =
+            std::min(pacing::kLongestCopyGapSeconds, slotSeconds / std::max<size_t>(1, destinations.size()));
+        for (size_t i = 0; i < destinations.size(); ++i) {
+            if (i > 0) std::this_thread::sleep_for(std::chrono::duration<double>(gap));
+            videoSession->SendBuilt(built, destinations[i]);
+        }
+    }
     sent_[Medium::kVideo].Add(rtp::kRTPFixedHeaderBytes + length);
 }
 

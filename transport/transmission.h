@@ -7,6 +7,7 @@
 #include "platform/win32.h"
 #include "transport/medium.h"
 #include "transport/paced_sender.h"
+#include "transport/pacing/path_queues.h"
 #include "transport/pacing/send_budget.h"
 #include "transport/packet_sink.h"
 #include "transport/peer_statistics.h"
@@ -132,11 +133,11 @@ public:
     int NextVideoFrame();
     bool SendVideo(const void* data, size_t length);
     void EndVideoFrame();
-    // A captured frame left uncoded: the timestamp keeps the camera's time.
-    void SkipVideoFrame();
     // Engine thread: the pace of one video stream, bits/s (0: unpaced), and
     // the peers whose video is held back (they still get RTCP and voice).
     void SetVideoBudget(double bitsPerSecond) { videoPacer_.SetBudget(bitsPerSecond); }
+    // How long the video held by the pacer takes to leave at its budget.
+    double VideoBacklogSeconds() const { return videoPacer_.BacklogSeconds(); }
     void HoldVideoTo(const std::vector<int>& userIds);
     bool SendAudio(const void* data, size_t length);
 
@@ -196,7 +197,8 @@ private:
     int OpenSession(CTavolinRTPSession& session, double timestampUnit, size_t largestRtpBytes, uint16_t avoidPort,
                     uint16_t* port);
     void OnPacketReceived(Medium medium);
-    void SendPacedVideo(bool firstOfFrame, const uint8_t* data, size_t length);
+    void SendPacedVideo(bool firstOfFrame, const uint8_t* data, size_t length, double slotSeconds);
+    std::vector<uint8_t> pacedScratch_;  // pacer thread
     bool HasQueuedVoice();
     void DeliverPacket(const QueuedPacket& item, Medium medium);
     void GiveBack(rtp::RTPPacket* packet, Medium medium);
@@ -242,4 +244,5 @@ private:
     };
     std::mutex estimatesLock_;
     std::map<int, Estimate> estimates_;  // by user id, under estimatesLock_
+    pacing::PathQueues pathQueues_;
 };

@@ -35,11 +35,11 @@ double ArrivalDelay::ArrivingBitsPerSecond(double now) {
     return windowBytes_ * 8 / kRateWindowSeconds;
 }
 
-double ArrivalDelay::EstimateBitsPerSecond(double now) {
+double ArrivalDelay::EstimateBitsPerSecond(double now, bool overused) {
     if (!started_ || now - firstArrival_ < kRateWindowSeconds) return 0;
     const double arriving = ArrivingBitsPerSecond(now);
     if (arriving == 0) return 0;  // nothing comes: nothing to judge
-    if (Overused(now)) {
+    if (overused) {
         if (now - lastDecrease_ >= kDecreaseSpacingSeconds) {
             capacity_ = arriving;
             estimate_ = arriving * kOveruseBackoff;
@@ -60,16 +60,21 @@ void ArrivalDelays::OnPacket(uint32_t ssrc, double arrival, uint32_t rtpTimestam
     paths_.try_emplace(ssrc, ticksPerSecond_).first->second.OnPacket(arrival, rtpTimestamp, bytes);
 }
 
-std::vector<std::pair<uint32_t, double>> ArrivalDelays::Due(double now) {
+std::vector<std::pair<uint32_t, double>> ArrivalDelays::Due(double now, const PathQueueOf& pathQueue) {
     std::vector<std::pair<uint32_t, double>> due;
     if (now - lastSent_ < kEstimateSpacingSeconds) return due;
     lastSent_ = now;
-    size_t overused = 0;
-    for (const auto& [ssrc, path] : paths_) overused += path.Overused(now) ? 1 : 0;
-    const bool ownQueue = overused >= kOwnQueueSenders && overused * kOwnQueueShareDivisor >= paths_.size();
+    std::map<uint32_t, bool> overused;
+    size_t overusedCount = 0;
+    for (const auto& [ssrc, path] : paths_) {
+        const std::optional<double> queue = pathQueue(ssrc);
+        overused[ssrc] = queue && path.Overused(now, *queue);
+        overusedCount += overused[ssrc] ? 1 : 0;
+    }
+    const bool ownQueue = overusedCount >= kOwnQueueSenders && overusedCount * kOwnQueueShareDivisor >= paths_.size();
     for (auto& [ssrc, path] : paths_) {
-        const double estimate = path.EstimateBitsPerSecond(now);
-        if (estimate <= 0 || (ownQueue && path.Overused(now))) continue;
+        const double estimate = path.EstimateBitsPerSecond(now, overused[ssrc]);
+        if (estimate <= 0 || (ownQueue && overused[ssrc])) continue;
         due.emplace_back(ssrc, estimate);
     }
     return due;

@@ -1,21 +1,24 @@
-// A receiver's view of one sender's video path: how much longer than the
-// fastest the frames now take (each frame's first packet's arrival against
-// its RTP timestamp, over the least such offset of the last seconds), and
-// the rate that arrives. A queue building on the path shows as delay
-// before it shows as loss. Time in seconds is passed in.
+// A receiver's view of one sender's stream: how much longer than the
+// fastest its frames now take (each frame's first packet's arrival against
+// its RTP timestamp, over the least such offset of the last seconds), the
+// rate that arrives, and from both what the path is judged to carry. A
+// queue building on the path shows as delay before it shows as loss. Time
+// in seconds is passed in.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
+#include <optional>
 #include <utility>
 #include <vector>
 
 namespace pacing {
 
 // A path whose frames wait this much longer than its best is overused.
-constexpr double kOveruseQueueSeconds = 0.03;
+constexpr double kOveruseQueueSeconds = 0.02;
 // The best offset is looked for over this long.
 constexpr double kBaseWindowSeconds = 30;
 // The arriving rate is measured over this long.
@@ -45,14 +48,22 @@ public:
     explicit ArrivalDelay(double ticksPerSecond) : ticksPerSecond_(ticksPerSecond) {}
 
     void OnPacket(double arrival, uint32_t rtpTimestamp, size_t bytes);
-    // How long the latest frame waited beyond the best, seconds.
+    bool Started() const { return started_; }
+    double LastFrameAt() const { return lastFrameAt_; }
+    // How long the latest frame waited beyond the best, seconds: the path's
+    // queue for a stream whose timestamps keep the capture's clock (voice;
+    // video keeps one step a frame at any frame rate, and waits in the
+    // sender's pacer).
     double QueueSeconds() const { return queueSeconds_; }
-    bool Overused(double now) const {
-        return queueSeconds_ > kOveruseQueueSeconds && now - lastFrameAt_ < kQueueLifetimeSeconds;
+    // Whether a path with that queue is overused; a path that sends nothing
+    // overuses nothing.
+    bool Overused(double now, double queueSeconds) const {
+        return queueSeconds > kOveruseQueueSeconds && now - lastFrameAt_ < kQueueLifetimeSeconds;
     }
+    bool Overused(double now) const { return Overused(now, queueSeconds_); }
     double ArrivingBitsPerSecond(double now);
     // What the path is judged to carry now, bits/s; 0 before a second of arrivals.
-    double EstimateBitsPerSecond(double now);
+    double EstimateBitsPerSecond(double now, bool overused);
 
 private:
     struct Offset {
@@ -82,8 +93,8 @@ private:
 // Estimates go out this often per sender.
 constexpr double kEstimateSpacingSeconds = 0.25;
 
-// Every sender's path as this receiver sees it. When several senders'
-// frames wait at once (at least two, and a quarter of them), the queue is
+// Every sender's video path as this receiver sees it. When several senders'
+// paths queue at once (at least two, and a quarter of them), the queue is
 // this receiver's own (its downlink, or a receiver that cannot keep up):
 // no sender is told to slow down for it. One sender's own uplink is one
 // sender of the room.
@@ -95,7 +106,10 @@ public:
     void OnPacket(uint32_t ssrc, double arrival, uint32_t rtpTimestamp, size_t bytes);
     void Forget(uint32_t ssrc) { paths_.erase(ssrc); }
     // The (ssrc, bits/s) estimates to send now; empty between spacings.
-    std::vector<std::pair<uint32_t, double>> Due(double now);
+    // `pathQueue` gives the queue on each sender's path (from its voice);
+    // unknown, the path is not judged overused.
+    using PathQueueOf = std::function<std::optional<double>(uint32_t ssrc)>;
+    std::vector<std::pair<uint32_t, double>> Due(double now, const PathQueueOf& pathQueue);
 
 private:
     const double ticksPerSecond_;

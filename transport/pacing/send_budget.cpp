@@ -17,7 +17,9 @@ bool Fresh(const PeerReport& peer, double now) {
 bool Most(size_t count, size_t of) { return of > 0 && count * 2 > of; }
 }  // namespace
 
-double SendBudget::StreamBitsPerSecond() const { return std::min(lossBased_, delayBased_); }
+double SendBudget::StreamBitsPerSecond() const {
+    return std::min(byLoss_ ? lossBased_ : kMaxStreamBitsPerSecond, byDelay_ ? delayBased_ : kMaxStreamBitsPerSecond);
+}
 
 double SendBudget::VideoBitsPerSecond() const {
     return std::max(0.0, StreamBitsPerSecond() - kVoiceStreamBitsPerSecond);
@@ -31,6 +33,10 @@ std::vector<int> SendBudget::HeldPeers(double now) const {
 }
 
 void SendBudget::Update(double now, const std::vector<PeerReport>& peers, double sending) {
+    if (lastDecision_ < 0 && !peers.empty())
+        lossBased_ = std::max(kStartStreamLeastBitsPerSecond, kStartUplinkBitsPerSecond / peers.size());
+    byLoss_ = byDelay_ = false;
+    for (const PeerReport& peer : peers) (Fresh(peer, now) ? byDelay_ : byLoss_) = true;
     UpdateLossBased(now, peers);
     UpdateDelayBased(now, peers, sending);
 }
@@ -78,26 +84,20 @@ void SendBudget::UpdateDelayBased(double now, const std::vector<PeerReport>& pee
     const double elapsed = std::clamp(now - lastDelayUpdate_, 0.0, 1.0);
     lastDelayUpdate_ = now;
     std::vector<double> estimates;
-    size_t slower = 0;
     const std::vector<int> held = HeldPeers(now);
     for (const PeerReport& peer : peers) {
         if (!Fresh(peer, now) || std::find(held.begin(), held.end(), peer.userId) != held.end()) continue;
         estimates.push_back(peer.estimateBitsPerSecond + kVoiceStreamBitsPerSecond);
-        if (peer.estimateBitsPerSecond < sending * kSlowerShare) ++slower;
     }
     if (estimates.empty()) {
         // No video arrives anywhere to judge: probe upwards slowly.
         delayBased_ = std::min(kMaxStreamBitsPerSecond, delayBased_ * (1 + kProbeSharePerSecond * elapsed));
         return;
     }
+    // The receivers grow their estimates themselves, never far beyond what
+    // arrives: growing ours past theirs would only fill the uplink's queue.
     const double median = Median(estimates);
-    if (Most(slower, estimates.size())) {
-        // Most peers ask for less than we send: the uplink queues.
-        delayBased_ = std::min(kMaxStreamBitsPerSecond, median);
-    } else {
-        delayBased_ =
-            std::min(kMaxStreamBitsPerSecond, std::max(delayBased_, median) * (1 + kRecoverySharePerSecond * elapsed));
-    }
+    delayBased_ = std::min(kMaxStreamBitsPerSecond, median);
     // One peer far below the others is its own downlink's trouble.
     if (estimates.size() < 3) return;
     for (const PeerReport& peer : peers)

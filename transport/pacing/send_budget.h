@@ -2,9 +2,10 @@
 // Loss-based, from RTCP receiver reports (every peer sends them): under 2 %
 // the rate grows, 2-10 % holds, over 10 % it falls by half the loss, at
 // most once per round trip plus 300 ms. Delay-based, from receiver
-// estimates (our own peers only): the rate follows what they judge the path
-// to carry, when most of them ask for less than we send. Trouble most peers see at once is the uplink's; trouble one
-// peer alone sees is that peer's downlink, and only video to it is held.
+// estimates (our own peers only): the rate follows the median of what they
+// judge the path to carry. Trouble most peers see at once is the uplink's;
+// trouble one peer alone sees is that peer's downlink, and only video to it
+// is held.
 // Loss without delay growth (a receiver that cannot keep up) cuts nothing,
 // nor does the loss our own peers see: their estimates speak for them.
 // Rates are per stream (what one peer receives), bits/s; time in seconds.
@@ -18,7 +19,13 @@ namespace pacing {
 
 constexpr double kVoiceStreamBitsPerSecond = 24000;  // 90 bytes every 30 ms on the wire
 constexpr double kMaxStreamBitsPerSecond = 400000;
-constexpr double kStartStreamBitsPerSecond = 200000;
+// Until the first reports, the whole uplink is taken to carry this much,
+// shared by the peers, but each stream at least voice and the video of the
+// ladder's lowest full frame rate: low enough not to fill a thin uplink's
+// queue before the first estimates come; the receivers' estimates then
+// grow with what arrives.
+constexpr double kStartUplinkBitsPerSecond = 150000;
+constexpr double kStartStreamLeastBitsPerSecond = 44000;
 constexpr double kLossIncreaseBelow = 0.02;
 constexpr double kLossDecreaseAbove = 0.10;
 constexpr double kLossIncreaseShare = 0.08;
@@ -33,10 +40,8 @@ constexpr double kEstimateLifetimeSeconds = 2;
 constexpr double kDownlinkShare = 0.3;
 // Video to a peer with a bad downlink stays held this long.
 constexpr double kHoldSeconds = 8;
-// An estimate below this share of what we send asks us to slow down; when
-// most do not, the delay-based rate recovers by this share a second.
+// An estimate below this share of what we send asks us to slow down.
 constexpr double kSlowerShare = 0.9;
-constexpr double kRecoverySharePerSecond = 0.1;
 // Without any estimate the delay-based rate grows by this share a second.
 constexpr double kProbeSharePerSecond = 0.05;
 
@@ -60,7 +65,10 @@ public:
     // `sending`: what one stream of our video carries now, bits/s.
     void Update(double now, const std::vector<PeerReport>& peers, double sending);
 
-    // What one stream may take, voice and video together.
+    // What one stream may take, voice and video together: the lower of the
+    // loss-based rate, while a peer is judged by loss alone (no estimate
+    // from it, as from original peers and before video arrives anywhere),
+    // and the delay-based rate, while any peer sends estimates.
     double StreamBitsPerSecond() const;
     // Of it, for video; 0 when voice alone takes it all.
     double VideoBitsPerSecond() const;
@@ -76,10 +84,12 @@ private:
     void UpdateLossBased(double now, const std::vector<PeerReport>& peers);
     void UpdateDelayBased(double now, const std::vector<PeerReport>& peers, double sending);
 
-    double lossBased_ = kStartStreamBitsPerSecond;
+    double lossBased_ = kStartUplinkBitsPerSecond;
     double delayBased_ = kMaxStreamBitsPerSecond;
     double lastDecision_ = -1e9;
     double lastDelayUpdate_ = 0;
+    bool byLoss_ = true;
+    bool byDelay_ = false;
     std::map<int, uint64_t> seenReports_;
     std::map<int, double> leastRoundTrip_;
     std::map<int, double> heldUntil_;

@@ -30,11 +30,12 @@ bool VideoPacer::Push(const uint8_t* data, size_t length) {
     ++count_;
     ++frameLeft_;
     frameBytes_ += length;
+    queuedBytes_ += length;
     return true;
 }
 
 void VideoPacer::EndFrame() {
-    const double fastest = frameBytes_ * 8 / kFrameIntervalSeconds;
+    const double fastest = frameBytes_ * 8 / kLongestFrameSpreadSeconds;
     if (budgetBitsPerSecond_ == 0 || fastest <= budgetBitsPerSecond_) return;
     for (size_t i = count_ - frameLeft_; i < count_; ++i) At(i).spacingSeconds = At(i).length * 8 / fastest;
 }
@@ -46,6 +47,10 @@ bool VideoPacer::PassesStraight(bool* firstOfFrame) {
     return true;
 }
 
+double VideoPacer::BacklogSeconds() const {
+    return budgetBitsPerSecond_ > 0 ? queuedBytes_ * 8 / budgetBitsPerSecond_ : 0;
+}
+
 const PacedDatagram* VideoPacer::Due(double now) const {
     if (count_ == 0 || now < nextLeave_) return nullptr;
     return &At(0);
@@ -54,6 +59,7 @@ const PacedDatagram* VideoPacer::Due(double now) const {
 void VideoPacer::Pop(double now) {
     assert(count_ > 0);
     nextLeave_ = std::max(nextLeave_, now) + At(0).spacingSeconds;
+    queuedBytes_ -= At(0).length;
     head_ = (head_ + 1) % slots_.size();
     --count_;
     frameLeft_ = std::min(frameLeft_, count_);

@@ -16,8 +16,18 @@ namespace pacing {
 constexpr size_t kMaxPacedBytes = 600;
 // Datagrams held at most: a few key frames' worth of fragments.
 constexpr size_t kPacerCapacity = 128;
-// A frame's datagrams leave within this long at the latest (15 frames/s).
+// A frame's datagrams leave within this long at the latest: a key frame
+// over a thin budget takes a few frame intervals (15 frames/s) rather than
+// burst into the uplink's queue ahead of voice, once for every peer.
 constexpr double kFrameIntervalSeconds = 1.0 / 15;
+constexpr double kLongestFrameSpreadSeconds = 4 * kFrameIntervalSeconds;
+// The engine skips coding a frame while what is held here takes longer
+// than this to leave at the budget's pace: what is sent then keeps to the
+// budget however the coder overshoots it, while one key frame still passes.
+constexpr double kSkipBacklogSeconds = kLongestFrameSpreadSeconds;
+// A datagram's copies to the peers leave spread over its slot, at most this
+// far apart: enough for voice to pass between them on a thin uplink.
+constexpr double kLongestCopyGapSeconds = 0.02;
 
 struct PacedDatagram {
     bool firstOfFrame = false;
@@ -53,6 +63,8 @@ public:
     double WaitSeconds(double now) const;
 
     size_t Queued() const { return count_; }
+    // How long what is held takes to leave at the budget's pace (0 unpaced).
+    double BacklogSeconds() const;
     uint64_t Refused() const { return refused_; }
 
 private:
@@ -64,6 +76,7 @@ private:
     size_t count_ = 0;
     size_t frameLeft_ = 0;   // the last datagrams queued, of the newest frame
     size_t frameBytes_ = 0;  // of the newest frame, sent or not
+    size_t queuedBytes_ = 0;
     bool firstPending_ = false;
     double budgetBitsPerSecond_ = 0;
     double nextLeave_ = 0;

@@ -208,24 +208,54 @@ int RTPSession::SendPacket(const void* data, size_t length) {
     return SendPacket(data, length, payloadType, marker, increment);
 }
 
-int RTPSession::SendPacket(const void* data, size_t length, uint8_t payloadType, bool marker,
-                           uint32_t timestampIncrement) {
-    std::lock_guard<std::mutex> lock(builderMutex_);
-    if (!created_ || !builder_) return kErrorNotCreated;
-    int status = builder_->Build(data, length, payloadType, marker);
-    if (status < 0) return status;
+std::span<const uint8_t> RTPSession::BuildLocked(const void* data, size_t length, uint8_t payloadType, bool marker,
+                                                 int* status) {
+    *status = builder_->Build(data, length, payloadType, marker);
+    if (*status < 0) return {};
     TAVOLIN_HOP_TRACE(PacketSent(builder_->GetSSRC(), builder_->GetTimestamp()));
     const std::span<const uint8_t> wire =
         Outgoing(true, builder_->GetPacket(), builder_->GetPacketLength(), rtpScratch_);
-    if (wire.empty()) return kErrorTransformRefused;
-    status = transmitter_->SendRTPData(wire.data(), wire.size());
-    if (status < 0) return status;
+    if (wire.empty()) *status = kErrorTransformRefused;
+    return wire;
+}
+
+void RTPSession::SentLocked(std::span<const uint8_t> wire, uint32_t timestampIncrement) {
     const double now = clock_->Now();
     builder_->RecordSent(now);
     const auto sequence = static_cast<uint16_t>(builder_->GetNextSequence() - 1);
     OnPacketSent(wire.data(), wire.size(), sequence, now, nullptr);
     builder_->IncrementTimestamp(timestampIncrement);
+}
+
+int RTPSession::SendPacket(const void* data, size_t length, uint8_t payloadType, bool marker,
+                           uint32_t timestampIncrement) {
+    std::lock_guard<std::mutex> lock(builderMutex_);
+    if (!created_ || !builder_) return kErrorNotCreated;
+    int status = 0;
+    const std::span<const uint8_t> wire = BuildLocked(data, length, payloadType, marker, &status);
+    if (status < 0) return status;
+    status = transmitter_->SendRTPData(wire.data(), wire.size());
+    if (status < 0) return status;
+    SentLocked(wire, timestampIncrement);
     return 0;
+}
+
+int RTPSession::BuildPacket(const void* data, size_t length, uint8_t payloadType, bool marker,
+                            uint32_t timestampIncrement, std::vector<uint8_t>* built) {
+    std::lock_guard<std::mutex> lock(builderMutex_);
+    if (!created_ || !builder_) return kErrorNotCreated;
+    int status = 0;
+    const std::span<const uint8_t> wire = BuildLocked(data, length, payloadType, marker, &status);
+    if (status < 0) return status;
+    built->assign(wire.begin(), wire.end());
+    SentLocked(wire, timestampIncrement);
+    return 0;
+}
+
+std::vector<RTPIPv4Address> RTPSession::RtpDestinations() const { return transmitter_->RtpDestinations(); }
+
+int RTPSession::SendBuilt(const std::vector<uint8_t>& built, const RTPIPv4Address& destination) {
+    return transmitter_->SendRTPDataTo(built.data(), built.size(), destination);
 }
 
 int RTPSession::SendPacketTo(const void* data, size_t length, uint8_t payloadType, bool marker,

@@ -13,8 +13,8 @@
 //
 // Feedback (RFC 4585): received generic NACKs and picture loss indications
 // reach OnFeedback; SendFeedback sends them to one address at once. Every
-// packet SendPacket or SendPacketTo sent reaches OnPacketSent, so that a
-// derived session can keep what it may have to send again.
+// packet SendPacket, BuildPacket or SendPacketTo sent reaches OnPacketSent,
+// so that a derived session can keep what it may have to send again.
 //
 // Threads: sends and destination changes may come from any thread. The
 // source table and received packets are read between BeginDataAccess and
@@ -105,6 +105,14 @@ public:
     // The same with explicit values; the timestamp advances by
     // timestampIncrement after the packet is built.
     int SendPacket(const void* data, size_t length, uint8_t payloadType, bool marker, uint32_t timestampIncrement);
+    // One RTP packet built as SendPacket builds it and counted as sent, for
+    // the caller to send to each of RtpDestinations itself (SendBuilt),
+    // spacing the copies.
+    int BuildPacket(const void* data, size_t length, uint8_t payloadType, bool marker, uint32_t timestampIncrement,
+                    std::vector<uint8_t>* built);
+    // The destinations RTP data goes to now (the held ones left out).
+    std::vector<RTPIPv4Address> RtpDestinations() const;
+    int SendBuilt(const std::vector<uint8_t>& built, const RTPIPv4Address& destination);
     // One RTP packet to one address: takes a sequence number, leaves the
     // timestamp where it is, and is not counted in sender reports.
     int SendPacketTo(const void* data, size_t length, uint8_t payloadType, bool marker,
@@ -205,8 +213,8 @@ protected:
     virtual void OnNoteTimeout(RTPSourceData* source);
     virtual void OnBYEPacket(RTPSourceData* source);
     virtual void OnSendRTCPCompoundPacket(RTCPCompoundPacket* packet);
-    // On the sending thread, after SendPacket (destination null: the list) or
-    // SendPacketTo sent `packet` (whole, as on the wire) at clock time
+    // On the sending thread, after SendPacket or BuildPacket (destination
+    // null: the list) or SendPacketTo sent `packet` (whole, as on the wire) at clock time
     // sendTime, with the send lock held: it must not call the session's send
     // or timestamp operations.
     virtual void OnPacketSent(const uint8_t* packet, size_t length, uint16_t sequence, double sendTime,
@@ -268,6 +276,11 @@ private:
 
     std::unique_ptr<RTPUDPv4Transmitter> transmitter_;
     RTPSendTransform* transform_ = nullptr;
+    // Builder lock held: the next packet as the wire carries it (empty, with
+    // *status negative, when refused), then its bookkeeping once sent.
+    std::span<const uint8_t> BuildLocked(const void* data, size_t length, uint8_t payloadType, bool marker,
+                                         int* status);
+    void SentLocked(std::span<const uint8_t> wire, uint32_t timestampIncrement);
     std::vector<uint8_t> rtpScratch_;            // guarded by builderMutex_
     std::vector<uint8_t> rtcpScratch_;           // guarded by dataMutex_
     std::unique_ptr<RTPPacketBuilder> builder_;  // guarded by builderMutex_

@@ -209,6 +209,14 @@ int RTPUDPv4Transmitter::SendRawData(bool rtpChannel, const void* data, size_t l
     return SendTo(rtpChannel ? rtpSocket_ : rtcpSocket_, data, length, address, port);
 }
 
+std::vector<RTPIPv4Address> RTPUDPv4Transmitter::RtpDestinations() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<RTPIPv4Address> sent;
+    for (const RTPIPv4Address& d : destinations_)
+        if (std::find(held_.begin(), held_.end(), d) == held_.end()) sent.push_back(d);
+    return sent;
+}
+
 void RTPUDPv4Transmitter::SetHeldDestinations(std::vector<RTPIPv4Address> held) {
     std::lock_guard<std::mutex> lock(mutex_);
     held_ = std::move(held);

@@ -88,6 +88,8 @@ public:
     void ClearDestinations();
     size_t GetDestinationCount() const;
 
+    // The destinations RTP data goes to (the held ones left out).
+    std::vector<RTPIPv4Address> RtpDestinations() const;
     // RTP data skips these destinations (RTCP still goes to them); any thread.
     void SetHeldDestinations(std::vector<RTPIPv4Address> held);
     // The IPv4 type-of-service byte (DSCP << 2) on both sockets.

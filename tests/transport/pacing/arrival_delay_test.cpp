@@ -1,7 +1,10 @@
 // A receiver's delay estimate with canned arrivals and time passed in.
 #include "transport/pacing/arrival_delay.h"
+#include "transport/pacing/path_queues.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 namespace {
 constexpr double kTicks = 90000;
@@ -22,31 +25,58 @@ TEST(ArrivalDelay, AGrowingQueueIsOveruseAndTheEstimateFallsBelowWhatArrives) {
     EXPECT_FALSE(path.Overused(2));
     const double arriving = path.ArrivingBitsPerSecond(2);
     EXPECT_NEAR(arriving, 15 * 228 * 8, 15 * 228 * 8 * 0.1);  // with the IPv4 and UDP headers
-    EXPECT_GT(path.EstimateBitsPerSecond(2), arriving);
+    EXPECT_GT(path.EstimateBitsPerSecond(2, path.Overused(2)), arriving);
     // Each frame waits 5 ms longer than the one before.
     Frames(path, 2, 1, 200, [](int i) { return 0.005 * i; });
     EXPECT_TRUE(path.Overused(3));
-    EXPECT_NEAR(path.EstimateBitsPerSecond(3), path.ArrivingBitsPerSecond(3) * pacing::kOveruseBackoff, 1);
+    EXPECT_NEAR(path.EstimateBitsPerSecond(3, path.Overused(3)),
+                path.ArrivingBitsPerSecond(3) * pacing::kOveruseBackoff, 1);
     // A sender that stopped overuses nothing.
     EXPECT_FALSE(path.Overused(3 + pacing::kQueueLifetimeSeconds + 0.1));
 }
 
-TEST(ArrivalDelay, AReceiverWhoseEverySenderQueuesBlamesItself) {
-    pacing::ArrivalDelays paths(kTicks);
-    for (uint32_t ssrc : {1u, 2u, 3u})
-        for (int i = 0; i < 30; ++i)
-            paths.OnPacket(ssrc, i / 15.0 + (i > 20 ? 0.01 * (i - 20) : 0), kFrameTicks * i, 200);
-    const auto due = paths.Due(2);
-    EXPECT_TRUE(due.empty()) << "no sender is told to slow down";
-    // One sender queuing alone is told.
+// Video frames whose own arrivals say nothing (a pacer's spread, a lower
+// frame rate); each sender's voice gives its path's queue.
+TEST(ArrivalDelay, TheVoicesQueueJudgesAPathAndAReceiverWhoseEverySenderQueuesBlamesItself) {
+    const auto frames = [](pacing::ArrivalDelays& paths) {
+        for (uint32_t ssrc : {1u, 2u, 3u})
+            for (int i = 0; i < 30; ++i) paths.OnPacket(ssrc, i / 15.0 + 0.02 * (i % 4), kFrameTicks * i, 200);
+    };
+    pacing::ArrivalDelays every(kTicks);
+    frames(every);
+    EXPECT_TRUE(every.Due(2, [](uint32_t) { return 0.1; }).empty()) << "no sender is told to slow down";
+    // One sender queuing alone is told; unknown queues judge nothing.
     pacing::ArrivalDelays one(kTicks);
-    for (uint32_t ssrc : {1u, 2u, 3u})
-        for (int i = 0; i < 30; ++i)
-            one.OnPacket(ssrc, i / 15.0 + (ssrc == 1 && i > 20 ? 0.01 * (i - 20) : 0), kFrameTicks * i, 200);
-    const auto told = one.Due(2);
+    frames(one);
+    const auto told = one.Due(2, [](uint32_t ssrc) { return ssrc == 1 ? std::optional(0.1) : std::nullopt; });
     ASSERT_EQ(told.size(), 3u);
     EXPECT_LT(told[0].second, told[1].second);
-    EXPECT_TRUE(one.Due(2.1).empty()) << "spaced";
+    EXPECT_EQ(told[1].second, told[2].second);
+    EXPECT_TRUE(one.Due(2.1, [](uint32_t) { return 0.1; }).empty()) << "spaced";
+}
+
+TEST(PathQueues, AVoicesSustainedWaitBeyondItsUsualIsItsPathQueue) {
+    pacing::PathQueues queues;
+    constexpr uint32_t kVoiceTicks = 240;  // 30 ms at 8 kHz
+    // The first leaves 30 ms ahead of the sender's steady cadence (its
+    // device started late): early, not a faster path. From the 40th packet
+    // on, all wait 100 ms.
+    for (int i = 0; i < 50; ++i)
+        queues.OnVoice(7, i * 0.03 + (i > 0 ? 0.03 : 0) + (i >= 40 ? 0.1 : 0), kVoiceTicks * i);
+    ASSERT_TRUE(queues.QueueSeconds(7, 1.6));
+    EXPECT_NEAR(*queues.QueueSeconds(7, 1.6), 0.1, 0.001);
+    // One packet 80 ms later still is jitter.
+    queues.OnVoice(7, 50 * 0.03 + 0.03 + 0.18, kVoiceTicks * 50);
+    EXPECT_NEAR(*queues.QueueSeconds(7, 1.7), 0.1, 0.001);
+    EXPECT_FALSE(queues.QueueSeconds(8, 1.7)) << "never heard";
+    EXPECT_FALSE(queues.QueueSeconds(7, 1.8 + pacing::kQueueLifetimeSeconds)) << "stale";
+    // Silent for 2 s while the timestamps stood still: learned afresh, not
+    // a queue of 2 s.
+    for (int i = 0; i < 40; ++i) queues.OnVoice(7, 3.7 + i * 0.03, kVoiceTicks * (51 + i));
+    ASSERT_TRUE(queues.QueueSeconds(7, 4.9));
+    EXPECT_NEAR(*queues.QueueSeconds(7, 4.9), 0, 0.001);
+    queues.Forget(7);
+    EXPECT_FALSE(queues.QueueSeconds(7, 4.9));
 }
 
 }  // namespace

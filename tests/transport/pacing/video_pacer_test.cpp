@@ -43,14 +43,16 @@ TEST(VideoPacer, SpacesAFrameAtTheBudgetAndMarksItsFirstDatagram) {
     EXPECT_LT(pacer.WaitSeconds(0.1), 0);
 }
 
-TEST(VideoPacer, AFrameTooLargeForTheBudgetStillLeavesWithinOneInterval) {
+TEST(VideoPacer, AFrameTooLargeForTheBudgetIsSpreadOverItsLongestAndTellsItsBacklog) {
     VideoPacer pacer;
     pacer.SetBudget(20'000);  // a 12-fragment key frame would take 2.6 s
     PushFrame(pacer, 12, 538);
-    const std::vector<double> left = Drain(pacer, 0, 0.2);
+    EXPECT_NEAR(pacer.BacklogSeconds(), 12 * 538 * 8 / 20'000.0, 1e-9);
+    const std::vector<double> left = Drain(pacer, 0, 1);
     ASSERT_EQ(left.size(), 12u);
-    EXPECT_LE(left.back(), pacing::kFrameIntervalSeconds);
-    EXPECT_GT(left.back(), pacing::kFrameIntervalSeconds * 0.8);  // spread, not a burst
+    EXPECT_LE(left.back(), pacing::kLongestFrameSpreadSeconds);
+    EXPECT_GT(left.back(), pacing::kLongestFrameSpreadSeconds * 0.8);  // spread, not a burst
+    EXPECT_EQ(pacer.BacklogSeconds(), 0);
 }
 
 TEST(VideoPacer, AnIdlePacerSendsAtOnceAndKeepsNoCredit) {
