@@ -36,14 +36,22 @@ public:
     virtual void Stop() = 0;
 };
 
+// What a speaker made of a piece of sound: the echo canceller's reference is
+// what it really plays, sample for sample.
+struct Playing {
+    int64_t heardMicros = 0;  // when the first sample written is heard
+    int silence = 0;          // samples of silence written ahead of the sound
+    int skipped = 0;          // samples left out from its start (all of them: none written)
+    bool resumed = false;     // what it played before ran out first (or there was nothing)
+};
+
 class Speaker {
 public:
     virtual ~Speaker() = default;
     virtual bool Start(std::string* error) = 0;
     // Sound due now; monotonicMicros is the time it is due at (the playout
-    // clock's, which a late tick catches up on). Returns when its first
-    // sample will be heard.
-    virtual int64_t Play(const int16_t* samples, int count, int64_t monotonicMicros) = 0;
+    // clock's, which a late tick catches up on).
+    virtual Playing Play(const int16_t* samples, int count, int64_t monotonicMicros) = 0;
     virtual bool Failed(std::string* error) = 0;
     virtual void Stop() = 0;
 };

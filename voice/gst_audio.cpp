@@ -196,11 +196,11 @@ public:
         return running_;
     }
     // Heard, as far as can be told, once the device's buffer has played.
-    int64_t Play(const int16_t* samples, int count, int64_t monotonicMicros) override {
-        if (!running_ || count <= 0) return monotonicMicros;
+    Playing Play(const int16_t* samples, int count, int64_t monotonicMicros) override {
+        if (!running_ || count <= 0) return {monotonicMicros, 0, count, false};
         GstBuffer* buffer = gst_buffer_new_memdup(samples, static_cast<gsize>(count) * 2);
         gst_app_src_push_buffer(GST_APP_SRC(source_), buffer);  // takes the buffer
-        return monotonicMicros + kSpeakerBufferMicros;
+        return {monotonicMicros + kSpeakerBufferMicros};
     }
     bool Failed(std::string* error) override { return running_ && CheckFailed(error); }
     void Stop() override {

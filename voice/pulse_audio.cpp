@@ -435,21 +435,28 @@ public:
         return AwaitReady(error);
     }
 
-    int64_t Play(const int16_t* samples, int count, int64_t monotonicMicros) override {
+    Playing Play(const int16_t* samples, int count, int64_t monotonicMicros) override {
         LoopLock lock(Connection::Get().Loop());
-        if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY || count <= 0) return monotonicMicros;
+        if (!stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY || count <= 0)
+            return {monotonicMicros, 0, count, false};
+        Playing playing;
         if (std::exchange(cushion_, false)) {
             const std::vector<int16_t> silence(kCushionSamples, 0);
             pa_stream_write(stream_, silence.data(), silence.size() * sizeof(int16_t), nullptr, 0, PA_SEEK_RELATIVE);
+            playing.silence = kCushionSamples;
+            playing.resumed = true;
         } else if (const pa_usec_t waiting = Latency(); StallDrop(waiting)) {
-            return monotonicMicros + static_cast<int64_t>(waiting);
+            return {monotonicMicros + static_cast<int64_t>(waiting), 0, count, false};
         } else if (SlowForAWhile(waiting)) {
-            samples += kCushionSamples;
-            count -= kCushionSamples;
+            playing.skipped = kCushionSamples;
         }
-        pa_stream_write(stream_, samples, static_cast<size_t>(count) * sizeof(int16_t), nullptr, 0, PA_SEEK_RELATIVE);
+        const int written = count - playing.skipped;
+        pa_stream_write(stream_, samples + playing.skipped, static_cast<size_t>(written) * sizeof(int16_t), nullptr, 0,
+                        PA_SEEK_RELATIVE);
         // Heard once what was written before it has played.
-        return MonotonicMicros() + static_cast<int64_t>(Latency()) - int64_t{count} * 1000000 / kSampleRateHz;
+        playing.heardMicros = MonotonicMicros() + static_cast<int64_t>(Latency()) -
+                              int64_t{written + playing.silence} * 1000000 / kSampleRateHz;
+        return playing;
     }
     bool Failed(std::string* error) override { return CheckFailed(error); }
     void Stop() override {

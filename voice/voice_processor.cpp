@@ -46,31 +46,51 @@ void VoiceProcessor::Restart() {
     speex_preprocess_ctl(preprocess_, SPEEX_PREPROCESS_SET_ECHO_STATE, echo_);
     blockCount_ = 0;
     estimateInCapture_ = estimatePower_ = 0;
-}
-
-// Devices' times jitter by a few ms from one piece of sound to the next, but
-// the sound itself is continuous: a time near where the last piece ended is
-// taken to be that end.
-int64_t Continue(int64_t sample, int64_t* expected) {
-    if (std::abs(sample - *expected) < kResyncSamples) sample = *expected;
-    return sample;
-}
-
-void VoiceProcessor::Played(const int16_t* samples, int count, int64_t heardMicros) {
     std::lock_guard lock(playedLock_);
-    const int64_t first = Continue(SampleAt(heardMicros), &nextPlayed_);
-    nextPlayed_ = first + count;
-    for (int i = 0; i < count; ++i) {
+    capturedTimeline_ = {};
+}
+
+// A device's sound is continuous, but the times reported for it wander: they
+// jitter by a few ms, and the sound server's latency estimates drift by a
+// couple of ms per second against the sound itself, on the playing and the
+// capturing side alike. A reported time is taken as the continuation of its
+// side's sound unless it strays from it by much more than the other side's
+// times stray from theirs: only then did that side's sound really jump (an
+// underrun, frames dropped, a new device), and its timeline follows, into the
+// other side's frame. Each side resynchronising on its own would shift the
+// echo against the reference by up to kResyncSamples every few seconds, each
+// time undoing what the canceller had learned.
+int64_t VoiceProcessor::Continue(int64_t reportedSample, int count, Timeline* side, const Timeline& other) {
+    int64_t first = side->next;
+    if (!side->started || std::abs(reportedSample - first - other.straying) >= kResyncSamples)
+        first = reportedSample - other.straying;
+    side->straying = reportedSample - first;
+    side->next = first + count;
+    side->started = true;
+    return first;
+}
+
+void VoiceProcessor::Played(const int16_t* samples, int count, const Playing& playing) {
+    const int written = playing.silence + std::max(0, count - playing.skipped);
+    if (written == 0) return;
+    std::lock_guard lock(playedLock_);
+    // Sound that ran out before this is no continuation of it.
+    if (playing.resumed) playedTimeline_.started = false;
+    const int64_t first = Continue(SampleAt(playing.heardMicros), written, &playedTimeline_, capturedTimeline_);
+    for (int i = 0; i < written; ++i) {
         const int64_t at = first + i;
         const size_t slot = static_cast<size_t>(at % kHistorySamples);
-        played_[slot] = samples[i];
+        played_[slot] = i < playing.silence ? 0 : samples[playing.skipped + i - playing.silence];
         playedAt_[slot] = at;
     }
 }
 
 void VoiceProcessor::Captured(const int16_t* samples, int count, int64_t capturedMicros, const Output& out) {
-    const int64_t first = Continue(SampleAt(capturedMicros), &nextCaptured_);
-    nextCaptured_ = first + count;
+    int64_t first = 0;
+    {
+        std::lock_guard lock(playedLock_);
+        first = Continue(SampleAt(capturedMicros), count, &capturedTimeline_, playedTimeline_);
+    }
     for (int i = 0; i < count; ++i) {
         if (blockCount_ == 0) blockStart_ = first + i;
         block_[static_cast<size_t>(blockCount_++)] = samples[i];

@@ -7,6 +7,8 @@
 // the capture side when each sample was captured, both CLOCK_MONOTONIC.
 #pragma once
 
+#include "voice/audio_device.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -35,8 +37,8 @@ public:
     VoiceProcessor(const VoiceProcessor&) = delete;
     VoiceProcessor& operator=(const VoiceProcessor&) = delete;
 
-    // Playout thread: sound the speaker plays, its first sample heard at heardMicros.
-    void Played(const int16_t* samples, int count, int64_t heardMicros);
+    // Playout thread: sound given to the speaker, and what it made of it.
+    void Played(const int16_t* samples, int count, const Playing& playing);
     // Microphone thread: captured sound, its first sample captured at
     // capturedMicros; processed sound goes to `out` in whole blocks.
     void Captured(const int16_t* samples, int count, int64_t capturedMicros, const Output& out);
@@ -50,12 +52,23 @@ private:
     double EchoShare(const int16_t* captured, const int16_t* estimate);
     void Reference(int64_t firstSample, int16_t* out);
 
-    // What was played, by its sample number on the monotonic clock (1 s).
+    // One side's sound, numbered by samples on the monotonic clock.
+    struct Timeline {
+        int64_t next = 0;  // the sample after the last one
+        // How far the side's last reported time was from where its sound
+        // continued.
+        int64_t straying = 0;
+        bool started = false;
+    };
+    // Where the sound from reportedSample on goes on `side`'s timeline.
+    static int64_t Continue(int64_t reportedSample, int count, Timeline* side, const Timeline& other);
+
+    // What was played, by its sample number (1 s), and both timelines.
     static constexpr int kHistorySamples = 16000;
     std::mutex playedLock_;
     std::vector<int16_t> played_;
     std::vector<int64_t> playedAt_;
-    int64_t nextPlayed_ = 0;  // the sample after the last one played
+    Timeline playedTimeline_, capturedTimeline_;
 
     // Microphone thread.
     SpeexEchoState_* echo_ = nullptr;
@@ -63,7 +76,6 @@ private:
     std::array<int16_t, kProcessingBlockSamples> block_{};
     int blockCount_ = 0;
     int64_t blockStart_ = 0;  // sample number of block_[0]
-    int64_t nextCaptured_ = 0;
     // Smoothed correlation of the echo estimate with the microphone, and its power.
     double estimateInCapture_ = 0;
     double estimatePower_ = 0;

@@ -189,14 +189,14 @@ public:
         }
         return true;
     }
-    int64_t Play(const int16_t* samples, int count, int64_t monotonicMicros) override {
+    Playing Play(const int16_t* samples, int count, int64_t monotonicMicros) override {
         if (failed_ || !StillPresent(device_)) {
             failed_ = true;
-            return monotonicMicros;
+            return {monotonicMicros, 0, count, false};
         }
         if (device_.callback) device_.callback->Call(samples, count, monotonicMicros);
         if (!device_.wavPath.empty()) wav_.Append(samples, count);
-        return monotonicMicros;
+        return {monotonicMicros};
     }
     bool Failed(std::string* error) override { return CheckFailed(error); }
     void Stop() override { wav_.Close(); }

@@ -32,7 +32,7 @@ TEST(GstVoiceDevices, AMicrophoneDeliversSixteenKilohertzMonoForProcessingAndASp
     std::string error;
     ASSERT_TRUE(speaker->Start(&error)) << error;
     std::array<int16_t, 480> silence{};
-    EXPECT_GE(speaker->Play(silence.data(), 480, 1000), 1000);
+    EXPECT_GE(speaker->Play(silence.data(), 480, 1000).heardMicros, 1000);
 
     auto microphone = MakeGstMicrophone(TestSource());
     EXPECT_EQ(Processing::kSoundDevice, microphone->SoundProcessing());
