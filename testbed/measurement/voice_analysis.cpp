@@ -23,6 +23,8 @@ constexpr size_t kSnrWindowSamples = 8000;
 constexpr int kMaxSnrWindows = 15;
 constexpr int64_t kQuietAfterMarkerMicros = 250000;
 constexpr int64_t kQuietAfterArrivalMicros = 100000;
+// Latencies from this many seconds on show a room past its start-up.
+constexpr size_t kSettledMarkerSeconds = 5;
 // The windows lie in the first seconds of the sound: the last one ends
 // before its marker (a second apart from the first) plus a latency, which
 // is under a second as the next marker comes a second later, the quiet
@@ -97,6 +99,10 @@ VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vect
         pair.latencyMedianMs = Percentile(latencies, 0.5);
         pair.latencyP95Ms = Percentile(latencies, 0.95);
         pair.latencyP99Ms = Percentile(latencies, 0.99);
+        // One marker a second.
+        if (latencies.size() > kSettledMarkerSeconds)
+            pair.settledLatencyP95Ms =
+                Percentile(std::vector<int64_t>(latencies.begin() + kSettledMarkerSeconds, latencies.end()), 0.95);
     }
     // Every other tone of the room is fitted and taken out; what remains
     // beside the speaker's tone is coding noise and distortion.
@@ -127,6 +133,7 @@ VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vect
         pair.latencyMedianMs.reset();
         pair.latencyP95Ms.reset();
         pair.latencyP99Ms.reset();
+        pair.settledLatencyP95Ms.reset();
     }
     if (expectation.intermittent) {
         pair.toneSnrDb = snrs.empty() ? 0 : *std::max_element(snrs.begin(), snrs.end());

@@ -27,6 +27,8 @@ struct VoicePair {
     std::optional<double> latencyMedianMs;
     std::optional<double> latencyP95Ms;
     std::optional<double> latencyP99Ms;
+    // Of the markers from 5 s on, once a start-up has passed.
+    std::optional<double> settledLatencyP95Ms;
     double toneSnrDb = 0;
     double levelDbfs = -100;  // the speaker's tone in the listener's mix (RMS) where heard
     int talkWindows = 0;      // speakers who talk now and then: windows the tone stood out in

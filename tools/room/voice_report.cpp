@@ -45,6 +45,7 @@ JsonValue VoiceJson(const VoiceReport& report) {
                                      {"latency_median_ms", p.latencyMedianMs},
                                      {"latency_p95_ms", p.latencyP95Ms},
                                      {"latency_p99_ms", p.latencyP99Ms},
+                                     {"latency_p95_settled_ms", p.settledLatencyP95Ms},
                                      {"tone_snr_db", p.toneSnrDb},
                                      {"level_dbfs", p.levelDbfs},
                                      {"talk_windows", p.talkWindows},

@@ -25,9 +25,10 @@ constexpr double kLongestFrameSpreadSeconds = 4 * kFrameIntervalSeconds;
 // than this to leave at the budget's pace: what is sent then keeps to the
 // budget however the coder overshoots it, while one key frame still passes.
 constexpr double kSkipBacklogSeconds = kLongestFrameSpreadSeconds;
-// A datagram's copies to the peers leave spread over its slot, at most this
-// far apart: enough for voice to pass between them on a thin uplink.
-constexpr double kLongestCopyGapSeconds = 0.02;
+// A datagram's copies to the peers leave spread evenly over its slot, so
+// that on a thin uplink voice passes between them; at most this far apart,
+// so that stopping never waits long.
+constexpr double kLongestCopyGapSeconds = 0.1;
 
 struct PacedDatagram {
     bool firstOfFrame = false;
