@@ -37,11 +37,11 @@ void SendBudget::Update(double now, const std::vector<PeerReport>& peers, double
         lossBased_ = std::max(kStartStreamLeastBitsPerSecond, kStartUplinkBitsPerSecond / peers.size());
     byLoss_ = byDelay_ = false;
     for (const PeerReport& peer : peers) (Fresh(peer, now) ? byDelay_ : byLoss_) = true;
-    UpdateLossBased(now, peers);
+    UpdateLossBased(now, peers, sending);
     UpdateDelayBased(now, peers, sending);
 }
 
-void SendBudget::UpdateLossBased(double now, const std::vector<PeerReport>& peers) {
+void SendBudget::UpdateLossBased(double now, const std::vector<PeerReport>& peers, double sending) {
     std::vector<const PeerReport*> fresh;
     double roundTrip = 0;
     for (const PeerReport& peer : peers) {
@@ -53,7 +53,7 @@ void SendBudget::UpdateLossBased(double now, const std::vector<PeerReport>& peer
         roundTrip = std::max(roundTrip, peer.roundTripSeconds);
     }
     if (fresh.empty() || now - lastDecision_ < roundTrip + kDecisionSpacingSeconds) return;
-    size_t lossy = 0, increasing = 0;
+    size_t lossy = 0, increasing = 0, queuedCount = 0;
     std::vector<double> losses;
     std::vector<int> lossyPeers;
     for (const PeerReport* peer : fresh) {
@@ -62,19 +62,29 @@ void SendBudget::UpdateLossBased(double now, const std::vector<PeerReport>& peer
         if (peer->roundTripSeconds > 0)
             least = std::min(least > 0 ? least : peer->roundTripSeconds, peer->roundTripSeconds);
         const bool queued = peer->roundTripSeconds - least > kQueueEvidenceSeconds;
+        queuedCount += queued ? 1 : 0;
         if (peer->fractionLost > kLossDecreaseAbove && (queued || peer->fractionLost > kLossWithoutEvidence)) {
             ++lossy;
             losses.push_back(peer->fractionLost);
             lossyPeers.push_back(peer->userId);
-        } else if (peer->fractionLost < kLossIncreaseBelow) {
+        } else if (peer->fractionLost < kLossIncreaseBelow && !queued) {
             ++increasing;
         }
     }
     lastDecision_ = now;
+    // A cut starts from what is sent when that is less: a rate the coder
+    // never used would take several cuts to bind.
+    const double cutFrom = sending > 0 ? std::min(lossBased_, sending + kVoiceStreamBitsPerSecond) : lossBased_;
     if (Most(lossy, fresh.size()) || (lossy > 0 && fresh.size() == 1)) {
-        lossBased_ *= 1 - 0.5 * Median(losses);
+        lossBased_ = cutFrom * (1 - 0.5 * Median(losses));
     } else if (lossy > 0) {
         for (const int userId : lossyPeers) heldUntil_[userId] = now + kHoldSeconds;
+    } else if (Most(queuedCount, fresh.size())) {
+        // A queue on the way to most peers before any loss: the uplink's,
+        // which a tail-dropping router fills for long before it drops. It
+        // says nothing of voice not fitting: never below voice and the
+        // ladder's lowest full frame rate.
+        lossBased_ = std::max(std::min(lossBased_, kStartStreamLeastBitsPerSecond), cutFrom * kRoundTripBackoff);
     } else if (increasing == fresh.size()) {
         lossBased_ = std::min(kMaxStreamBitsPerSecond, lossBased_ * (1 + kLossIncreaseShare));
     }

@@ -1,7 +1,8 @@
 // One budget for the whole uplink, judged from what every peer reports.
 // Loss-based, from RTCP receiver reports (every peer sends them): under 2 %
 // the rate grows, 2-10 % holds, over 10 % it falls by half the loss, at
-// most once per round trip plus 300 ms. Delay-based, from receiver
+// most once per round trip plus 300 ms; round trips grown by a queue to
+// most peers hold it from growing, or cut it before any loss. Delay-based, from receiver
 // estimates (our own peers only): the rate follows the median of what they
 // judge the path to carry. Trouble most peers see at once is the uplink's;
 // trouble one peer alone sees is that peer's downlink, and only video to it
@@ -34,6 +35,8 @@ constexpr double kDecisionSpacingSeconds = 0.3;  // beside the round trip
 // its least (a queue), or voice could not bear it at all.
 constexpr double kQueueEvidenceSeconds = 0.04;
 constexpr double kLossWithoutEvidence = 0.3;
+// Round trips grown by a queue to most peers cut the rate by this much.
+constexpr double kRoundTripBackoff = 0.85;
 // A receiver estimate counts this long; one below this share of the
 // others' median marks that peer's own downlink.
 constexpr double kEstimateLifetimeSeconds = 2;
@@ -81,7 +84,7 @@ public:
     double DelayBasedBitsPerSecond() const { return delayBased_; }
 
 private:
-    void UpdateLossBased(double now, const std::vector<PeerReport>& peers);
+    void UpdateLossBased(double now, const std::vector<PeerReport>& peers, double sending);
     void UpdateDelayBased(double now, const std::vector<PeerReport>& peers, double sending);
 
     double lossBased_ = kStartUplinkBitsPerSecond;

@@ -32,28 +32,40 @@ PeerReport Estimate(int userId, double bitsPerSecond, double at) {
 TEST(SendBudget, LossBasedRulesGrowHoldAndCutOncePerRoundTripPlusSpacing) {
     struct Case {
         double lost;
+        double roundTrip;
         double factor;
     };
-    // Under 2 % grows by 8 %, 2-10 % holds, over 10 % falls by half the loss;
-    // the round trip has grown 60 ms over its least, a queue.
-    for (const Case c : {Case{0.0, 1.08}, Case{0.05, 1.0}, Case{0.2, 0.9}}) {
+    // Under 2 % grows by 8 %, 2-10 % holds, over 10 % falls by half the loss
+    // where the round trip has grown 60 ms over its least (a queue); a queue
+    // without loss cuts by 15 %. Each cut starts from the budget: what is
+    // sent is more.
+    constexpr double kPlenty = 300000;
+    for (const Case c : {Case{0.0, 0.02, 1.08}, Case{0.05, 0.02, 1.0}, Case{0.2, 0.08, 0.9}, Case{0.0, 0.08, 0.85}}) {
         SendBudget budget;
-        budget.Update(0, {Report(2, 1, 0.05, 0.02), Report(3, 1, 0.05, 0.02)}, kSending);
+        budget.Update(0, {Report(2, 1, 0.05, 0.02), Report(3, 1, 0.05, 0.02)}, kPlenty);
         const double before = budget.LossBasedBitsPerSecond();
-        budget.Update(1, {Report(2, 2, c.lost, 0.08), Report(3, 2, c.lost, 0.08)}, kSending);
+        budget.Update(1, {Report(2, 2, c.lost, c.roundTrip), Report(3, 2, c.lost, c.roundTrip)}, kPlenty);
         EXPECT_NEAR(budget.LossBasedBitsPerSecond(), std::min(pacing::kMaxStreamBitsPerSecond, before * c.factor), 1)
             << c.lost;
         // A newer report within round trip + 300 ms changes nothing.
         const double after = budget.LossBasedBitsPerSecond();
-        budget.Update(1.2, {Report(2, 3, 0.5, 0.08), Report(3, 3, 0.5, 0.08)}, kSending);
+        budget.Update(1.2, {Report(2, 3, 0.5, 0.08), Report(3, 3, 0.5, 0.08)}, kPlenty);
         EXPECT_EQ(budget.LossBasedBitsPerSecond(), after);
         // The same report read again is no new evidence.
-        budget.Update(5, {Report(2, 3, 0.5, 0.08), Report(3, 3, 0.5, 0.08)}, kSending);
+        budget.Update(5, {Report(2, 3, 0.5, 0.08), Report(3, 3, 0.5, 0.08)}, kPlenty);
         EXPECT_NE(budget.LossBasedBitsPerSecond(), after);
         const double third = budget.LossBasedBitsPerSecond();
-        budget.Update(9, {Report(2, 3, 0.5, 0.08), Report(3, 3, 0.5, 0.08)}, kSending);
+        budget.Update(9, {Report(2, 3, 0.5, 0.08), Report(3, 3, 0.5, 0.08)}, kPlenty);
         EXPECT_EQ(budget.LossBasedBitsPerSecond(), third);
     }
+    // Sending below its budget, a cut starts from what is sent; a queue
+    // alone never cuts below voice and the lowest full frame rate.
+    SendBudget budget;
+    budget.Update(0, {Report(2, 1, 0, 0.02), Report(3, 1, 0, 0.02)}, 40000);
+    budget.Update(1, {Report(2, 2, 0, 0.08), Report(3, 2, 0, 0.08)}, 40000);
+    EXPECT_NEAR(budget.LossBasedBitsPerSecond(), (40000 + pacing::kVoiceStreamBitsPerSecond) * 0.85, 1);
+    for (int i = 3; i < 10; ++i) budget.Update(i, {Report(2, i, 0, 0.08), Report(3, i, 0, 0.08)}, 40000);
+    EXPECT_EQ(budget.LossBasedBitsPerSecond(), pacing::kStartStreamLeastBitsPerSecond);
 }
 
 TEST(SendBudget, LossWithoutAQueueOrSeenByOnePeerCutsNoUplink) {
