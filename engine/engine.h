@@ -161,6 +161,8 @@ private:
     // Whether the captured frame is coded at the ladder's frame rate; an
     // uncoded one still advances the video timestamp.
     bool CodesThisFrame();
+    // After each coded frame: what it takes of the video allowance.
+    void SpendVideoAllowance(size_t frameBytes, int fragments);
     // Events of peers whose datagrams keep failing to open (greeting timer).
     void WatchProtection();
 
@@ -219,6 +221,8 @@ private:
     pacing::SendBudget m_SendBudget;
     VideoLadder m_Ladder;
     FrameThinner m_FrameThinner;
+    VideoAllowance m_VideoAllowance{pacing::kLongestFrameSpreadSeconds};
+    double m_dVideoBudget = 0;         // one stream's, bits/s; 0 without adaptation
     std::vector<int> m_HeldVideoTold;  // peers whose video is held for their downlink
     bool m_bVideoPausedTold = false;   // for every peer, for the uplink
     bool m_bVoiceDoesNotFitTold = false;

@@ -2,8 +2,11 @@
 // pacer's rate, the ladder's quantiser and frame rate, and the peers whose
 // video is held, from what every peer reports.
 #include "engine/engine.h"
+#include "transport/pacing/arrival_delay.h"
+#include "transport/pacing/video_pacer.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 constexpr double kCameraFramesPerSecond = 15;
@@ -17,7 +20,9 @@ int CTavolinEngineImpl::SetUplinkAdaptation(int on) {
     m_SendBudget = pacing::SendBudget();
     m_Ladder = VideoLadder();
     m_VideoEnc.SetQuantiser(m_Ladder.Quantiser());
+    m_dVideoBudget = 0;
     m_Transmission.SetVideoBudget(0);
+    m_Transmission.SpreadVideoCopies(false);
     m_Transmission.HoldVideoTo({});
     TellHeldVideo({}, false);
     m_bVoiceDoesNotFitTold = false;
@@ -40,7 +45,13 @@ void CTavolinEngineImpl::AdaptToUplink() {
     const double video = m_SendBudget.VideoBitsPerSecond();
     m_Ladder.Update(now, video, m_dMeasuredVideo);
     m_VideoEnc.SetQuantiser(m_Ladder.Quantiser());
-    m_Transmission.SetVideoBudget(std::max(video, 1.0));
+    m_dVideoBudget = std::max(video, 1.0);
+    // Congested, the pacer keeps to the budget itself and spreads the copies
+    // to the peers; otherwise it only smooths bursts, and what the copies to
+    // later peers would wait costs the pictures latency for nothing.
+    const bool congested = m_SendBudget.Congested(now);
+    m_Transmission.SetVideoBudget(m_dVideoBudget * (congested ? 1 : pacing::kPacingFactor));
+    m_Transmission.SpreadVideoCopies(congested);
 
     std::vector<int> held = m_SendBudget.HeldPeers(now);
     // A held peer is asked about by no one; the others keep their video.
@@ -75,8 +86,16 @@ void CTavolinEngineImpl::TellHeldVideo(const std::vector<int>& held, bool uplink
 }
 
 bool CTavolinEngineImpl::CodesThisFrame() {
-    const bool behind = m_bAdaptUplink && m_Transmission.VideoBacklogSeconds() > pacing::kSkipBacklogSeconds;
+    const double now = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    const bool behind = m_dVideoBudget > 0 && !m_VideoAllowance.Allows(now, m_dVideoBudget);
     // A frame left uncoded does not advance the timestamp either: viewers
     // take a step larger than one frame for a lost frame and freeze.
     return !behind && m_FrameThinner.Keep(m_Ladder.FramesPerSecond(), kCameraFramesPerSecond);
+}
+
+void CTavolinEngineImpl::SpendVideoAllowance(size_t frameBytes, int fragments) {
+    if (m_dVideoBudget <= 0) return;
+    // As the receivers count it: RTP, UDP and IPv4 headers on every fragment.
+    constexpr size_t kHeaderBytes = 12 + pacing::kDatagramOverheadBytes;
+    m_VideoAllowance.Spend(8.0 * (frameBytes + static_cast<size_t>(fragments) * kHeaderBytes));
 }

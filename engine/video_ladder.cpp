@@ -34,3 +34,9 @@ bool FrameThinner::Keep(double rate, double cameraRate) {
     credit_ -= 1;
     return true;
 }
+
+bool VideoAllowance::Allows(double now, double budget) {
+    debtBits_ = std::max(0.0, debtBits_ - budget * std::max(0.0, now - last_));
+    last_ = now;
+    return debtBits_ <= budget * depthSeconds_;
+}

@@ -64,3 +64,20 @@ public:
 private:
     double credit_ = 0;
 };
+
+// What the coder may still send at its budget (one stream's bits/s): frames
+// are coded while what was coded beyond the budget stays under `depth`
+// seconds of it, so the video sent keeps to the budget however the coder
+// overshoots, while the pacer smooths each frame at a faster pace. Time in
+// seconds.
+class VideoAllowance {
+public:
+    explicit VideoAllowance(double depthSeconds) : depthSeconds_(depthSeconds) {}
+    bool Allows(double now, double budget);
+    void Spend(double bits) { debtBits_ += bits; }
+
+private:
+    const double depthSeconds_;
+    double debtBits_ = 0;
+    double last_ = 0;
+};

@@ -19,5 +19,6 @@ void CTavolinEngineImpl::OnEncodedVideo(const uint8_t* data, int, int length) {
         m_Transmission.SendVideo(fragment, fragmentBytes);
     }
     m_Transmission.EndVideoFrame();
+    SpendVideoAllowance(frameBytes, count);
     TAVOLIN_HOP_TRACE(FrameSent());
 }

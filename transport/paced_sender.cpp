@@ -60,11 +60,6 @@ void PacedSender::EndFrame() {
     pacer_.EndFrame();
 }
 
-double PacedSender::BacklogSeconds() const {
-    std::lock_guard lock(mutex_);
-    return pacer_.BacklogSeconds();
-}
-
 // At Stop what is still held leaves at once: the engine handed it over.
 void PacedSender::Run() {
     std::array<uint8_t, pacing::kMaxPacedBytes> bytes;

@@ -34,7 +34,6 @@ public:
     void BeginFrame();
     bool Push(const uint8_t* data, size_t length);
     void EndFrame();
-    double BacklogSeconds() const;
 
 private:
     void Run();

@@ -313,12 +313,12 @@ void CTavolinTransmission::HoldVideoTo(const std::vector<int>& userIds) {
 
 // Pacer thread: the frame's timestamp advances before its first fragment,
 // by one frame interval whatever the camera captured meanwhile: a viewer
-// takes a larger step for a lost frame. Paced, the copies to the peers are
-// spread over the datagram's slot, so that voice waits in the uplink's
-// queue behind one copy rather than behind one for every peer.
+// takes a larger step for a lost frame. Paced on a congested uplink, the
+// copies to the peers are spread over the datagram's slot, so that voice
+// waits in the uplink's queue behind one copy rather than one for every peer.
 void CTavolinTransmission::SendPacedVideo(bool firstOfFrame, const uint8_t* data, size_t length, double slotSeconds) {
     if (firstOfFrame) videoSession->IncrementTimestampDefault();
-    if (slotSeconds <= 0) {
+    if (slotSeconds <= 0 || !spreadVideoCopies_) {
         if (videoSession->SendPacket(data, length, kVideoPayloadType, false, 0) < 0) return;
     } else {
         std::vector<uint8_t>& built = pacedScratch_;

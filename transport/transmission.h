@@ -136,8 +136,10 @@ public:
     // Engine thread: the pace of one video stream, bits/s (0: unpaced), and
     // the peers whose video is held back (they still get RTCP and voice).
     void SetVideoBudget(double bitsPerSecond) { videoPacer_.SetBudget(bitsPerSecond); }
-    // How long the video held by the pacer takes to leave at its budget.
-    double VideoBacklogSeconds() const { return videoPacer_.BacklogSeconds(); }
+    // Whether the paced datagrams' copies to the peers are spread over
+    // their slots (on a congested uplink) or leave together (the copies to
+    // later peers would only wait).
+    void SpreadVideoCopies(bool on) { spreadVideoCopies_ = on; }
     void HoldVideoTo(const std::vector<int>& userIds);
     bool SendAudio(const void* data, size_t length);
 
@@ -199,6 +201,7 @@ private:
     void OnPacketReceived(Medium medium);
     void SendPacedVideo(bool firstOfFrame, const uint8_t* data, size_t length, double slotSeconds);
     std::vector<uint8_t> pacedScratch_;  // pacer thread
+    std::atomic<bool> spreadVideoCopies_{false};
     bool HasQueuedVoice();
     void DeliverPacket(const QueuedPacket& item, Medium medium);
     void GiveBack(rtp::RTPPacket* packet, Medium medium);

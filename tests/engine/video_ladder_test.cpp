@@ -60,4 +60,20 @@ TEST(FrameThinner, KeepsTheShareOfFramesEvenlySpread) {
     }
 }
 
+// A coder that overshoots its 20 kbit/s budget threefold (a frame of 4 kbit
+// every 66 ms): a key frame's worth of debt passes, then frames are coded
+// only as the budget allows, so over 10 s what is sent keeps to it.
+TEST(VideoAllowance, KeepsAnOvershootingCoderToItsBudget) {
+    VideoAllowance allowance(0.25);
+    constexpr double kBudget = 20000, kFrameBits = 4000;
+    double sent = 0;
+    for (int i = 0; i < 150; ++i)
+        if (allowance.Allows(i / 15.0, kBudget)) {
+            allowance.Spend(kFrameBits);
+            sent += kFrameBits;
+        }
+    EXPECT_LE(sent, kBudget * 10 + kBudget * 0.25 + kFrameBits);
+    EXPECT_GE(sent, kBudget * 10 - kFrameBits);
+}
+
 }  // namespace

@@ -77,6 +77,7 @@ void SendBudget::UpdateLossBased(double now, const std::vector<PeerReport>& peer
     const double cutFrom = sending > 0 ? std::min(lossBased_, sending + kVoiceStreamBitsPerSecond) : lossBased_;
     if (Most(lossy, fresh.size()) || (lossy > 0 && fresh.size() == 1)) {
         lossBased_ = cutFrom * (1 - 0.5 * Median(losses));
+        lastCut_ = now;
     } else if (lossy > 0) {
         for (const int userId : lossyPeers) heldUntil_[userId] = now + kHoldSeconds;
     } else if (Most(queuedCount, fresh.size())) {
@@ -85,6 +86,7 @@ void SendBudget::UpdateLossBased(double now, const std::vector<PeerReport>& peer
         // says nothing of voice not fitting: never below voice and the
         // ladder's lowest full frame rate.
         lossBased_ = std::max(std::min(lossBased_, kStartStreamLeastBitsPerSecond), cutFrom * kRoundTripBackoff);
+        lastCut_ = now;
     } else if (increasing == fresh.size()) {
         lossBased_ = std::min(kMaxStreamBitsPerSecond, lossBased_ * (1 + kLossIncreaseShare));
     }
@@ -99,6 +101,8 @@ void SendBudget::UpdateDelayBased(double now, const std::vector<PeerReport>& pee
         if (!Fresh(peer, now) || std::find(held.begin(), held.end(), peer.userId) != held.end()) continue;
         estimates.push_back(peer.estimateBitsPerSecond + kVoiceStreamBitsPerSecond);
     }
+    const bool byDelayBefore = byDelayBefore_;
+    byDelayBefore_ = !estimates.empty();
     if (estimates.empty()) {
         // No video arrives anywhere to judge: probe upwards slowly.
         delayBased_ = std::min(kMaxStreamBitsPerSecond, delayBased_ * (1 + kProbeSharePerSecond * elapsed));
@@ -107,6 +111,8 @@ void SendBudget::UpdateDelayBased(double now, const std::vector<PeerReport>& pee
     // The receivers grow their estimates themselves, never far beyond what
     // arrives: growing ours past theirs would only fill the uplink's queue.
     const double median = Median(estimates);
+    // The first estimates only find the rate; later falls are cuts.
+    if (byDelayBefore && median < delayBased_ * kCutShare) lastCut_ = now;
     delayBased_ = std::min(kMaxStreamBitsPerSecond, median);
     // One peer far below the others is its own downlink's trouble.
     if (estimates.size() < 3) return;

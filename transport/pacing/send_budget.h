@@ -45,6 +45,10 @@ constexpr double kDownlinkShare = 0.3;
 constexpr double kHoldSeconds = 8;
 // An estimate below this share of what we send asks us to slow down.
 constexpr double kSlowerShare = 0.9;
+// The median estimate falling below this share of the delay-based rate is
+// a cut; the uplink counts as congested for this long after a cut.
+constexpr double kCutShare = 0.7;
+constexpr double kCongestedSeconds = 30;
 // Without any estimate the delay-based rate grows by this share a second.
 constexpr double kProbeSharePerSecond = 0.05;
 
@@ -78,6 +82,9 @@ public:
     bool VoiceDoesNotFit() const { return StreamBitsPerSecond() < kVoiceStreamBitsPerSecond; }
     // Whether the budget is cut below its ceiling for the uplink's trouble.
     bool UplinkLimited() const { return StreamBitsPerSecond() < kMaxStreamBitsPerSecond; }
+    // Whether the budget was cut (by loss, a queue, or a receiver's
+    // overuse) within kCongestedSeconds.
+    bool Congested(double now) const { return now - lastCut_ < kCongestedSeconds; }
     // The peers whose video is held for their own downlink, at `now`.
     std::vector<int> HeldPeers(double now) const;
     double LossBasedBitsPerSecond() const { return lossBased_; }
@@ -91,6 +98,8 @@ private:
     double delayBased_ = kMaxStreamBitsPerSecond;
     double lastDecision_ = -1e9;
     double lastDelayUpdate_ = 0;
+    double lastCut_ = -1e9;
+    bool byDelayBefore_ = false;  // whether the last update had estimates
     bool byLoss_ = true;
     bool byDelay_ = false;
     std::map<int, uint64_t> seenReports_;

@@ -30,7 +30,6 @@ bool VideoPacer::Push(const uint8_t* data, size_t length) {
     ++count_;
     ++frameLeft_;
     frameBytes_ += length;
-    queuedBytes_ += length;
     return true;
 }
 
@@ -47,10 +46,6 @@ bool VideoPacer::PassesStraight(bool* firstOfFrame) {
     return true;
 }
 
-double VideoPacer::BacklogSeconds() const {
-    return budgetBitsPerSecond_ > 0 ? queuedBytes_ * 8 / budgetBitsPerSecond_ : 0;
-}
-
 const PacedDatagram* VideoPacer::Due(double now) const {
     if (count_ == 0 || now < nextLeave_) return nullptr;
     return &At(0);
@@ -59,7 +54,6 @@ const PacedDatagram* VideoPacer::Due(double now) const {
 void VideoPacer::Pop(double now) {
     assert(count_ > 0);
     nextLeave_ = std::max(nextLeave_, now) + At(0).spacingSeconds;
-    queuedBytes_ -= At(0).length;
     head_ = (head_ + 1) % slots_.size();
     --count_;
     frameLeft_ = std::min(frameLeft_, count_);

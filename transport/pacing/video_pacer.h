@@ -21,10 +21,10 @@ constexpr size_t kPacerCapacity = 128;
 // burst into the uplink's queue ahead of voice, once for every peer.
 constexpr double kFrameIntervalSeconds = 1.0 / 15;
 constexpr double kLongestFrameSpreadSeconds = 4 * kFrameIntervalSeconds;
-// The engine skips coding a frame while what is held here takes longer
-// than this to leave at the budget's pace: what is sent then keeps to the
-// budget however the coder overshoots it, while one key frame still passes.
-constexpr double kSkipBacklogSeconds = kLongestFrameSpreadSeconds;
+// The pacer's pace against the video budget on an uplink that is not
+// congested: it smooths bursts, while the engine keeps the average to the
+// budget by the frames it codes.
+constexpr double kPacingFactor = 2.5;
 // A datagram's copies to the peers leave spread evenly over its slot, so
 // that on a thin uplink voice passes between them; at most this far apart,
 // so that stopping never waits long.
@@ -64,8 +64,6 @@ public:
     double WaitSeconds(double now) const;
 
     size_t Queued() const { return count_; }
-    // How long what is held takes to leave at the budget's pace (0 unpaced).
-    double BacklogSeconds() const;
     uint64_t Refused() const { return refused_; }
 
 private:
@@ -77,7 +75,6 @@ private:
     size_t count_ = 0;
     size_t frameLeft_ = 0;   // the last datagrams queued, of the newest frame
     size_t frameBytes_ = 0;  // of the newest frame, sent or not
-    size_t queuedBytes_ = 0;
     bool firstPending_ = false;
     double budgetBitsPerSecond_ = 0;
     double nextLeave_ = 0;

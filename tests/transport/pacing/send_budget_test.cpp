@@ -66,6 +66,8 @@ TEST(SendBudget, LossBasedRulesGrowHoldAndCutOncePerRoundTripPlusSpacing) {
     EXPECT_NEAR(budget.LossBasedBitsPerSecond(), (40000 + pacing::kVoiceStreamBitsPerSecond) * 0.85, 1);
     for (int i = 3; i < 10; ++i) budget.Update(i, {Report(2, i, 0, 0.08), Report(3, i, 0, 0.08)}, 40000);
     EXPECT_EQ(budget.LossBasedBitsPerSecond(), pacing::kStartStreamLeastBitsPerSecond);
+    EXPECT_TRUE(budget.Congested(9));
+    EXPECT_FALSE(budget.Congested(9 + pacing::kCongestedSeconds));
 }
 
 TEST(SendBudget, LossWithoutAQueueOrSeenByOnePeerCutsNoUplink) {
@@ -87,6 +89,7 @@ TEST(SendBudget, LossWithoutAQueueOrSeenByOnePeerCutsNoUplink) {
 TEST(SendBudget, DelayBasedFollowsTheMedianEstimateAndTellsAnOutlierDownlink) {
     SendBudget budget;
     budget.Update(10, {Estimate(2, 30000, 9.9), Estimate(3, 40000, 9.9), Estimate(4, 50000, 9.9)}, kSending);
+    EXPECT_FALSE(budget.Congested(10)) << "the first estimates find the rate; they cut nothing";
     EXPECT_EQ(budget.DelayBasedBitsPerSecond(), 40000 + pacing::kVoiceStreamBitsPerSecond);
     EXPECT_EQ(budget.VideoBitsPerSecond(), 40000);
     EXPECT_TRUE(budget.HeldPeers(10).empty());

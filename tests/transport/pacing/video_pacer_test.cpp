@@ -43,16 +43,14 @@ TEST(VideoPacer, SpacesAFrameAtTheBudgetAndMarksItsFirstDatagram) {
     EXPECT_LT(pacer.WaitSeconds(0.1), 0);
 }
 
-TEST(VideoPacer, AFrameTooLargeForTheBudgetIsSpreadOverItsLongestAndTellsItsBacklog) {
+TEST(VideoPacer, AFrameTooLargeForTheBudgetIsSpreadOverItsLongest) {
     VideoPacer pacer;
     pacer.SetBudget(20'000);  // a 12-fragment key frame would take 2.6 s
     PushFrame(pacer, 12, 538);
-    EXPECT_NEAR(pacer.BacklogSeconds(), 12 * 538 * 8 / 20'000.0, 1e-9);
     const std::vector<double> left = Drain(pacer, 0, 1);
     ASSERT_EQ(left.size(), 12u);
     EXPECT_LE(left.back(), pacing::kLongestFrameSpreadSeconds);
     EXPECT_GT(left.back(), pacing::kLongestFrameSpreadSeconds * 0.8);  // spread, not a burst
-    EXPECT_EQ(pacer.BacklogSeconds(), 0);
 }
 
 TEST(VideoPacer, AnIdlePacerSendsAtOnceAndKeepsNoCredit) {
