@@ -319,8 +319,7 @@ void CTavolinRTPSession::OnPollThreadStep() {
                 continue;
             }
             if (kind == kVideo)
-                arrivals_.OnPacket(source->GetSSRC(), packet->GetReceiveTime(), packet->GetTimestamp(),
-                                   packet->GetPacketLength());
+                arrivals_.OnPacket(source->GetSSRC(), packet->GetReceiveTime(), packet->GetPacketLength());
             if (voiceSender) pathQueues->OnVoice(voiceSender->userId, packet->GetReceiveTime(), packet->GetTimestamp());
             if (players && repair_)
                 repair_->OnArrival(*players, source->GetSSRC(), source->GetRTPDataAddress(),

@@ -154,7 +154,7 @@ private:
     void SendArrivalEstimates(const PeerSnapshot& players, double now);
     // The player whose pair of this medium a source sends from.
     const PeerEntry* SenderOf(const PeerSnapshot& players, const rtp::RTPSourceData& source) const;
-    pacing::ArrivalDelays arrivals_{90000};
+    pacing::ArrivalDelays arrivals_;
     std::unique_ptr<VideoRepair> repair_;
     std::unique_ptr<SessionRelay> relay_;
     std::unique_ptr<SessionProtection> protection_;

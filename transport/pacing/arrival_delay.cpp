@@ -4,27 +4,12 @@
 
 namespace pacing {
 
-void ArrivalDelay::OnPacket(double arrival, uint32_t rtpTimestamp, size_t bytes) {
+void ArrivalDelay::OnPacket(double arrival, size_t bytes) {
     arrivals_.push_back({arrival, bytes + kDatagramOverheadBytes});
     windowBytes_ += bytes + kDatagramOverheadBytes;
-    if (!started_) {
-        started_ = true;
-        lastTimestamp_ = rtpTimestamp;
-        firstArrival_ = arrival;
-    } else {
-        const auto step = static_cast<int32_t>(rtpTimestamp - lastTimestamp_);
-        // Only a frame's first packet says when the frame left; a late
-        // packet of an older frame says nothing new.
-        if (step <= 0) return;
-        unwrapped_ += step;
-        lastTimestamp_ = rtpTimestamp;
-    }
-    lastFrameAt_ = arrival;
-    const double offset = (arrival - firstArrival_) - unwrapped_ / ticksPerSecond_;
-    while (!lowest_.empty() && lowest_.back().seconds >= offset) lowest_.pop_back();
-    lowest_.push_back({arrival, offset});
-    while (lowest_.front().at < arrival - kBaseWindowSeconds) lowest_.pop_front();
-    queueSeconds_ = offset - lowest_.front().seconds;
+    if (!started_) firstArrival_ = arrival;
+    started_ = true;
+    lastArrival_ = arrival;
 }
 
 double ArrivalDelay::ArrivingBitsPerSecond(double now) {
@@ -56,9 +41,7 @@ double ArrivalDelay::EstimateBitsPerSecond(double now, bool overused) {
     return estimate_;
 }
 
-void ArrivalDelays::OnPacket(uint32_t ssrc, double arrival, uint32_t rtpTimestamp, size_t bytes) {
-    paths_.try_emplace(ssrc, ticksPerSecond_).first->second.OnPacket(arrival, rtpTimestamp, bytes);
-}
+void ArrivalDelays::OnPacket(uint32_t ssrc, double arrival, size_t bytes) { paths_[ssrc].OnPacket(arrival, bytes); }
 
 std::vector<std::pair<uint32_t, double>> ArrivalDelays::Due(double now, const PathQueueOf& pathQueue) {
     std::vector<std::pair<uint32_t, double>> due;

@@ -1,9 +1,7 @@
-// A receiver's view of one sender's stream: how much longer than the
-// fastest its frames now take (each frame's first packet's arrival against
-// its RTP timestamp, over the least such offset of the last seconds), the
-// rate that arrives, and from both what the path is judged to carry. A
-// queue building on the path shows as delay before it shows as loss. Time
-// in seconds is passed in.
+// A receiver's view of one sender's video: the rate that arrives, and from
+// it and the queue on the sender's path (which its voice tells, see
+// path_queues.h) what the path is judged to carry. A queue building on the
+// path shows as delay before it shows as loss. Time in seconds is passed in.
 #pragma once
 
 #include <cstddef>
@@ -17,10 +15,8 @@
 
 namespace pacing {
 
-// A path whose frames wait this much longer than its best is overused.
+// A path whose packets wait this much longer than usual is overused.
 constexpr double kOveruseQueueSeconds = 0.02;
-// The best offset is looked for over this long.
-constexpr double kBaseWindowSeconds = 30;
 // The arriving rate is measured over this long.
 constexpr double kRateWindowSeconds = 1;
 // Overused: the estimate falls to this share of what arrives, once per
@@ -39,52 +35,33 @@ constexpr double kCapacityMemorySeconds = 10;
 constexpr double kSlowGrowthShare = 0.02;
 // Each datagram also carries IPv4 and UDP headers on the path.
 constexpr size_t kDatagramOverheadBytes = 28;
-// The latest frame's wait counts this long; a path that sends nothing
-// overuses nothing.
+// A queue measured counts this long; a path that sends nothing overuses
+// nothing.
 constexpr double kQueueLifetimeSeconds = 0.5;
 
 class ArrivalDelay {
 public:
-    explicit ArrivalDelay(double ticksPerSecond) : ticksPerSecond_(ticksPerSecond) {}
-
-    void OnPacket(double arrival, uint32_t rtpTimestamp, size_t bytes);
-    bool Started() const { return started_; }
-    double LastFrameAt() const { return lastFrameAt_; }
-    // How long the latest frame waited beyond the best, seconds: the path's
-    // queue for a stream whose timestamps keep the capture's clock (voice;
-    // video keeps one step a frame at any frame rate, and waits in the
-    // sender's pacer).
-    double QueueSeconds() const { return queueSeconds_; }
-    // Whether a path with that queue is overused; a path that sends nothing
-    // overuses nothing.
+    void OnPacket(double arrival, size_t bytes);
+    // Whether a path whose queue is `queueSeconds` is overused; a path that
+    // sends nothing overuses nothing.
     bool Overused(double now, double queueSeconds) const {
-        return queueSeconds > kOveruseQueueSeconds && now - lastFrameAt_ < kQueueLifetimeSeconds;
+        return queueSeconds > kOveruseQueueSeconds && now - lastArrival_ < kQueueLifetimeSeconds;
     }
-    bool Overused(double now) const { return Overused(now, queueSeconds_); }
     double ArrivingBitsPerSecond(double now);
     // What the path is judged to carry now, bits/s; 0 before a second of arrivals.
     double EstimateBitsPerSecond(double now, bool overused);
 
 private:
-    struct Offset {
-        double at;
-        double seconds;
-    };
     struct Arrival {
         double at;
         size_t bytes;
     };
 
-    const double ticksPerSecond_;
     bool started_ = false;
-    uint32_t lastTimestamp_ = 0;
-    int64_t unwrapped_ = 0;  // ticks since the first timestamp
     double firstArrival_ = 0;
-    std::deque<Offset> lowest_;  // increasing offsets: the window's minimum first
+    double lastArrival_ = 0;
     std::deque<Arrival> arrivals_;
     size_t windowBytes_ = 0;
-    double queueSeconds_ = 0;
-    double lastFrameAt_ = 0;
     double estimate_ = 0;
     double lastDecrease_ = -1e9;
     double capacity_ = 0;  // what arrived when the path last overused
@@ -102,8 +79,7 @@ constexpr size_t kOwnQueueSenders = 2;
 constexpr size_t kOwnQueueShareDivisor = 4;
 class ArrivalDelays {
 public:
-    explicit ArrivalDelays(double ticksPerSecond) : ticksPerSecond_(ticksPerSecond) {}
-    void OnPacket(uint32_t ssrc, double arrival, uint32_t rtpTimestamp, size_t bytes);
+    void OnPacket(uint32_t ssrc, double arrival, size_t bytes);
     void Forget(uint32_t ssrc) { paths_.erase(ssrc); }
     // The (ssrc, bits/s) estimates to send now; empty between spacings.
     // `pathQueue` gives the queue on each sender's path (from its voice);
@@ -112,7 +88,6 @@ public:
     std::vector<std::pair<uint32_t, double>> Due(double now, const PathQueueOf& pathQueue);
 
 private:
-    const double ticksPerSecond_;
     std::map<uint32_t, ArrivalDelay> paths_;
     double lastSent_ = -1e9;
 };
