@@ -43,7 +43,8 @@ constexpr double kEstimateLifetimeSeconds = 2;
 constexpr double kDownlinkShare = 0.3;
 // Video to a peer with a bad downlink stays held this long.
 constexpr double kHoldSeconds = 8;
-// An estimate below this share of what we send asks us to slow down.
+// A peer's own downlink is in trouble only when its estimate is also below
+// this share of what we send.
 constexpr double kSlowerShare = 0.9;
 // The median estimate falling below this share of the delay-based rate is
 // a cut; the uplink counts as congested for this long after a cut.
@@ -80,8 +81,6 @@ public:
     // Of it, for video; 0 when voice alone takes it all.
     double VideoBitsPerSecond() const;
     bool VoiceDoesNotFit() const { return StreamBitsPerSecond() < kVoiceStreamBitsPerSecond; }
-    // Whether the budget is cut below its ceiling for the uplink's trouble.
-    bool UplinkLimited() const { return StreamBitsPerSecond() < kMaxStreamBitsPerSecond; }
     // Whether the budget was cut (by loss, a queue, or a receiver's
     // overuse) within kCongestedSeconds.
     bool Congested(double now) const { return now - lastCut_ < kCongestedSeconds; }
