@@ -9,18 +9,27 @@ int VideoLadder::FittingStep(double budget) const {
 }
 
 void VideoLadder::Update(double now, double budget, double measured) {
-    if (!Paused() && measured > 0 && kLadderSteps[step_].framesPerSecond == kLadderSteps[kLadderTop].framesPerSecond) {
+    const bool settled = now - std::max(lastDown_, lastUp_) >= kLadderSettleSeconds;
+    if (!Paused() && settled && measured > 0 &&
+        kLadderSteps[step_].framesPerSecond == kLadderSteps[kLadderTop].framesPerSecond) {
         const double observed = measured / kLadderSteps[step_].bitsPerSecond;
         scale_ = std::clamp(scale_ * (1 - kLadderScaleWeight) + observed * kLadderScaleWeight, kLadderScaleLeast,
                             kLadderScaleGreatest);
     }
     const int fitting = FittingStep(budget);
-    if (fitting > step_) {
+    if (!placed_) {
+        // Where the first budget puts it is a start, not a step down.
+        placed_ = true;
+        step_ = fitting;
+    } else if (fitting > step_ && kLadderSteps[step_].bitsPerSecond * scale_ > budget * kLadderKeepShare) {
         step_ = fitting;
         lastDown_ = now;
-    } else if (fitting < step_ && now - lastDown_ >= kLadderCleanSeconds) {
-        step_ = fitting;
+    } else if (fitting < step_ && now - lastDown_ >= kLadderCleanSeconds &&
+               now - lastUp_ >= kLadderStepUpSpacingSeconds) {
+        --step_;
+        lastUp_ = now;
     }
+    if (step_ > kLadderTop) lastBelowTop_ = now;
 }
 
 bool FrameThinner::Keep(double rate, double cameraRate) {

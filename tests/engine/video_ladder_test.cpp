@@ -24,19 +24,40 @@ TEST(VideoLadder, StepsDownAtOnceThroughQuantiserThenFrameRateThenNoVideo) {
     }
 }
 
-TEST(VideoLadder, StepsBackUpOnlyAfterACleanSpellAndScalesToTheCamera) {
+TEST(VideoLadder, StepsBackUpOneStepAtATimeAfterACleanSpellAndScalesToTheCamera) {
     VideoLadder ladder;
     ladder.Update(0, 1000, 0);
     ASSERT_TRUE(ladder.Paused());
-    ladder.Update(kLadderCleanSeconds - 0.1, 1e6, 0);
+    ladder.Update(0.1, 1e6, 0);
+    EXPECT_EQ(ladder.Step(), kLadderNoVideo - 1) << "where the first budget put it was no step down";
+    ladder.Update(1, 1000, 0);
+    ASSERT_TRUE(ladder.Paused());
+    ladder.Update(1 + kLadderCleanSeconds - 0.1, 1e6, 0);
     EXPECT_TRUE(ladder.Paused()) << "too soon";
-    ladder.Update(kLadderCleanSeconds, 1e6, 0);
-    EXPECT_EQ(ladder.Step(), kLadderTop) << "straight to what fits";
-    // A camera that codes half the table's rate fits a budget half as large.
-    for (int i = 0; i < 40; ++i) ladder.Update(20 + i * 0.1, 1e6, kLadderSteps[kLadderTop].bitsPerSecond / 2);
-    ladder.Update(30, kLadderSteps[kLadderTop].bitsPerSecond / 2 / kLadderFitShare + 100, 0);
+    ladder.Update(1 + kLadderCleanSeconds, 1e6, 0);
+    EXPECT_EQ(ladder.Step(), kLadderNoVideo - 1) << "one step at a time";
+    ladder.Update(1 + kLadderCleanSeconds + kLadderStepUpSpacingSeconds / 2, 1e6, 0);
+    EXPECT_EQ(ladder.Step(), kLadderNoVideo - 1) << "too soon";
+    for (int i = 1; i < kLadderNoVideo; ++i)
+        ladder.Update(1 + kLadderCleanSeconds + i * kLadderStepUpSpacingSeconds, 1e6, 0);
     EXPECT_EQ(ladder.Step(), kLadderTop);
-    EXPECT_NEAR(ladder.TargetBitsPerSecond(), kLadderSteps[kLadderTop].bitsPerSecond / 2, 1000);
+    EXPECT_TRUE(ladder.Limited(1 + kLadderCleanSeconds + kLadderNoVideo * kLadderStepUpSpacingSeconds));
+    // A camera that codes half the table's rate fits a budget half as large;
+    // a measure of the step before counts for nothing.
+    VideoLadder scaled;
+    scaled.Update(0, 1e6, 0);
+    constexpr int kStep = 3;
+    scaled.Update(0.1, kLadderSteps[kStep].bitsPerSecond / kLadderFitShare, 0);
+    ASSERT_EQ(scaled.Step(), kStep);
+    scaled.Update(0.15, kLadderSteps[kStep].bitsPerSecond / (kLadderKeepShare - 0.05), 0);
+    EXPECT_EQ(scaled.Step(), kStep) << "a budget that wavers keeps the step";
+    for (int i = 0; i < 10; ++i) scaled.Update(0.2 + i * 0.1, 1e6, kLadderSteps[kLadderTop].bitsPerSecond / 2);
+    EXPECT_EQ(scaled.TargetBitsPerSecond(), kLadderSteps[kStep].bitsPerSecond) << "not settled";
+    for (int i = 0; i < 60; ++i) scaled.Update(20 + i * 0.1, 1e6, kLadderSteps[kLadderTop].bitsPerSecond / 2);
+    scaled.Update(30, kLadderSteps[kLadderTop].bitsPerSecond / 2 / kLadderFitShare + 1000, 0);
+    EXPECT_EQ(scaled.Step(), kLadderTop);
+    EXPECT_NEAR(scaled.TargetBitsPerSecond(), kLadderSteps[kLadderTop].bitsPerSecond / 2, 1000);
+    EXPECT_FALSE(scaled.Limited(30 + kLadderCleanSeconds));
 }
 
 TEST(FrameThinner, KeepsTheShareOfFramesEvenlySpread) {
