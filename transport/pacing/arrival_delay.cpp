@@ -32,10 +32,15 @@ double ArrivalDelay::EstimateBitsPerSecond(double now, bool overused) {
         }
         return estimate_;
     }
+    const double headroom = arriving * kHeadroomShare + kHeadroomBitsPerSecond;
+    // What arrives without a queue fits, and so does some more: the sender
+    // steps its video up one step at a time to find out how much.
+    if (estimate_ == 0) return estimate_ = headroom;
     const bool nearCapacity = now - lastDecrease_ < kCapacityMemorySeconds;
-    const double growth = nearCapacity || estimate_ > capacity_ ? kSlowGrowthShare : kGrowthShare;
-    double grown =
-        std::min(std::max(estimate_, arriving) * (1 + growth), arriving * kHeadroomShare + kHeadroomBitsPerSecond);
+    if (estimate_ > capacity_ * kCapacityForgetShare) capacity_ = 0;
+    const bool pastCapacity = capacity_ > 0 && estimate_ > capacity_;
+    const double growth = nearCapacity || pastCapacity ? kSlowGrowthShare : kGrowthShare;
+    double grown = std::min(std::max(estimate_, arriving) * (1 + growth), headroom);
     if (nearCapacity) grown = std::min(grown, std::max(estimate_, capacity_ * kCapacityShare));
     estimate_ = grown;
     return estimate_;
@@ -45,16 +50,19 @@ void ArrivalDelays::OnPacket(uint32_t ssrc, double arrival, size_t bytes) { path
 
 std::vector<std::pair<uint32_t, double>> ArrivalDelays::Due(double now, const PathQueueOf& pathQueue) {
     std::vector<std::pair<uint32_t, double>> due;
-    if (now - lastSent_ < kEstimateSpacingSeconds) return due;
-    lastSent_ = now;
     std::map<uint32_t, bool> overused;
     size_t overusedCount = 0;
+    bool newlyOverused = false;
     for (const auto& [ssrc, path] : paths_) {
         const std::optional<double> queue = pathQueue(ssrc);
         overused[ssrc] = queue && path.Overused(now, *queue);
         overusedCount += overused[ssrc] ? 1 : 0;
+        newlyOverused |= overused[ssrc] && !overused_[ssrc];
     }
     const bool ownQueue = overusedCount >= kOwnQueueSenders && overusedCount * kOwnQueueShareDivisor >= paths_.size();
+    if (now - lastSent_ < kEstimateSpacingSeconds && (!newlyOverused || ownQueue)) return due;
+    lastSent_ = now;
+    overused_ = overused;
     for (auto& [ssrc, path] : paths_) {
         const double estimate = path.EstimateBitsPerSecond(now, overused[ssrc]);
         if (estimate <= 0 || (ownQueue && overused[ssrc])) continue;

@@ -33,6 +33,9 @@ constexpr double kHeadroomBitsPerSecond = 16000;
 constexpr double kCapacityShare = 0.9;
 constexpr double kCapacityMemorySeconds = 10;
 constexpr double kSlowGrowthShare = 0.02;
+// This far past that rate without a queue, the path has changed (a cap
+// lifted): growth is fast again.
+constexpr double kCapacityForgetShare = 1.25;
 // Each datagram also carries IPv4 and UDP headers on the path.
 constexpr size_t kDatagramOverheadBytes = 28;
 // A queue measured counts this long; a path that sends nothing overuses
@@ -67,7 +70,8 @@ private:
     double capacity_ = 0;  // what arrived when the path last overused
 };
 
-// Estimates go out this often per sender.
+// Estimates go out this often per sender, and at once when a path starts
+// to overuse: each moment the sender does not know, voice queues longer.
 constexpr double kEstimateSpacingSeconds = 0.25;
 
 // Every sender's video path as this receiver sees it. When several senders'
@@ -80,7 +84,10 @@ constexpr size_t kOwnQueueShareDivisor = 4;
 class ArrivalDelays {
 public:
     void OnPacket(uint32_t ssrc, double arrival, size_t bytes);
-    void Forget(uint32_t ssrc) { paths_.erase(ssrc); }
+    void Forget(uint32_t ssrc) {
+        paths_.erase(ssrc);
+        overused_.erase(ssrc);
+    }
     // The (ssrc, bits/s) estimates to send now; empty between spacings.
     // `pathQueue` gives the queue on each sender's path (from its voice);
     // unknown, the path is not judged overused.
@@ -89,6 +96,7 @@ public:
 
 private:
     std::map<uint32_t, ArrivalDelay> paths_;
+    std::map<uint32_t, bool> overused_;  // at the last estimates sent
     double lastSent_ = -1e9;
 };
 

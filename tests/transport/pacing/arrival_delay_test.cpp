@@ -20,7 +20,9 @@ TEST(ArrivalDelay, AQueuedPathIsOveruseAndTheEstimateFallsBelowWhatArrives) {
     EXPECT_FALSE(path.Overused(2, 0.01));
     const double arriving = path.ArrivingBitsPerSecond(2);
     EXPECT_NEAR(arriving, 15 * 228 * 8, 15 * 228 * 8 * 0.1);  // with the IPv4 and UDP headers
-    EXPECT_GT(path.EstimateBitsPerSecond(2, false), arriving);
+    EXPECT_NEAR(path.EstimateBitsPerSecond(2, false),
+                arriving * pacing::kHeadroomShare + pacing::kHeadroomBitsPerSecond, 1)
+        << "what arrives without a queue, and room to step up";
     Frames(path, 2, 1, 200);
     EXPECT_TRUE(path.Overused(3, 0.05));
     EXPECT_NEAR(path.EstimateBitsPerSecond(3, true), path.ArrivingBitsPerSecond(3) * pacing::kOveruseBackoff, 1);
@@ -45,7 +47,11 @@ TEST(ArrivalDelay, TheVoicesQueueJudgesAPathAndAReceiverWhoseEverySenderQueuesBl
     ASSERT_EQ(told.size(), 3u);
     EXPECT_LT(told[0].second, told[1].second);
     EXPECT_EQ(told[1].second, told[2].second);
-    EXPECT_TRUE(one.Due(2.1, [](uint32_t) { return 0.1; }).empty()) << "spaced";
+    const auto firstQueues = [](uint32_t ssrc) { return ssrc == 1 ? std::optional(0.1) : std::optional(0.0); };
+    EXPECT_TRUE(one.Due(2.1, firstQueues).empty()) << "spaced";
+    // A path that starts to queue is told at once.
+    const auto secondNow = [](uint32_t ssrc) { return ssrc == 2 ? std::optional(0.1) : std::optional(0.0); };
+    EXPECT_EQ(one.Due(2.15, secondNow).size(), 3u);
 }
 
 TEST(PathQueues, AVoicesSustainedWaitBeyondItsUsualIsItsPathQueue) {
