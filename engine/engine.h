@@ -229,7 +229,7 @@ private:
     bool m_bKeyFrameWanted = false;  // a held peer gets video again
     double m_dLastMeasureAt = -1;
     uint64_t m_uLastMeasureBytes = 0;
-    double m_dMeasuredVideo = 0;  // one stream's video, bits/s
+    double m_dMeasuredVideo = 0;  // one stream's video on the wire, bits/s
     // Changes whenever the frame taken from the camera may be gone: at each
     // take, and when the camera changes.
     uint32_t m_uFrameEpoch = 0;

@@ -21,8 +21,7 @@ int CTavolinEngineImpl::SetUplinkAdaptation(int on) {
     m_Ladder = VideoLadder();
     m_VideoEnc.SetQuantiser(m_Ladder.Quantiser());
     m_dVideoBudget = 0;
-    m_Transmission.SetVideoBudget(0);
-    m_Transmission.SpreadVideoCopies(false);
+    m_Transmission.SetVideoBudget(0, false);
     m_Transmission.HoldVideoTo({});
     TellHeldVideo({}, false);
     m_bVoiceDoesNotFitTold = false;
@@ -35,7 +34,9 @@ void CTavolinEngineImpl::AdaptToUplink() {
     double now = 0;
     m_Transmission.GetUplinkReports(&reports, &now);
     if (reports.empty()) return;
-    const uint64_t bytes = m_Transmission.GetSentTraffic(Medium::kVideo).bytes;
+    // As the receivers count what arrives: with IPv4 and UDP headers.
+    const TrafficCount sent = m_Transmission.GetSentTraffic(Medium::kVideo);
+    const uint64_t bytes = sent.bytes + sent.packets * pacing::kDatagramOverheadBytes;
     if (m_dLastMeasureAt < 0 || now - m_dLastMeasureAt >= kMeasureSeconds) {
         if (m_dLastMeasureAt >= 0) m_dMeasuredVideo = (bytes - m_uLastMeasureBytes) * 8 / (now - m_dLastMeasureAt);
         m_dLastMeasureAt = now;
@@ -48,10 +49,10 @@ void CTavolinEngineImpl::AdaptToUplink() {
     m_dVideoBudget = std::max(video, 1.0);
     // Congested, the pacer keeps to the budget itself and spreads the copies
     // to the peers; otherwise it only smooths bursts, and what the copies to
-    // later peers would wait costs the pictures latency for nothing.
-    const bool congested = m_SendBudget.Congested(now);
-    m_Transmission.SetVideoBudget(m_dVideoBudget * (congested ? 1 : pacing::kPacingFactor));
-    m_Transmission.SpreadVideoCopies(congested);
+    // later peers would wait costs the pictures latency for nothing. Before
+    // any cut, a ladder held below its top says the uplink is thin.
+    const bool congested = m_SendBudget.Congested(now) || m_Ladder.Limited(now);
+    m_Transmission.SetVideoBudget(m_dVideoBudget * (congested ? 1 : pacing::kPacingFactor), congested);
 
     std::vector<int> held = m_SendBudget.HeldPeers(now);
     // A held peer is asked about by no one; the others keep their video.

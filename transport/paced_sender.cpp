@@ -23,9 +23,9 @@ double PacedSender::Now() const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
 }
 
-void PacedSender::SetBudget(double bitsPerSecond) {
+void PacedSender::SetBudget(double bitsPerSecond, bool strict) {
     std::lock_guard lock(mutex_);
-    pacer_.SetBudget(bitsPerSecond);
+    pacer_.SetBudget(bitsPerSecond, strict);
 }
 
 double PacedSender::Budget() const {

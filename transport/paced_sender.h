@@ -29,7 +29,7 @@ public:
     void Start(Send send);
     void Stop();
 
-    void SetBudget(double bitsPerSecond);
+    void SetBudget(double bitsPerSecond, bool strict);
     double Budget() const;
     void BeginFrame();
     bool Push(const uint8_t* data, size_t length);

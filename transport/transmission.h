@@ -135,11 +135,13 @@ public:
     void EndVideoFrame();
     // Engine thread: the pace of one video stream, bits/s (0: unpaced), and
     // the peers whose video is held back (they still get RTCP and voice).
-    void SetVideoBudget(double bitsPerSecond) { videoPacer_.SetBudget(bitsPerSecond); }
-    // Whether the paced datagrams' copies to the peers are spread over
-    // their slots (on a congested uplink) or leave together (the copies to
-    // later peers would only wait).
-    void SpreadVideoCopies(bool on) { spreadVideoCopies_ = on; }
+    // On a congested uplink the pace is strict and each paced datagram's
+    // copies to the peers are spread over its slot; otherwise they leave
+    // together (the copies to later peers would only wait).
+    void SetVideoBudget(double bitsPerSecond, bool congested) {
+        videoPacer_.SetBudget(bitsPerSecond, congested);
+        spreadVideoCopies_ = congested;
+    }
     void HoldVideoTo(const std::vector<int>& userIds);
     bool SendAudio(const void* data, size_t length);
 

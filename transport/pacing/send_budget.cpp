@@ -36,7 +36,17 @@ void SendBudget::Update(double now, const std::vector<PeerReport>& peers, double
     if (lastDecision_ < 0 && !peers.empty())
         lossBased_ = std::max(kStartStreamLeastBitsPerSecond, kStartUplinkBitsPerSecond / peers.size());
     byLoss_ = byDelay_ = false;
-    for (const PeerReport& peer : peers) (Fresh(peer, now) ? byDelay_ : byLoss_) = true;
+    for (const PeerReport& peer : peers) {
+        // A peer whose video is held has none to judge, and estimates
+        // again only a while after it gets video back: it does not make
+        // the budget fall back to loss.
+        const auto held = heldUntil_.find(peer.userId);
+        const bool heldLately = held != heldUntil_.end() && now < held->second + kEstimateLifetimeSeconds;
+        if (Fresh(peer, now))
+            byDelay_ = true;
+        else if (!heldLately)
+            byLoss_ = true;
+    }
     UpdateLossBased(now, peers, sending);
     UpdateDelayBased(now, peers, sending);
 }
@@ -111,8 +121,9 @@ void SendBudget::UpdateDelayBased(double now, const std::vector<PeerReport>& pee
     // The receivers grow their estimates themselves, never far beyond what
     // arrives: growing ours past theirs would only fill the uplink's queue.
     const double median = Median(estimates);
-    // The first estimates only find the rate; later falls are cuts.
-    if (byDelayBefore && median < delayBased_ * kCutShare) lastCut_ = now;
+    // The first estimates only find the rate; later ones below what is
+    // sent are cuts.
+    if (byDelayBefore && median - kVoiceStreamBitsPerSecond < sending * kCutShare) lastCut_ = now;
     delayBased_ = std::min(kMaxStreamBitsPerSecond, median);
     // One peer far below the others is its own downlink's trouble.
     if (estimates.size() < 3) return;

@@ -46,9 +46,11 @@ constexpr double kHoldSeconds = 8;
 // A peer's own downlink is in trouble only when its estimate is also below
 // this share of what we send.
 constexpr double kSlowerShare = 0.9;
-// The median estimate falling below this share of the delay-based rate is
-// a cut; the uplink counts as congested for this long after a cut.
-constexpr double kCutShare = 0.7;
+// A receiver's estimate stays at or above what arrives until it sees the
+// path queue, and then falls to 0.85 of it: a median estimate below this
+// share of what is sent is a cut. The uplink counts as congested for this
+// long after a cut.
+constexpr double kCutShare = 0.92;
 constexpr double kCongestedSeconds = 30;
 // Without any estimate the delay-based rate grows by this share a second.
 constexpr double kProbeSharePerSecond = 0.05;
@@ -70,7 +72,8 @@ enum class HoldReason { kNone, kUplink, kPeerDownlink };
 
 class SendBudget {
 public:
-    // `sending`: what one stream of our video carries now, bits/s.
+    // `sending`: what one stream of our video carries now on the wire
+    // (IPv4, UDP and RTP headers counted), bits/s.
     void Update(double now, const std::vector<PeerReport>& peers, double sending);
 
     // What one stream may take, voice and video together: the lower of the

@@ -8,7 +8,10 @@ namespace pacing {
 
 VideoPacer::VideoPacer(size_t capacity) : slots_(capacity) { assert(capacity > 0); }
 
-void VideoPacer::SetBudget(double bitsPerSecond) { budgetBitsPerSecond_ = std::max(0.0, bitsPerSecond); }
+void VideoPacer::SetBudget(double bitsPerSecond, bool strict) {
+    budgetBitsPerSecond_ = std::max(0.0, bitsPerSecond);
+    strict_ = strict;
+}
 
 void VideoPacer::BeginFrame() {
     frameLeft_ = 0;
@@ -35,7 +38,7 @@ bool VideoPacer::Push(const uint8_t* data, size_t length) {
 
 void VideoPacer::EndFrame() {
     const double fastest = frameBytes_ * 8 / kLongestFrameSpreadSeconds;
-    if (budgetBitsPerSecond_ == 0 || fastest <= budgetBitsPerSecond_) return;
+    if (strict_ || budgetBitsPerSecond_ == 0 || fastest <= budgetBitsPerSecond_) return;
     for (size_t i = count_ - frameLeft_; i < count_; ++i) At(i).spacingSeconds = At(i).length * 8 / fastest;
 }
 

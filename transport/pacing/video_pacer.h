@@ -41,13 +41,16 @@ class VideoPacer {
 public:
     explicit VideoPacer(size_t capacity = kPacerCapacity);
 
-    void SetBudget(double bitsPerSecond);
+    // Strict, every datagram leaves at the budget's pace however long its
+    // frame takes: on a congested uplink a key frame sped up to leave
+    // within kLongestFrameSpreadSeconds would queue there ahead of voice.
+    void SetBudget(double bitsPerSecond, bool strict = false);
     double Budget() const { return budgetBitsPerSecond_; }
 
     // The datagrams pushed between BeginFrame and EndFrame are one frame's.
-    // Each is due at once at the budget's pace; EndFrame quickens the pace
-    // of those left when the whole frame would not leave within its
-    // interval. Push is false (and counted) when there is no room or the
+    // Each is due at once at the budget's pace; unless strict, EndFrame
+    // quickens the pace of those left when the whole frame would not leave
+    // within kLongestFrameSpreadSeconds. Push is false (and counted) when there is no room or the
     // datagram is too long: it is not sent.
     void BeginFrame();
     bool Push(const uint8_t* data, size_t length);
@@ -77,6 +80,7 @@ private:
     size_t frameBytes_ = 0;  // of the newest frame, sent or not
     bool firstPending_ = false;
     double budgetBitsPerSecond_ = 0;
+    bool strict_ = false;
     double nextLeave_ = 0;
     uint64_t refused_ = 0;
 };

@@ -1,4 +1,5 @@
 // The send budget's rules with canned reports and time passed in.
+#include "transport/pacing/arrival_delay.h"
 #include "transport/pacing/send_budget.h"
 
 #include <gtest/gtest.h>
@@ -97,11 +98,29 @@ TEST(SendBudget, DelayBasedFollowsTheMedianEstimateAndTellsAnOutlierDownlink) {
     budget.Update(11, {Estimate(2, 2000, 10.9), Estimate(3, 40000, 10.9), Estimate(4, 50000, 10.9)}, kSending);
     EXPECT_EQ(budget.HeldPeers(11), std::vector<int>{2});
     EXPECT_EQ(budget.VideoBitsPerSecond(), 40000);
+    // Held, it has no video to estimate: the budget does not fall back to loss.
+    budget.Update(13, {Estimate(2, 2000, 10.9), Estimate(3, 40000, 12.9), Estimate(4, 40000, 12.9)}, kSending);
+    EXPECT_EQ(budget.VideoBitsPerSecond(), 40000);
     // Estimates go stale; without any, the rate only creeps upwards.
     const double before = budget.DelayBasedBitsPerSecond();
     budget.Update(20, {Estimate(3, 1000, 10.9)}, kSending);
     EXPECT_GT(budget.DelayBasedBitsPerSecond(), before);
     EXPECT_LT(budget.DelayBasedBitsPerSecond(), before * 1.1);
+}
+
+TEST(SendBudget, MostReceiversEstimatingLessThanIsSentIsACut) {
+    SendBudget budget;
+    const auto all = [](double bitsPerSecond, double at) {
+        return std::vector{Estimate(2, bitsPerSecond, at), Estimate(3, bitsPerSecond, at),
+                           Estimate(4, bitsPerSecond, at)};
+    };
+    budget.Update(10, all(60000, 9.9), kSending);
+    // Estimates that follow what arrives, lower than before but not below it.
+    budget.Update(11, all(kSending, 10.9), kSending);
+    EXPECT_FALSE(budget.Congested(11));
+    // A queue seen: estimates fall below what arrives.
+    budget.Update(12, all(kSending * pacing::kOveruseBackoff, 11.9), kSending);
+    EXPECT_TRUE(budget.Congested(12));
 }
 
 TEST(SendBudget, VoiceThatDoesNotFitLeavesNoVideo) {

@@ -43,7 +43,7 @@ TEST(VideoPacer, SpacesAFrameAtTheBudgetAndMarksItsFirstDatagram) {
     EXPECT_LT(pacer.WaitSeconds(0.1), 0);
 }
 
-TEST(VideoPacer, AFrameTooLargeForTheBudgetIsSpreadOverItsLongest) {
+TEST(VideoPacer, AFrameTooLargeForTheBudgetIsSpreadOverItsLongestUnlessThePaceIsStrict) {
     VideoPacer pacer;
     pacer.SetBudget(20'000);  // a 12-fragment key frame would take 2.6 s
     PushFrame(pacer, 12, 538);
@@ -51,6 +51,13 @@ TEST(VideoPacer, AFrameTooLargeForTheBudgetIsSpreadOverItsLongest) {
     ASSERT_EQ(left.size(), 12u);
     EXPECT_LE(left.back(), pacing::kLongestFrameSpreadSeconds);
     EXPECT_GT(left.back(), pacing::kLongestFrameSpreadSeconds * 0.8);  // spread, not a burst
+    // On a congested uplink the frame keeps to the budget however long it takes.
+    VideoPacer strict;
+    strict.SetBudget(20'000, true);
+    PushFrame(strict, 12, 538);
+    const std::vector<double> paced = Drain(strict, 0, 3);
+    ASSERT_EQ(paced.size(), 12u);
+    EXPECT_NEAR(paced.back(), 11 * 538 * 8 / 20'000.0, 0.01);
 }
 
 TEST(VideoPacer, AnIdlePacerSendsAtOnceAndKeepsNoCredit) {
