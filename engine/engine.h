@@ -158,8 +158,9 @@ private:
     // (uplink_adaptation.cpp); audio level timer.
     void AdaptToUplink();
     void TellHeldVideo(const std::vector<int>& held, bool uplinkPaused);
-    // Whether the captured frame is coded at the ladder's frame rate; an
-    // uncoded one still advances the video timestamp.
+    void TellVideoReduced(bool reduced);
+    // Whether the captured frame is coded, at the ladder's frame rate and
+    // within the budget; an uncoded one does not advance the video timestamp.
     bool CodesThisFrame();
     // After each coded frame: what it takes of the video allowance.
     void SpendVideoAllowance(size_t frameBytes, int fragments);
@@ -226,6 +227,7 @@ private:
     std::vector<int> m_HeldVideoTold;  // peers whose video is held for their downlink
     bool m_bVideoPausedTold = false;   // for every peer, for the uplink
     bool m_bVoiceDoesNotFitTold = false;
+    bool m_bVideoReducedTold = false;
     bool m_bKeyFrameWanted = false;  // a held peer gets video again
     double m_dLastMeasureAt = -1;
     uint64_t m_uLastMeasureBytes = 0;

@@ -24,6 +24,7 @@ int CTavolinEngineImpl::SetUplinkAdaptation(int on) {
     m_Transmission.SetVideoBudget(0, false);
     m_Transmission.HoldVideoTo({});
     TellHeldVideo({}, false);
+    TellVideoReduced(false);
     m_bVoiceDoesNotFitTold = false;
     return 1;
 }
@@ -53,6 +54,10 @@ void CTavolinEngineImpl::AdaptToUplink() {
     // any cut, a ladder held below its top says the uplink is thin.
     const bool congested = m_SendBudget.Congested(now) || m_Ladder.Limited(now);
     m_Transmission.SetVideoBudget(m_dVideoBudget * (congested ? 1 : pacing::kPacingFactor), congested);
+
+    // Told as soon as the video leaves its top step, and back only once it
+    // kept it for a clean spell: a probe's step down and up is no news.
+    TellVideoReduced(m_Ladder.Step() > kLadderTop || (m_bVideoReducedTold && m_Ladder.Limited(now)));
 
     std::vector<int> held = m_SendBudget.HeldPeers(now);
     // A held peer is asked about by no one; the others keep their video.
@@ -84,6 +89,12 @@ void CTavolinEngineImpl::TellHeldVideo(const std::vector<int>& held, bool uplink
         m_Events.Emit(uplinkPaused ? TAVOLIN_EVENT_VIDEO_HELD : TAVOLIN_EVENT_VIDEO_RESUMED, -1, TAVOLIN_MEDIUM_VIDEO,
                       0, uplinkPaused ? TAVOLIN_VIDEO_HELD_UPLINK : 0);
     m_bVideoPausedTold = uplinkPaused;
+}
+
+void CTavolinEngineImpl::TellVideoReduced(bool reduced) {
+    if (reduced == m_bVideoReducedTold) return;
+    m_Events.Emit(TAVOLIN_EVENT_VIDEO_REDUCED, -1, TAVOLIN_MEDIUM_VIDEO, 0, reduced ? m_Ladder.Step() : 0);
+    m_bVideoReducedTold = reduced;
 }
 
 bool CTavolinEngineImpl::CodesThisFrame() {

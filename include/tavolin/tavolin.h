@@ -159,8 +159,11 @@ enum TavolinEventKind {
     TAVOLIN_EVENT_VIDEO_HELD = 16,            /* userId (-1: every peer), port: why (TAVOLIN_VIDEO_HELD_*):
                                                  our video to the peer stops; its view keeps the last picture */
     TAVOLIN_EVENT_VIDEO_RESUMED = 17,         /* userId (-1: every peer): our video to the peer again */
-    TAVOLIN_EVENT_VOICE_DOES_NOT_FIT = 18     /* port: the budget, kbit/s: less than voice to every peer takes;
+    TAVOLIN_EVENT_VOICE_DOES_NOT_FIT = 18,    /* port: the budget, kbit/s: less than voice to every peer takes;
                                                  no video is sent; told again after it fitted */
+    TAVOLIN_EVENT_VIDEO_REDUCED = 19          /* port: the ladder's step (videoLadderStep), 0 when back at full
+                                                 quality and frame rate: the budget holds our video below
+                                                 them; back once it kept them for 5 s */
 };
 #define TAVOLIN_VIDEO_HELD_UPLINK 1 /* the uplink carries no video beside the voice */
 #define TAVOLIN_VIDEO_HELD_PEER 2   /* that peer alone loses or queues our media: its downlink */
@@ -255,7 +258,7 @@ typedef struct TavolinLocalStatistics {
     double delayBasedKbitsPerSecond;     /* per stream, from our own peers' estimates */
     double videoTargetKbitsPerSecond;    /* per stream, what the ladder's step is expected to carry */
     double videoFramesPerSecondTarget;   /* 15, 10, 7.5, 5, or 0: no video */
-    int videoLadderStep;                 /* 0 (quantiser 5, 15 frames/s) .. 10 (no video) */
+    int videoLadderStep;                 /* 0 (quantiser 5, 15 frames/s) .. 13 (no video) */
     int videoQuantiser;
     int voiceDoesNotFit;                 /* 1: voice to every peer takes more than the budget */
     int videoHeldPeers;                  /* peers whose video is held for their own downlink */
@@ -439,8 +442,8 @@ struct ITavolinRelay : ITavolinUnknown {
  * on, the engine spends one budget for its whole uplink on voice first: it
  * judges the budget from every peer's reports, paces its video to it, steps
  * the video down (quantiser, frame rate, none) and holds video to a peer
- * whose own downlink is in trouble (TAVOLIN_EVENT_VIDEO_HELD and the
- * statistics tell). Off (the default), video goes at full rate as before. */
+ * whose own downlink is in trouble (TAVOLIN_EVENT_VIDEO_REDUCED,
+ * TAVOLIN_EVENT_VIDEO_HELD and the statistics tell). Off (the default), video goes at full rate as before. */
 struct ITavolinUplink : ITavolinUnknown {
     virtual int SetUplinkAdaptation(int on) = 0; /* 1 */
     virtual int GetUplinkAdaptation() = 0;       /* 1 on, 0 off */

@@ -14,6 +14,16 @@ std::string Known(double value, const char* format) {
 
 std::optional<double> KnownValue(double value) { return value < 0 ? std::nullopt : std::optional<double>(value); }
 
+// What the uplink's budget told the host, in order (TAVOLIN_EVENT_* kinds).
+JsonValue UplinkEventsJson(const std::vector<EngineEvent>& events) {
+    JsonValue kinds = JsonValue::Array{};
+    for (const EngineEvent& event : events)
+        if (event.kind == TAVOLIN_EVENT_VIDEO_HELD || event.kind == TAVOLIN_EVENT_VIDEO_RESUMED ||
+            event.kind == TAVOLIN_EVENT_VOICE_DOES_NOT_FIT || event.kind == TAVOLIN_EVENT_VIDEO_REDUCED)
+            kinds.Push(event.kind);
+    return kinds;
+}
+
 }  // namespace
 
 void PrintTransportTable(const RoomReport& report, std::ostream& out) {
@@ -93,6 +103,7 @@ JsonValue TransportJson(const RoomReport& report) {
                 .Add("voice_does_not_fit", local->voiceDoesNotFit != 0)
                 .Add("video_held_peers", local->videoHeldPeers);
         }
+        entry.Add("uplink_events", UplinkEventsJson(player.events));
         JsonValue peers = JsonValue::Array{};
         for (const auto& [sender, peer] : player.engineFigures.peers) {
             peers.Push(JsonValue::Object{{"sender", sender},

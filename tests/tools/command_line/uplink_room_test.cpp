@@ -4,6 +4,7 @@
 #include "tests/tools/command_line/tool_process.h"
 
 #include <gtest/gtest.h>
+#include <tavolin/tavolin.h>
 
 #include <algorithm>
 #include <fstream>
@@ -59,6 +60,9 @@ TEST(Room, OnAThinUplinkThePlayerKeepsToItAndItsVoiceWaitsNoLongerThanTheOthers)
         EXPECT_LE(sent[second], kUplinkKbits * 1.1) << "second " << second;
     }
     EXPECT_LE(total / double(sent.size() - 6), kUplinkKbits);
+    // Its host was told (player 1's figures come first).
+    const std::vector<double> told = NumbersAfter(stats, "\"uplink_events\":");
+    EXPECT_NE(std::find(told.begin(), told.end(), double(TAVOLIN_EVENT_VIDEO_REDUCED)), told.end()) << stats;
 
     // Every listener: player 1's voice against the slowest of the others'.
     struct Delay {
