@@ -50,9 +50,8 @@ void CTavolinEngineImpl::AdaptToUplink() {
     m_dVideoBudget = std::max(video, 1.0);
     // Congested, the pacer keeps to the budget itself and spreads the copies
     // to the peers; otherwise it only smooths bursts, and what the copies to
-    // later peers would wait costs the pictures latency for nothing. Before
-    // any cut, a ladder held below its top says the uplink is thin.
-    const bool congested = m_SendBudget.Congested(now) || m_Ladder.Limited(now);
+    // later peers would wait costs the pictures latency for nothing.
+    const bool congested = m_SendBudget.Congested(now);
     m_Transmission.SetVideoBudget(m_dVideoBudget * (congested ? 1 : pacing::kPacingFactor), congested);
 
     // Told as soon as the video leaves its top step, and back only once it

@@ -12,6 +12,7 @@
 // Rates are per stream (what one peer receives), bits/s; time in seconds.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -52,6 +53,10 @@ constexpr double kSlowerShare = 0.9;
 // long after a cut.
 constexpr double kCutShare = 0.92;
 constexpr double kCongestedSeconds = 30;
+// Our voice arriving this jittery at most peers says the uplink is thin:
+// each burst of video copies holds it back (on loopback it is about 1 ms,
+// as RTCP reports it).
+constexpr double kThinUplinkJitterSeconds = 0.005;
 // Without any estimate the delay-based rate grows by this share a second.
 constexpr double kProbeSharePerSecond = 0.05;
 
@@ -62,6 +67,8 @@ struct PeerReport {
     uint64_t reportNumber = 0;  // grows with every new report
     double fractionLost = 0;
     double roundTripSeconds = 0;
+    // The jitter it reports of our voice, which is never paced (0: none yet).
+    double voiceJitterSeconds = 0;
     // The peer's latest receiver estimate of our video.
     bool hasEstimate = false;
     double estimateBitsPerSecond = 0;
@@ -85,8 +92,10 @@ public:
     double VideoBitsPerSecond() const;
     bool VoiceDoesNotFit() const { return StreamBitsPerSecond() < kVoiceStreamBitsPerSecond; }
     // Whether the budget was cut (by loss, a queue, or a receiver's
-    // overuse) within kCongestedSeconds.
-    bool Congested(double now) const { return now - lastCut_ < kCongestedSeconds; }
+    // overuse), or most peers found our voice jittery, within
+    // kCongestedSeconds: held that long, since the pacing that a congested
+    // uplink calls for takes the jitter away.
+    bool Congested(double now) const { return now - std::max(lastCut_, lastJittery_) < kCongestedSeconds; }
     // The peers whose video is held for their own downlink, at `now`.
     std::vector<int> HeldPeers(double now) const;
     double LossBasedBitsPerSecond() const { return lossBased_; }
@@ -104,6 +113,7 @@ private:
     bool byDelayBefore_ = false;  // whether the last update had estimates
     bool byLoss_ = true;
     bool byDelay_ = false;
+    double lastJittery_ = -1e9;
     std::map<int, uint64_t> seenReports_;
     std::map<int, double> leastRoundTrip_;
     std::map<int, double> heldUntil_;

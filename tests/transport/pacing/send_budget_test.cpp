@@ -123,6 +123,23 @@ TEST(SendBudget, MostReceiversEstimatingLessThanIsSentIsACut) {
     EXPECT_TRUE(budget.Congested(12));
 }
 
+TEST(SendBudget, OurVoiceArrivingJitteryAtMostPeersMarksAThinUplink) {
+    const auto jittered = [](int userId, double seconds) {
+        PeerReport report = Report(userId, 1, 0, 0.02);
+        report.voiceJitterSeconds = seconds;
+        return report;
+    };
+    SendBudget budget;
+    budget.Update(1, {jittered(2, 0.001), jittered(3, 0.012), jittered(4, 0.001)}, kSending);
+    EXPECT_FALSE(budget.Congested(1)) << "one peer's own path";
+    budget.Update(2, {jittered(2, 0.009), jittered(3, 0.012), jittered(4, 0.001)}, kSending);
+    EXPECT_TRUE(budget.Congested(2));
+    // Paced, the jitter goes; the uplink is still the thin one.
+    budget.Update(3, {jittered(2, 0.001), jittered(3, 0.001), jittered(4, 0.001)}, kSending);
+    EXPECT_TRUE(budget.Congested(3));
+    EXPECT_FALSE(budget.Congested(2 + pacing::kCongestedSeconds));
+}
+
 TEST(SendBudget, VoiceThatDoesNotFitLeavesNoVideo) {
     SendBudget budget;
     budget.Update(10, {Estimate(2, 1000, 9.9), Estimate(3, 1000, 9.9)}, kSending);
