@@ -44,7 +44,7 @@ TEST(StatsJson, OneDocumentWithTheRunsPartsAfterTheRoomsOwn) {
     const std::string json = room::StatsJson(report, run);
     const size_t failures = json.find("\"failures\":[]");
     const size_t voicePart = json.find(",\"voice\":{\"pairs\":[{\"listener\":1,\"speaker\":2,\"frames_received\":90,");
-    const size_t transport = json.find(",\"transport\":[{\"id\":1,\"peers\":[]}]");
+    const size_t transport = json.find(",\"transport\":[{\"id\":1,\"uplink_events\":[],\"peers\":[]}]");
     const size_t window = json.find(",\"run_monotonic_s\":{\"start\":12.5,\"end\":15}");
     const size_t tracePart = json.find(",\"trace\":{\"frames_drawn\":0,\"frames_traced\":7,");
     ASSERT_NE(std::string::npos, failures);
@@ -63,6 +63,7 @@ TEST(StatsJson, OneDocumentWithTheRunsPartsAfterTheRoomsOwn) {
     const std::string alone = room::StatsJson(report);
     EXPECT_EQ(std::string::npos, alone.find("\"voice\""));
     EXPECT_EQ(std::string::npos, alone.find("\"run_monotonic_s\""));
-    EXPECT_NE(std::string::npos, alone.find("\"failures\":[],\"transport\":[{\"id\":1,\"peers\":[]}]}"));
+    EXPECT_NE(std::string::npos,
+              alone.find("\"failures\":[],\"transport\":[{\"id\":1,\"uplink_events\":[],\"peers\":[]}]}"));
 }
 }  // namespace
