@@ -58,8 +58,7 @@ public:
         return Paused() ? kLadderSteps[kLadderNoVideo - 1].quantiser : kLadderSteps[step_].quantiser;
     }
     double FramesPerSecond() const { return Paused() ? 0 : kLadderSteps[step_].framesPerSecond; }
-    // Whether the budget held the video below the top step within the last
-    // clean spell: the uplink is thin, and the step to the top is a probe.
+    // Whether the video was below its top step within the last clean spell.
     bool Limited(double now) const { return now - lastBelowTop_ < kLadderCleanSeconds; }
     // What the step in force is expected to carry.
     double TargetBitsPerSecond() const { return Paused() ? 0 : kLadderSteps[step_].bitsPerSecond * scale_; }

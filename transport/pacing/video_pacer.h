@@ -50,8 +50,8 @@ public:
     // The datagrams pushed between BeginFrame and EndFrame are one frame's.
     // Each is due at once at the budget's pace; unless strict, EndFrame
     // quickens the pace of those left when the whole frame would not leave
-    // within kLongestFrameSpreadSeconds. Push is false (and counted) when there is no room or the
-    // datagram is too long: it is not sent.
+    // within kLongestFrameSpreadSeconds. Push is false (and counted) when
+    // there is no room or the datagram is too long: it is not sent.
     void BeginFrame();
     bool Push(const uint8_t* data, size_t length);
     void EndFrame();
