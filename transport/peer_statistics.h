@@ -53,6 +53,9 @@ struct MediumTransportStatistics {
     int32_t peerCumulativeLost = 0;
     double peerJitterMs = 0;
     double peerReportTime = 0;  // session clock seconds of its arrival
+    // Of what we sent it in that report's interval, the share it lost: the
+    // numbers a greeting to another peer or a hold took are not its loss.
+    double peerLostOfSent = 0;
     // From that report's LSR and DLSR; 0 until a report answered one of our
     // sender reports.
     double roundTripMs = 0;

@@ -273,6 +273,7 @@ void CTavolinRTPSession::OnRTCPCompoundPacket(rtp::RTCPCompoundPacket*, double, 
 void CTavolinRTPSession::OnPacketSent(const uint8_t* packet, size_t length, uint16_t sequence, double sendTime,
                                       const rtp::RTPIPv4Address* destination) {
     if (repair_) repair_->OnSent(packet, length, sequence, sendTime, destination);
+    unsent_.OnSent(sequence, UnreachedDestinations(destination));
 }
 
 // Poll thread, data-access lock held.

@@ -16,6 +16,7 @@
 #include "transport/rtp/rtp_udpv4_transmitter.h"
 #include "transport/session_protection.h"
 #include "transport/session_relay.h"
+#include "transport/unsent_sequences.h"
 #include "transport/video_repair.h"
 
 #include <atomic>
@@ -48,6 +49,7 @@ public:
     // Before the session opens: whether it repairs lost video.
     void SetRepair(bool on);
     const VideoRepair* RepairForTesting() const { return repair_.get(); }
+    UnsentSequences& Unsent() { return unsent_; }
 
     // Before Create: everything for the players goes through the first of
     // `servers` (the next when one fails), whose relayed address becomes the
@@ -155,6 +157,7 @@ private:
     // The player whose pair of this medium a source sends from.
     const PeerEntry* SenderOf(const PeerSnapshot& players, const rtp::RTPSourceData& source) const;
     pacing::ArrivalDelays arrivals_;
+    UnsentSequences unsent_;
     std::unique_ptr<VideoRepair> repair_;
     std::unique_ptr<SessionRelay> relay_;
     std::unique_ptr<SessionProtection> protection_;

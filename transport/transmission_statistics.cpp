@@ -30,6 +30,10 @@ void CTavolinTransmission::FillSourceFigures(const PeerEntry& peer, Medium mediu
         const rtp::RTPSourceData* source = session->GetCurrentSourceInfo();
         if (!source->IsValidated() || !IsPeerSource(peer, medium, *source)) continue;
         source_figures::Fill(*source, timestampUnit, out);
+        if (out->hasPeerReport)
+            out->peerLostOfSent = session->Unsent().ShareLost(
+                peer.PairInForce(medium), static_cast<uint16_t>(source->RR_GetExtendedHighestSequenceNumber()),
+                source->RR_GetPacketsLost(), source->RR_GetFractionLost(), source->RR_GetReceiveTime());
         break;
     }
     session->EndDataAccess();

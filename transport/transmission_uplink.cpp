@@ -31,7 +31,7 @@ void CTavolinTransmission::GetUplinkReports(std::vector<pacing::PeerReport>* out
         for (const MediumTransportStatistics* medium : {&figures.voice, &figures.video}) {
             if (!medium->hasPeerReport) continue;
             report.hasReport = true;
-            report.fractionLost = std::max(report.fractionLost, medium->peerFractionLost);
+            report.fractionLost = std::max(report.fractionLost, medium->peerLostOfSent);
             report.roundTripSeconds = std::max(report.roundTripSeconds, medium->roundTripMs / 1000);
             report.reportNumber =
                 std::max(report.reportNumber,

@@ -5,6 +5,15 @@
 namespace pacing {
 
 void ArrivalDelay::OnPacket(double arrival, size_t bytes) {
+    if (started_ && arrival - lastArrival_ > kQueueLifetimeSeconds) {
+        // Video back after a pause (held, or no video fitted): what arrives
+        // is measured afresh, or its first second would read as a path
+        // carrying a fraction of it.
+        started_ = false;
+        arrivals_.clear();
+        windowBytes_ = 0;
+        estimate_ = 0;
+    }
     arrivals_.push_back({arrival, bytes + kDatagramOverheadBytes});
     windowBytes_ += bytes + kDatagramOverheadBytes;
     if (!started_) firstArrival_ = arrival;

@@ -254,6 +254,10 @@ int RTPSession::BuildPacket(const void* data, size_t length, uint8_t payloadType
 
 std::vector<RTPIPv4Address> RTPSession::RtpDestinations() const { return transmitter_->RtpDestinations(); }
 
+std::vector<RTPIPv4Address> RTPSession::UnreachedDestinations(const RTPIPv4Address* only) const {
+    return transmitter_->Unreached(only);
+}
+
 int RTPSession::SendBuilt(const std::vector<uint8_t>& built, const RTPIPv4Address& destination) {
     return transmitter_->SendRTPDataTo(built.data(), built.size(), destination);
 }

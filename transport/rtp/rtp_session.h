@@ -112,6 +112,9 @@ public:
                     std::vector<uint8_t>* built);
     // The destinations RTP data goes to now (the held ones left out).
     std::vector<RTPIPv4Address> RtpDestinations() const;
+    // The destinations an RTP packet did not reach: all but `only` when it
+    // went to one alone, else the held ones.
+    std::vector<RTPIPv4Address> UnreachedDestinations(const RTPIPv4Address* only) const;
     int SendBuilt(const std::vector<uint8_t>& built, const RTPIPv4Address& destination);
     // One RTP packet to one address: takes a sequence number, leaves the
     // timestamp where it is, and is not counted in sender reports.

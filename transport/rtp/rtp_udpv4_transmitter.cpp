@@ -217,6 +217,14 @@ std::vector<RTPIPv4Address> RTPUDPv4Transmitter::RtpDestinations() const {
     return sent;
 }
 
+std::vector<RTPIPv4Address> RTPUDPv4Transmitter::Unreached(const RTPIPv4Address* only) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<RTPIPv4Address> unreached;
+    for (const RTPIPv4Address& d : destinations_)
+        if (only ? d != *only : std::find(held_.begin(), held_.end(), d) != held_.end()) unreached.push_back(d);
+    return unreached;
+}
+
 void RTPUDPv4Transmitter::SetHeldDestinations(std::vector<RTPIPv4Address> held) {
     std::lock_guard<std::mutex> lock(mutex_);
     held_ = std::move(held);

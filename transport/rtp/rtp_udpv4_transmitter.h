@@ -90,6 +90,9 @@ public:
 
     // The destinations RTP data goes to (the held ones left out).
     std::vector<RTPIPv4Address> RtpDestinations() const;
+    // The destinations an RTP packet did not reach: all but `only` when it
+    // went to one alone, else the held ones.
+    std::vector<RTPIPv4Address> Unreached(const RTPIPv4Address* only) const;
     // RTP data skips these destinations (RTCP still goes to them); any thread.
     void SetHeldDestinations(std::vector<RTPIPv4Address> held);
     // The IPv4 type-of-service byte (DSCP << 2) on both sockets.

@@ -28,6 +28,12 @@ TEST(ArrivalDelay, AQueuedPathIsOveruseAndTheEstimateFallsBelowWhatArrives) {
     EXPECT_NEAR(path.EstimateBitsPerSecond(3, true), path.ArrivingBitsPerSecond(3) * pacing::kOveruseBackoff, 1);
     // A sender that stopped overuses nothing.
     EXPECT_FALSE(path.Overused(3 + pacing::kQueueLifetimeSeconds + 0.1, 0.05));
+    // Its video back after a pause is measured afresh: a second of it
+    // before any estimate, and then not the pause's share of it.
+    Frames(path, 5, 0.5, 200);
+    EXPECT_EQ(path.EstimateBitsPerSecond(5.5, false), 0);
+    Frames(path, 5.5, 1, 200);
+    EXPECT_GT(path.EstimateBitsPerSecond(6.5, false), path.ArrivingBitsPerSecond(6.5));
 }
 
 // Video frames whose own arrivals say nothing (a pacer's spread, a lower
