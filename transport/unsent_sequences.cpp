@@ -46,7 +46,7 @@ double UnsentSequences::ShareLost(const rtp::RTPIPv4Address& address, uint16_t h
     if (found == peers_.end()) return fractionLost / 256.0;  // everything went to it
     Peer& peer = found->second;
     if (peer.reported && peer.reportTime == reportTime) return peer.share;
-    const uint64_t high = sent_ ? Extend(highest) : highest;
+    const uint64_t high = Extend(highest);  // a peer is known only once something was sent
     const uint64_t skippedUpTo = SkippedUpTo(peer, high);
     int64_t expected;
     int64_t lost;
