@@ -1,16 +1,24 @@
 #include "transport/session_protection.h"
 
+#include "transport/session_relay.h"
+
 #include <algorithm>
 
-bool SessionProtection::SetOwnKey(const srtp::SenderKey& key) {
+bool SessionProtection::SetOwnKey(const srtp::SenderKey& key, int64_t nowMs) {
     {
         const std::lock_guard<std::mutex> lock(ownMutex_);
-        if (own_ && key.epoch <= own_->Epoch()) return false;
+        const std::shared_ptr<srtp::Protector>& newest = next_ ? next_ : own_;
+        if (newest && key.epoch <= newest->Epoch()) return false;
     }
     std::shared_ptr<srtp::Protector> created = srtp::Protector::Create(key);
     if (!created) return false;
     const std::lock_guard<std::mutex> lock(ownMutex_);
-    own_ = std::move(created);
+    if (!own_) {
+        own_ = std::move(created);
+        return true;
+    }
+    next_ = std::move(created);
+    nextAtMs_ = nowMs + kOwnKeySwitchMs;
     return true;
 }
 
@@ -42,6 +50,7 @@ size_t SessionProtection::Transform(bool rtp, std::span<uint8_t> buffer, size_t 
     std::shared_ptr<srtp::Protector> own;
     {
         const std::lock_guard<std::mutex> lock(ownMutex_);
+        if (next_ && SessionRelay::NowMs() >= nextAtMs_) own_ = std::move(next_);
         own = own_;
     }
     const srtp::Protected result =

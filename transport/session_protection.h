@@ -26,7 +26,11 @@ public:
 
     // Engine thread. This engine's key for a newer epoch; false, keeping the
     // key in use, when libsrtp refuses it or this process used it before.
-    bool SetOwnKey(const srtp::SenderKey& key);
+    // The first key protects at once; a later one kOwnKeySwitchMs after it
+    // came: the lobby hands every player the epoch at about the same time,
+    // and a peer yet to install it would drop what it protects.
+    static constexpr int64_t kOwnKeySwitchMs = 1000;
+    bool SetOwnKey(const srtp::SenderKey& key, int64_t nowMs);
     // A peer's key for a newer epoch (the first makes the peer known); the
     // one before stays for srtp::Unprotector::kPreviousEpochGraceMs.
     bool InstallPeerKey(int32_t userId, const srtp::SenderKey& key, int64_t nowMs);
@@ -52,7 +56,9 @@ private:
     std::shared_ptr<srtp::Unprotector> Find(int32_t userId) const;
 
     mutable std::mutex ownMutex_;
-    std::shared_ptr<srtp::Protector> own_;  // guarded by ownMutex_
+    std::shared_ptr<srtp::Protector> own_;   // guarded by ownMutex_
+    std::shared_ptr<srtp::Protector> next_;  // guarded by ownMutex_
+    int64_t nextAtMs_ = 0;                   // guarded by ownMutex_
     mutable std::mutex peersMutex_;
     std::vector<Peer> peers_;  // guarded by peersMutex_
 };

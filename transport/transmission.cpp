@@ -145,7 +145,7 @@ bool CTavolinTransmission::Protecting() const {
 bool CTavolinTransmission::InstallOwnKeys(const RoomKeys& keys) {
     for (const Medium medium : kBothMedia) {
         const std::optional<srtp::SenderKey> key = keys.SenderKeyOf(localUserId_, medium);
-        if (!key || !Session(medium)->Protection()->SetOwnKey(*key)) return false;
+        if (!key || !Session(medium)->Protection()->SetOwnKey(*key, SessionRelay::NowMs())) return false;
     }
     return true;
 }
