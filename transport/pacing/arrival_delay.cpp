@@ -49,7 +49,10 @@ double ArrivalDelay::EstimateBitsPerSecond(double now, bool overused) {
     if (estimate_ > capacity_ * kCapacityForgetShare) capacity_ = 0;
     const bool pastCapacity = capacity_ > 0 && estimate_ > capacity_;
     const double growth = nearCapacity || pastCapacity ? kSlowGrowthShare : kGrowthShare;
-    double grown = std::min(std::max(estimate_, arriving) * (1 + growth), headroom);
+    // Growth stops at the headroom over what arrives; a sender that sends
+    // less for reasons of its own (a cheaper step, frames it left uncoded)
+    // loses nothing by it: only a queue lowers the estimate.
+    double grown = std::max(estimate_, std::min(std::max(estimate_, arriving) * (1 + growth), headroom));
     if (nearCapacity) grown = std::min(grown, std::max(estimate_, capacity_ * kCapacityShare));
     estimate_ = grown;
     return estimate_;
@@ -73,7 +76,9 @@ std::vector<std::pair<uint32_t, double>> ArrivalDelays::Due(double now, const Pa
     lastSent_ = now;
     overused_ = overused;
     for (auto& [ssrc, path] : paths_) {
-        const double estimate = path.EstimateBitsPerSecond(now, overused[ssrc]);
+        // A queue of our own is not the path's: it cuts no estimate, now
+        // or later.
+        const double estimate = path.EstimateBitsPerSecond(now, overused[ssrc] && !ownQueue);
         if (estimate <= 0 || (ownQueue && overused[ssrc])) continue;
         due.emplace_back(ssrc, estimate);
     }

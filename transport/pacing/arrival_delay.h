@@ -22,7 +22,8 @@ constexpr double kRateWindowSeconds = 1;
 // Overused: the estimate falls to this share of what arrives, once per
 // spacing (the queue takes a while to drain, and what arrives meanwhile
 // already shows the sender's cut). Otherwise it grows by a share per call,
-// but never far beyond what arrives (a sender that needs less than it may).
+// but never far beyond what arrives (a sender that needs less than it may),
+// and never falls.
 constexpr double kOveruseBackoff = 0.85;
 constexpr double kDecreaseSpacingSeconds = 1;
 constexpr double kGrowthShare = 0.05;

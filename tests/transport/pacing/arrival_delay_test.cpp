@@ -23,7 +23,11 @@ TEST(ArrivalDelay, AQueuedPathIsOveruseAndTheEstimateFallsBelowWhatArrives) {
     EXPECT_NEAR(path.EstimateBitsPerSecond(2, false),
                 arriving * pacing::kHeadroomShare + pacing::kHeadroomBitsPerSecond, 1)
         << "what arrives without a queue, and room to step up";
-    Frames(path, 2, 1, 200);
+    // Less arriving without a queue (the sender needs less) lowers nothing.
+    const double before = path.EstimateBitsPerSecond(2, false);
+    Frames(path, 2, 0.5, 50);
+    EXPECT_EQ(path.EstimateBitsPerSecond(2.5, false), before);
+    Frames(path, 2.5, 0.5, 200);
     EXPECT_TRUE(path.Overused(3, 0.05));
     EXPECT_NEAR(path.EstimateBitsPerSecond(3, true), path.ArrivingBitsPerSecond(3) * pacing::kOveruseBackoff, 1);
     // A sender that stopped overuses nothing.
@@ -46,6 +50,12 @@ TEST(ArrivalDelay, TheVoicesQueueJudgesAPathAndAReceiverWhoseEverySenderQueuesBl
     pacing::ArrivalDelays every;
     frames(every);
     EXPECT_TRUE(every.Due(2, [](uint32_t) { return 0.1; }).empty()) << "no sender is told to slow down";
+    // Nor later: once the queue passes, the estimates are those of a calm receiver.
+    pacing::ArrivalDelays calm;
+    frames(calm);
+    const auto none = [](uint32_t) { return std::optional(0.0); };
+    calm.Due(2, none);
+    EXPECT_EQ(every.Due(2.3, none), calm.Due(2.3, none));
     // One sender queuing alone is told; unknown queues judge nothing.
     pacing::ArrivalDelays one;
     frames(one);
