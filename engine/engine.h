@@ -162,7 +162,8 @@ private:
     // Whether the captured frame is coded, at the ladder's frame rate and
     // within the budget; an uncoded one does not advance the video timestamp.
     bool CodesThisFrame();
-    // After each coded frame: what it takes of the video allowance.
+    // After each coded frame: what it takes of the video allowance, and the
+    // coded count the ladder learns the camera's cost from.
     void SpendVideoAllowance(size_t frameBytes, int fragments);
     // Events of peers whose datagrams keep failing to open (greeting timer).
     void WatchProtection();
@@ -232,6 +233,11 @@ private:
     double m_dLastMeasureAt = -1;
     uint64_t m_uLastMeasureBytes = 0;
     double m_dMeasuredVideo = 0;  // one stream's video on the wire, bits/s
+    // What each frame coded lately took on the wire: a frame the budget
+    // leaves uncoded does not make the camera look cheaper.
+    uint64_t m_uCodedFramesAtMeasure = 0;
+    uint64_t m_uCodedBitsAtMeasure = 0;
+    double m_dCodedFrameBits = 0;
     // Changes whenever the frame taken from the camera may be gone: at each
     // take, and when the camera changes.
     uint32_t m_uFrameEpoch = 0;

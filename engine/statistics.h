@@ -32,6 +32,7 @@ private:
 struct LocalCounts {
     uint64_t framesCaptured = 0;
     uint64_t framesCoded = 0;
+    uint64_t codedBits = 0;  // as on the wire, headers of every fragment counted
     uint64_t keyFramesRegular = 0;
     uint64_t keyFramesAsked = 0;
     uint64_t keyFramesByCoder = 0;

@@ -11,6 +11,7 @@
 namespace {
 constexpr double kCameraFramesPerSecond = 15;
 constexpr double kMeasureSeconds = 1;
+constexpr uint64_t kLeastFramesMeasured = 8;
 }  // namespace
 
 int CTavolinEngineImpl::SetUplinkAdaptation(int on) {
@@ -40,12 +41,18 @@ void CTavolinEngineImpl::AdaptToUplink() {
     const uint64_t bytes = sent.bytes + sent.packets * pacing::kDatagramOverheadBytes;
     if (m_dLastMeasureAt < 0 || now - m_dLastMeasureAt >= kMeasureSeconds) {
         if (m_dLastMeasureAt >= 0) m_dMeasuredVideo = (bytes - m_uLastMeasureBytes) * 8 / (now - m_dLastMeasureAt);
+        const uint64_t frames = m_Counts.framesCoded - m_uCodedFramesAtMeasure;
+        // Over fewer frames a key frame (the first above all) swamps the rest.
+        if (frames >= kLeastFramesMeasured)
+            m_dCodedFrameBits = static_cast<double>(m_Counts.codedBits - m_uCodedBitsAtMeasure) / frames;
         m_dLastMeasureAt = now;
         m_uLastMeasureBytes = bytes;
+        m_uCodedFramesAtMeasure = m_Counts.framesCoded;
+        m_uCodedBitsAtMeasure = m_Counts.codedBits;
     }
     m_SendBudget.Update(now, reports, m_dMeasuredVideo);
     const double video = m_SendBudget.VideoBitsPerSecond();
-    m_Ladder.Update(now, video, m_dMeasuredVideo);
+    m_Ladder.Update(now, video, m_dCodedFrameBits * m_Ladder.FramesPerSecond());
     m_VideoEnc.SetQuantiser(m_Ladder.Quantiser());
     m_dVideoBudget = std::max(video, 1.0);
     // Congested, the pacer keeps to the budget itself and spreads the copies
@@ -105,8 +112,9 @@ bool CTavolinEngineImpl::CodesThisFrame() {
 }
 
 void CTavolinEngineImpl::SpendVideoAllowance(size_t frameBytes, int fragments) {
-    if (m_dVideoBudget <= 0) return;
     // As the receivers count it: RTP, UDP and IPv4 headers on every fragment.
     constexpr size_t kHeaderBytes = 12 + pacing::kDatagramOverheadBytes;
-    m_VideoAllowance.Spend(8.0 * (frameBytes + static_cast<size_t>(fragments) * kHeaderBytes));
+    const size_t bits = 8 * (frameBytes + static_cast<size_t>(fragments) * kHeaderBytes);
+    m_Counts.codedBits += bits;
+    if (m_dVideoBudget > 0) m_VideoAllowance.Spend(static_cast<double>(bits));
 }

@@ -37,19 +37,21 @@ constexpr double kLadderStepUpSpacingSeconds = 0.5;
 // arrives does not step the video down and, a clean spell later, up again.
 constexpr double kLadderFitShare = 0.75;
 constexpr double kLadderKeepShare = 0.9;
-// How the measured rate is weighed into the camera's scale, and its bounds;
-// measured at full frame rate only, where key frames asked for by frozen
-// viewers do not swamp the rest.
+// How the measured rate is weighed into the camera's scale, and its bounds
+// (a picture of fine detail everywhere codes at up to ten times the table's
+// rates); measured at full frame rate only, where key frames asked for by
+// frozen viewers do not swamp the rest.
 constexpr double kLadderScaleWeight = 0.2;
 constexpr double kLadderScaleLeast = 0.2;
-constexpr double kLadderScaleGreatest = 1.5;
+constexpr double kLadderScaleGreatest = 12;
 // The measured rate covers the last second, taken once a second: it tells a
 // step's rate only once the step has been in force this long.
 constexpr double kLadderSettleSeconds = 2;
 
 class VideoLadder {
 public:
-    // `measured`: what one stream of video carried lately (0: not known).
+    // `measured`: what the step in force costs one stream, from what the
+    // frames coded lately took (0: not known).
     void Update(double now, double budget, double measured);
 
     int Step() const { return step_; }
