@@ -43,8 +43,9 @@ bool PacedSender::Push(const uint8_t* data, size_t length) {
     {
         std::unique_lock lock(mutex_);
         bool firstOfFrame = false;
-        if (!stop_ && thread_.joinable() && pacer_.PassesStraight(&firstOfFrame)) {
-            // Unpaced: sent on the caller's thread, as without a pacer.
+        if (!stop_ && thread_.joinable() && pacer_.PassesStraight(Now(), length, &firstOfFrame)) {
+            // Sent on the caller's thread, as without a pacer: no wait for
+            // the pacer's thread to wake.
             lock.unlock();
             send_(firstOfFrame, data, length, 0);
             return true;

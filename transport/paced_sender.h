@@ -1,6 +1,6 @@
 // The video pacer's thread: takes a frame's datagrams from the engine
-// thread and hands each to `send` when the pacer lets it go; unpaced, with
-// nothing held, Push sends on the caller's thread at once. Stop sends
+// thread and hands each to `send` when the pacer lets it go; what need not
+// wait (see VideoPacer::PassesStraight) Push sends on the caller's thread. Stop sends
 // what is still held at once, then ends the thread.
 #pragma once
 

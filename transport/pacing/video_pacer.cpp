@@ -42,8 +42,13 @@ void VideoPacer::EndFrame() {
     for (size_t i = count_ - frameLeft_; i < count_; ++i) At(i).spacingSeconds = At(i).length * 8 / fastest;
 }
 
-bool VideoPacer::PassesStraight(bool* firstOfFrame) {
-    if (budgetBitsPerSecond_ > 0 || count_ > 0) return false;
+bool VideoPacer::PassesStraight(double now, size_t length, bool* firstOfFrame) {
+    if (count_ > 0) return false;
+    if (budgetBitsPerSecond_ > 0) {
+        if (strict_ || now < nextLeave_) return false;
+        Spend(now, length * 8 / budgetBitsPerSecond_);
+        frameBytes_ += length;
+    }
     *firstOfFrame = firstPending_;
     firstPending_ = false;
     return true;
@@ -56,10 +61,14 @@ const PacedDatagram* VideoPacer::Due(double now) const {
 
 void VideoPacer::Pop(double now) {
     assert(count_ > 0);
-    nextLeave_ = std::max(nextLeave_, now) + At(0).spacingSeconds;
+    Spend(now, At(0).spacingSeconds);
     head_ = (head_ + 1) % slots_.size();
     --count_;
     frameLeft_ = std::min(frameLeft_, count_);
+}
+
+void VideoPacer::Spend(double now, double spacingSeconds) {
+    nextLeave_ = std::max(nextLeave_, now - (strict_ ? 0 : kBurstCreditSeconds)) + spacingSeconds;
 }
 
 double VideoPacer::WaitSeconds(double now) const {

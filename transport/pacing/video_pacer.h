@@ -23,8 +23,11 @@ constexpr double kFrameIntervalSeconds = 1.0 / 15;
 constexpr double kLongestFrameSpreadSeconds = 4 * kFrameIntervalSeconds;
 // The pacer's pace against the video budget on an uplink that is not
 // congested: it smooths bursts, while the engine keeps the average to the
-// budget by the frames it codes.
+// budget by the frames it codes. There, a pacer that waited may also send
+// what this long of its pace carries at once: a frame of a few usual ones
+// leaves whole, and only a key frame's burst is spread.
 constexpr double kPacingFactor = 2.5;
+constexpr double kBurstCreditSeconds = kFrameIntervalSeconds;
 // A datagram's copies to the peers leave spread evenly over its slot, so
 // that on a thin uplink voice passes between them; at most this far apart,
 // so that stopping never waits long.
@@ -56,9 +59,10 @@ public:
     bool Push(const uint8_t* data, size_t length);
     void EndFrame();
 
-    // Unpaced and with nothing held, a datagram need not wait at all: true
-    // then, with whether it opens its frame, and the caller sends it itself.
-    bool PassesStraight(bool* firstOfFrame);
+    // With nothing held, a datagram need not wait at all when unpaced, or
+    // smoothing with the credit to cover it: true then, with whether it
+    // opens its frame, and the caller sends it itself at `now`.
+    bool PassesStraight(double now, size_t length, bool* firstOfFrame);
 
     // The datagram due at `now`, or null; Pop it once it is sent.
     const PacedDatagram* Due(double now) const;
@@ -70,6 +74,8 @@ public:
     uint64_t Refused() const { return refused_; }
 
 private:
+    // A datagram of `spacingSeconds` at the pace leaves at `now`.
+    void Spend(double now, double spacingSeconds);
     PacedDatagram& At(size_t index) { return slots_[(head_ + index) % slots_.size()]; }
     const PacedDatagram& At(size_t index) const { return slots_[(head_ + index) % slots_.size()]; }
 

@@ -60,16 +60,23 @@ TEST(VideoPacer, AFrameTooLargeForTheBudgetIsSpreadOverItsLongestUnlessThePaceIs
     EXPECT_NEAR(paced.back(), 11 * 538 * 8 / 20'000.0, 0.01);
 }
 
-TEST(VideoPacer, AnIdlePacerSendsAtOnceAndKeepsNoCredit) {
-    VideoPacer pacer;
-    pacer.SetBudget(100'000);
-    PushFrame(pacer, 1, 250);  // 20 ms of budget
-    EXPECT_EQ(Drain(pacer, 0, 0.001).size(), 1u);
-    PushFrame(pacer, 2, 250);  // long after: the first goes at once, the second 20 ms later
-    const std::vector<double> left = Drain(pacer, 5.0, 5.1);
-    ASSERT_EQ(left.size(), 2u);
-    EXPECT_NEAR(left[0], 5.0, 0.0002);
-    EXPECT_NEAR(left[1], 5.02, 0.0002);
+TEST(VideoPacer, AnIdlePacerSendsAFewFramesWorthAtOnceButNoCreditWhenStrict) {
+    for (const bool strict : {false, true}) {
+        SCOPED_TRACE(strict ? "strict" : "smoothing");
+        VideoPacer pacer;
+        pacer.SetBudget(100'000, strict);
+        PushFrame(pacer, 1, 250);  // 20 ms of budget
+        EXPECT_EQ(Drain(pacer, 0, 0.001).size(), 1u);
+        // Long after, 100 ms of budget: smoothing, the credit of one frame
+        // interval lets four go at once and the fifth once the pace allows;
+        // strict, they leave 20 ms apart.
+        PushFrame(pacer, 5, 250);
+        const std::vector<double> left = Drain(pacer, 5.0, 5.2);
+        ASSERT_EQ(left.size(), 5u);
+        EXPECT_NEAR(left[0], 5.0, 0.0005);
+        EXPECT_NEAR(left[3], strict ? 5.06 : 5.0, 0.0005);
+        EXPECT_NEAR(left[4], strict ? 5.08 : 5.08 - pacing::kBurstCreditSeconds, 0.0005);
+    }
 }
 
 TEST(VideoPacer, UnpacedWithoutABudgetAndRefusesBeyondItsRoom) {
@@ -84,15 +91,21 @@ TEST(VideoPacer, UnpacedWithoutABudgetAndRefusesBeyondItsRoom) {
     pacer.EndFrame();
     EXPECT_EQ(Drain(pacer, 0, 0).size(), 4u);  // each given back once, all now
     EXPECT_EQ(pacer.Queued(), 0u);
-    // Unpaced and empty, the next frame need not queue; paced, it must.
+    // Unpaced and empty, the next frame need not queue; paced, only what
+    // the credit covers need not, and strict, nothing.
     bool first = false;
     pacer.BeginFrame();
-    EXPECT_TRUE(pacer.PassesStraight(&first));
+    EXPECT_TRUE(pacer.PassesStraight(1, 100, &first));
     EXPECT_TRUE(first);
-    EXPECT_TRUE(pacer.PassesStraight(&first));
+    EXPECT_TRUE(pacer.PassesStraight(1, 100, &first));
     EXPECT_FALSE(first);
-    pacer.SetBudget(1000);
-    EXPECT_FALSE(pacer.PassesStraight(&first));
+    pacer.SetBudget(40'000);  // 100 bytes: 20 ms
+    pacer.BeginFrame();
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(pacer.PassesStraight(2, 100, &first)) << i;
+    EXPECT_FALSE(pacer.PassesStraight(2, 100, &first));
+    EXPECT_TRUE(pacer.PassesStraight(2.02, 100, &first));
+    pacer.SetBudget(40'000, true);
+    EXPECT_FALSE(pacer.PassesStraight(5, 100, &first));
 }
 
 }  // namespace
