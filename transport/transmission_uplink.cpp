@@ -28,6 +28,7 @@ void CTavolinTransmission::GetUplinkReports(std::vector<pacing::PeerReport>* out
         pacing::PeerReport report;
         report.userId = peer.userId;
         if (figures.voice.hasPeerReport) report.voiceJitterSeconds = figures.voice.peerJitterMs / 1000;
+        report.theirVoiceJitterSeconds = figures.voice.jitterMs / 1000;
         for (const MediumTransportStatistics* medium : {&figures.voice, &figures.video}) {
             if (!medium->hasPeerReport) continue;
             report.hasReport = true;

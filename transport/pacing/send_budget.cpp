@@ -36,7 +36,8 @@ void SendBudget::Update(double now, const std::vector<PeerReport>& peers, double
     if (lastDecision_ < 0 && !peers.empty())
         lossBased_ = std::max(kStartStreamLeastBitsPerSecond, kStartUplinkBitsPerSecond / peers.size());
     size_t jittery = 0;
-    for (const PeerReport& peer : peers) jittery += peer.voiceJitterSeconds > kThinUplinkJitterSeconds ? 1 : 0;
+    for (const PeerReport& peer : peers)
+        jittery += peer.voiceJitterSeconds > kThinUplinkJitterSeconds + peer.theirVoiceJitterSeconds ? 1 : 0;
     if (Most(jittery, peers.size())) lastJittery_ = now;
     byLoss_ = byDelay_ = false;
     for (const PeerReport& peer : peers) {

@@ -53,10 +53,11 @@ constexpr double kSlowerShare = 0.9;
 // long after a cut.
 constexpr double kCutShare = 0.92;
 constexpr double kCongestedSeconds = 30;
-// Our voice arriving this jittery at most peers says the uplink is thin:
-// each burst of video copies holds it back (on loopback it is about 1 ms,
-// as RTCP reports it).
-constexpr double kThinUplinkJitterSeconds = 0.005;
+// Our voice arriving this much more jittery at most peers than theirs
+// arrives here says the uplink is thin: each burst of video copies holds it
+// back (on loopback it is under 1 ms, as RTCP reports it). A busy machine,
+// or a jittery network of our own, jitters voice both ways.
+constexpr double kThinUplinkJitterSeconds = 0.002;
 // Without any estimate the delay-based rate grows by this share a second.
 constexpr double kProbeSharePerSecond = 0.05;
 
@@ -67,8 +68,10 @@ struct PeerReport {
     uint64_t reportNumber = 0;  // grows with every new report
     double fractionLost = 0;
     double roundTripSeconds = 0;
-    // The jitter it reports of our voice, which is never paced (0: none yet).
+    // The jitter it reports of our voice, which is never paced (0: none
+    // yet), and the jitter of its voice here.
     double voiceJitterSeconds = 0;
+    double theirVoiceJitterSeconds = 0;
     // The peer's latest receiver estimate of our video.
     bool hasEstimate = false;
     double estimateBitsPerSecond = 0;

@@ -138,6 +138,16 @@ TEST(SendBudget, OurVoiceArrivingJitteryAtMostPeersMarksAThinUplink) {
     budget.Update(3, {jittered(2, 0.001), jittered(3, 0.001), jittered(4, 0.001)}, kSending);
     EXPECT_TRUE(budget.Congested(3));
     EXPECT_FALSE(budget.Congested(2 + pacing::kCongestedSeconds));
+
+    // A busy machine jitters every peer's voice both ways: not the uplink.
+    const auto bothWays = [&](int userId) {
+        PeerReport report = jittered(userId, 0.012);
+        report.theirVoiceJitterSeconds = 0.011;
+        return report;
+    };
+    SendBudget busy;
+    busy.Update(1, {bothWays(2), bothWays(3), bothWays(4)}, kSending);
+    EXPECT_FALSE(busy.Congested(1));
 }
 
 TEST(SendBudget, VoiceThatDoesNotFitLeavesNoVideo) {
