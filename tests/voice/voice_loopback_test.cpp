@@ -69,10 +69,12 @@ TEST_F(VoiceLoopback, EachPlayerHearsTheOthersToneCleanlyAndSoon) {
         std::sort(snrs.begin(), snrs.end());
         const double snr = snrs[snrs.size() / 2];
         std::vector<int64_t> latencies = voice::MarkerLatencies(heard, speaker.frequencyHz, speaker.markerOffsetMs);
-        ASSERT_GE(latencies.size(), 4u);
+        const TavolinVoiceStats stats = players[listener]->StatsOf(speaker.id);
+        ASSERT_GE(latencies.size(), 4u) << "SNR median " << snrs[snrs.size() / 2] << " dB; frames played "
+                                        << stats.framesPlayed << ", concealed " << stats.framesConcealed << ", skipped "
+                                        << stats.framesSkipped << ", jitter delay " << stats.jitterDelayMs << " ms";
         std::sort(latencies.begin(), latencies.end());
         const double medianMs = latencies[latencies.size() / 2] / 1000.0;
-        const TavolinVoiceStats stats = players[listener]->StatsOf(speaker.id);
         std::printf(
             "player %d hears %d: SNR %.1f dB (median of %zu), mouth-to-ear median %.1f ms, max %.1f ms over %zu "
             "markers; frames played %llu, lost %llu, concealed %llu, skipped %llu, jitter delay %d ms\n",
