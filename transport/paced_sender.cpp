@@ -33,6 +33,11 @@ double PacedSender::Budget() const {
     return pacer_.Budget();
 }
 
+double PacedSender::BacklogSeconds() const {
+    std::lock_guard lock(mutex_);
+    return pacer_.BacklogSeconds(Now());
+}
+
 void PacedSender::BeginFrame() {
     std::lock_guard lock(mutex_);
     pacer_.BeginFrame();
@@ -50,7 +55,7 @@ bool PacedSender::Push(const uint8_t* data, size_t length) {
             send_(firstOfFrame, data, length, 0);
             return true;
         }
-        pushed = pacer_.Push(data, length);
+        pushed = pacer_.Push(Now(), data, length);
     }
     wake_.notify_all();
     return pushed;

@@ -31,6 +31,8 @@ public:
 
     void SetBudget(double bitsPerSecond, bool strict);
     double Budget() const;
+    // How long the oldest datagram held has waited, seconds.
+    double BacklogSeconds() const;
     void BeginFrame();
     bool Push(const uint8_t* data, size_t length);
     void EndFrame();

@@ -324,10 +324,15 @@ void CTavolinTransmission::SendPacedVideo(bool firstOfFrame, const uint8_t* data
         std::vector<uint8_t>& built = pacedScratch_;
         if (videoSession->BuildPacket(data, length, kVideoPayloadType, false, 0, &built) < 0) return;
         const std::vector<rtp::RTPIPv4Address> destinations = videoSession->RtpDestinations();
-        const double gap =
-            std::min(pacing::kLongestCopyGapSeconds, slotSeconds / std::max<size_t>(1, destinations.size()));
+        const std::chrono::duration<double> gap(std::min(pacing::kLongestCopyGapSeconds,
+                                                         slotSeconds / std::max<size_t>(1, destinations.size())));
+        // Each copy keeps to its place in the slot: a sleep that overran
+        // (a busy machine) is not added to the next, or the pace would
+        // fall behind the budget and the pacer hold ever more.
+        const auto start = std::chrono::steady_clock::now();
         for (size_t i = 0; i < destinations.size(); ++i) {
-            if (i > 0) std::this_thread::sleep_for(std::chrono::duration<double>(gap));
+            if (i > 0)
+                std::this_thread::sleep_until(start + std::chrono::duration_cast<std::chrono::nanoseconds>(gap * i));
             videoSession->SendBuilt(built, destinations[i]);
         }
     }

@@ -142,6 +142,9 @@ public:
         videoPacer_.SetBudget(bitsPerSecond, congested);
         spreadVideoCopies_ = congested;
     }
+    // How long the oldest video datagram the pacer holds has waited: a pacer
+    // whose thread cannot keep up (a starved machine) holds ever more.
+    double VideoBacklogSeconds() const { return videoPacer_.BacklogSeconds(); }
     void HoldVideoTo(const std::vector<int>& userIds);
     bool SendAudio(const void* data, size_t length);
 

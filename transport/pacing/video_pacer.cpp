@@ -19,7 +19,7 @@ void VideoPacer::BeginFrame() {
     firstPending_ = true;
 }
 
-bool VideoPacer::Push(const uint8_t* data, size_t length) {
+bool VideoPacer::Push(double now, const uint8_t* data, size_t length) {
     if (length > kMaxPacedBytes || count_ == slots_.size()) {
         ++refused_;
         return false;
@@ -28,6 +28,7 @@ bool VideoPacer::Push(const uint8_t* data, size_t length) {
     slot.firstOfFrame = firstPending_;
     firstPending_ = false;
     slot.length = length;
+    slot.queuedAt = now;
     slot.spacingSeconds = budgetBitsPerSecond_ > 0 ? length * 8 / budgetBitsPerSecond_ : 0;
     std::memcpy(slot.bytes.data(), data, length);
     ++count_;

@@ -37,6 +37,7 @@ struct PacedDatagram {
     bool firstOfFrame = false;
     size_t length = 0;
     double spacingSeconds = 0;  // the wait after it leaves, at its frame's pace
+    double queuedAt = 0;
     std::array<uint8_t, kMaxPacedBytes> bytes{};
 };
 
@@ -56,7 +57,7 @@ public:
     // within kLongestFrameSpreadSeconds. Push is false (and counted) when
     // there is no room or the datagram is too long: it is not sent.
     void BeginFrame();
-    bool Push(const uint8_t* data, size_t length);
+    bool Push(double now, const uint8_t* data, size_t length);
     void EndFrame();
 
     // With nothing held, a datagram need not wait at all when unpaced, or
@@ -71,6 +72,8 @@ public:
     double WaitSeconds(double now) const;
 
     size_t Queued() const { return count_; }
+    // How long the oldest datagram held has waited (0: none held).
+    double BacklogSeconds(double now) const { return count_ == 0 ? 0 : now - At(0).queuedAt; }
     uint64_t Refused() const { return refused_; }
 
 private:

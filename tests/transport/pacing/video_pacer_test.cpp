@@ -22,7 +22,7 @@ std::vector<double> Drain(VideoPacer& pacer, double from, double until) {
 void PushFrame(VideoPacer& pacer, int fragments, size_t bytes) {
     const std::vector<uint8_t> data(bytes, 0x5A);
     pacer.BeginFrame();
-    for (int i = 0; i < fragments; ++i) ASSERT_TRUE(pacer.Push(data.data(), data.size()));
+    for (int i = 0; i < fragments; ++i) ASSERT_TRUE(pacer.Push(0, data.data(), data.size()));
     pacer.EndFrame();
 }
 
@@ -84,13 +84,15 @@ TEST(VideoPacer, UnpacedWithoutABudgetAndRefusesBeyondItsRoom) {
     const std::vector<uint8_t> data(100, 1);
     const std::vector<uint8_t> tooLong(pacing::kMaxPacedBytes + 1, 1);
     pacer.BeginFrame();
-    for (int i = 0; i < 4; ++i) EXPECT_TRUE(pacer.Push(data.data(), data.size()));
-    EXPECT_FALSE(pacer.Push(data.data(), data.size()));
-    EXPECT_FALSE(pacer.Push(tooLong.data(), tooLong.size()));
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(pacer.Push(0.1 * i, data.data(), data.size()));
+    EXPECT_FALSE(pacer.Push(0.4, data.data(), data.size()));
+    EXPECT_FALSE(pacer.Push(0.4, tooLong.data(), tooLong.size()));
+    EXPECT_DOUBLE_EQ(pacer.BacklogSeconds(0.5), 0.5) << "the oldest held";
     EXPECT_EQ(pacer.Refused(), 2u);
     pacer.EndFrame();
     EXPECT_EQ(Drain(pacer, 0, 0).size(), 4u);  // each given back once, all now
     EXPECT_EQ(pacer.Queued(), 0u);
+    EXPECT_EQ(pacer.BacklogSeconds(1), 0);
     // Unpaced and empty, the next frame need not queue; paced, only what
     // the credit covers need not, and strict, nothing.
     bool first = false;
