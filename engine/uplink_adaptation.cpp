@@ -12,10 +12,6 @@ namespace {
 constexpr double kCameraFramesPerSecond = 15;
 constexpr double kMeasureSeconds = 1;
 constexpr uint64_t kLeastFramesMeasured = 8;
-// The pacer releases a frame within its longest spread unless the pace is
-// strict, and then the allowance stops the coder first; a datagram held
-// longer is a pacer behind.
-constexpr double kLongestVideoBacklogSeconds = pacing::kLongestFrameSpreadSeconds;
 }  // namespace
 
 int CTavolinEngineImpl::SetUplinkAdaptation(int on) {
@@ -109,10 +105,13 @@ void CTavolinEngineImpl::TellVideoReduced(bool reduced) {
 
 bool CTavolinEngineImpl::CodesThisFrame() {
     const double now = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-    // Behind the budget, or behind the pacer: frames the pacer's thread
-    // could not send yet would only wait longer behind them.
-    const bool behind = m_dVideoBudget > 0 && (!m_VideoAllowance.Allows(now, m_dVideoBudget) ||
-                                               m_Transmission.VideoBacklogSeconds() > kLongestVideoBacklogSeconds);
+    // Behind the budget, or behind the pacer: it releases a frame within its
+    // longest spread (strict, the allowance stops the coder first), and a
+    // datagram held longer means its thread cannot keep up; new frames
+    // would only wait behind it.
+    const bool behind =
+        m_dVideoBudget > 0 && (!m_VideoAllowance.Allows(now, m_dVideoBudget) ||
+                               m_Transmission.VideoBacklogSeconds() > pacing::kLongestFrameSpreadSeconds);
     // A frame left uncoded does not advance the timestamp either: viewers
     // take a step larger than one frame for a lost frame and freeze.
     return !behind && m_FrameThinner.Keep(m_Ladder.FramesPerSecond(), kCameraFramesPerSecond);
