@@ -80,15 +80,20 @@ void HeardSound::DropSearched() {
 }
 
 void HeardSound::Analyse() {
-    for (auto& [id, speaker] : speakers_)
-        while (SearchNextMarker(speaker, false)) {
-        }
+    // At most a second for each speaker: on a crowded machine the search is
+    // slower than the sound comes, and the caller keeps its own pace; what
+    // is left waits for the next call, or for Finish.
+    for (auto& [id, speaker] : speakers_) SearchNextMarker(speaker, false);
     DropSearched();
 }
 
 void HeardSound::Finish() {
-    Analyse();
-    for (auto& [id, speaker] : speakers_) SearchNextMarker(speaker, true);
+    for (auto& [id, speaker] : speakers_) {
+        while (SearchNextMarker(speaker, false)) {
+        }
+        SearchNextMarker(speaker, true);
+    }
+    DropSearched();
 }
 
 }  // namespace room

@@ -27,8 +27,9 @@ public:
 
     // From the speaker's thread: a chunk as voice::AppendToRecording takes it.
     void Append(const int16_t* samples, int count, int64_t monotonicMicros);
-    // From another thread, now and then: finds the markers whose second has
-    // been heard and lets go of the sound no marker needs any more.
+    // From another thread, now and then: finds each speaker's next marker
+    // whose second has been heard and lets go of the sound no marker needs
+    // any more.
     void Analyse();
     // After the last Append: the markers heard to the end as well.
     void Finish();
