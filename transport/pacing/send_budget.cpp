@@ -18,7 +18,8 @@ bool Most(size_t count, size_t of) { return of > 0 && count * 2 > of; }
 }  // namespace
 
 double SendBudget::StreamBitsPerSecond() const {
-    return std::min(byLoss_ ? lossBased_ : kMaxStreamBitsPerSecond, byDelay_ ? delayBased_ : kMaxStreamBitsPerSecond);
+    return std::min({byLoss_ ? lossBased_ : kMaxStreamBitsPerSecond, byDelay_ ? delayBased_ : kMaxStreamBitsPerSecond,
+                     jitterCap_});
 }
 
 double SendBudget::VideoBitsPerSecond() const {
@@ -35,10 +36,25 @@ std::vector<int> SendBudget::HeldPeers(double now) const {
 void SendBudget::Update(double now, const std::vector<PeerReport>& peers, double sending) {
     if (lastDecision_ < 0 && !peers.empty())
         lossBased_ = std::max(kStartStreamLeastBitsPerSecond, kStartUplinkBitsPerSecond / peers.size());
-    size_t jittery = 0;
-    for (const PeerReport& peer : peers)
-        jittery += peer.voiceJitterSeconds > kThinUplinkJitterSeconds + peer.theirVoiceJitterSeconds ? 1 : 0;
-    if (Most(jittery, peers.size())) lastJittery_ = now;
+    std::vector<double> ours, theirs;
+    for (const PeerReport& peer : peers) {
+        ours.push_back(peer.voiceJitterSeconds);
+        theirs.push_back(peer.theirVoiceJitterSeconds);
+    }
+    const bool jittery =
+        !peers.empty() && Median(ours) > kThinUplinkJitterSeconds + kThinUplinkJitterRatio * Median(theirs);
+    const double elapsed = lastUpdate_ < 0 ? 0 : std::clamp(now - lastUpdate_, 0.0, 1.0);
+    lastUpdate_ = now;
+    if (jittery) {
+        lastJittery_ = now;
+        if (sending > 0 && now - lastJitterCut_ >= kJitterCutSpacingSeconds) {
+            const double cut = (sending + kVoiceStreamBitsPerSecond) * kJitterBackoff;
+            jitterCap_ = std::max(kStartStreamLeastBitsPerSecond, std::min(jitterCap_, cut));
+            lastJitterCut_ = now;
+        }
+    } else {
+        jitterCap_ = std::min(kMaxStreamBitsPerSecond, jitterCap_ * (1 + kJitterCapGrowthPerSecond * elapsed));
+    }
     byLoss_ = byDelay_ = false;
     for (const PeerReport& peer : peers) {
         // A peer whose video is held has none to judge, and estimates

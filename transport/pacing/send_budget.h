@@ -8,7 +8,9 @@
 // trouble one peer alone sees is that peer's downlink, and only video to it
 // is held.
 // Loss without delay growth (a receiver that cannot keep up) cuts nothing,
-// nor does the loss our own peers see: their estimates speak for them.
+// nor does the loss our own peers see: their estimates speak for them. Our
+// voice arriving jittery at the peers (a thin uplink's queue that bursts)
+// caps the rate under what is sent.
 // Rates are per stream (what one peer receives), bits/s; time in seconds.
 #pragma once
 
@@ -53,11 +55,21 @@ constexpr double kSlowerShare = 0.9;
 // long after a cut.
 constexpr double kCutShare = 0.92;
 constexpr double kCongestedSeconds = 30;
-// Our voice arriving this much more jittery at most peers than theirs
-// arrives here says the uplink is thin: each burst of video copies holds it
-// back (on loopback it is under 1 ms, as RTCP reports it). A busy machine,
-// or a jittery network of our own, jitters voice both ways.
+// Our voice arriving at the peers more jittery than this, and than this
+// many times their voice arrives here (medians over the peers), says the
+// uplink is thin: each burst of video copies holds it back (on loopback it
+// is under 1 ms, as RTCP reports it). A busy machine, or a jittery network
+// of our own, jitters voice both ways, each peer's by its own share.
 constexpr double kThinUplinkJitterSeconds = 0.002;
+constexpr double kThinUplinkJitterRatio = 2;
+// That jitter is our voice suffering from our video: the uplink carries
+// what we send, but only with a queue that bursts. It caps the rate at this
+// share of what is sent, at most once per spacing (reported jitter follows
+// a change within a second or so), never below the start's least; the cap
+// grows back by a share a second while the voice is smooth.
+constexpr double kJitterBackoff = 0.9;
+constexpr double kJitterCutSpacingSeconds = 2;
+constexpr double kJitterCapGrowthPerSecond = 0.08;
 // Without any estimate the delay-based rate grows by this share a second.
 constexpr double kProbeSharePerSecond = 0.05;
 
@@ -95,7 +107,7 @@ public:
     double VideoBitsPerSecond() const;
     bool VoiceDoesNotFit() const { return StreamBitsPerSecond() < kVoiceStreamBitsPerSecond; }
     // Whether the budget was cut (by loss, a queue, or a receiver's
-    // overuse), or most peers found our voice jittery, within
+    // overuse), or the peers found our voice jittery, within
     // kCongestedSeconds: held that long, since the pacing that a congested
     // uplink calls for takes the jitter away.
     bool Congested(double now) const { return now - std::max(lastCut_, lastJittery_) < kCongestedSeconds; }
@@ -117,6 +129,9 @@ private:
     bool byLoss_ = true;
     bool byDelay_ = false;
     double lastJittery_ = -1e9;
+    double jitterCap_ = kMaxStreamBitsPerSecond;
+    double lastJitterCut_ = -1e9;
+    double lastUpdate_ = -1;
     std::map<int, uint64_t> seenReports_;
     std::map<int, double> leastRoundTrip_;
     std::map<int, double> heldUntil_;

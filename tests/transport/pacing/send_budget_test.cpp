@@ -30,6 +30,12 @@ PeerReport Estimate(int userId, double bitsPerSecond, double at) {
     return report;
 }
 
+PeerReport Jittered(int userId, double seconds) {
+    PeerReport report = Report(userId, 1, 0, 0.02);
+    report.voiceJitterSeconds = seconds;
+    return report;
+}
+
 TEST(SendBudget, LossBasedRulesGrowHoldAndCutOncePerRoundTripPlusSpacing) {
     struct Case {
         double lost;
@@ -124,30 +130,58 @@ TEST(SendBudget, MostReceiversEstimatingLessThanIsSentIsACut) {
 }
 
 TEST(SendBudget, OurVoiceArrivingJitteryAtMostPeersMarksAThinUplink) {
-    const auto jittered = [](int userId, double seconds) {
-        PeerReport report = Report(userId, 1, 0, 0.02);
-        report.voiceJitterSeconds = seconds;
-        return report;
-    };
     SendBudget budget;
-    budget.Update(1, {jittered(2, 0.001), jittered(3, 0.012), jittered(4, 0.001)}, kSending);
+    budget.Update(1, {Jittered(2, 0.001), Jittered(3, 0.012), Jittered(4, 0.001)}, kSending);
     EXPECT_FALSE(budget.Congested(1)) << "one peer's own path";
-    budget.Update(2, {jittered(2, 0.009), jittered(3, 0.012), jittered(4, 0.001)}, kSending);
+    budget.Update(2, {Jittered(2, 0.009), Jittered(3, 0.012), Jittered(4, 0.001)}, kSending);
     EXPECT_TRUE(budget.Congested(2));
     // Paced, the jitter goes; the uplink is still the thin one.
-    budget.Update(3, {jittered(2, 0.001), jittered(3, 0.001), jittered(4, 0.001)}, kSending);
+    budget.Update(3, {Jittered(2, 0.001), Jittered(3, 0.001), Jittered(4, 0.001)}, kSending);
     EXPECT_TRUE(budget.Congested(3));
     EXPECT_FALSE(budget.Congested(2 + pacing::kCongestedSeconds));
 
     // A busy machine jitters every peer's voice both ways: not the uplink.
-    const auto bothWays = [&](int userId) {
-        PeerReport report = jittered(userId, 0.012);
-        report.theirVoiceJitterSeconds = 0.011;
+    const auto bothWays = [&](int userId, double ours, double theirs) {
+        PeerReport report = Jittered(userId, ours);
+        report.theirVoiceJitterSeconds = theirs;
         return report;
     };
     SendBudget busy;
-    busy.Update(1, {bothWays(2), bothWays(3), bothWays(4)}, kSending);
-    EXPECT_FALSE(busy.Congested(1));
+    busy.Update(1, {bothWays(2, 0.012, 0.011), bothWays(3, 0.012, 0.011), bothWays(4, 0.012, 0.011)}, kSending);
+    // Each peer's by its own share: the medians tell.
+    busy.Update(2, {bothWays(2, 0.005, 0.002), bothWays(3, 0.005, 0.003), bothWays(4, 0.005, 0.0015)}, kSending);
+    EXPECT_FALSE(busy.Congested(2));
+}
+
+TEST(SendBudget, OurVoiceJitteryCapsTheRateUnderWhatIsSentUntilItIsSmoothAgain) {
+    const auto reports = [](double jitter, double at) {
+        std::vector<PeerReport> all;
+        for (const int userId : {2, 3, 4}) {
+            PeerReport report = Estimate(userId, 200000, at);
+            report.voiceJitterSeconds = jitter;
+            report.theirVoiceJitterSeconds = 0.0005;
+            all.push_back(report);
+        }
+        return all;
+    };
+    constexpr double kVoice = pacing::kVoiceStreamBitsPerSecond;
+    SendBudget budget;
+    budget.Update(10, reports(0.008, 10), 100000);
+    EXPECT_NEAR(budget.StreamBitsPerSecond(), (100000 + kVoice) * pacing::kJitterBackoff, 1);
+    // Once per spacing: the jitter reported lags the cut.
+    budget.Update(11, reports(0.008, 11), 80000);
+    EXPECT_NEAR(budget.StreamBitsPerSecond(), (100000 + kVoice) * pacing::kJitterBackoff, 1);
+    budget.Update(12, reports(0.008, 12), 80000);
+    EXPECT_NEAR(budget.StreamBitsPerSecond(), (80000 + kVoice) * pacing::kJitterBackoff, 1);
+    // Never under voice and the least video, whatever is sent.
+    budget.Update(14, reports(0.008, 14), 5000);
+    EXPECT_EQ(budget.StreamBitsPerSecond(), pacing::kStartStreamLeastBitsPerSecond);
+    // Smooth again, the cap grows back a share a second, up to the estimates.
+    budget.Update(15, reports(0.001, 15), 5000);
+    EXPECT_NEAR(budget.StreamBitsPerSecond(),
+                pacing::kStartStreamLeastBitsPerSecond * (1 + pacing::kJitterCapGrowthPerSecond), 1);
+    for (int i = 1; i <= 30; ++i) budget.Update(15 + i, reports(0.001, 15 + i), 5000);
+    EXPECT_EQ(budget.StreamBitsPerSecond(), 200000 + kVoice);
 }
 
 TEST(SendBudget, VoiceThatDoesNotFitLeavesNoVideo) {
