@@ -47,12 +47,17 @@ void SendBudget::Update(double now, const std::vector<PeerReport>& peers, double
     lastUpdate_ = now;
     if (jittery) {
         lastJittery_ = now;
-        if (sending > 0 && now - lastJitterCut_ >= kJitterCutSpacingSeconds) {
+        if (jitterySince_ < 0) jitterySince_ = now;
+        // The first answer to it is pacing (Congested): only jitter that
+        // outlasts that is the rate's.
+        if (sending > 0 && now - jitterySince_ >= kJitterCutSpacingSeconds &&
+            now - lastJitterCut_ >= kJitterCutSpacingSeconds) {
             const double cut = (sending + kVoiceStreamBitsPerSecond) * kJitterBackoff;
             jitterCap_ = std::max(kStartStreamLeastBitsPerSecond, std::min(jitterCap_, cut));
             lastJitterCut_ = now;
         }
     } else {
+        jitterySince_ = -1;
         jitterCap_ = std::min(kMaxStreamBitsPerSecond, jitterCap_ * (1 + kJitterCapGrowthPerSecond * elapsed));
     }
     byLoss_ = byDelay_ = false;

@@ -62,11 +62,13 @@ constexpr double kCongestedSeconds = 30;
 // of our own, jitters voice both ways, each peer's by its own share.
 constexpr double kThinUplinkJitterSeconds = 0.002;
 constexpr double kThinUplinkJitterRatio = 2;
-// That jitter is our voice suffering from our video: the uplink carries
-// what we send, but only with a queue that bursts. It caps the rate at this
-// share of what is sent, at most once per spacing (reported jitter follows
-// a change within a second or so), never below the start's least; the cap
-// grows back by a share a second while the voice is smooth.
+// That jitter is our voice suffering from our video. Pacing it strictly
+// (see Congested) takes away the bursts; jitter that outlasts the pacing by
+// this spacing says the uplink carries what we send only with a queue that
+// bursts: it caps the rate at this share of what is sent, at most once per
+// spacing (reported jitter follows a change within a second or so), never
+// below the start's least. The cap grows back by a share a second while the
+// voice is smooth.
 constexpr double kJitterBackoff = 0.9;
 constexpr double kJitterCutSpacingSeconds = 2;
 constexpr double kJitterCapGrowthPerSecond = 0.08;
@@ -131,6 +133,7 @@ private:
     double lastJittery_ = -1e9;
     double jitterCap_ = kMaxStreamBitsPerSecond;
     double lastJitterCut_ = -1e9;
+    double jitterySince_ = -1;  // negative: the voice was smooth at the last update
     double lastUpdate_ = -1;
     std::map<int, uint64_t> seenReports_;
     std::map<int, double> leastRoundTrip_;

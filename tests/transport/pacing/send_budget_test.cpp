@@ -166,21 +166,28 @@ TEST(SendBudget, OurVoiceJitteryCapsTheRateUnderWhatIsSentUntilItIsSmoothAgain) 
     };
     constexpr double kVoice = pacing::kVoiceStreamBitsPerSecond;
     SendBudget budget;
+    // Pacing answers first: the rate is only cut when the jitter outlasts it.
     budget.Update(10, reports(0.008, 10), 100000);
+    EXPECT_TRUE(budget.Congested(10));
+    EXPECT_EQ(budget.StreamBitsPerSecond(), 200000 + kVoice);
+    budget.Update(12, reports(0.008, 12), 100000);
     EXPECT_NEAR(budget.StreamBitsPerSecond(), (100000 + kVoice) * pacing::kJitterBackoff, 1);
     // Once per spacing: the jitter reported lags the cut.
-    budget.Update(11, reports(0.008, 11), 80000);
+    budget.Update(13, reports(0.008, 13), 80000);
     EXPECT_NEAR(budget.StreamBitsPerSecond(), (100000 + kVoice) * pacing::kJitterBackoff, 1);
-    budget.Update(12, reports(0.008, 12), 80000);
+    budget.Update(14, reports(0.008, 14), 80000);
     EXPECT_NEAR(budget.StreamBitsPerSecond(), (80000 + kVoice) * pacing::kJitterBackoff, 1);
     // Never under voice and the least video, whatever is sent.
-    budget.Update(14, reports(0.008, 14), 5000);
+    budget.Update(16, reports(0.008, 16), 5000);
     EXPECT_EQ(budget.StreamBitsPerSecond(), pacing::kStartStreamLeastBitsPerSecond);
-    // Smooth again, the cap grows back a share a second, up to the estimates.
-    budget.Update(15, reports(0.001, 15), 5000);
-    EXPECT_NEAR(budget.StreamBitsPerSecond(),
-                pacing::kStartStreamLeastBitsPerSecond * (1 + pacing::kJitterCapGrowthPerSecond), 1);
-    for (int i = 1; i <= 30; ++i) budget.Update(15 + i, reports(0.001, 15 + i), 5000);
+    // Smooth again, the cap grows back a share a second, up to the estimates;
+    // jitter again starts a new spell of pacing first.
+    const double grown = pacing::kStartStreamLeastBitsPerSecond * (1 + pacing::kJitterCapGrowthPerSecond);
+    budget.Update(17, reports(0.001, 17), 5000);
+    EXPECT_NEAR(budget.StreamBitsPerSecond(), grown, 1);
+    budget.Update(19, reports(0.008, 19), 5000);
+    EXPECT_NEAR(budget.StreamBitsPerSecond(), grown, 1);
+    for (int i = 1; i <= 30; ++i) budget.Update(19 + i, reports(0.001, 19 + i), 5000);
     EXPECT_EQ(budget.StreamBitsPerSecond(), 200000 + kVoice);
 }
 
