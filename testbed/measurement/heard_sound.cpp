@@ -60,6 +60,7 @@ bool HeardSound::SearchNextMarker(Speaker& speaker, bool toTheEnd) {
         voice::MarkerLatencies(second, speaker.speaker.toneHz, speaker.speaker.markerOffsetMs);
     assert(found.size() <= 1);
     speaker.latencies.insert(speaker.latencies.end(), found.begin(), found.end());
+    speaker.madeAt.insert(speaker.madeAt.end(), found.size(), speaker.nextMarkerMicros);
     speaker.nextMarkerMicros += kMicrosPerSecond;
     return true;
 }

@@ -36,6 +36,8 @@ public:
 
     // After Finish. Latencies in microseconds, in marker order.
     const std::vector<int64_t>& Latencies(int speakerId) const { return speakers_.at(speakerId).latencies; }
+    // When each of those markers was made, monotonic microseconds.
+    const std::vector<int64_t>& MarkersMadeAt(int speakerId) const { return speakers_.at(speakerId).madeAt; }
     // The first samples, with the time of the first one.
     const voice::Recording& Beginning() const { return beginning_; }
     int64_t TotalSamples() const { return dropped_ + static_cast<int64_t>(recent_.samples.size()); }
@@ -45,6 +47,7 @@ private:
         MarkedSpeaker speaker;
         int64_t nextMarkerMicros = 0;  // the first marker not searched yet
         std::vector<int64_t> latencies;
+        std::vector<int64_t> madeAt;
     };
     // The sample on the recording's last whole millisecond at or before
     // `micros` (0 before the recording began): sound cut there keeps the

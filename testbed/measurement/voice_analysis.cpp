@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <limits>
 
 namespace room {
 namespace {
@@ -94,7 +95,43 @@ VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vect
         pair.skipped = counters->framesSkipped;
         pair.jitterDelayMs = counters->jitterDelayMs;
     }
-    const std::vector<int64_t>& latencies = heard.Latencies(speaker.userId);
+    // Every other tone of the room is fitted and taken out; what remains
+    // beside the speaker's tone is coding noise and distortion. One window a
+    // second, `afterMarker` after each marker was made.
+    const voice::Recording& beginning = heard.Beginning();
+    const int64_t offset = speaker.markerOffsetMs * int64_t{1000};
+    const int64_t firstMarker = (beginning.startMicros + kFirstWindowMicros - offset) / 1000000 * 1000000 + offset;
+    const auto windowSnrs = [&](int64_t afterMarker, std::vector<double>* levels) {
+        std::vector<double> snrs;
+        int64_t marker = firstMarker;
+        for (int i = 0; i < kMaxSnrWindows; ++i, marker += 1000000) {
+            const int64_t begin = (marker + afterMarker - beginning.startMicros) * 16 / 1000;
+            if (begin < 0 || begin + int64_t{kSnrWindowSamples} > heard.TotalSamples()) break;
+            assert(static_cast<size_t>(begin) + kSnrWindowSamples <= beginning.samples.size());
+            snrs.push_back(voice::ToneSnrInBandDb(beginning.samples, static_cast<size_t>(begin), kSnrWindowSamples,
+                                                  speaker.toneHz, kHearingBandHz, otherTonesHz));
+            if (levels && snrs.back() >= kHeardSnrDb)
+                levels->push_back(voice::ToneLevelDb(beginning.samples, static_cast<size_t>(begin), kSnrWindowSamples,
+                                                     speaker.toneHz) -
+                                  kFullScaleDb);
+        }
+        return snrs;
+    };
+    const auto heardAt = [](double snr) { return snr >= kHeardSnrDb; };
+    // What the marker search finds before the speaker is first heard (it
+    // joined later) is another tone's marker leaking in: only the markers
+    // made from the first second it is heard in count.
+    const std::vector<double> clearOfMarkers = windowSnrs(kQuietAfterMarkerMicros, nullptr);
+    const auto firstClear = std::find_if(clearOfMarkers.begin(), clearOfMarkers.end(), heardAt);
+    // Heard in the first window, or never: every marker counts.
+    const int64_t countedFrom = firstClear == clearOfMarkers.begin() || firstClear == clearOfMarkers.end()
+                                    ? std::numeric_limits<int64_t>::min()
+                                    : firstMarker + (firstClear - clearOfMarkers.begin()) * 1000000;
+    std::vector<int64_t> latencies;
+    const std::vector<int64_t>& found = heard.Latencies(speaker.userId);
+    const std::vector<int64_t>& madeAt = heard.MarkersMadeAt(speaker.userId);
+    for (size_t i = 0; i < found.size(); ++i)
+        if (madeAt[i] >= countedFrom) latencies.push_back(found[i]);
     if (!latencies.empty()) {
         pair.latencyMedianMs = Percentile(latencies, 0.5);
         pair.latencyP95Ms = Percentile(latencies, 0.95);
@@ -104,29 +141,14 @@ VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vect
             pair.settledLatencyP95Ms =
                 Percentile(std::vector<int64_t>(latencies.begin() + kSettledMarkerSeconds, latencies.end()), 0.95);
     }
-    // Every other tone of the room is fitted and taken out; what remains
-    // beside the speaker's tone is coding noise and distortion.
-    std::vector<double> snrs, levels;
-    const voice::Recording& beginning = heard.Beginning();
-    const int64_t offset = speaker.markerOffsetMs * int64_t{1000};
-    int64_t marker = (beginning.startMicros + kFirstWindowMicros - offset) / 1000000 * 1000000 + offset;
     // Half a second from 100 ms after a marker is heard (250 ms after it was
     // made when it was never heard): clear of its sound and of the next one's,
     // which a slow path delays as much.
     const int64_t windowAfterMarker =
         std::max<int64_t>(kQuietAfterMarkerMicros,
                           static_cast<int64_t>(pair.latencyMedianMs.value_or(0) * 1000) + kQuietAfterArrivalMicros);
-    for (int i = 0; i < kMaxSnrWindows; ++i, marker += 1000000) {
-        const int64_t begin = (marker + windowAfterMarker - beginning.startMicros) * 16 / 1000;
-        if (begin < 0 || begin + int64_t{kSnrWindowSamples} > heard.TotalSamples()) break;
-        assert(static_cast<size_t>(begin) + kSnrWindowSamples <= beginning.samples.size());
-        snrs.push_back(voice::ToneSnrInBandDb(beginning.samples, static_cast<size_t>(begin), kSnrWindowSamples,
-                                              speaker.toneHz, kHearingBandHz, otherTonesHz));
-        if (snrs.back() >= kHeardSnrDb)
-            levels.push_back(voice::ToneLevelDb(beginning.samples, static_cast<size_t>(begin), kSnrWindowSamples,
-                                                speaker.toneHz) -
-                             kFullScaleDb);
-    }
+    std::vector<double> levels;
+    const std::vector<double> snrs = windowSnrs(windowAfterMarker, &levels);
     if (expectation.intermittent || expectation.muted) {
         // A marker made in silence, or of a muted player, never sounded:
         // what the search finds then is noise, so no latency is told.
@@ -147,7 +169,6 @@ VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vect
     }
     // Judged from the first window the speaker was heard in (players join
     // at different times); the median from there on is reported.
-    const auto heardAt = [](double snr) { return snr >= kHeardSnrDb; };
     const auto first = std::find_if(snrs.begin(), snrs.end(), heardAt);
     if (first == snrs.end()) {
         pair.toneSnrDb = snrs.empty() ? 0 : *std::max_element(snrs.begin(), snrs.end());

@@ -94,3 +94,37 @@ TEST(TalkFigures, CountTheWindowsEachSpeakersToneStoodOutInAndItsLevelThere) {
     EXPECT_EQ(0, talk.at(4).windows);
 }
 }  // namespace
+
+// Speaker 4 joins 7 s into a 12 s call; speaker 3's tone, 100 Hz below, its
+// markers and coding noise are there all along. Before 4 joined, the search
+// finds 3's marker leaking into 4's band: that must not set 4's latency, nor
+// move the windows its tone is judged in onto its next marker.
+TEST(JudgeVoice, ASpeakerWhoJoinsLateIsJudgedFromTheSecondItIsFirstHeard) {
+    const room::MarkedSpeaker three{3, 1150, 125}, four{4, 1250, 187};
+    constexpr int64_t kStart = 700'000'000, kJoined = kStart + 7'000'000, kLatency = 60'000;
+    room::HeardSound heard({three, four}, room::HeardSamplesJudged());
+    std::vector<int16_t> chunk(kChunk);
+    uint32_t noise = 1;
+    for (int n = 0; n < 12 * kRate / kChunk; ++n) {
+        const int64_t at = kStart + int64_t{n} * kChunk * 1000000 / kRate;
+        for (int i = 0; i < kChunk; ++i) {
+            const int64_t micros = at + int64_t{i} * 1000000 / kRate;
+            noise = noise * 1664525 + 1013904223;
+            double value = static_cast<int>(noise >> 26) - 32;  // coding noise, about -60 dBFS
+            for (const room::MarkedSpeaker& speaker : {three, four}) {
+                if (speaker.userId == 4 && micros < kJoined) continue;
+                const int64_t sinceMarker = (micros - speaker.markerOffsetMs * 1000) % 1000000;
+                const bool marker = sinceMarker >= kLatency && sinceMarker < kLatency + 10000;
+                value +=
+                    (marker ? 4000 : 1000) * std::sin(2 * std::numbers::pi * speaker.toneHz * double(micros) / 1e6);
+            }
+            chunk[size_t(i)] = static_cast<int16_t>(value);
+        }
+        heard.Append(chunk.data(), kChunk, at);
+    }
+    heard.Finish();
+    const room::VoicePair pair = room::JudgeVoice(1, four, {three.toneHz}, heard, nullptr, {}, {});
+    EXPECT_TRUE(pair.heard) << "SNR " << pair.toneSnrDb;
+    ASSERT_TRUE(pair.latencyMedianMs);
+    EXPECT_NEAR(*pair.latencyMedianMs, kLatency / 1000, 3);
+}
