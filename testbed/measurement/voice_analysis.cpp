@@ -121,7 +121,8 @@ VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vect
     // What the marker search finds before the speaker is first heard (it
     // joined later) is another tone's marker leaking in: only the markers
     // made from the first second it is heard in count.
-    const std::vector<double> clearOfMarkers = windowSnrs(kQuietAfterMarkerMicros, nullptr);
+    std::vector<double> clearLevels;
+    const std::vector<double> clearOfMarkers = windowSnrs(kQuietAfterMarkerMicros, &clearLevels);
     const auto firstClear = std::find_if(clearOfMarkers.begin(), clearOfMarkers.end(), heardAt);
     // Heard in the first window, or never: every marker counts.
     const int64_t countedFrom = firstClear == clearOfMarkers.begin() || firstClear == clearOfMarkers.end()
@@ -147,8 +148,11 @@ VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vect
     const int64_t windowAfterMarker =
         std::max<int64_t>(kQuietAfterMarkerMicros,
                           static_cast<int64_t>(pair.latencyMedianMs.value_or(0) * 1000) + kQuietAfterArrivalMicros);
+    // Most paths are fast: the windows are those already judged.
     std::vector<double> levels;
-    const std::vector<double> snrs = windowSnrs(windowAfterMarker, &levels);
+    const std::vector<double> snrs =
+        windowAfterMarker == kQuietAfterMarkerMicros ? clearOfMarkers : windowSnrs(windowAfterMarker, &levels);
+    if (windowAfterMarker == kQuietAfterMarkerMicros) levels = std::move(clearLevels);
     if (expectation.intermittent || expectation.muted) {
         // A marker made in silence, or of a muted player, never sounded:
         // what the search finds then is noise, so no latency is told.
