@@ -76,18 +76,29 @@ bool ToolProcess::WaitForOutput(const std::string& text, int timeoutMs) {
 }
 
 Finished ToolProcess::Wait(int timeoutMs) {
+    // Overdue, a tool is asked to stop first: it then stops the servers it
+    // started (killed, they would outlive it and weigh on later tests) and
+    // prints what it has. One that does not stop is killed by the destructor.
+    constexpr auto kStopGrace = std::chrono::seconds(5);
     Finished finished;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool stopAsked = false;
     int status = 0;
     while (pid_ > 0) {
         Drain(out_, &outText_);
         Drain(err_, &errText_);
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
-            if (WIFEXITED(status)) finished.status = WEXITSTATUS(status);
+            // Stopped because it was late, it did not exit in time.
+            if (WIFEXITED(status) && !stopAsked) finished.status = WEXITSTATUS(status);
             break;
         }
-        if (std::chrono::steady_clock::now() > deadline) break;  // the destructor kills it
+        if (std::chrono::steady_clock::now() > deadline) {
+            if (stopAsked) break;
+            kill(pid_, SIGTERM);
+            stopAsked = true;
+            deadline = std::chrono::steady_clock::now() + kStopGrace;
+        }
         usleep(10000);
     }
     Drain(out_, &outText_);

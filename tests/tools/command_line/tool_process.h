@@ -24,7 +24,8 @@ public:
     pid_t Pid() const { return pid_; }
     // Reads standard output until it holds `text` or timeoutMs passes.
     bool WaitForOutput(const std::string& text, int timeoutMs);
-    // Waits up to timeoutMs for the exit (killing it after that).
+    // Waits up to timeoutMs for the exit; then asks it to stop (SIGTERM),
+    // and kills it 5 s later.
     Finished Wait(int timeoutMs);
 
 private:
