@@ -54,8 +54,20 @@ ToolProcess::ToolProcess(const std::vector<std::string>& argv) {
 
 ToolProcess::~ToolProcess() {
     if (pid_ > 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
+        // Asked to stop first, a tool stops the servers it started (killed,
+        // they would outlive it and weigh on later tests); killed only when
+        // it does not.
+        constexpr int kStopGraceMs = 5000, kPollMs = 10;
+        kill(pid_, SIGTERM);
+        int waited = 0;
+        while (waitpid(pid_, nullptr, WNOHANG) == 0 && waited < kStopGraceMs) {
+            usleep(kPollMs * 1000);
+            waited += kPollMs;
+        }
+        if (waited >= kStopGraceMs) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
     }
     if (out_ >= 0) close(out_);
     if (err_ >= 0) close(err_);
@@ -76,29 +88,18 @@ bool ToolProcess::WaitForOutput(const std::string& text, int timeoutMs) {
 }
 
 Finished ToolProcess::Wait(int timeoutMs) {
-    // Overdue, a tool is asked to stop first: it then stops the servers it
-    // started (killed, they would outlive it and weigh on later tests) and
-    // prints what it has. One that does not stop is killed by the destructor.
-    constexpr auto kStopGrace = std::chrono::seconds(5);
     Finished finished;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    bool stopAsked = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     int status = 0;
     while (pid_ > 0) {
         Drain(out_, &outText_);
         Drain(err_, &errText_);
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
-            // Stopped because it was late, it did not exit in time.
-            if (WIFEXITED(status) && !stopAsked) finished.status = WEXITSTATUS(status);
+            if (WIFEXITED(status)) finished.status = WEXITSTATUS(status);
             break;
         }
-        if (std::chrono::steady_clock::now() > deadline) {
-            if (stopAsked) break;
-            kill(pid_, SIGTERM);
-            stopAsked = true;
-            deadline = std::chrono::steady_clock::now() + kStopGrace;
-        }
+        if (std::chrono::steady_clock::now() > deadline) break;  // the destructor kills it
         usleep(10000);
     }
     Drain(out_, &outText_);

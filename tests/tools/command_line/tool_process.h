@@ -21,11 +21,11 @@ public:
     ToolProcess(const ToolProcess&) = delete;
     ToolProcess& operator=(const ToolProcess&) = delete;
 
+    // -1 once it was waited for: never a pid to signal.
     pid_t Pid() const { return pid_; }
     // Reads standard output until it holds `text` or timeoutMs passes.
     bool WaitForOutput(const std::string& text, int timeoutMs);
-    // Waits up to timeoutMs for the exit; then asks it to stop (SIGTERM),
-    // and kills it 5 s later.
+    // Waits up to timeoutMs for the exit (the destructor stops it after that).
     Finished Wait(int timeoutMs);
 
 private:

@@ -70,7 +70,8 @@ public:
         return port;
     }
     Finished StopWith(int signal) {
-        kill(process_.Pid(), signal);
+        // Already gone, it has no pid: kill(-1) would signal every process.
+        if (process_.Pid() > 0) kill(process_.Pid(), signal);
         return process_.Wait(5000);
     }
 
