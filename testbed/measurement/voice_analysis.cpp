@@ -149,10 +149,12 @@ VoicePair JudgeVoice(int listener, const MarkedSpeaker& speaker, const std::vect
         std::max<int64_t>(kQuietAfterMarkerMicros,
                           static_cast<int64_t>(pair.latencyMedianMs.value_or(0) * 1000) + kQuietAfterArrivalMicros);
     // Most paths are fast: the windows are those already judged.
-    std::vector<double> levels;
-    const std::vector<double> snrs =
-        windowAfterMarker == kQuietAfterMarkerMicros ? clearOfMarkers : windowSnrs(windowAfterMarker, &levels);
-    if (windowAfterMarker == kQuietAfterMarkerMicros) levels = std::move(clearLevels);
+    std::vector<double> levels = std::move(clearLevels);
+    std::vector<double> snrs = clearOfMarkers;
+    if (windowAfterMarker != kQuietAfterMarkerMicros) {
+        levels.clear();
+        snrs = windowSnrs(windowAfterMarker, &levels);
+    }
     if (expectation.intermittent || expectation.muted) {
         // A marker made in silence, or of a muted player, never sounded:
         // what the search finds then is noise, so no latency is told.

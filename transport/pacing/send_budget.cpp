@@ -43,7 +43,7 @@ void SendBudget::Update(double now, const std::vector<PeerReport>& peers, double
     }
     const bool jittery =
         !peers.empty() && Median(ours) > kThinUplinkJitterSeconds + kThinUplinkJitterRatio * Median(theirs);
-    const double elapsed = lastUpdate_ < 0 ? 0 : std::clamp(now - lastUpdate_, 0.0, 1.0);
+    const double elapsed = std::clamp(now - lastUpdate_, 0.0, 1.0);
     lastUpdate_ = now;
     if (jittery) {
         lastJittery_ = now;
@@ -73,7 +73,7 @@ void SendBudget::Update(double now, const std::vector<PeerReport>& peers, double
             byLoss_ = true;
     }
     UpdateLossBased(now, peers, sending);
-    UpdateDelayBased(now, peers, sending);
+    UpdateDelayBased(now, peers, sending, elapsed);
 }
 
 void SendBudget::UpdateLossBased(double now, const std::vector<PeerReport>& peers, double sending) {
@@ -127,9 +127,7 @@ void SendBudget::UpdateLossBased(double now, const std::vector<PeerReport>& peer
     }
 }
 
-void SendBudget::UpdateDelayBased(double now, const std::vector<PeerReport>& peers, double sending) {
-    const double elapsed = std::clamp(now - lastDelayUpdate_, 0.0, 1.0);
-    lastDelayUpdate_ = now;
+void SendBudget::UpdateDelayBased(double now, const std::vector<PeerReport>& peers, double sending, double elapsed) {
     std::vector<double> estimates;
     const std::vector<int> held = HeldPeers(now);
     for (const PeerReport& peer : peers) {

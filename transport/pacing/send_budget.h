@@ -120,12 +120,13 @@ public:
 
 private:
     void UpdateLossBased(double now, const std::vector<PeerReport>& peers, double sending);
-    void UpdateDelayBased(double now, const std::vector<PeerReport>& peers, double sending);
+    // `elapsed`: seconds since the last update, at most 1.
+    void UpdateDelayBased(double now, const std::vector<PeerReport>& peers, double sending, double elapsed);
 
     double lossBased_ = kStartUplinkBitsPerSecond;
     double delayBased_ = kMaxStreamBitsPerSecond;
     double lastDecision_ = -1e9;
-    double lastDelayUpdate_ = 0;
+    double lastUpdate_ = 0;
     double lastCut_ = -1e9;
     bool byDelayBefore_ = false;  // whether the last update had estimates
     bool byLoss_ = true;
@@ -134,7 +135,6 @@ private:
     double jitterCap_ = kMaxStreamBitsPerSecond;
     double lastJitterCut_ = -1e9;
     double jitterySince_ = -1;  // negative: the voice was smooth at the last update
-    double lastUpdate_ = -1;
     std::map<int, uint64_t> seenReports_;
     std::map<int, double> leastRoundTrip_;
     std::map<int, double> heldUntil_;
