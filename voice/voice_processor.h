@@ -22,11 +22,13 @@ namespace voice {
 
 // Processing works on 10 ms blocks.
 inline constexpr int kProcessingBlockSamples = 160;
-// The canceller's filter covers echo paths up to 128 ms long, counted from
-// kReferenceLeadMicros ahead of the capture time: an error of that much in
-// either side's latency still leaves the echo inside the filter.
-inline constexpr int kEchoTailSamples = 2048;
-inline constexpr int64_t kReferenceLeadMicros = 20000;
+// The canceller's filter covers 80 ms of echo path, counted from
+// kReferenceLeadMicros ahead of the capture time: echoes up to 70 ms late,
+// and a latency error of 10 ms the other way. A longer filter learns more
+// slowly: at 128 ms, a call in double talk through a sound server was still
+// learning its echo 10 s in, and now and then never did.
+inline constexpr int kEchoTailSamples = 1280;
+inline constexpr int64_t kReferenceLeadMicros = 10000;
 
 class VoiceProcessor {
 public:
