@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -43,6 +44,11 @@ double Percentile(std::vector<int64_t> values, double share) {
     return values[static_cast<size_t>(share * static_cast<double>(values.size() - 1))] / 1000.0;
 }
 
+// Seconds of each player's feed in which it is silent.
+struct Pauses {
+    int fromSeconds[2] = {0, 0}, toSeconds[2] = {0, 0};
+};
+
 class SoundServerCall : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -71,11 +77,13 @@ protected:
     // Each microphone hears its player's tone with a marker once a second;
     // a remap sink passes nothing on until something plays into it, so the
     // feeds start before the engines.
-    void StartFeeds(int seconds, int signal = TAVOLIN_MIC_TONE) {
+    void StartFeeds(int seconds, int signal = TAVOLIN_MIC_TONE, const Pauses& pauses = {}) {
         for (int player = 0; player < 2; ++player) {
             voice::SignalGenerator generator(signal, kVoices[player].frequencyHz, kVoices[player].markerOffsetMs);
             std::vector<int16_t> samples(static_cast<size_t>(seconds * kRecordRateHz));
             generator.Generate(samples.data(), static_cast<int>(samples.size()), 0);
+            std::fill(samples.begin() + pauses.fromSeconds[player] * kRecordRateHz,
+                      samples.begin() + pauses.toSeconds[player] * kRecordRateHz, 0);
             const std::string path = server.Directory() + "/feed" + std::to_string(player) + ".raw";
             std::ofstream(path, std::ios::binary)
                 .write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 2));
@@ -301,11 +309,46 @@ TEST_F(SoundServerCall, DevicesThatGoComeBackOrChangeAndAServerThatRestarts) {
     EXPECT_LE(sinceRestart, 3000);
 }
 
+// Where a feed's pause starts in the recording of its microphone: the first
+// run of silence at least `seconds` long.
+size_t PauseStart(const std::vector<int16_t>& microphone, double seconds) {
+    const size_t least = static_cast<size_t>(seconds * kRecordRateHz);
+    size_t run = 0;
+    for (size_t i = 0; i < microphone.size(); ++i) {
+        run = microphone[i] == 0 ? run + 1 : 0;
+        if (run == least) return i + 1 - least;
+    }
+    return microphone.size();
+}
+
+// A tone's mean power in dB over 100 ms pieces: the path between two
+// recordings drops and repeats samples now and then, so one fit over
+// seconds would lose the tone's phase and read it low.
+double ToneLevelDb(const std::vector<int16_t>& samples, size_t from, size_t count, double frequencyHz) {
+    constexpr size_t kPiece = kRecordRateHz / 10;
+    double power = 0;
+    size_t pieces = 0;
+    for (size_t at = from; at + kPiece <= from + count; at += kPiece, ++pieces) {
+        const double amplitude = voice::WindowedToneAmplitude(samples, at, kPiece, frequencyHz);
+        power += amplitude * amplitude / 2;
+    }
+    return 10 * std::log10(power / static_cast<double>(pieces) + 1e-9);
+}
+
 // Player 1's speaker reaches its microphone at -10 dB after about 40 ms (the
-// server's loopback, as a desk's speakers and microphone make it) while
-// both talk, in voiced bursts: player 2 hears its own voice come back, and
-// player 1's. Levels are those of each voice's fundamental.
+// server's loopback, as a desk's speakers and microphone make it). Both talk
+// in voiced bursts, but player 1 is silent from 6 to 9 s of its feed (player
+// 2 hears how much of its own voice comes back) and player 2 from 12 s on
+// (player 2 hears player 1 in double talk, then alone). The first seconds
+// are left out: a virtual bus renders 2 s ahead before its first client
+// comes, and the call's sound waits behind that. Levels are those of each
+// voice's fundamental.
 TEST_F(SoundServerCall, TheFarEndHardlyHearsItselfAndTheNearEndStillPasses) {
+    Pauses pauses;
+    pauses.fromSeconds[0] = 6, pauses.toSeconds[0] = 9;
+    pauses.fromSeconds[1] = 12, pauses.toSeconds[1] = 16;
+    StartFeeds(30, TAVOLIN_MIC_SPEECH, pauses);
+    StartRecording();
     ASSERT_GE(server.LoadModule("module-loopback", {"source=spk1.monitor", "sink=mic1", "latency_msec=40",
                                                     "source_dont_move=true", "sink_dont_move=true"}),
               0);
@@ -318,33 +361,34 @@ TEST_F(SoundServerCall, TheFarEndHardlyHearsItselfAndTheNearEndStillPasses) {
     const std::string echoInput = inputs.substr(line, inputs.find('\t', line) - line);
     ASSERT_FALSE(echoInput.empty()) << inputs;
     ASSERT_TRUE(server.Control({"set-sink-input-volume", echoInput, "-10dB"}));
-    StartFeeds(30, TAVOLIN_MIC_SPEECH);
-    StartRecording();
     Player one(1, addressServer.Port()), two(2, addressServer.Port());
     ASSERT_NO_FATAL_FAILURE(Call(one, two));
-    ASSERT_TRUE(PumpUntil([&] { return two.StatsOf(1).framesPlayed >= 330; }, 20s));
+    // Past player 2's pause: the call starts a little after the feeds.
+    ASSERT_TRUE(PumpUntil([&] { return two.StatsOf(1).framesPlayed >= 520; }, 30s));
     const auto bus = StopRecording();
-    // From 5 s after player 2 first heard player 1 to the end.
-    const size_t end = std::min(bus[kMic1].size(), bus[kSpeaker2].size());
-    ASSERT_GT(end, 8u * kRecordRateHz);
-    const size_t from = end - 5 * kRecordRateHz, count = end - from;
+    // Everything is placed from where player 2's pause starts, each piece
+    // from half a second into its part (what was said before has passed).
+    const size_t pause = PauseStart(bus[kMic2], 2), second = kRecordRateHz, half = second / 2;
+    ASSERT_GT(pause, 11 * second);
+    ASSERT_LE(pause + 3 * second, bus[kSpeaker2].size());
+    const size_t farAlone = pause - 6 * second + half, both = pause - 3 * second + half, nearAlone = pause + half;
+    const size_t length = 3 * second - half;
     const double farHz = kVoices[1].frequencyHz, nearHz = kVoices[0].frequencyHz;
     const double erleDb =
-        voice::ToneLevelDb(bus[kMic1], from, count, farHz) - voice::ToneLevelDb(bus[kSpeaker2], from, count, farHz);
-    const double micSnr = voice::ToneSnrDb(bus[kMic1], from, count, nearHz, {farHz});
-    const double farSnr = voice::ToneSnrDb(bus[kSpeaker2], from, count, nearHz, {farHz});
+        ToneLevelDb(bus[kMic1], farAlone, length, farHz) - ToneLevelDb(bus[kSpeaker2], farAlone, length, farHz);
+    const double bothErleDb =
+        ToneLevelDb(bus[kMic1], both, length, farHz) - ToneLevelDb(bus[kSpeaker2], both, length, farHz);
     const double nearLoss =
-        voice::ToneLevelDb(bus[kMic1], from, count, nearHz) - voice::ToneLevelDb(bus[kSpeaker2], from, count, nearHz);
+        ToneLevelDb(bus[kSpeaker2], nearAlone, length, nearHz) - ToneLevelDb(bus[kSpeaker2], both, length, nearHz);
     std::printf(
-        "player 2's own voice comes back %.1f dB below its echo at player 1's microphone; player 1's voice: "
-        "SNR %.1f dB at its microphone, %.1f dB at player 2, level %.1f dB lower\n",
-        erleDb, micSnr, farSnr, nearLoss);
-    // Measured 19-38 dB, and the near voice's SNR 2-16 dB lower than at its
-    // microphone, over 27 runs (the goal: 20 dB and 6 dB, not reached in
-    // every run); with a 128 ms filter, 2 runs in 38 kept less than 6 dB of
-    // the echo away. Uncancelled, the echo came back louder than it went in.
+        "player 2's own voice comes back %.1f dB below its echo at player 1's microphone 6.5-9 s into its feed "
+        "(%.1f dB while both talk); player 1's voice is %.1f dB lower at player 2 in double talk than alone\n",
+        erleDb, bothErleDb, nearLoss);
+    // Uncancelled, the echo came back louder than it went in. The goal of
+    // 20 dB this early is not reached in every run (see the note above the
+    // canceller's filter); the near voice keeps its level in double talk.
     EXPECT_GT(erleDb, 0.0);
-    EXPECT_LE(nearLoss, 20.0);
+    EXPECT_LE(nearLoss, 6.0);
 }
 
 }  // namespace
