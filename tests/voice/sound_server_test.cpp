@@ -324,7 +324,7 @@ size_t PauseStart(const std::vector<int16_t>& microphone, double seconds) {
 // A tone's mean power in dB over 100 ms pieces: the path between two
 // recordings drops and repeats samples now and then, so one fit over
 // seconds would lose the tone's phase and read it low.
-double ToneLevelDb(const std::vector<int16_t>& samples, size_t from, size_t count, double frequencyHz) {
+double PiecewiseToneLevelDb(const std::vector<int16_t>& samples, size_t from, size_t count, double frequencyHz) {
     constexpr size_t kPiece = kRecordRateHz / 10;
     double power = 0;
     size_t pieces = 0;
@@ -374,19 +374,20 @@ TEST_F(SoundServerCall, TheFarEndHardlyHearsItselfAndTheNearEndStillPasses) {
     const size_t farAlone = pause - 6 * second + half, both = pause - 3 * second + half, nearAlone = pause + half;
     const size_t length = 3 * second - half;
     const double farHz = kVoices[1].frequencyHz, nearHz = kVoices[0].frequencyHz;
-    const double erleDb =
-        ToneLevelDb(bus[kMic1], farAlone, length, farHz) - ToneLevelDb(bus[kSpeaker2], farAlone, length, farHz);
-    const double bothErleDb =
-        ToneLevelDb(bus[kMic1], both, length, farHz) - ToneLevelDb(bus[kSpeaker2], both, length, farHz);
-    const double nearLoss =
-        ToneLevelDb(bus[kSpeaker2], nearAlone, length, nearHz) - ToneLevelDb(bus[kSpeaker2], both, length, nearHz);
+    const double erleDb = PiecewiseToneLevelDb(bus[kMic1], farAlone, length, farHz) -
+                          PiecewiseToneLevelDb(bus[kSpeaker2], farAlone, length, farHz);
+    const double bothErleDb = PiecewiseToneLevelDb(bus[kMic1], both, length, farHz) -
+                              PiecewiseToneLevelDb(bus[kSpeaker2], both, length, farHz);
+    const double nearLoss = PiecewiseToneLevelDb(bus[kSpeaker2], nearAlone, length, nearHz) -
+                            PiecewiseToneLevelDb(bus[kSpeaker2], both, length, nearHz);
     std::printf(
         "player 2's own voice comes back %.1f dB below its echo at player 1's microphone 6.5-9 s into its feed "
         "(%.1f dB while both talk); player 1's voice is %.1f dB lower at player 2 in double talk than alone\n",
         erleDb, bothErleDb, nearLoss);
     // Uncancelled, the echo came back louder than it went in. The goal of
-    // 20 dB this early is not reached in every run (see the note above the
-    // canceller's filter); the near voice keeps its level in double talk.
+    // 20 dB is not reached in every run (about one in nine stays near 1-5
+    // dB, its echo outside the filter); the near voice keeps its level in
+    // double talk.
     EXPECT_GT(erleDb, 0.0);
     EXPECT_LE(nearLoss, 6.0);
 }
